@@ -1,0 +1,62 @@
+// Entry point: configure the log, start Winsock, find the hosts file and run
+// the one mode that the command line asks for.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+
+#include "app/host_paths.h"
+#include "app/port.h"
+#include "app/startup.h"
+#include "base/wide_text.h"
+#include "hosts/add_entry.h"
+#include "hosts/del_entry.h"
+#include "link/server.h"
+#include "log/logging.h"
+
+namespace varnick {
+namespace {
+
+constexpr std::int32_t kMaxLogSize = 20480000;
+
+int runServerMode(int argc, wchar_t** argv, Logger* mainLog) {
+  std::int32_t port = parsePort(argv[2]);
+  if (!isValidPort(port)) {
+    logMessage(kError, mainLog, "Incorrect port number %d", port);
+    return kExitBadPort;
+  }
+  // Serving without a backup would leave the controller's entries behind.
+  if (argc < 4) {
+    printUsage();
+    return kExitUsage;
+  }
+  return runServer(port, argv[3]);
+}
+
+int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
+  const wchar_t* mode = argv[1];
+  if (std::wcscmp(mode, L"server") == 0) return runServerMode(argc, argv, mainLog);
+  if (std::wcscmp(mode, L"add") == 0) return addEntry(argv[2]);
+  if (std::wcscmp(mode, L"del") == 0) return delEntry(argv[2]);
+  std::printf("Unknown option %s\r\n", wideToUtf8(mode).c_str());
+  return kExitFailure;
+}
+
+int run(int argc, wchar_t** argv) {
+  configureLogging("info", true, "varnick.log", kMaxLogSize);
+  Logger* mainLog = getLogger("Main");
+  if (argc < 3) {
+    printUsage();
+    return kExitUsage;
+  }
+  if (auto stop = startWinsock()) return *stop;
+  if (auto stop = locateHostsFile()) return *stop;
+  logMessage(kInfo, mainLog, "Using hosts file %s", wideToUtf8(hostsFilePath()).c_str());
+  return dispatch(argc, argv, mainLog);
+}
+
+}  // namespace
+}  // namespace varnick
+
+int wmain(int argc, wchar_t** argv) { return varnick::run(argc, argv); }

@@ -1,0 +1,24 @@
+// An entry of `add` or `del` in the bytes that the hosts file holds.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+namespace varnick {
+
+constexpr int kEntryBufferSize = 256;
+// The conversion is offered one byte less than the buffer holds, so an entry
+// has at most 254 bytes of text followed by its NUL.
+constexpr int kEntryConversionRoom = 255;
+
+struct EntryBytes {
+  std::unique_ptr<char[]> data;  // kEntryBufferSize bytes, NUL-terminated text
+  int length = 0;                // bytes before the NUL
+};
+
+// Converts `entry` to the system's OEM code page. Characters the code page
+// lacks get the platform's replacement. Nothing when the text with its NUL
+// needs more than 255 bytes.
+std::optional<EntryBytes> toEntryBytes(const wchar_t* entry);
+
+}  // namespace varnick

@@ -1,0 +1,99 @@
+#include "log/logging.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <memory>
+
+#include "log/logging_state.h"
+#include "log/rotation.h"
+
+namespace varnick {
+namespace {
+
+constexpr std::size_t kMaxMessageLength = 1023;
+
+// The registry and its Loggers are never destroyed, so a Logger pointer that
+// was handed out stays valid until the process ends, static destructors
+// included. They end with the process.
+using LoggerRegistry = std::map<std::string, std::unique_ptr<Logger>>;
+
+LoggerRegistry& loggerRegistry() {
+  static LoggerRegistry* registry = new LoggerRegistry;
+  return *registry;
+}
+
+void writeRecord(std::FILE* stream, const std::tm& now, LogLevel level, const Logger& logger,
+                 const char* message) {
+  std::fprintf(stream, "%02i:%02i:%02i %s %s - %s\n", now.tm_hour, now.tm_min, now.tm_sec,
+               levelName(level), logger.categoryName.c_str(), message);
+  std::fflush(stream);
+}
+
+std::tm localTimeNow() {
+  std::time_t seconds = std::time(nullptr);
+  std::tm result{};
+#ifdef _WIN32
+  localtime_s(&result, &seconds);
+#else
+  localtime_r(&seconds, &result);
+#endif
+  return result;
+}
+
+}  // namespace
+
+LoggingState& loggingState() {
+  static LoggingState state;
+  return state;
+}
+
+void resetLoggingState() {
+  LoggingState& state = loggingState();
+  if (state.logStream != nullptr) std::fclose(state.logStream);
+  state = LoggingState{};
+}
+
+void configureLogging(const char* levelWord, bool echoToConsole, const char* fileName,
+                      std::int32_t maxLogSize) {
+  LoggingState& state = loggingState();
+  if (state.configured) return;
+  state.maxLogSize = maxLogSize;
+  state.logBaseName = fileName;
+  state.thresholdLevel = thresholdForName(levelWord);
+  state.echoToConsole = echoToConsole;
+  state.logStream = std::fopen(fileName, "a+");
+  state.configured = true;
+}
+
+Logger* getLogger(const std::string& name) {
+  std::unique_ptr<Logger>& slot = loggerRegistry()[name];
+  if (!slot) slot = std::make_unique<Logger>(Logger{name});
+  return slot.get();
+}
+
+void logMessage(LogLevel level, Logger* logger, const char* format, ...) {
+  LoggingState& state = loggingState();
+  if (level > state.thresholdLevel) return;
+
+  // The size check comes first, so the record that finds the file over the
+  // limit becomes the first record of the fresh file.
+  if (state.logStream != nullptr && std::ftell(state.logStream) > state.maxLogSize) {
+    rotateLogFile();
+  }
+
+  char message[kMaxMessageLength + 1];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  // Some C runtimes leave a cut buffer unterminated.
+  message[kMaxMessageLength] = '\0';
+
+  const std::tm now = localTimeNow();
+  if (state.echoToConsole) writeRecord(stdout, now, level, *logger, message);
+  if (state.logStream != nullptr) writeRecord(state.logStream, now, level, *logger, message);
+}
+
+}  // namespace varnick

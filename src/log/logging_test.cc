@@ -1,0 +1,189 @@
+#include "log/logging.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "log/logging_state.h"
+
+namespace varnick {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class LoggingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetLoggingState();
+    dir_ = fs::temp_directory_path() /
+           ("varnick_log_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    logPath_ = (dir_ / "varnick.log").string();
+  }
+  void TearDown() override {
+    resetLoggingState();
+    fs::remove_all(dir_);
+  }
+
+  // Runs `body` with stdout captured and returns what it printed.
+  template <typename F>
+  std::string captureStdout(F body) {
+    ::testing::internal::CaptureStdout();
+    body();
+    return ::testing::internal::GetCapturedStdout();
+  }
+
+  fs::path dir_;
+  std::string logPath_;
+};
+
+const std::regex kRecord(R"(\d\d:\d\d:\d\d (EMERG|ALERT|CRIT |ERROR|WARN |NOTE |INFO |DEBUG|INFO) .*\n)");
+
+TEST(LevelName, FiveCharactersForKnownLevelsAndInfoOtherwise) {
+  const std::pair<LogLevel, const char*> cases[] = {
+      {0, "EMERG"}, {1, "ALERT"}, {2, "CRIT "}, {3, "ERROR"}, {4, "WARN "},
+      {5, "NOTE "}, {6, "INFO "}, {7, "DEBUG"}, {8, "INFO"},  {-1, "INFO"},
+      {INT32_MIN, "INFO"}, {INT32_MAX, "INFO"}};
+  for (const auto& [level, name] : cases) EXPECT_STREQ(levelName(level), name) << level;
+}
+
+TEST(ThresholdForName, OnlyThreeExactWordsSelectAnotherThreshold) {
+  const std::pair<const char*, LogLevel> cases[] = {
+      {"DEBUG", kDebug}, {"WARN", kWarn},  {"ERROR", kError}, {"info", kInfo},
+      {"INFO", kInfo},   {"debug", kInfo}, {"Debug", kInfo},  {"WARN ", kInfo},
+      {"error", kInfo},  {"CRIT", kInfo},  {"", kInfo}};
+  for (const auto& [word, level] : cases) EXPECT_EQ(thresholdForName(word), level) << word;
+}
+
+TEST_F(LoggingTest, RecordGoesToConsoleAndFileInTheRecordFormat) {
+  configureLogging("info", true, logPath_.c_str(), 20480000);
+  std::string out = captureStdout([] {
+    logMessage(kInfo, getLogger("Main"), "Using hosts file %s", "C:\\hosts");
+  });
+  EXPECT_TRUE(std::regex_match(out, std::regex(R"(\d\d:\d\d:\d\d INFO  Main - Using hosts file C:\\hosts\n)")))
+      << out;
+  EXPECT_EQ(readFile(logPath_), out);
+}
+
+TEST_F(LoggingTest, ThresholdFiltersBeforeAnythingIsWritten) {
+  configureLogging("info", true, logPath_.c_str(), 20480000);
+  Logger* log = getLogger("Server");
+  std::string out = captureStdout([&] {
+    logMessage(kDebug, log, "dropped");
+    logMessage(kInfo, log, "info");
+    logMessage(kError, log, "error");
+    logMessage(kCrit, log, "crit");
+    logMessage(-5, log, "negative");
+    logMessage(8, log, "eight");
+  });
+  EXPECT_EQ(out.find("dropped"), std::string::npos);
+  for (const char* line : {" INFO  Server - info\n", " ERROR Server - error\n",
+                           " CRIT  Server - crit\n", " INFO Server - negative\n"}) {
+    EXPECT_NE(out.find(line), std::string::npos) << line;
+  }
+  // Level 8 is above the INFO threshold: dropped, though it would print as INFO.
+  EXPECT_EQ(out.find("eight"), std::string::npos);
+}
+
+TEST_F(LoggingTest, WarnThresholdDropsInfo) {
+  configureLogging("WARN", true, logPath_.c_str(), 20480000);
+  std::string out = captureStdout([] {
+    logMessage(kInfo, getLogger("Main"), "info");
+    logMessage(kWarn, getLogger("Main"), "warn");
+  });
+  EXPECT_EQ(out.find("info"), std::string::npos);
+  EXPECT_NE(out.find(" WARN  Main - warn\n"), std::string::npos);
+}
+
+TEST_F(LoggingTest, MessageIsCutAt1023Characters) {
+  configureLogging("info", false, logPath_.c_str(), 20480000);
+  Logger* log = getLogger("Main");
+  for (std::size_t length : {1022u, 1023u, 1024u, 5000u}) {
+    std::string message(length, 'x');
+    logMessage(kInfo, log, "%s", message.c_str());
+  }
+  std::istringstream lines(readFile(logPath_));
+  std::string line;
+  std::size_t expected[] = {1022, 1023, 1023, 1023};
+  for (std::size_t want : expected) {
+    ASSERT_TRUE(std::getline(lines, line));
+    std::size_t dash = line.find(" - ");
+    ASSERT_NE(dash, std::string::npos);
+    EXPECT_EQ(line.size() - dash - 3, want);
+  }
+}
+
+TEST_F(LoggingTest, NoEchoWritesOnlyTheFile) {
+  configureLogging("info", false, logPath_.c_str(), 20480000);
+  std::string out = captureStdout([] { logMessage(kInfo, getLogger("Main"), "quiet"); });
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(std::regex_match(readFile(logPath_), kRecord));
+}
+
+TEST_F(LoggingTest, NothingIsWrittenBeforeConfiguration) {
+  std::string out = captureStdout([] { logMessage(kEmerg, getLogger("Main"), "early"); });
+  EXPECT_EQ(out, "");
+  EXPECT_FALSE(fs::exists(logPath_));
+}
+
+TEST_F(LoggingTest, SecondConfigurationChangesNothing) {
+  configureLogging("info", false, logPath_.c_str(), 20480000);
+  std::string other = (dir_ / "other.log").string();
+  configureLogging("DEBUG", true, other.c_str(), 1);
+  const LoggingState& state = loggingState();
+  EXPECT_EQ(state.thresholdLevel, kInfo);
+  EXPECT_FALSE(state.echoToConsole);
+  EXPECT_EQ(state.maxLogSize, 20480000);
+  EXPECT_EQ(state.logBaseName, logPath_);
+  std::string out = captureStdout([] { logMessage(kDebug, getLogger("Main"), "debug"); });
+  EXPECT_EQ(out, "");
+  EXPECT_FALSE(fs::exists(other));
+}
+
+TEST_F(LoggingTest, SecondConfigurationDoesNotRetryAFailedOpen) {
+  std::string unopenable = (dir_ / "missing" / "varnick.log").string();
+  configureLogging("info", true, unopenable.c_str(), 20480000);
+  configureLogging("info", true, logPath_.c_str(), 20480000);
+  EXPECT_EQ(loggingState().logStream, nullptr);
+  EXPECT_TRUE(loggingState().configured);
+}
+
+TEST_F(LoggingTest, UnopenableLogFileStillEchoesToConsole) {
+  std::string unopenable = (dir_ / "missing" / "varnick.log").string();
+  configureLogging("info", true, unopenable.c_str(), 1);
+  std::string out = captureStdout([] {
+    logMessage(kInfo, getLogger("Main"), "first");
+    logMessage(kInfo, getLogger("Main"), "second");
+  });
+  EXPECT_NE(out.find(" INFO  Main - first\n"), std::string::npos);
+  EXPECT_NE(out.find(" INFO  Main - second\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(unopenable));
+}
+
+TEST(LoggerRegistry, SameNameSameLoggerAndCaseMatters) {
+  Logger* server = getLogger("Server");
+  EXPECT_EQ(getLogger("Server"), server);
+  EXPECT_EQ(server->categoryName, "Server");
+  Logger* lower = getLogger("server");
+  EXPECT_NE(lower, server);
+  EXPECT_EQ(lower->categoryName, "server");
+  EXPECT_NE(getLogger("Server "), server);
+  EXPECT_EQ(getLogger(std::string("Ser\0ver", 7))->categoryName.size(), 7u);
+}
+
+}  // namespace
+}  // namespace varnick

@@ -1,0 +1,198 @@
+"""Runs the real varnick.exe under Wine for the functional tests.
+
+One Wine prefix under build/ and one persistent wineserver serve the whole
+test run. The registry's DataBasePath is set once to a REG_EXPAND_SZ that
+names the environment variable VARNICK_HOSTS; each test gives that variable
+its own directory, so every test has a fresh hosts file and working directory.
+"""
+
+import contextlib
+import os
+import re
+import subprocess
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD_DIR = Path(os.environ.get("VARNICK_BUILD_DIR", ROOT / "build" / "windows"))
+PREFIX = Path(os.environ.get("VARNICK_WINEPREFIX", ROOT / "build" / "wine"))
+EXE = BUILD_DIR / "varnick.exe"
+HOLD_FILE = BUILD_DIR / "hold_file.exe"
+
+# One factor scales every time-out, for slow machines.
+TIMEOUT_FACTOR = float(os.environ.get("VARNICK_TIMEOUT_FACTOR", "1"))
+
+PARAMETERS_KEY = r"HKLM\System\CurrentControlSet\Services\Tcpip\Parameters"
+HOSTS_VARIABLE = "VARNICK_HOSTS"
+
+RECORD = re.compile(
+    r"^(\d\d):(\d\d):(\d\d) (EMERG|ALERT|CRIT |ERROR|WARN |NOTE |INFO |DEBUG|INFO) (\S+) - (.*)$")
+
+
+def timeout(seconds):
+    return seconds * TIMEOUT_FACTOR
+
+
+def wine_env(**extra):
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    env.update(
+        WINEPREFIX=str(PREFIX),
+        WINEARCH="win64",
+        WINEDEBUG="-all",
+        # Skip the Mono and Gecko installers; nothing here needs them.
+        WINEDLLOVERRIDES="mscoree,mshtml=",
+        # UTF-8 arguments reach the program intact, and the OEM code page is 437.
+        LANG="C.UTF-8",
+        LC_ALL="C.UTF-8",
+    )
+    env.update(extra)
+    return env
+
+
+def win_path(path):
+    """The Windows name of a Linux path, through Wine's Z: drive."""
+    return "Z:" + str(Path(path)).replace("/", "\\")
+
+
+def parse_records(text):
+    """Splits log text into (level, category, message) tuples; every line must be a record."""
+    records = []
+    for line in text.splitlines():
+        match = RECORD.match(line)
+        assert match, f"not a log record: {line!r}"
+        records.append((match.group(4).strip(), match.group(5), match.group(6)))
+    return records
+
+
+def run_wine(args, **kwargs):
+    return subprocess.run(["wine", *map(str, args)], env=wine_env(), capture_output=True,
+                          timeout=timeout(120), **kwargs)
+
+
+class Registry:
+    """Reads and changes the Wine prefix's registry with reg.exe."""
+
+    def add(self, value, kind, data, key=PARAMETERS_KEY):
+        result = run_wine(["reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"])
+        assert result.returncode == 0, result
+
+    def delete_value(self, value, key=PARAMETERS_KEY):
+        run_wine(["reg", "delete", key, "/v", value, "/f"])
+
+    def delete_key(self, key=PARAMETERS_KEY):
+        run_wine(["reg", "delete", key, "/f"])
+
+    def export(self, path, key=PARAMETERS_KEY):
+        result = run_wine(["reg", "export", key, win_path(path), "/y"])
+        assert result.returncode == 0, result
+
+    def import_file(self, path):
+        result = run_wine(["reg", "import", win_path(path)])
+        assert result.returncode == 0, result
+
+    def point_at_hosts_variable(self):
+        self.add("DataBasePath", "REG_EXPAND_SZ", f"%{HOSTS_VARIABLE}%")
+
+
+class WineSession:
+    """The prefix and the persistent wineserver of one test run."""
+
+    def __init__(self):
+        self.registry = Registry()
+        self._server = None
+
+    def start(self):
+        if not EXE.exists():
+            raise RuntimeError(f"{EXE} is missing: build the 'windows' preset first")
+        PREFIX.parent.mkdir(parents=True, exist_ok=True)
+        quiet = dict(env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-k"], timeout=timeout(60), **quiet)
+        if not (PREFIX / "system.reg").exists():
+            subprocess.run(["wineboot", "-i"], timeout=timeout(300), check=True, **quiet)
+        self._server = subprocess.Popen(["wineserver", "-p"], **quiet)
+        # Wine's own background processes start with the first program of a
+        # server and inherit its standard handles: start them here, on
+        # /dev/null, so no test's output pipe is held open by them.
+        subprocess.run(["wine", "wineboot"], timeout=timeout(300), check=True, **quiet)
+        self.registry.point_at_hosts_variable()
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True,
+                       timeout=timeout(60))
+        if self._server is not None:
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self._server.wait(timeout=timeout(30))
+
+
+class Result:
+    def __init__(self, completed):
+        self.returncode = completed.returncode
+        self.stdout = completed.stdout
+        self.stderr = completed.stderr
+
+    @property
+    def text(self):
+        """Standard output with the C runtime's text-mode line ends undone."""
+        return self.stdout.decode("utf-8", "replace").replace("\r\r\n", "\r\n").replace("\r\n", "\n")
+
+    def __repr__(self):
+        return f"Result(returncode={self.returncode}, stdout={self.stdout!r})"
+
+
+class Varnick:
+    """One test's varnick.exe: its own working directory and hosts directory."""
+
+    DEFAULT_HOSTS = b"127.0.0.1 localhost\r\n"
+
+    def __init__(self, base):
+        self.work_dir = base / "work"
+        self.hosts_dir = base / "etc"
+        self.work_dir.mkdir()
+        self.hosts_dir.mkdir()
+        self.hosts_path = self.hosts_dir / "hosts"
+        self.hosts_path.write_bytes(self.DEFAULT_HOSTS)
+        self.log_path = self.work_dir / "varnick.log"
+        self.hosts_variable = win_path(self.hosts_dir)
+
+    @property
+    def hosts(self):
+        return self.hosts_path.read_bytes()
+
+    def env(self, **extra):
+        return wine_env(**{HOSTS_VARIABLE: self.hosts_variable, **extra})
+
+    def command(self, *args):
+        return ["wine", str(EXE), *map(str, args)]
+
+    def run(self, *args, timeout_seconds=60, **extra_env):
+        completed = subprocess.run(self.command(*args), cwd=self.work_dir, env=self.env(**extra_env),
+                                   capture_output=True, timeout=timeout(timeout_seconds))
+        return Result(completed)
+
+    def spawn(self, *args, **extra_env):
+        """Starts varnick.exe without waiting for it (server mode)."""
+        return subprocess.Popen(self.command(*args), cwd=self.work_dir, env=self.env(**extra_env),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def log_bytes(self):
+        return self.log_path.read_bytes() if self.log_path.exists() else b""
+
+    def records(self):
+        """The log file's records as (level, category, message) tuples."""
+        return parse_records(self.log_bytes().decode("utf-8"))
+
+    @contextlib.contextmanager
+    def hold(self, path, access="rw", share=0):
+        """Keeps `path` open in another process with the given access and share mode."""
+        holder = subprocess.Popen(["wine", str(HOLD_FILE), win_path(path), access, str(share)],
+                                  env=self.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL)
+        try:
+            line = holder.stdout.readline()
+            assert line.strip() == b"held", f"hold_file could not open {path}: {line!r}"
+            yield
+        finally:
+            holder.stdin.close()
+            holder.wait(timeout=timeout(30))
+
+
