@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Varnick need, when
+# they are missing. Run as root on Debian 12.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build            # build
+  mingw-w64                    # cross compiler for varnick.exe
+  wine wine64                  # runs varnick.exe and its functional tests
+  clang libclang-rt-14-dev     # native unit tests with sanitizers, fuzzers
+  googletest libgtest-dev      # unit tests
+  python3 python3-pytest       # functional tests
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
