@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both presets and runs every test: the
-# native unit tests (with AddressSanitizer and UBSan) and the functional
-# tests that drive varnick.exe under Wine.
+# native unit tests (with AddressSanitizer and UBSan), the fuzzers for a
+# bounded time, and the functional tests that drive varnick.exe under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +10,19 @@ bash scripts/build.sh native windows
 
 echo "== unit tests"
 ctest --preset native -j2
+
+# Each libFuzzer target runs for a bounded time on its kept corpus; what it
+# finds new goes to a scratch corpus under build/, not into git.
+fuzz_seconds=${VARNICK_FUZZ_SECONDS:-30}
+for fuzzer in build/native/fuzz_*; do
+  [ -x "$fuzzer" ] || continue
+  name=${fuzzer##*/fuzz_}
+  echo "== fuzzing $name for ${fuzz_seconds}s"
+  corpora=("build/fuzz-corpus/$name")
+  mkdir -p "${corpora[0]}"
+  [ -d "fuzz/corpus/$name" ] && corpora+=("fuzz/corpus/$name")
+  "$fuzzer" -max_total_time="$fuzz_seconds" "${corpora[@]}" 2>&1 | tail -n 3
+done
 
 echo "== functional tests under Wine"
 /usr/bin/python3 -m pytest -q tests/functional
