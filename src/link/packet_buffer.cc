@@ -1,0 +1,95 @@
+#include "link/packet_buffer.h"
+
+#include <csignal>
+#include <cstdlib>
+
+namespace varnick {
+namespace {
+
+void* zeroFilledBlock(std::size_t size) {
+  // calloc rather than new + fill: a large block comes back as fresh zero
+  // pages instead of being written through byte by byte.
+  return std::calloc(size, 1);
+}
+
+detail::LoggerSource loggerSource = getLogger;
+detail::BlockAllocator blockAllocator = zeroFilledBlock;
+TerminationHook terminationHook = nullptr;
+
+Logger* packetLogger() {
+  Logger*& logger = detail::packetLoggerReference();
+  if (logger == nullptr) logger = loggerSource("Packet");
+  return logger;
+}
+
+[[noreturn]] void endForLackOfMemory(Logger* log, std::uint32_t size) {
+  // The size is shown signed, as the record has always shown it: a block of
+  // 2^32 - 1 bytes reads as -1.
+  logMessage(kCrit, log, "Insufficent memory for packet of %d bytes", static_cast<std::int32_t>(size));
+  if (terminationHook != nullptr) terminationHook();
+  std::raise(SIGTERM);
+  // No handler is installed, so the default action has already ended the
+  // process; this is for a handler that returns.
+  std::_Exit(3);
+}
+
+}  // namespace
+
+void PacketBuffer::FreeBlock::operator()(std::uint8_t* block) const { std::free(block); }
+
+PacketBuffer::PacketBuffer(std::uint32_t size) : size_(size), remaining_(size) {
+  Logger* log = packetLogger();
+  // An empty body still gets a block of its own, so a null block always
+  // means that the allocation failed.
+  void* block = blockAllocator(size == 0 ? 1 : size);
+  if (block == nullptr) endForLackOfMemory(log, size);
+  data_.reset(static_cast<std::uint8_t*>(block));
+  start_ = data_.get();
+}
+
+std::optional<std::int8_t> PacketBuffer::readByte() {
+  if (remaining_ < 1) return std::nullopt;
+  auto value = static_cast<std::int8_t>(data_[position_]);
+  position_ += 1;
+  remaining_ -= 1;
+  return value;
+}
+
+std::optional<std::string> PacketBuffer::readString() {
+  if (remaining_ < 4) return std::nullopt;
+  std::uint32_t length = readBigEndian32(data_.get() + position_);
+  // Compared against what is left after the prefix, so nothing can overflow.
+  if (length > remaining_ - 4) return std::nullopt;
+  const char* text = reinterpret_cast<const char*>(data_.get() + position_ + 4);
+  std::string result(text, length);
+  position_ += 4 + length;
+  remaining_ -= 4 + length;
+  return result;
+}
+
+void PacketBuffer::release() {
+  data_.reset();
+  start_ = nullptr;
+  position_ = size_;
+  remaining_ = 0;
+}
+
+std::uint32_t readBigEndian32(const std::uint8_t* bytes) {
+  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+         (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+}
+
+void setTerminationHook(TerminationHook hook) { terminationHook = hook; }
+
+namespace detail {
+
+Logger*& packetLoggerReference() {
+  static Logger* logger = nullptr;
+  return logger;
+}
+
+void setPacketLoggerSource(LoggerSource source) { loggerSource = source; }
+void setBlockAllocator(BlockAllocator allocator) { blockAllocator = allocator; }
+
+}  // namespace detail
+}  // namespace varnick

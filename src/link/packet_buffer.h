@@ -1,0 +1,78 @@
+// The buffer that holds the body of one controller request and reads its
+// fields from front to back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "log/logging.h"
+
+namespace varnick {
+
+// Holds exactly `size` bytes, zero-filled at construction, and reads single
+// bytes and length-prefixed strings from them. A read never passes the end of
+// the block: when the bytes it needs are not there it reports failure and
+// moves nothing. After every read, position() + remaining() == size().
+class PacketBuffer {
+ public:
+  // Allocates and zero-fills a block of `size` bytes. When the block cannot
+  // be had, logs "Insufficent memory for packet of %d bytes" at CRIT to the
+  // `Packet` logger, runs the termination hook (if one is armed) and raises
+  // SIGTERM: it does not return.
+  explicit PacketBuffer(std::uint32_t size);
+  PacketBuffer(const PacketBuffer&) = delete;
+  PacketBuffer& operator=(const PacketBuffer&) = delete;
+  ~PacketBuffer() = default;
+
+  // The block, for receiving the body into; null once released.
+  std::uint8_t* data() { return data_.get(); }
+  std::uint32_t size() const { return size_; }
+  std::uint32_t remaining() const { return remaining_; }
+  std::uint32_t position() const { return position_; }
+
+  // The next byte as a signed 8-bit value; nothing when no byte is left.
+  [[nodiscard]] std::optional<std::int8_t> readByte();
+
+  // A big-endian 32-bit length n and the n bytes after it, zero bytes
+  // included; nothing when the prefix or the text does not fit in what is left.
+  [[nodiscard]] std::optional<std::string> readString();
+
+  // Frees the block. The buffer then reads as empty.
+  void release();
+
+ private:
+  struct FreeBlock {
+    void operator()(std::uint8_t* block) const;
+  };
+
+  std::unique_ptr<std::uint8_t[], FreeBlock> data_;
+  std::uint32_t size_;
+  std::uint32_t remaining_;
+  std::uint32_t position_ = 0;
+  std::uint8_t* start_ = nullptr;  // first byte of the block; the reads go by position_
+};
+
+// Decodes an unsigned 32-bit big-endian number from four bytes.
+std::uint32_t readBigEndian32(const std::uint8_t* bytes);
+
+// Something to do just before the process ends because a request's block
+// could not be had; server mode puts the hosts file back with it. Null
+// disarms it.
+using TerminationHook = void (*)();
+void setTerminationHook(TerminationHook hook);
+
+namespace detail {
+// Seams for the unit tests: the process-wide `Packet` logger reference (null
+// until the first construction), the function it is obtained with, and the
+// allocator of the zero-filled block (null result = no memory).
+Logger*& packetLoggerReference();
+using LoggerSource = Logger* (*)(const std::string& name);
+void setPacketLoggerSource(LoggerSource source);
+using BlockAllocator = void* (*)(std::size_t size);
+void setBlockAllocator(BlockAllocator allocator);
+}  // namespace detail
+
+}  // namespace varnick

@@ -1,0 +1,181 @@
+#include "link/packet_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include <unistd.h>
+
+#include "log/logging_state.h"
+
+namespace varnick {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A buffer holding `bytes`, as the receive loop leaves it.
+struct Filled {
+  explicit Filled(const std::vector<std::uint8_t>& bytes)
+      : buffer(static_cast<std::uint32_t>(bytes.size())) {
+    if (!bytes.empty()) std::memcpy(buffer.data(), bytes.data(), bytes.size());
+  }
+  PacketBuffer buffer;
+};
+
+std::vector<std::uint8_t> prefixed(std::uint32_t n, std::size_t textBytes, std::uint8_t fill = 'x') {
+  std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+                                     static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+  bytes.insert(bytes.end(), textBytes, fill);
+  return bytes;
+}
+
+void expectAccounting(const PacketBuffer& b, std::uint32_t position) {
+  EXPECT_EQ(b.position(), position);
+  EXPECT_EQ(b.remaining(), b.size() - position);
+}
+
+TEST(PacketBuffer, LengthPrefixIsBigEndian) {
+  Filled f(prefixed(258, 258));
+  std::optional<std::string> text = f.buffer.readString();
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->size(), 258u);
+  expectAccounting(f.buffer, 262);
+  const std::pair<std::vector<std::uint8_t>, std::uint32_t> numbers[] = {
+      {{0x00, 0x00, 0x01, 0x02}, 258u},       {{0x01, 0x02, 0x03, 0x04}, 0x01020304u},
+      {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFFu}, {{0x80, 0x00, 0x00, 0x00}, 0x80000000u},
+      {{0x00, 0x00, 0x00, 0x00}, 0u}};
+  for (const auto& [bytes, value] : numbers) EXPECT_EQ(readBigEndian32(bytes.data()), value);
+}
+
+TEST(PacketBuffer, EmptyStringMovesOnByThePrefixOnly) {
+  Filled f(prefixed(0, 3));
+  EXPECT_EQ(f.buffer.readString(), std::string());
+  expectAccounting(f.buffer, 4);
+}
+
+TEST(PacketBuffer, TextKeepsZeroBytesAndReadByteIsSigned) {
+  Filled f({0x80, 0x00, 0x00, 0x00, 0x03, 'a', 0x00, 'b', 0xFF});
+  EXPECT_EQ(f.buffer.readByte(), std::int8_t{-128});
+  EXPECT_EQ(f.buffer.readString(), std::string("a\0b", 3));
+  EXPECT_EQ(f.buffer.readByte(), std::int8_t{-1});
+  expectAccounting(f.buffer, 9);
+}
+
+TEST(PacketBuffer, ExactAndLongerBodiesLeaveTheExtraUnread) {
+  for (std::size_t extra : {0u, 1u, 7u}) {
+    std::vector<std::uint8_t> body = {1};
+    std::vector<std::uint8_t> entry = prefixed(5, 5);
+    body.insert(body.end(), entry.begin(), entry.end());
+    body.insert(body.end(), extra, 0xEE);
+    Filled f(body);
+    ASSERT_TRUE(f.buffer.readByte());
+    ASSERT_TRUE(f.buffer.readString());
+    EXPECT_EQ(f.buffer.remaining(), extra);
+    expectAccounting(f.buffer, 10);
+  }
+}
+
+TEST(PacketBuffer, ReadsThatWouldPassTheEndFailAndMoveNothing) {
+  // Every body shorter than "prefix n + n bytes", for a few n, and prefixes
+  // whose n would overflow a position counter.
+  for (std::uint32_t n : {0u, 1u, 9u}) {
+    std::vector<std::uint8_t> whole = prefixed(n, n);
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+      Filled f(std::vector<std::uint8_t>(whole.begin(), whole.begin() + cut));
+      EXPECT_FALSE(f.buffer.readString()) << "n=" << n << " cut=" << cut;
+      expectAccounting(f.buffer, 0);
+    }
+  }
+  for (std::uint32_t n : {0xFFFFFFFFu, 0xFFFFFFFCu, 0x80000000u}) {
+    Filled f(prefixed(n, 16));
+    EXPECT_FALSE(f.buffer.readString()) << n;
+    expectAccounting(f.buffer, 0);
+  }
+  Filled empty({});
+  EXPECT_FALSE(empty.buffer.readByte());
+  EXPECT_FALSE(empty.buffer.readString());
+  expectAccounting(empty.buffer, 0);
+  Filled one({3});
+  ASSERT_TRUE(one.buffer.readByte());
+  EXPECT_FALSE(one.buffer.readByte());
+  expectAccounting(one.buffer, 1);
+}
+
+TEST(PacketBuffer, FreshBlockReadsAsZeros) {
+  PacketBuffer buffer(64);
+  EXPECT_EQ(buffer.readByte(), std::int8_t{0});
+  EXPECT_EQ(buffer.readString(), std::string());
+  std::vector<std::uint8_t> rest(buffer.data() + buffer.position(), buffer.data() + buffer.size());
+  EXPECT_EQ(rest, std::vector<std::uint8_t>(59, 0));
+}
+
+TEST(PacketBuffer, ReleasedBufferReadsAsEmpty) {
+  Filled f({3, 0, 0, 0, 0});
+  f.buffer.release();
+  EXPECT_EQ(f.buffer.data(), nullptr);
+  EXPECT_FALSE(f.buffer.readByte());
+  EXPECT_FALSE(f.buffer.readString());
+  expectAccounting(f.buffer, 5);
+}
+
+int loggerLookups = 0;
+Logger* countingSource(const std::string& name) {
+  ++loggerLookups;
+  return getLogger(name);
+}
+
+TEST(PacketBuffer, PacketLoggerIsObtainedOnlyOnce) {
+  detail::packetLoggerReference() = nullptr;
+  detail::setPacketLoggerSource(countingSource);
+  loggerLookups = 0;
+  for (std::uint32_t size : {0u, 1u, 100u, 5u}) PacketBuffer buffer(size);
+  detail::setPacketLoggerSource(getLogger);
+  EXPECT_EQ(loggerLookups, 1);
+  EXPECT_EQ(detail::packetLoggerReference(), getLogger("Packet"));
+}
+
+// The allocation failure runs in a child process: it must end by SIGTERM,
+// after the CRIT record is in the log and after the termination hook ran.
+std::string deathLogPath;
+
+void echoLogToStderr() {
+  std::ifstream in(deathLogPath, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::fprintf(stderr, "hook saw: %s", text.c_str());
+}
+
+void* noMemory(std::size_t) { return nullptr; }
+
+[[noreturn]] void allocateWithoutMemory(std::uint32_t size, bool armHook) {
+  resetLoggingState();
+  configureLogging("info", false, deathLogPath.c_str(), 20480000);
+  detail::setBlockAllocator(noMemory);
+  setTerminationHook(armHook ? echoLogToStderr : nullptr);
+  PacketBuffer buffer(size);
+  std::fprintf(stderr, "constructor returned\n");
+  std::exit(0);
+}
+
+TEST(PacketBufferDeathTest, FailedAllocationLogsSignedSizeRunsHookAndRaisesSigterm) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  deathLogPath = (fs::temp_directory_path() / ("varnick_packet_" + std::to_string(::getpid()))).string();
+  const std::pair<std::uint32_t, const char*> cases[] = {
+      {0xFFFFFFFFu, "-1"}, {0xFFFFFFF0u, "-16"}, {0x80000000u, "-2147483648"}, {1000u, "1000"}};
+  for (const auto& [size, shown] : cases) {
+    std::string record = std::string("CRIT  Packet - Insufficent memory for packet of ") + shown + " bytes\n";
+    EXPECT_EXIT(allocateWithoutMemory(size, true), ::testing::KilledBySignal(SIGTERM),
+                "hook saw: [0-9:]+ " + record);
+    fs::remove(deathLogPath);
+  }
+  EXPECT_EXIT(allocateWithoutMemory(7, false), ::testing::KilledBySignal(SIGTERM), "^$");
+  fs::remove(deathLogPath);
+}
+
+}  // namespace
+}  // namespace varnick

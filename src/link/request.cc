@@ -1,0 +1,40 @@
+#include "link/request.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace varnick {
+namespace {
+
+constexpr std::int8_t kOpAdd = 1;
+constexpr std::int8_t kOpRemove = 2;
+constexpr std::int8_t kOpShutdown = 3;
+
+Request decodeAdd(PacketBuffer& body) {
+  std::optional<std::string> entry = body.readString();
+  if (!entry) return {RequestKind::kTooShort, kOpAdd, {}};
+  // The line is written as C text, so an entry ends at its first zero byte.
+  entry->resize(std::min(entry->find('\0'), entry->size()));
+  return {RequestKind::kAdd, kOpAdd, std::move(*entry)};
+}
+
+}  // namespace
+
+Request decodeRequest(PacketBuffer& body) {
+  std::optional<std::int8_t> opCode = body.readByte();
+  if (!opCode) return {};
+  switch (*opCode) {
+    case kOpAdd:
+      return decodeAdd(body);
+    case kOpRemove:
+      return {RequestKind::kRemove, *opCode, {}};
+    case kOpShutdown:
+      return {RequestKind::kShutdown, *opCode, {}};
+    default:
+      return {RequestKind::kInvalid, *opCode, {}};
+  }
+}
+
+std::string lineText(const std::string& entry) { return "\r\n" + entry; }
+
+}  // namespace varnick
