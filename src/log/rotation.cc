@@ -1,6 +1,7 @@
 #include "log/rotation.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "log/logging_state.h"
 
@@ -11,18 +12,27 @@
 namespace varnick {
 namespace {
 
-// Moves `from` onto `to`, replacing a file that already bears that name. A
-// missing source does nothing and leaves the target alone.
-void moveReplacing(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-  // The C runtime's rename refuses an existing target on Windows.
-  MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
-#else
-  std::rename(from.c_str(), to.c_str());
-#endif
+LogFileMover& currentMover() {
+  static LogFileMover mover = &moveLogFile;
+  return mover;
 }
 
 }  // namespace
+
+bool moveLogFile(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  // The C runtime's rename refuses an existing target on Windows; moving with
+  // replace-existing swaps the target out in one step and, unlike removing it
+  // first, leaves it alone when the source is missing.
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+  return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+void setLogFileMoverForTesting(LogFileMover mover) {
+  currentMover() = mover ? std::move(mover) : LogFileMover(&moveLogFile);
+}
 
 std::string logCopyName(const std::string& baseName, int number) {
   return baseName + "." + std::to_string(number);
@@ -34,12 +44,15 @@ void rotateLogFile() {
     std::fclose(state.logStream);
     state.logStream = nullptr;
   }
-  // Highest number first: each rename frees the name the next one needs.
+  // Highest number first: each rename frees the name the next one needs, and
+  // the first one discards the oldest copy. Failures are passed over.
   for (int number = kLogCopies - 1; number >= 1; --number) {
-    moveReplacing(logCopyName(state.logBaseName, number),
-                  logCopyName(state.logBaseName, number + 1));
+    currentMover()(logCopyName(state.logBaseName, number),
+                 logCopyName(state.logBaseName, number + 1));
   }
-  moveReplacing(state.logBaseName, logCopyName(state.logBaseName, 1));
+  currentMover()(state.logBaseName, logCopyName(state.logBaseName, 1));
+  // When the log file could not be moved this opens the same file again, and
+  // the next record tries the rotation once more.
   state.logStream = std::fopen(state.logBaseName.c_str(), "a+");
 }
 

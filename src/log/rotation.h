@@ -1,6 +1,7 @@
 // Size-based rotation of the log file into ten numbered copies.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace varnick {
@@ -16,5 +17,17 @@ std::string logCopyName(const std::string& baseName, int number);
 // Every step runs whatever became of the ones before; nothing is reported.
 // When the reopening fails the stream stays absent for the rest of the run.
 void rotateLogFile();
+
+// Renames `from` to `to`, replacing a file that already bears the new name.
+// A missing source does nothing and leaves the target alone. Returns whether
+// the file was moved; rotation ignores the result.
+using LogFileMover = std::function<bool(const std::string& from, const std::string& to)>;
+
+// The platform's move, the one rotation uses unless a test replaces it.
+bool moveLogFile(const std::string& from, const std::string& to);
+
+// Makes rotation move files with `mover`; an empty mover restores moveLogFile.
+// Only tests call this, to make a move fail or to watch the order of moves.
+void setLogFileMoverForTesting(LogFileMover mover);
 
 }  // namespace varnick
