@@ -1,0 +1,82 @@
+#include "hosts/entry_matcher.h"
+
+#include <cstring>
+
+namespace varnick {
+namespace {
+
+// Large enough that a hosts file of a few megabytes takes a handful of reads
+// and writes; the hosts file is cut to zero length while the rebuild runs, so
+// the rebuild should be over quickly.
+constexpr std::size_t kBlockSize = std::size_t{1} << 18;
+
+// Runs one block of the source through the matcher, carrying `position`
+// across blocks so that an occurrence may straddle two reads.
+void filterBlock(const char* data, std::size_t count, std::string_view entry,
+                 std::size_t& position, std::string& out) {
+  if (entry.empty()) {
+    out.append(data, count);
+    return;
+  }
+  const char* next = data;
+  const char* end = data + count;
+  while (next != end) {
+    if (position == 0) {
+      // Outside a match only the entry's first byte matters: keep the run of
+      // bytes before it in one go.
+      const void* hit = std::memchr(next, entry[0], static_cast<std::size_t>(end - next));
+      const char* stop = hit ? static_cast<const char*>(hit) : end;
+      out.append(next, stop);
+      next = stop;
+      if (next == end) break;
+    }
+    position = matchEntryAt(*next++, position, entry, out);
+  }
+}
+
+}  // namespace
+
+std::size_t matchEntryAt(char c, std::size_t position, std::string_view entry, std::string& out) {
+  if (position < entry.size() && c == entry[position]) {
+    ++position;
+    return position == entry.size() ? 0 : position;
+  }
+  out.append(entry.data(), position);
+  out.push_back(c);
+  return 0;
+}
+
+void finishMatch(std::size_t position, std::string_view entry, std::string& out) {
+  out.append(entry.data(), position);
+}
+
+CopyStatus copyWithoutEntry(ByteSource& source, ByteSink& sink, std::string_view entry) {
+  std::string block(kBlockSize, '\0');
+  std::string out;
+  out.reserve(kBlockSize + entry.size());
+  std::size_t position = 0;
+  for (;;) {
+    std::size_t count = 0;
+    if (!source.read(block.data(), block.size(), &count)) return CopyStatus::kReadFailed;
+    if (count == 0) break;
+    filterBlock(block.data(), count, entry, position, out);
+    if (!out.empty() && !sink.write(out.data(), out.size())) return CopyStatus::kWriteFailed;
+    out.clear();
+  }
+  finishMatch(position, entry, out);
+  if (!out.empty() && !sink.write(out.data(), out.size())) return CopyStatus::kWriteFailed;
+  return CopyStatus::kDone;
+}
+
+bool restoreCopy(ByteSource& source, ByteSink& sink) {
+  if (!sink.truncate() || !source.rewind()) return false;
+  std::string block(kBlockSize, '\0');
+  for (;;) {
+    std::size_t count = 0;
+    if (!source.read(block.data(), block.size(), &count)) return false;
+    if (count == 0) return true;
+    if (!sink.write(block.data(), count)) return false;
+  }
+}
+
+}  // namespace varnick
