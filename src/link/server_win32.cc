@@ -1,13 +1,190 @@
 #include "link/server.h"
 
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/host_paths.h"
+#include "base/unique_resource.h"
+#include "base/wide_text.h"
+#include "hosts/file_write_win32.h"
+#include "link/packet_buffer.h"
+#include "link/request.h"
 #include "log/logging.h"
 
 namespace varnick {
+namespace {
 
-// Not built yet: refuse rather than pretend a session was served.
-int runServer(std::int32_t, const wchar_t*) {
-  logMessage(kError, getLogger("Server"), "Server mode is not available in this build");
-  return 1;
+constexpr int kServerFailure = 1;
+constexpr int kNoSocket = 7;
+constexpr int kNoConnection = 8;
+
+constexpr char kReplySuccess = 0;
+constexpr char kReplyFailure = 1;
+
+// Copies `from` over `to`. The failure record names `fromShown` and
+// `toShown`: the hosts directory stands for the hosts file there.
+bool copyHostsFile(Logger* log, const wchar_t* from, const wchar_t* to, const wchar_t* fromShown,
+                   const wchar_t* toShown) {
+  if (CopyFileW(from, to, FALSE)) return true;
+  int error = static_cast<int>(GetLastError());
+  logMessage(kInfo, log, "Failed to copy hosts file from %s to %s error code %d",
+             wideToUtf8(fromShown).c_str(), wideToUtf8(toShown).c_str(), error);
+  return false;
+}
+
+const wchar_t* armedBackupPath = nullptr;
+
+bool restoreHostsFile(const wchar_t* backupPath) {
+  return copyHostsFile(getLogger("Server"), backupPath, hostsFilePath(), backupPath, hostsDirectory());
+}
+
+// Runs when a request's buffer cannot be had and the process is about to
+// end: the controller's entries must not outlive the session.
+void restoreBeforeTermination() { (void)restoreHostsFile(armedBackupPath); }
+
+// Keeps the termination hook armed with the backup for as long as serving
+// may change the hosts file.
+class ArmedRestore {
+ public:
+  explicit ArmedRestore(const wchar_t* backupPath) {
+    armedBackupPath = backupPath;
+    setTerminationHook(restoreBeforeTermination);
+  }
+  ~ArmedRestore() {
+    setTerminationHook(nullptr);
+    armedBackupPath = nullptr;
+  }
+  ArmedRestore(const ArmedRestore&) = delete;
+  ArmedRestore& operator=(const ArmedRestore&) = delete;
+};
+
+// Connects to the controller on localhost:`port`. Returns the connected
+// socket, or the result that ends the run.
+int connectToController(Logger* log, std::int32_t port, UniqueSocket& socketOut) {
+  UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!sock) {
+    logMessage(kError, log, "Call to socket() returned INVALID_SOCKET");
+    return kNoSocket;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<u_short>(port));
+  hostent* host = gethostbyname("localhost");
+  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
+    logMessage(kError, log, "Failed to resolve localhost error=%d", static_cast<int>(GetLastError()));
+    return kNoConnection;
+  }
+  std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
+  if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+    logMessage(kError, log, "Failed to connect socket error=%d", static_cast<int>(GetLastError()));
+    return kNoConnection;
+  }
+  socketOut = std::move(sock);
+  return 0;
+}
+
+// Receives exactly `length` bytes, in as many recv calls as the stream and
+// recv's int length need. False when the connection ends or fails first;
+// `error` then holds the code that the failing call left.
+bool receiveAll(SOCKET sock, std::uint8_t* buffer, std::uint32_t length, int& error) {
+  std::uint32_t total = 0;
+  while (total < length) {
+    int got = recv(sock, reinterpret_cast<char*>(buffer + total), nextReceiveSize(length - total), 0);
+    if (got == 0 || got == SOCKET_ERROR) {
+      error = static_cast<int>(GetLastError());
+      return false;
+    }
+    total += static_cast<std::uint32_t>(got);
+  }
+  return true;
+}
+
+char appendEntry(Logger* log, const std::string& entry) {
+  // Append-only, readers shared, writers shut out; a missing file is not made.
+  UniqueFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(GetLastError()));
+    return kReplyFailure;
+  }
+  std::string line = lineText(entry);
+  // A short write counts as failed, so success is never claimed for half a line.
+  if (writeAll(file.get(), line.data(), static_cast<DWORD>(line.size())) != ERROR_SUCCESS) {
+    return kReplyFailure;
+  }
+  logMessage(kInfo, log, "Written to hosts file '%s'", entry.c_str());
+  return kReplySuccess;
+}
+
+// Carries out one decoded request and returns its reply byte. Clears
+// `serving` on a shutdown.
+char carryOut(Logger* log, const Request& request, std::uint32_t bodyLength, bool& serving) {
+  switch (request.kind) {
+    case RequestKind::kAdd:
+      return appendEntry(log, request.entry);
+    case RequestKind::kRemove:
+      logMessage(kInfo, log, "Client requested remove operation (This is currently unsupported)");
+      return kReplyFailure;
+    case RequestKind::kShutdown:
+      logMessage(kInfo, log, "Shutting down varnick");
+      serving = false;
+      return kReplySuccess;
+    case RequestKind::kInvalid:
+      logMessage(kInfo, log, "Invalid operation %d requested", request.opCode);
+      return kReplyFailure;
+    case RequestKind::kTooShort:
+      break;
+  }
+  if (bodyLength == 0) {
+    logMessage(kInfo, log, "Empty request of 0 bytes holds no operation");
+  } else {
+    logMessage(kInfo, log, "Request of %u bytes is too short for operation %d",
+               static_cast<unsigned>(bodyLength), request.opCode);
+  }
+  return kReplyFailure;
+}
+
+// Serves requests until a shutdown request or the end of the connection.
+void serveRequests(Logger* log, SOCKET sock) {
+  std::uint8_t header[kLengthFieldSize];
+  bool serving = true;
+  while (serving) {
+    logMessage(kInfo, log, "Reading from console");
+    int error = 0;
+    if (!receiveAll(sock, header, kLengthFieldSize, error)) {
+      logMessage(kInfo, log, "Console input failed with error %d", error);
+      return;
+    }
+    PacketBuffer body(readBigEndian32(header));
+    if (!receiveAll(sock, body.data(), body.size(), error)) {
+      logMessage(kInfo, log, "Console input failed with error %d", error);
+      return;
+    }
+    Request request = decodeRequest(body);
+    char reply = carryOut(log, request, body.size(), serving);
+    send(sock, &reply, 1, 0);
+  }
+}
+
+}  // namespace
+
+int runServer(std::int32_t port, const wchar_t* backupPath) {
+  Logger* log = getLogger("Server");
+  if (!copyHostsFile(log, hostsFilePath(), backupPath, hostsDirectory(), backupPath)) {
+    return kServerFailure;
+  }
+  UniqueSocket sock;
+  if (int stop = connectToController(log, port, sock)) return stop;
+  {
+    ArmedRestore armed(backupPath);
+    serveRequests(log, sock.get());
+  }
+  logMessage(kInfo, log, "Shutting down");
+  // A failed restore leaves the controller's entries in the hosts file, so
+  // the session did not end cleanly.
+  return restoreHostsFile(backupPath) ? 0 : kServerFailure;
 }
 
 }  // namespace varnick

@@ -1,0 +1,136 @@
+"""A scripted controller for server mode: it listens on 127.0.0.1, accepts
+varnick.exe's connection, sends request bytes whole or in pieces, and reads
+the reply bytes."""
+
+import contextlib
+import socket
+import struct
+import subprocess
+import time
+
+from wine_harness import timeout
+
+OP_ADD = 1
+OP_REMOVE = 2
+OP_SHUTDOWN = 3
+
+
+def frame(body):
+    """A request: the body's length, big-endian, then the body."""
+    return struct.pack(">I", len(body)) + body
+
+
+def add_body(entry, extra=b""):
+    return bytes([OP_ADD]) + struct.pack(">I", len(entry)) + entry + extra
+
+
+def add(entry):
+    return frame(add_body(entry))
+
+
+SHUTDOWN = frame(bytes([OP_SHUTDOWN]))
+
+
+class Controller:
+    """Listens on 127.0.0.1 at a free port and serves one varnick connection."""
+
+    def __init__(self):
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.conn = None
+
+    def accept(self, seconds=60):
+        self.listener.settimeout(timeout(seconds))
+        self.conn, _ = self.listener.accept()
+        self.conn.settimeout(timeout(30))
+        self.conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        return self.conn
+
+    def accepts_nothing(self, seconds):
+        """True when no connection arrives within `seconds`."""
+        self.listener.settimeout(seconds)
+        try:
+            conn, _ = self.listener.accept()
+        except socket.timeout:
+            return True
+        conn.close()
+        return False
+
+    def send(self, data, cuts=()):
+        """Sends `data`, split at the given offsets, with a pause after each
+        piece so that the pieces reach varnick in separate reads."""
+        start = 0
+        for cut in [*cuts, len(data)]:
+            self.conn.sendall(data[start:cut])
+            start = cut
+            if cut != len(data):
+                time.sleep(0.2)
+
+    def reply(self, count=1):
+        """Reads exactly `count` reply bytes."""
+        got = b""
+        while len(got) < count:
+            piece = self.conn.recv(count - len(got))
+            assert piece, f"connection ended after replies {got!r}"
+            got += piece
+        return got
+
+    def request(self, data, cuts=()):
+        self.send(data, cuts)
+        return self.reply()[0]
+
+    def rest(self):
+        """Everything varnick sends until the connection ends. Bytes that
+        varnick never read turn its closing into a reset; that ends it too."""
+        got = b""
+        try:
+            while piece := self.conn.recv(4096):
+                got += piece
+        except ConnectionResetError:
+            pass
+        return got
+
+    def close(self):
+        if self.conn is not None:
+            self.conn.close()
+        self.listener.close()
+
+
+class ServerRun:
+    """varnick.exe in server mode against one Controller."""
+
+    def __init__(self, varnick, controller, backup, preexec_fn=None):
+        self.varnick = varnick
+        self.controller = controller
+        self.process = subprocess.Popen(
+            varnick.command("server", controller.port, backup), cwd=varnick.work_dir,
+            env=varnick.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            preexec_fn=preexec_fn)
+        self.stdout = b""
+
+    def wait(self, seconds=60):
+        """Waits for the process to end and returns its exit code."""
+        self.stdout, _ = self.process.communicate(timeout=timeout(seconds))
+        return self.process.returncode
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self.process.communicate(timeout=timeout(30))
+
+
+@contextlib.contextmanager
+def server_session(varnick, backup, preexec_fn=None):
+    """Starts server mode, accepts its connection and yields (controller,
+    run); a process still running at the end is killed."""
+    controller = Controller()
+    run = ServerRun(varnick, controller, backup, preexec_fn)
+    try:
+        controller.accept()
+        yield controller, run
+    finally:
+        run.kill()
+        controller.close()
