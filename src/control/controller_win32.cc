@@ -1,0 +1,293 @@
+#include "control/controller.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <shellapi.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "base/wide_text.h"
+#include "control/command_line.h"
+#include "control/peer_owner.h"
+
+namespace varnick::control {
+namespace {
+
+constexpr DWORD kReplyTimeoutMs = 30000;
+constexpr int kAcceptSliceMs = 200;
+
+std::string withCode(const std::string& what, unsigned long code) {
+  return what + " (error " + std::to_string(code) + ")";
+}
+
+bool isElevated() {
+  HANDLE rawToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
+  UniqueHandle token(rawToken);
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) {
+    return false;
+  }
+  return elevation.TokenIsElevated != 0;
+}
+
+std::wstring currentDirectory() {
+  std::wstring dir(MAX_PATH, L'\0');
+  DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), dir.data());
+  if (length > dir.size()) {
+    dir.resize(length);
+    length = GetCurrentDirectoryW(length, dir.data());
+  }
+  dir.resize(length);
+  return dir;
+}
+
+// Our sockets must not leak into Varnick or the command: a child holding a
+// copy of the listener would keep the port bound after we close it.
+void keepFromChildren(SOCKET s) {
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+}
+
+std::vector<TcpConnection> tcpConnections() {
+  std::vector<TcpConnection> rows;
+  ULONG size = 0;
+  std::vector<unsigned char> buffer;
+  DWORD status = ERROR_INSUFFICIENT_BUFFER;
+  for (int attempt = 0; attempt < 3 && status == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    buffer.resize(size ? size : sizeof(MIB_TCPTABLE_OWNER_PID));
+    size = static_cast<ULONG>(buffer.size());
+    status = GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET,
+                                 TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+  }
+  if (status != NO_ERROR) return rows;
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    rows.push_back(TcpConnection{
+        Endpoint{row.dwLocalAddr, ntohs(static_cast<u_short>(row.dwLocalPort))},
+        Endpoint{row.dwRemoteAddr, ntohs(static_cast<u_short>(row.dwRemotePort))},
+        row.dwOwningPid});
+  }
+  return rows;
+}
+
+std::optional<Endpoint> endpointOf(SOCKET s, bool peer) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  if ((peer ? getpeername(s, raw, &length) : getsockname(s, raw, &length)) != 0) {
+    return std::nullopt;
+  }
+  return Endpoint{address.sin_addr.s_addr, ntohs(address.sin_port)};
+}
+
+bool sendAll(SOCKET s, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - sent, 1 << 30));
+    int result = send(s, bytes.data() + sent, chunk, 0);
+    if (result == SOCKET_ERROR) return false;
+    sent += static_cast<std::size_t>(result);
+  }
+  return true;
+}
+
+std::string convertEntry(const std::wstring& entry, UINT codePage) {
+  if (entry.empty()) return {};
+  int length = WideCharToMultiByte(codePage, 0, entry.data(), static_cast<int>(entry.size()),
+                                   nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(codePage, 0, entry.data(), static_cast<int>(entry.size()), bytes.data(),
+                      length, nullptr, nullptr);
+  return bytes;
+}
+
+}  // namespace
+
+std::string entryInOemCodePage(const std::wstring& entry) { return convertEntry(entry, CP_OEMCP); }
+std::string entryInUtf8(const std::wstring& entry) { return convertEntry(entry, CP_UTF8); }
+
+Controller::Controller() {
+  WSADATA data;
+  winsockStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+Controller::~Controller() {
+  connection_.reset();
+  listener_.reset();
+  if (winsockStarted_) WSACleanup();
+}
+
+bool Controller::listen(std::uint16_t port) {
+  if (!winsockStarted_) {
+    error_ = "Winsock could not be started";
+    return false;
+  }
+  listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!listener_) {
+    error_ = withCode("could not create a socket", WSAGetLastError());
+    return false;
+  }
+  keepFromChildren(listener_.get());
+  BOOL exclusive = TRUE;
+  if (setsockopt(listener_.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                 reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
+    error_ = withCode("could not claim the port for this process alone", WSAGetLastError());
+    return false;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener_.get(), 1) != 0) {
+    error_ = withCode("could not listen on 127.0.0.1:" + std::to_string(port), WSAGetLastError());
+    return false;
+  }
+  auto bound = endpointOf(listener_.get(), false);
+  port_ = bound ? bound->port : port;
+  return true;
+}
+
+bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring& backupPath) {
+  if (GetFileAttributesW(varnickPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    error_ = "varnick.exe not found at " + wideToUtf8(varnickPath.c_str());
+    return false;
+  }
+  std::wstring parameters = L"server " + std::to_wstring(port_) + L" " + quoteArgument(backupPath);
+  std::wstring directory = currentDirectory();
+
+  if (isElevated()) {
+    // Varnick's records go to varnick.log; keep its console echo out of the
+    // command's output.
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    UniqueFile nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inheritable, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
+    std::wstring commandLine = quoteArgument(varnickPath) + L" " + parameters;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(varnickPath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        directory.c_str(), &startup, &process)) {
+      error_ = withCode("could not start " + wideToUtf8(varnickPath.c_str()), GetLastError());
+      return false;
+    }
+    CloseHandle(process.hThread);
+    helper_.reset(process.hProcess);
+    return true;
+  }
+
+  // Not elevated: ask for consent once, through the shell's "runas" verb.
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"runas";
+  info.lpFile = varnickPath.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = directory.c_str();
+  info.nShow = SW_HIDE;
+  if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
+    DWORD code = GetLastError();
+    error_ = code == ERROR_CANCELLED
+                 ? std::string("the request for administrator rights was declined")
+                 : withCode("could not start " + wideToUtf8(varnickPath.c_str()) + " elevated", code);
+    return false;
+  }
+  helper_.reset(info.hProcess);
+  return true;
+}
+
+std::optional<DWORD> Controller::helperExitCode() const {
+  if (!helper_ || WaitForSingleObject(helper_.get(), 0) != WAIT_OBJECT_0) return std::nullopt;
+  DWORD code = 0;
+  GetExitCodeProcess(helper_.get(), &code);
+  return code;
+}
+
+bool Controller::peerIsHelper(SOCKET connection) {
+  auto peer = endpointOf(connection, true);
+  auto us = endpointOf(connection, false);
+  if (!peer || !us) return false;
+  DWORD helperPid = GetProcessId(helper_.get());
+  switch (checkPeerOwner(tcpConnections(), *peer, *us, helperPid)) {
+    case PeerOwner::kExpected:
+      return true;
+    case PeerOwner::kOtherProcess:
+      error_ = "refused a connection from a process other than varnick.exe";
+      return false;
+    case PeerOwner::kUnknown:
+      note_ = "could not check which process made the connection: the system's TCP table "
+              "does not name it";
+      return true;
+  }
+  return false;
+}
+
+bool Controller::acceptHelper(int timeoutSeconds) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutSeconds) * 1000;
+  while (GetTickCount64() < deadline) {
+    if (auto code = helperExitCode()) {
+      error_ = "varnick.exe exited with code " + std::to_string(*code) + " before it connected";
+      return false;
+    }
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener_.get(), &readable);
+    timeval slice{0, kAcceptSliceMs * 1000};
+    if (select(0, &readable, nullptr, nullptr, &slice) <= 0) continue;
+    UniqueSocket accepted(accept(listener_.get(), nullptr, nullptr));
+    if (!accepted) continue;
+    keepFromChildren(accepted.get());
+    if (!peerIsHelper(accepted.get())) continue;
+    DWORD timeout = kReplyTimeoutMs;
+    setsockopt(accepted.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof timeout);
+    connection_ = std::move(accepted);
+    listener_.reset();  // one connection only: free the port
+    return true;
+  }
+  error_ = "varnick.exe did not connect within " + std::to_string(timeoutSeconds) + " seconds";
+  return false;
+}
+
+std::optional<Reply> Controller::request(const std::string& frame) {
+  if (!connection_ || !sendAll(connection_.get(), frame)) {
+    error_ = "lost the connection to varnick.exe";
+    return std::nullopt;
+  }
+  unsigned char byte = 0;
+  if (recv(connection_.get(), reinterpret_cast<char*>(&byte), 1, 0) != 1) {
+    error_ = "varnick.exe did not reply";
+    return std::nullopt;
+  }
+  auto reply = decodeReply(byte);
+  if (!reply) error_ = "varnick.exe sent an unknown reply byte " + std::to_string(byte);
+  return reply;
+}
+
+std::optional<Reply> Controller::add(const std::string& entryBytes) {
+  auto frame = addRequest(entryBytes);
+  if (!frame) {
+    error_ = "the entry is too long for one request";
+    return std::nullopt;
+  }
+  return request(*frame);
+}
+
+std::optional<Reply> Controller::remove() { return request(removeRequest()); }
+std::optional<Reply> Controller::shutdown() { return request(shutdownRequest()); }
+
+void Controller::disconnect() { connection_.reset(); }
+
+std::optional<DWORD> Controller::waitForHelper(int timeoutSeconds) {
+  if (!helper_) return std::nullopt;
+  WaitForSingleObject(helper_.get(), static_cast<DWORD>(timeoutSeconds) * 1000);
+  return helperExitCode();
+}
+
+}  // namespace varnick::control

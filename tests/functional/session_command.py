@@ -1,0 +1,136 @@
+"""varnick-session: hosts entries that last exactly as long as a command."""
+
+import shutil
+import subprocess
+import time
+
+import pytest
+
+from wine_harness import BUILD_DIR, timeout, win_path
+
+SESSION_EXE = BUILD_DIR / "varnick-session.exe"
+
+USAGE_ERROR = 120
+NO_VARNICK = 121
+NO_CONNECTION = 122
+ENTRY_REFUSED = 123
+
+
+def session(varnick, *args, exe=SESSION_EXE, stdin=b"", seconds=90):
+    return subprocess.run(["wine", str(exe), *map(str, args)], cwd=varnick.work_dir,
+                          env=varnick.env(), input=stdin, capture_output=True,
+                          timeout=timeout(seconds))
+
+
+def type_hosts(varnick):
+    """A command that prints the hosts file as it stands while it runs."""
+    return ["--", "cmd", "/c", "type", win_path(varnick.hosts_path)]
+
+
+@pytest.mark.parametrize("exit_code", [0, 7])
+def test_entries_last_as_long_as_the_command(varnick, exit_code):
+    before = varnick.hosts
+    result = session(varnick, "--add", "10.0.0.1 one.test", "--add", "10.0.0.2 two.test",
+                     "--", "cmd", "/c", f"type {win_path(varnick.hosts_path)} & exit {exit_code}")
+    assert result.returncode == exit_code, result
+    assert result.stdout.endswith(before + b"\r\n10.0.0.1 one.test\r\n10.0.0.2 two.test")
+    assert varnick.hosts == before
+    messages = [m for _, c, m in varnick.records() if c == "Server"]
+    assert "Written to hosts file '10.0.0.2 two.test'" in messages
+    assert messages[-2:] == ["Shutting down varnick", "Shutting down"]
+
+
+@pytest.mark.parametrize("flag, sent", [([], b"caf\x82.test"), (["--utf8"], b"caf\xc3\xa9.test")])
+def test_entries_go_out_in_the_oem_code_page_or_utf8(varnick, flag, sent):
+    result = session(varnick, *flag, "--add", "caf\u00e9.test", *type_hosts(varnick))
+    assert result.returncode == 0, result
+    assert result.stdout.endswith(b"\r\n" + sent)
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_backup_path_and_port_are_passed_on(varnick, tmp_path, unused_port):
+    backup = tmp_path / "saved.hosts"
+    result = session(varnick, "--backup", win_path(backup), "--port", unused_port,
+                     "--add", "10.0.0.1 b.test", *type_hosts(varnick))
+    assert result.returncode == 0, result
+    assert backup.read_bytes() == varnick.DEFAULT_HOSTS
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_without_a_command_entries_stay_until_enter(varnick):
+    result = session(varnick, "--add", "10.0.0.1 held.test", stdin=b"\n")
+    assert result.returncode == 0, result
+    assert b"press Enter" in result.stderr
+    assert ("INFO", "Server", "Written to hosts file '10.0.0.1 held.test'") in varnick.records()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_refused_add_is_reported_and_the_command_does_not_run(varnick):
+    # A reader that lets others read but not write: the backup copy works,
+    # the append is refused.
+    with varnick.hold(varnick.hosts_path, "r", 1):
+        result = session(varnick, "--add", "10.0.0.1 refused.test",
+                         "--", "cmd", "/c", "echo COMMAND RAN")
+    assert result.returncode == ENTRY_REFUSED, result
+    assert b"refused the entry '10.0.0.1 refused.test'" in result.stderr
+    assert b"COMMAND RAN" not in result.stdout
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_missing_varnick_exe(varnick, tmp_path):
+    lonely = tmp_path / "alone" / "varnick-session.exe"
+    lonely.parent.mkdir()
+    shutil.copy(SESSION_EXE, lonely)
+    result = session(varnick, "--add", "10.0.0.1 x.test", "--", "cmd", "/c", "echo RAN",
+                     exe=lonely)
+    assert result.returncode == NO_VARNICK
+    assert b"varnick.exe not found at " in result.stderr
+    assert b"RAN" not in result.stdout
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_varnick_that_exits_before_connecting(varnick, tmp_path):
+    unwritable = tmp_path / "no such dir" / "backup"
+    result = session(varnick, "--backup", win_path(unwritable), "--add", "10.0.0.1 x.test",
+                     "--", "cmd", "/c", "echo RAN")
+    assert result.returncode == NO_CONNECTION
+    assert b"varnick.exe exited with code 1 before it connected" in result.stderr
+    assert b"RAN" not in result.stdout
+
+
+@pytest.mark.parametrize("args", [[], ["--port", "70000", "--add", "x"], ["--add", "x", "--"],
+                                  ["--add", "x", "--bogus"]])
+def test_bad_command_lines(varnick, args):
+    result = session(varnick, *args)
+    assert result.returncode == USAGE_ERROR
+    assert b"Usage: varnick-session" in result.stderr
+    assert not varnick.log_path.exists()
+
+
+def test_killed_session_tool_still_gets_the_hosts_file_restored(varnick):
+    tool = subprocess.Popen(["wine", str(SESSION_EXE), "--add", "10.0.0.1 orphan.test"],
+                            cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.PIPE,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        wait_until(lambda: varnick.hosts.endswith(b"orphan.test"))
+    finally:
+        tool.kill()
+        tool.wait(timeout=timeout(30))
+    # The closed connection ends serving, and Varnick restores the backup.
+    wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS)
+    wait_until(lambda: ("INFO", "Server", "Shutting down") in varnick.records())
+
+
+def wait_until(condition, seconds=30):
+    deadline = time.monotonic() + timeout(seconds)
+    while not condition():
+        assert time.monotonic() < deadline, "condition not met in time"
+        time.sleep(0.05)
+
+
+@pytest.fixture
+def unused_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
