@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "link/request.h"
+
 namespace varnick::control {
 namespace {
 
@@ -40,6 +44,26 @@ TEST(Frames, OnlyZeroAndOneAreReplies) {
   for (int byte : {2, 3, 0x30, 0x7F, 0x80, 0xFF}) {
     EXPECT_FALSE(decodeReply(static_cast<std::uint8_t>(byte)).has_value()) << byte;
   }
+}
+
+// What the controller sends must be what the server reads: every frame goes
+// through the server's own decoding.
+Request decodeFrame(const std::string& frame) {
+  std::uint32_t length = readBigEndian32(reinterpret_cast<const std::uint8_t*>(frame.data()));
+  EXPECT_EQ(length, frame.size() - kLengthFieldSize);
+  PacketBuffer body(length);
+  std::memcpy(body.data(), frame.data() + kLengthFieldSize, length);
+  return decodeRequest(body);
+}
+
+TEST(Frames, ServerDecodesWhatTheControllerSends) {
+  for (const std::string& entry : {std::string("10.0.0.1 a.test"), std::string(), std::string(254, 'e')}) {
+    Request add = decodeFrame(*addRequest(entry));
+    EXPECT_EQ(add.kind, RequestKind::kAdd);
+    EXPECT_EQ(add.entry, entry);
+  }
+  EXPECT_EQ(decodeFrame(removeRequest()).kind, RequestKind::kRemove);
+  EXPECT_EQ(decodeFrame(shutdownRequest()).kind, RequestKind::kShutdown);
 }
 
 }  // namespace
