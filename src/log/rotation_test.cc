@@ -34,6 +34,9 @@ std::string readFile(const fs::path& path) {
   return out.str();
 }
 
+// What a test writes into copy `number` before a rotation.
+std::string copyText(int number) { return "copy " + std::to_string(number); }
+
 void writeFile(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
@@ -144,7 +147,7 @@ class CopyShiftTest : public RotationTest, public ::testing::WithParamInterface<
 
 TEST_P(CopyShiftTest, CopiesMoveUpOneNumber) {
   const ShiftCase& c = GetParam();
-  for (int number : c.before) writeFile(copy(number), "copy " + std::to_string(number));
+  for (int number : c.before) writeFile(copy(number), copyText(number));
   configureOver("log", 1);
   rotateLogFile();
 
@@ -161,7 +164,7 @@ TEST_P(CopyShiftTest, CopiesMoveUpOneNumber) {
 
 std::map<int, std::string> allTenShifted() {
   std::map<int, std::string> after{{1, "log"}};
-  for (int number = 2; number <= 10; ++number) after[number] = "copy " + std::to_string(number - 1);
+  for (int number = 2; number <= 10; ++number) after[number] = copyText(number - 1);
   return after;
 }
 
@@ -169,9 +172,11 @@ INSTANTIATE_TEST_SUITE_P(
     Rotation, CopyShiftTest,
     ::testing::Values(
         ShiftCase{"NoCopiesYet", {}, {{1, "log"}}},
-        ShiftCase{"ThreeCopies", {1, 2, 3}, {{1, "log"}, {2, "copy 1"}, {3, "copy 2"}, {4, "copy 3"}}},
+        ShiftCase{"ThreeCopies", {1, 2, 3},
+                  {{1, "log"}, {2, "copy 1"}, {3, "copy 2"}, {4, "copy 3"}}},
         ShiftCase{"TenCopiesOldestDiscarded", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, allTenShifted()},
-        ShiftCase{"GapMovesUp", {1, 2, 4}, {{1, "log"}, {2, "copy 1"}, {3, "copy 2"}, {5, "copy 4"}}},
+        ShiftCase{"GapMovesUp", {1, 2, 4},
+                  {{1, "log"}, {2, "copy 1"}, {3, "copy 2"}, {5, "copy 4"}}},
         // A missing source leaves the target in place: copy 10 is not
         // removed unless copy 9 replaces it.
         ShiftCase{"MissingNineKeepsTen", {10}, {{1, "log"}, {10, "copy 10"}}},
@@ -232,7 +237,7 @@ class FailedMoveTest : public RotationTest, public ::testing::WithParamInterface
 
 TEST_P(FailedMoveTest, OtherRenamesAndTheReopeningStillRun) {
   const int failing = GetParam();
-  for (int number = 1; number <= 10; ++number) writeFile(copy(number), "copy " + std::to_string(number));
+  for (int number = 1; number <= 10; ++number) writeFile(copy(number), copyText(number));
   configureOver("log", 1);
   std::vector<std::string> sources;
   setLogFileMoverForTesting([&](const std::string& from, const std::string& to) {
@@ -248,7 +253,7 @@ TEST_P(FailedMoveTest, OtherRenamesAndTheReopeningStillRun) {
   // moved it on (only copy 10 has no rename before it and stays).
   const int target = 10 - failing;  // 1 for the log file's own move
   for (int number = 2; number <= 10; ++number) {
-    if (number != target) EXPECT_EQ(readFile(copy(number)), "copy " + std::to_string(number - 1)) << number;
+    if (number != target) EXPECT_EQ(readFile(copy(number)), copyText(number - 1)) << number;
   }
   if (target == 10) {
     EXPECT_EQ(readFile(copy(10)), "copy 10");
