@@ -8,7 +8,7 @@ import struct
 import subprocess
 import time
 
-from wine_harness import timeout
+from wine_harness import timeout, win_path
 
 OP_ADD = 1
 OP_REMOVE = 2
@@ -105,7 +105,7 @@ class ServerRun:
         self.varnick = varnick
         self.controller = controller
         self.process = subprocess.Popen(
-            varnick.command("server", controller.port, backup), cwd=varnick.work_dir,
+            varnick.command("server", controller.port, win_path(backup)), cwd=varnick.work_dir,
             env=varnick.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             preexec_fn=preexec_fn)
         self.stdout = b""

@@ -1,5 +1,7 @@
 """Start-up and command dispatch: usage, the Winsock report, modes and ports."""
 
+import socket
+
 import pytest
 
 USAGE = (b"Incorrect parameters! Usage: Varnick server <port> <backup_path>\r\r\n"
@@ -54,6 +56,18 @@ def test_port_with_digits_first_is_accepted(varnick, port):
     assert result.returncode == 5
     assert result.stdout.endswith(USAGE)
     assert not any("Incorrect port number" in message for _, _, message in varnick.records())
+
+
+@pytest.mark.parametrize("template", ["{}", "{}abc", " {}", "+{}"])
+def test_accepted_port_reaches_the_server(varnick, tmp_path, template):
+    # Bound but not listening: the port is ours, and the server's connection
+    # to it is refused, which only the server mode reports.
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        port = taken.getsockname()[1]
+        result = varnick.run("server", template.format(port), tmp_path / "backup")
+    assert result.returncode == 8
+    assert varnick.records()[-1] == ("ERROR", "Server", "Failed to connect socket error=10061")
 
 
 def test_arguments_after_the_entry_are_ignored(varnick):

@@ -1,0 +1,103 @@
+"""Server mode, the session around the requests: the backup, the connection,
+a hosts file that another process holds, a failed restore, and a request too
+large to be held in memory."""
+
+import resource
+import socket
+import struct
+
+import pytest
+
+from controller import SHUTDOWN, Controller, add, server_session
+from wine_harness import win_path
+
+ERROR_PATH_NOT_FOUND = 3
+ERROR_SHARING_VIOLATION = 32
+WSAECONNREFUSED = 10061
+
+
+def server_records(varnick):
+    return [r for r in varnick.records() if r[1] in ("Server", "Packet")]
+
+
+def test_no_controller_listening_ends_with_8_after_the_backup(varnick, tmp_path):
+    backup = tmp_path / "backup"
+    # Bound but not listening: the port is ours, and a connection is refused.
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        result = varnick.run("server", taken.getsockname()[1], win_path(backup))
+    assert result.returncode == 8
+    assert server_records(varnick) == [("ERROR", "Server", f"Failed to connect socket error={WSAECONNREFUSED}")]
+    assert backup.read_bytes() == varnick.DEFAULT_HOSTS
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+@pytest.mark.parametrize("folder", ["missing", "missing-\u00fcber"])
+def test_backup_that_cannot_be_written_ends_with_1_before_connecting(varnick, tmp_path, folder):
+    backup = tmp_path / folder / "backup"
+    controller = Controller()
+    try:
+        result = varnick.run("server", controller.port, win_path(backup))
+        assert controller.accepts_nothing(0.5)
+    finally:
+        controller.close()
+    assert result.returncode == 1
+    # The record names the hosts directory, not the hosts file.
+    assert server_records(varnick) == [
+        ("INFO", "Server", f"Failed to copy hosts file from {varnick.hosts_variable} to "
+                           f"{win_path(backup)} error code {ERROR_PATH_NOT_FOUND}")]
+    assert not backup.parent.exists()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_hosts_file_held_during_an_add_is_refused_and_serving_goes_on(varnick, tmp_path):
+    with server_session(varnick, tmp_path / "backup") as (controller, run):
+        with varnick.hold(varnick.hosts_path, "rw", 0):
+            assert controller.request(add(b"10.0.0.7 held.test")) == 1
+        assert varnick.hosts == varnick.DEFAULT_HOSTS
+        assert controller.request(add(b"10.0.0.8 free.test")) == 0
+        assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.8 free.test"
+        assert controller.request(SHUTDOWN) == 0
+        assert run.wait() == 0
+    assert ("INFO", "Server", f"Failed to open hosts file {ERROR_SHARING_VIOLATION}") in server_records(varnick)
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_failed_restore_is_logged_and_ends_with_1(varnick, tmp_path):
+    backup = tmp_path / "backup"
+    with server_session(varnick, backup) as (controller, run):
+        assert controller.request(add(b"10.0.0.9 stays.test")) == 0
+        # Held with no sharing, the hosts file cannot be copied over.
+        with varnick.hold(varnick.hosts_path, "r", 0):
+            assert controller.request(SHUTDOWN) == 0
+            assert run.wait() == 1
+    assert server_records(varnick)[-2:] == [
+        ("INFO", "Server", "Shutting down"),
+        ("INFO", "Server", f"Failed to copy hosts file from {win_path(backup)} to "
+                           f"{varnick.hosts_variable} error code {ERROR_SHARING_VIOLATION}")]
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.9 stays.test"
+    assert backup.read_bytes() == varnick.DEFAULT_HOSTS
+
+
+DATA_LIMIT = 2 * 1024 ** 3
+
+
+def limit_data_segment():
+    # Only the varnick.exe process tree is limited; the shared wineserver runs
+    # apart. Without the limit this machine grants the block.
+    resource.setrlimit(resource.RLIMIT_DATA, (DATA_LIMIT, DATA_LIMIT))
+
+
+@pytest.mark.parametrize("length, shown", [(0xFFFFFFF0, -16), (0xFFFFFFFF, -1), (0x90000000, -1879048192)])
+def test_request_too_large_for_memory_restores_then_ends_the_process(varnick, tmp_path, length, shown):
+    with server_session(varnick, tmp_path / "backup", preexec_fn=limit_data_segment) as (controller, run):
+        assert controller.request(add(b"10.0.0.10 big.test")) == 0
+        controller.send(struct.pack(">I", length))
+        # No reply: the process ends by SIGTERM, whose default action under
+        # the C runtime is exit status 3.
+        assert controller.rest() == b""
+        assert run.wait() == 3
+    assert server_records(varnick)[-2:] == [
+        ("INFO", "Server", "Reading from console"),
+        ("CRIT", "Packet", f"Insufficent memory for packet of {shown} bytes")]
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
