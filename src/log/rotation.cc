@@ -17,6 +17,24 @@ LogFileMover& currentMover() {
   return mover;
 }
 
+// Whether the log file can be moved away now. On Windows another process
+// may hold it open without sharing deletion: shifting the copies then would
+// discard the oldest on every record while copy 1 is never refilled, and a
+// few records would wipe out all ten copies. A missing file does not count
+// as held: the shifts then run as usual.
+bool logFileIsFree(const std::string& name) {
+#ifdef _WIN32
+  HANDLE probe = CreateFileA(name.c_str(), DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_SHARING_VIOLATION;
+  CloseHandle(probe);
+#else
+  (void)name;  // POSIX renames an open file without complaint.
+#endif
+  return true;
+}
+
 }  // namespace
 
 bool moveLogFile(const std::string& from, const std::string& to) {
@@ -43,6 +61,12 @@ void rotateLogFile() {
   if (state.logStream != nullptr) {
     std::fclose(state.logStream);
     state.logStream = nullptr;
+  }
+  if (!logFileIsFree(state.logBaseName)) {
+    // Keep every copy; the same file is reopened and the next record tries
+    // again.
+    state.logStream = std::fopen(state.logBaseName.c_str(), "a+");
+    return;
   }
   // Highest number first: each rename frees the name the next one needs, and
   // the first one discards the oldest copy. Failures are passed over.
