@@ -1,0 +1,245 @@
+"""`del <entry>`: rebuilding the hosts file without the entry's occurrences.
+
+Covers what comes out of the rebuild (checked against a model of the matching
+rules), the entry's OEM form and length limit, the temporary copy left in the
+user's temporary directory, a hosts file that another process holds, and a
+rebuild that runs out of disk space.
+"""
+
+import contextlib
+import re
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from wine_harness import run_wine
+
+ERROR_FILE_NOT_FOUND = 2
+ERROR_SHARING_VIOLATION = 32
+ERROR_DISK_FULL = 112
+
+
+def del_records(varnick):
+    return [r for r in varnick.records() if r[1] == "DelEntry"]
+
+
+def remove_entry(data, entry):
+    """The matching rules, byte by byte: a broken match keeps its bytes and is
+    not retried; the byte after a complete occurrence may start another; an
+    unfinished match at the end stays; an empty entry removes nothing."""
+    if not entry:
+        return data
+    out = bytearray()
+    matched = 0
+    for byte in data:
+        if byte == entry[matched]:
+            matched = (matched + 1) % len(entry)
+        else:
+            out += entry[:matched]
+            out.append(byte)
+            matched = 0
+    return bytes(out + entry[:matched])
+
+
+@pytest.fixture(scope="session")
+def temp_dir(wine):
+    """The Linux path of the directory that GetTempPathW gives under Wine."""
+    echoed = run_wine(["cmd", "/c", "echo", "%TEMP%"]).stdout.decode().strip()
+    unix = run_wine(["winepath", "-u", echoed]).stdout.decode().strip()
+    path = Path(unix)
+    assert path.is_dir(), (echoed, unix)
+    return path
+
+
+class TempFiles:
+    """The temporary copies that appeared during one test."""
+
+    def __init__(self, directory):
+        self.directory = directory
+        self.before = set(self._names())
+
+    def _names(self):
+        # GetTempFileNameW keeps the first three characters of the prefix.
+        return [p.name for p in self.directory.glob("hos*.tmp")]
+
+    def new(self):
+        return [self.directory / n for n in sorted(set(self._names()) - self.before)]
+
+
+@pytest.fixture
+def temp_files(temp_dir):
+    return TempFiles(temp_dir)
+
+
+@pytest.mark.parametrize("hosts, entry", [
+    # The entry's first byte occurs nowhere: byte for byte unchanged.
+    (b"127.0.0.1 localhost\r\n::1 localhost\r\n", "Z"),
+    # Occurrences inside words and lines, at the very start and very end.
+    (b"0.0.0.0 ads.test\r\n0.0.0.0 ads.tested\r\nxads.test", "ads.test"),
+    # Adjacent repeats all go; a broken match and the byte after it stay.
+    (b"ababab aab abab", "ab"),
+    # A partial match at the end of the file stays.
+    (b"127.0.0.1 localhost\r\n10.0.0.1 x.te", "10.0.0.1 x.test"),
+    # An empty entry changes nothing.
+    (b"127.0.0.1 localhost\r\n", ""),
+    # Line breaks are bytes like any other.
+    (b"a\r\n\r\nb\r\n", "\r\n"),
+])
+def test_rebuilt_file_loses_exactly_the_occurrences(varnick, hosts, entry):
+    varnick.hosts_path.write_bytes(hosts)
+    result = varnick.run("del", entry)
+    assert result.returncode == 0
+    assert varnick.hosts == remove_entry(hosts, entry.encode())
+    # Success logs nothing of its own.
+    assert del_records(varnick) == []
+
+
+def test_file_without_the_entry_comes_out_unchanged(varnick):
+    hosts = bytes(range(256)).replace(b"Q", b"") * 40
+    varnick.hosts_path.write_bytes(hosts)
+    assert varnick.run("del", "Q").returncode == 0
+    assert varnick.hosts == hosts
+
+
+def test_large_file_with_occurrences_across_blocks(varnick):
+    # About 2 MB, so that occurrences fall across every read and write block.
+    lines = [b"0.0.0.0 ads%05d.example.com" % (i % 99991) for i in range(70000)]
+    hosts = b"\r\n".join(lines)
+    entry = "0.0.0.0 ads00042.example.com"
+    varnick.hosts_path.write_bytes(hosts)
+    assert varnick.run("del", entry).returncode == 0
+    expected = remove_entry(hosts, entry.encode())
+    assert len(expected) < len(hosts)
+    assert varnick.hosts == expected
+
+
+def test_add_then_del_leaves_the_line_break_of_the_add(varnick):
+    before = b"127.0.0.1 localhost\r\n::1 localhost"
+    varnick.hosts_path.write_bytes(before)
+    assert varnick.run("add", "10.0.0.1 example.test").returncode == 0
+    assert varnick.run("del", "10.0.0.1 example.test").returncode == 0
+    assert varnick.hosts == before + b"\r\n"
+
+
+@pytest.mark.parametrize("entry, oem", [
+    # OEM code page 437: e-acute is 0x82; a character it lacks becomes '?'.
+    ("caf\u00e9.test", b"caf\x82.test"),
+    ("\u65e5.test", b"?.test"),
+    ("x" * 254, b"x" * 254),
+    ("\u00e9" * 254, b"\x82" * 254),
+])
+def test_entry_is_matched_in_its_oem_form(varnick, entry, oem):
+    hosts = b"127.0.0.1 localhost\r\n10.0.0.1 " + oem + b"\r\n" + entry.encode("utf-8")
+    varnick.hosts_path.write_bytes(hosts)
+    assert varnick.run("del", entry).returncode == 0
+    # The UTF-8 form of a non-ASCII entry is other bytes and stays.
+    assert varnick.hosts == remove_entry(hosts, oem)
+    assert varnick.hosts.startswith(b"127.0.0.1 localhost\r\n10.0.0.1 \r\n")
+
+
+@pytest.mark.parametrize("entry", ["x" * 255, "\u00e9" * 255, "x" * 400])
+def test_entry_longer_than_254_bytes_is_refused_before_any_copy(varnick, temp_files, entry):
+    hosts = b"127.0.0.1 localhost\r\n" + b"x" * 400
+    varnick.hosts_path.write_bytes(hosts)
+    result = varnick.run("del", entry)
+    assert result.returncode == 1
+    assert del_records(varnick) == [("ERROR", "DelEntry", f"Unable to convert {entry} to multibyte")]
+    assert varnick.hosts == hosts
+    assert temp_files.new() == []
+
+
+def test_temporary_copy_of_the_original_is_left_in_place(varnick, temp_files):
+    hosts = b"127.0.0.1 localhost\r\n0.0.0.0 ads.test\r\n"
+    varnick.hosts_path.write_bytes(hosts)
+    assert varnick.run("del", "0.0.0.0 ads.test").returncode == 0
+    assert varnick.hosts == b"127.0.0.1 localhost\r\n\r\n"
+    copies = temp_files.new()
+    assert len(copies) == 1
+    assert copies[0].read_bytes() == hosts
+
+
+def test_every_run_gets_a_copy_of_its_own(varnick, temp_files):
+    varnick.hosts_path.write_bytes(b"a b c")
+    for entry in ["a", "b"]:
+        assert varnick.run("del", entry).returncode == 0
+    assert sorted(c.read_bytes() for c in temp_files.new()) == [b" b c", b"a b c"]
+    assert varnick.hosts == b"  c"
+
+
+def test_held_hosts_file_is_not_opened_for_writing(varnick, temp_files):
+    # A reader that lets others read: the copy can be made, but the exclusive
+    # open for writing is refused.
+    with varnick.hold(varnick.hosts_path, "r", 1):
+        result = varnick.run("del", "localhost")
+    assert result.returncode == 1
+    assert del_records(varnick) == [
+        ("INFO", "DelEntry", f"Failed to open hosts file {ERROR_SHARING_VIOLATION}")]
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    assert [c.read_bytes() for c in temp_files.new()] == [varnick.DEFAULT_HOSTS]
+
+
+def test_hosts_file_that_cannot_be_copied_is_left_alone(varnick, temp_files):
+    # Held with no sharing at all: even the copy cannot read it.
+    with varnick.hold(varnick.hosts_path, "rw", 0):
+        result = varnick.run("del", "localhost")
+    assert result.returncode == 1
+    [copy] = temp_files.new()
+    assert del_records(varnick) == [
+        ("ERROR", "DelEntry",
+         f"Failed to copy hosts file to {_windows_name(copy)} {ERROR_SHARING_VIOLATION}")]
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_missing_hosts_file_is_not_created(varnick):
+    varnick.hosts_path.unlink()
+    result = varnick.run("del", "localhost")
+    assert result.returncode == 1
+    [record] = del_records(varnick)
+    assert record[0] == "ERROR"
+    assert re.fullmatch(rf"Failed to copy hosts file to C:\\.*\\hos\w+\.tmp {ERROR_FILE_NOT_FOUND}",
+                        record[2]), record
+    assert not varnick.hosts_path.exists()
+
+
+def _windows_name(path):
+    """The name Wine gives a file under the prefix's drive C:."""
+    return run_wine(["winepath", "-w", str(path)]).stdout.decode().strip()
+
+
+@contextlib.contextmanager
+def small_disk(directory, size):
+    """Mounts a tmpfs of `size` bytes on `directory` (needs root)."""
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(directory)],
+                             capture_output=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"cannot mount a small file system here: {mounted.stderr!r}")
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", str(directory)], check=True)
+
+
+def test_rebuild_that_runs_out_of_space_names_the_copy(varnick, temp_files):
+    # The hosts file is sparse on a small disk: it takes little room as it
+    # stands, but written out again it needs more than the disk has, so the
+    # rebuild fails, and so does putting the content back.
+    head = b"127.0.0.1 localhost\r\n"
+    tail = b"\r\n0.0.0.0 ads.test"
+    size = 1 << 20
+    with small_disk(varnick.hosts_dir, 256 * 1024):
+        with open(varnick.hosts_path, "wb") as f:
+            f.write(head)
+            f.seek(size - len(tail))
+            f.write(tail)
+        result = varnick.run("del", "0.0.0.0 ads.test")
+        left = varnick.hosts
+    original = head + bytes(size - len(head) - len(tail)) + tail
+    assert result.returncode == 1
+    [copy] = temp_files.new()
+    assert copy.read_bytes() == original
+    [record] = del_records(varnick)
+    assert record[0] == "ERROR"
+    assert record[2] == (f"Failed to rebuild hosts file {ERROR_DISK_FULL}, "
+                         f"its content is kept in {_windows_name(copy)}")
+    assert original.startswith(left) and len(left) < len(original)
