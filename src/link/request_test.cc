@@ -80,11 +80,6 @@ TEST(DecodeRequest, EntryLengthBeyondTheBodyIsTooShort) {
   }
 }
 
-TEST(LineText, CrLfThenTheEntry) {
-  EXPECT_EQ(lineText(""), "\r\n");
-  EXPECT_EQ(lineText("10.0.0.1 a"), "\r\n10.0.0.1 a");
-}
-
 TEST(NextReceiveSize, NeverAsksForMoreThanAnIntHolds) {
   const std::pair<std::uint32_t, int> cases[] = {
       {0u, 0}, {1u, 1}, {4u, 4}, {0x7FFFFFFFu, 0x7FFFFFFF}, {0x80000000u, 0x7FFFFFFF},

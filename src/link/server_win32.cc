@@ -60,8 +60,8 @@ class ArmedRestore {
   ArmedRestore& operator=(const ArmedRestore&) = delete;
 };
 
-// Connects to the controller on localhost:`port`. Returns the connected
-// socket, or the result that ends the run.
+// Connects a new socket to the controller on localhost:`port` and hands it
+// to `socketOut`. Returns 0, or the result that ends the run.
 int connectToController(Logger* log, std::int32_t port, UniqueSocket& socketOut) {
   UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!sock) {
