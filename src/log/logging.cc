@@ -24,10 +24,22 @@ LoggerRegistry& loggerRegistry() {
   return *registry;
 }
 
+// Writes one record and flushes it. The record is formatted first and handed
+// to the stream in one call: on an unbuffered console stream the C runtime
+// would otherwise write a formatted record a character at a time.
 void writeRecord(std::FILE* stream, const std::tm& now, LogLevel level, const Logger& logger,
                  const char* message) {
-  std::fprintf(stream, "%02i:%02i:%02i %s %s - %s\n", now.tm_hour, now.tm_min, now.tm_sec,
-               levelName(level), logger.categoryName.c_str(), message);
+  char line[kMaxMessageLength + 512];
+  int length = std::snprintf(line, sizeof line, "%02i:%02i:%02i %s %s - %s\n", now.tm_hour,
+                             now.tm_min, now.tm_sec, levelName(level),
+                             logger.categoryName.c_str(), message);
+  if (length >= 0 && static_cast<std::size_t>(length) < sizeof line) {
+    std::fwrite(line, 1, static_cast<std::size_t>(length), stream);
+  } else {
+    // Only a category name hundreds of characters long gets here.
+    std::fprintf(stream, "%02i:%02i:%02i %s %s - %s\n", now.tm_hour, now.tm_min, now.tm_sec,
+                 levelName(level), logger.categoryName.c_str(), message);
+  }
   std::fflush(stream);
 }
 

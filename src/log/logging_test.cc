@@ -127,6 +127,18 @@ TEST_F(LoggingTest, MessageIsCutAt1023Characters) {
   }
 }
 
+TEST_F(LoggingTest, LongCategoryAndLongestMessageAreWrittenWhole) {
+  configureLogging("info", true, logPath_.c_str(), 20480000);
+  for (std::size_t categoryLength : {8u, 600u, 5000u}) {
+    std::string category(categoryLength, 'C');
+    std::string message(1023, 'm');
+    std::string out = captureStdout([&] { logMessage(kInfo, getLogger(category), "%s", message.c_str()); });
+    EXPECT_EQ(out.size(), 9 + 6 + categoryLength + 3 + 1023 + 1) << categoryLength;
+    EXPECT_NE(out.find(" INFO  " + category + " - " + message + "\n"), std::string::npos);
+  }
+  EXPECT_EQ(readFile(logPath_).size(), 3 * (9 + 6 + 3 + 1023 + 1) + 8 + 600 + 5000);
+}
+
 TEST_F(LoggingTest, NoEchoWritesOnlyTheFile) {
   configureLogging("info", false, logPath_.c_str(), 20480000);
   std::string out = captureStdout([] { logMessage(kInfo, getLogger("Main"), "quiet"); });
