@@ -20,18 +20,40 @@ void filterBlock(const char* data, std::size_t count, std::string_view entry,
   }
   const char* next = data;
   const char* end = data + count;
+  // Bytes from `kept` up to `next` stay; they are appended in one go when an
+  // occurrence or the end of the block interrupts them.
+  const char* kept = data;
   while (next != end) {
     if (position == 0) {
-      // Outside a match only the entry's first byte matters: keep the run of
-      // bytes before it in one go.
+      // Outside a match only the entry's first byte matters.
       const void* hit = std::memchr(next, entry[0], static_cast<std::size_t>(end - next));
-      const char* stop = hit ? static_cast<const char*>(hit) : end;
-      out.append(next, stop);
-      next = stop;
-      if (next == end) break;
+      if (!hit) {
+        next = end;
+        break;
+      }
+      next = static_cast<const char*>(hit);
+      if (static_cast<std::size_t>(end - next) >= entry.size()) {
+        // The whole entry's length is at hand: settle the match in one go,
+        // with the same outcome as stepping through it byte by byte.
+        std::size_t same = 1;
+        while (same < entry.size() && next[same] == entry[same]) ++same;
+        if (same == entry.size()) {
+          out.append(kept, next);
+          next += same;
+          kept = next;
+        } else {
+          // The broken match and the byte that broke it stay, untried.
+          next += same + 1;
+        }
+        continue;
+      }
     }
+    // A match that may run past the end of the block: step byte by byte.
+    out.append(kept, next);
     position = matchEntryAt(*next++, position, entry, out);
+    kept = next;
   }
+  out.append(kept, next);
 }
 
 }  // namespace
