@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from wine_harness import run_wine
+from wine_harness import run_wine, win_path
 
 ERROR_FILE_NOT_FOUND = 2
 ERROR_SHARING_VIOLATION = 32
@@ -200,6 +200,43 @@ def test_missing_hosts_file_is_not_created(varnick):
     assert re.fullmatch(rf"Failed to copy hosts file to C:\\.*\\hos\w+\.tmp {ERROR_FILE_NOT_FOUND}",
                         record[2]), record
     assert not varnick.hosts_path.exists()
+
+
+@pytest.fixture
+def user_temp(wine):
+    """Points the user's TEMP and TMP elsewhere for one test, then back."""
+    key = r"HKCU\Environment"
+    listing = run_wine(["reg", "query", key]).stdout.decode()
+    saved = {}
+    for name in ("TEMP", "TMP"):
+        found = re.search(rf"^\s+{name}\s+(REG_\w+)\s+(.*?)\s*$", listing, re.M)
+        saved[name] = found.groups() if found else None
+
+    def point_at(windows_path):
+        for name in saved:
+            wine.registry.add(name, "REG_SZ", windows_path, key=key)
+
+    yield point_at
+    for name, value in saved.items():
+        if value:
+            wine.registry.add(name, value[0], value[1], key=key)
+        else:
+            wine.registry.delete_value(name, key=key)
+
+
+@pytest.mark.parametrize("name, message", [
+    # GetTempFileNameW cannot create a file in a directory that is not there.
+    ("missing", "Unable to get tmp filename"),
+    # A directory name that does not fit 260 characters.
+    ("d" * 300, "Unable to get temp path"),
+])
+def test_no_temporary_file_leaves_the_hosts_file_alone(varnick, user_temp, tmp_path, name,
+                                                       message):
+    user_temp(win_path(tmp_path / name))
+    result = varnick.run("del", "localhost")
+    assert result.returncode == 1
+    assert del_records(varnick) == [("ERROR", "DelEntry", message)]
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
 def _windows_name(path):
