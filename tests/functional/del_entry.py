@@ -67,9 +67,13 @@ class TempFiles:
         return [self.directory / n for n in sorted(set(self._names()) - self.before)]
 
 
-@pytest.fixture
+@pytest.fixture(autouse=True)
 def temp_files(temp_dir):
-    return TempFiles(temp_dir)
+    files = TempFiles(temp_dir)
+    yield files
+    # Every del leaves its copy behind by design; the tests do not keep theirs.
+    for path in files.new():
+        path.unlink()
 
 
 @pytest.mark.parametrize("hosts, entry", [
