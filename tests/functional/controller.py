@@ -101,12 +101,14 @@ class Controller:
 class ServerRun:
     """varnick.exe in server mode against one Controller."""
 
-    def __init__(self, varnick, controller, backup, preexec_fn=None):
+    def __init__(self, varnick, controller, backup, preexec_fn=None, stdout=subprocess.PIPE):
+        """`stdout` may be DEVNULL for long runs: a pipe that is only read at
+        the end fills up and then blocks varnick's echo of its records."""
         self.varnick = varnick
         self.controller = controller
         self.process = subprocess.Popen(
             varnick.command("server", controller.port, win_path(backup)), cwd=varnick.work_dir,
-            env=varnick.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            env=varnick.env(), stdout=stdout, stderr=subprocess.PIPE,
             preexec_fn=preexec_fn)
         self.stdout = b""
 
@@ -123,11 +125,11 @@ class ServerRun:
 
 
 @contextlib.contextmanager
-def server_session(varnick, backup, preexec_fn=None):
+def server_session(varnick, backup, preexec_fn=None, stdout=subprocess.PIPE):
     """Starts server mode, accepts its connection and yields (controller,
     run); a process still running at the end is killed."""
     controller = Controller()
-    run = ServerRun(varnick, controller, backup, preexec_fn)
+    run = ServerRun(varnick, controller, backup, preexec_fn, stdout)
     try:
         controller.accept()
         yield controller, run
