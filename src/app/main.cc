@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "app/console.h"
 #include "app/host_paths.h"
 #include "app/port.h"
 #include "app/startup.h"
@@ -39,11 +40,12 @@ int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
   if (std::wcscmp(mode, L"server") == 0) return runServerMode(argc, argv, mainLog);
   if (std::wcscmp(mode, L"add") == 0) return addEntry(argv[2]);
   if (std::wcscmp(mode, L"del") == 0) return delEntry(argv[2]);
-  std::printf("Unknown option %s\r\n", wideToUtf8(mode).c_str());
+  printText("Unknown option %s\r\n", wideToUtf8(mode).c_str());
   return kExitFailure;
 }
 
 int run(int argc, wchar_t** argv) {
+  bufferConsoleOutput();
   configureLogging("info", true, "varnick.log", kMaxLogSize);
   Logger* mainLog = getLogger("Main");
   if (argc < 3) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/console.h"
 #include "app/host_paths.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
@@ -17,7 +18,7 @@ int addEntry(const wchar_t* entry) {
   Logger* log = getLogger("AddEntry");
   std::optional<EntryBytes> bytes = toEntryBytes(entry);
   if (!bytes) {
-    std::printf("Unable to convert %s to multibyte\r\n", wideToUtf8(entry).c_str());
+    printText("Unable to convert %s to multibyte\r\n", wideToUtf8(entry).c_str());
     return 1;
   }
   // Append-only access: every write lands at the end, whatever else happens

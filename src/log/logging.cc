@@ -25,8 +25,9 @@ LoggerRegistry& loggerRegistry() {
 }
 
 // Writes one record and flushes it. The record is formatted first and handed
-// to the stream in one call: on an unbuffered console stream the C runtime
-// would otherwise write a formatted record a character at a time.
+// to the stream in one call, so that a buffered stream leaves it in one write.
+// An unbuffered character device (a console, or /dev/null under Wine) is
+// still written a character at a time: the program gives stdout a buffer.
 void writeRecord(std::FILE* stream, const std::tm& now, LogLevel level, const Logger& logger,
                  const char* message) {
   char line[kMaxMessageLength + 512];
