@@ -49,8 +49,7 @@ def test_many_adds_across_a_rotation_lose_nothing(varnick, tmp_path):
 
     entries = [entry(n) for n in range(REQUESTS)]
     # Standard output goes to a file: a pipe read only at the end would fill
-    # and block varnick, and under Wine /dev/null is a character device that
-    # the C runtime writes a character per call, ten times slower here.
+    # and block varnick, and the file shows that the echo got every record.
     stdout_path = tmp_path / "stdout"
     with open(stdout_path, "wb") as stdout, \
             server_session(varnick, tmp_path / "backup", stdout=stdout) as (controller, run):
