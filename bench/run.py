@@ -7,7 +7,9 @@ persistent wineserver, and runs, each side by side with its baseline and
 alternating with it so that drift in the machine's load hits both:
 
 - add: the whole-process time of `varnick add <entry>` against
-  bench_empty_main.exe, an empty wmain. Goal: at most 1.15 times.
+  bench_empty_main.exe, an empty wmain. Goal: at most 1.15 times. For scale
+  also against bench_winsock_main.exe, which only loads WSOCK32 and starts
+  Winsock, as varnick.exe must.
 - del: `varnick del <entry>` on generated hosts files of 100 KB, 1 MB, 5 MB
   and 20 MB against bench_copy_twice.exe, which copies the same file twice
   with CopyFileW. Goal: at most 1.5 times at 5 MB, time linear in the size,
@@ -17,29 +19,39 @@ alternating with it so that drift in the machine's load hits both:
   socket loop and open-append-close of the hosts file without logging.
   Goal: at least 0.8 times its requests per second.
 
-Times are medians over the runs. Peak memory is the peak resident set size
-(ru_maxrss from wait4) of the Linux process that runs the program under
-Wine: Wine's own loader and DLLs included, the same for both sides.
+Times are medians over the runs; each timed run starts after a pause of
+0.2 s, since the system goes on freeing the previous run's memory and files
+for a while. Peak memory is the peak resident set size of the Linux process
+that runs the program under Wine, Wine's own loader and DLLs included, as
+GNU time reports it (ru_maxrss), in runs of their own.
+
+The hosts files, working directory and `del`'s temporary copies (the
+prefix's TEMP points there while the bench runs) live in /dev/shm when there
+is one: on a virtual disk, freeing the blocks of a rewritten file can take
+longer than the programs' own work.
 
 Standard output of every program is a pipe to a process that discards it,
-as when a controller or a shell pipeline reads it. The add and server
-figures are also taken with standard output on /dev/null itself, which Wine
-hands to the program as a character device: the C runtime leaves such a
-stream unbuffered.
+as when varnick-session, a controller or a shell pipeline reads it. The add
+and server figures are also taken with standard output on /dev/null itself,
+which Wine hands to the program as a character device: every write to it
+costs a round trip to the wineserver, and the C runtime writes an unbuffered
+character device one character per call (varnick.exe gives its standard
+output a buffer, so that each message or record is one write).
 
 Prints a table, writes the figures to build/bench/results.json and a chart
 of del time against file size to build/bench/del_time.png.
 
-    python3 bench/run.py [--runs N] [--server-runs N] [--requests N] [--no-build]
+    /usr/bin/python3 bench/run.py [--runs N] [--memory-runs N] [--server-runs N]
+                                  [--requests N] [--only add|del|server] [--no-build]
 
 VARNICK_BUILD_DIR and VARNICK_WINEPREFIX name another build or prefix.
 """
 
 import argparse
+import contextlib
 import json
 import os
 import platform
-import socket
 import statistics
 import subprocess
 import sys
@@ -56,8 +68,10 @@ from controller import SHUTDOWN, Controller, add  # noqa: E402
 from wine_harness import BUILD_DIR, Varnick, WineSession, run_wine, win_path  # noqa: E402
 
 OUT_DIR = ROOT / "build" / "bench"
-TARGETS = ["varnick", "bench_empty_main", "bench_copy_twice", "bench_server_baseline"]
+TARGETS = ["varnick", "bench_empty_main", "bench_winsock_main", "bench_copy_twice",
+           "bench_server_baseline"]
 EMPTY_MAIN = BUILD_DIR / "bench_empty_main.exe"
+WINSOCK_MAIN = BUILD_DIR / "bench_winsock_main.exe"
 COPY_TWICE = BUILD_DIR / "bench_copy_twice.exe"
 SERVER_BASELINE = BUILD_DIR / "bench_server_baseline.exe"
 
@@ -71,11 +85,13 @@ ADD_GOAL = 1.15
 DEL_GOAL = 1.5
 DEL_GOAL_SIZE = 5 * MB
 SERVER_GOAL = 0.8
-# Time per MB may differ this much between the size steps and still count
-# as linear; peak memory may grow this much from the smallest file to the
-# largest and still count as flat (a 20 MB file held whole would add 20 MB).
+# The time per extra MB may grow this much from one size step to the next
+# and still count as linear; peak memory may grow this much from the
+# smallest file to the largest and still count as flat (a 20 MB file held
+# whole would add 20 MB).
 LINEAR_TOLERANCE = 0.25
 FLAT_MEMORY_KB = 1024
+SETTLE_SECONDS = 0.2
 
 
 def build():
@@ -108,7 +124,11 @@ class Output:
 
 
 def measured(command, output, **kwargs):
-    """Runs `command` to its end and returns the seconds it took."""
+    """Runs `command` to its end and returns the seconds it took. Waits a
+    moment first: the system goes on freeing the memory and files of the
+    previous run for a while (tens of ms after a 20 MB file here), and a run
+    started meanwhile is slowed by it."""
+    time.sleep(SETTLE_SECONDS)
     start = time.perf_counter()
     returncode = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=output.stream,
                                 stderr=subprocess.DEVNULL, **kwargs).returncode
@@ -141,16 +161,22 @@ def figure(name, unit, varnick, baseline, goal, higher_is_better=False, **extra)
 # --- add ---------------------------------------------------------------------
 
 def bench_add(varnick, output, runs):
-    add_times, empty_times = [], []
+    """The add figure against the empty program, and for scale the same runs
+    against a program that only starts Winsock."""
+    add_times, empty_times, winsock_times = [], [], []
     for _ in range(runs):
         empty_times.append(measured(["wine", str(EMPTY_MAIN)], output, env=varnick.env()))
         varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
         add_times.append(measured(varnick.command("add", ADD_ENTRY), output, cwd=varnick.work_dir,
                                   env=varnick.env()))
+        winsock_times.append(measured(["wine", str(WINSOCK_MAIN)], output, env=varnick.env()))
     assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n" + ADD_ENTRY.encode()
-    return figure(f"add, stdout {output.kind}", "ms", statistics.median(add_times) * 1000,
-                  statistics.median(empty_times) * 1000, ADD_GOAL,
-                  samples=dict(varnick=add_times, baseline=empty_times))
+    add_ms = statistics.median(add_times) * 1000
+    return [figure(f"add, stdout {output.kind}", "ms", add_ms,
+                   statistics.median(empty_times) * 1000, ADD_GOAL,
+                   samples=dict(varnick=add_times, baseline=empty_times)),
+            figure("  vs Winsock only", "ms", add_ms, statistics.median(winsock_times) * 1000,
+                   None, samples=dict(varnick=add_times, baseline=winsock_times))]
 
 
 # --- del ---------------------------------------------------------------------
@@ -165,46 +191,85 @@ def hosts_content(size):
     return b"".join(lines)
 
 
-def temp_dir():
-    """The Linux path of the directory where `del` leaves its copies."""
-    echoed = run_wine(["cmd", "/c", "echo", "%TEMP%"]).stdout.decode().strip()
-    return Path(run_wine(["winepath", "-u", echoed]).stdout.decode().strip())
+ENVIRONMENT_KEY = r"HKCU\Environment"
+TEMP_VARIABLES = ("TEMP", "TMP")
+
+
+@contextlib.contextmanager
+def temp_directory_at(path, registry):
+    """Points the prefix's TEMP and TMP at `path`, where `del` makes its
+    copy, and puts back what they were."""
+    saved = {}
+    listing = run_wine(["reg", "query", ENVIRONMENT_KEY]).stdout.decode(errors="replace")
+    for line in listing.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) == 3 and parts[0].upper() in TEMP_VARIABLES:
+            saved[parts[0].upper()] = (parts[1], parts[2].strip())
+    path.mkdir(exist_ok=True)
+    for name in TEMP_VARIABLES:
+        registry.add(name, "REG_SZ", win_path(path), key=ENVIRONMENT_KEY)
+    try:
+        yield path
+    finally:
+        for name in TEMP_VARIABLES:
+            if name in saved:
+                registry.add(name, *saved[name], key=ENVIRONMENT_KEY)
+            else:
+                registry.delete_value(name, key=ENVIRONMENT_KEY)
+
+
+def scratch_root():
+    """Where the bench's files go: memory (/dev/shm) when there is one, so
+    that the figures show the programs' work rather than the disk's moods
+    (on a virtual disk, freeing the blocks of a rewritten file can take
+    longer than writing it)."""
+    shm = Path("/dev/shm")
+    return str(shm) if shm.is_dir() and os.access(shm, os.W_OK) else None
 
 
 def size_label(size):
     return f"{size // MB} MB" if size >= MB else f"{size // KB} KB"
 
 
-def bench_del_size(varnick, output, size, copies_dir, runs, memory_runs):
-    content = hosts_content(size)
-    # `del` drops each occurrence of the entry and keeps the line ends around it.
-    expected = content.replace(DEL_ENTRY.encode(), b"")
+def bench_del(varnick, output, copies_dir, runs, memory_runs):
+    """Times `del` and the two copies on every size. Each run goes through all
+    the sizes, so a change in the machine's load spreads over all of them
+    rather than bending the line of time against size."""
+    contents = {size: hosts_content(size) for size in DEL_SIZES}
+    samples = {size: dict(del_s=[], copy_s=[], del_peak_kb=[], copy_peak_kb=[])
+               for size in DEL_SIZES}
     target = varnick.hosts_dir / "copy"
     del_command = varnick.command("del", DEL_ENTRY)
     copy_command = ["wine", str(COPY_TWICE), win_path(varnick.hosts_path), win_path(target)]
-    del_times, copy_times, del_peaks, copy_peaks = [], [], [], []
     for run in range(runs + memory_runs):
         timing = run < runs
-        varnick.hosts_path.write_bytes(content)
-        before = set(copies_dir.glob("hos*.tmp"))
-        if timing:
-            del_times.append(measured(del_command, output, cwd=varnick.work_dir, env=varnick.env()))
-        else:
-            del_peaks.append(peak_memory_kb(del_command, cwd=varnick.work_dir, env=varnick.env()))
-        for leftover in set(copies_dir.glob("hos*.tmp")) - before:
-            leftover.unlink()  # `del` leaves its copy by design; the bench tidies up
-        assert varnick.hosts == expected, f"del did not remove the entry from the {size_label(size)} file"
-        varnick.hosts_path.write_bytes(content)
-        if timing:
-            copy_times.append(measured(copy_command, output, env=varnick.env()))
-        else:
-            copy_peaks.append(peak_memory_kb(copy_command, env=varnick.env()))
+        for size, content in contents.items():
+            taken = samples[size]
+            varnick.hosts_path.write_bytes(content)
+            before = set(copies_dir.glob("hos*.tmp"))
+            if timing:
+                taken["del_s"].append(measured(del_command, output, cwd=varnick.work_dir,
+                                               env=varnick.env()))
+            else:
+                taken["del_peak_kb"].append(peak_memory_kb(del_command, cwd=varnick.work_dir,
+                                                           env=varnick.env()))
+            for leftover in set(copies_dir.glob("hos*.tmp")) - before:
+                leftover.unlink()  # `del` leaves its copy by design; the bench tidies up
+            # `del` drops each occurrence of the entry and keeps the line ends around it.
+            assert varnick.hosts == content.replace(DEL_ENTRY.encode(), b""), \
+                f"del did not remove the entry from the {size_label(size)} file"
+            varnick.hosts_path.write_bytes(content)
+            if timing:
+                taken["copy_s"].append(measured(copy_command, output, env=varnick.env()))
+            else:
+                taken["copy_peak_kb"].append(peak_memory_kb(copy_command, env=varnick.env()))
     target.unlink()
-    return dict(size=size, label=size_label(size), del_ms=statistics.median(del_times) * 1000,
-                copy_ms=statistics.median(copy_times) * 1000,
-                del_peak_kb=statistics.median(del_peaks), copy_peak_kb=statistics.median(copy_peaks),
-                samples=dict(del_s=del_times, copy_s=copy_times, del_peak_kb=del_peaks,
-                             copy_peak_kb=copy_peaks))
+    return [dict(size=size, label=size_label(size),
+                 del_ms=statistics.median(taken["del_s"]) * 1000,
+                 copy_ms=statistics.median(taken["copy_s"]) * 1000,
+                 del_peak_kb=statistics.median(taken["del_peak_kb"]),
+                 copy_peak_kb=statistics.median(taken["copy_peak_kb"]), samples=taken)
+            for size, taken in samples.items()]
 
 
 def del_figures(rows):
@@ -215,62 +280,93 @@ def del_figures(rows):
     # Linear: the extra time per MB from one size to the next stays the same.
     steps = []
     for small, large in zip(rows, rows[1:]):
-        per_mb = (row_ms(large) - row_ms(small)) / ((large["size"] - small["size"]) / MB)
+        per_mb = (large["del_ms"] - small["del_ms"]) / ((large["size"] - small["size"]) / MB)
         steps.append(dict(step=f"{small['label']} to {large['label']}", ms_per_mb=per_mb))
-    top = [s["ms_per_mb"] for s in steps[1:]]  # the 100 KB step is mostly noise
-    linear = max(top) <= min(top) * (1 + LINEAR_TOLERANCE) if top else None
+    # Linear, not worse: the time per extra MB does not grow from one step to
+    # the next. The step from 100 KB is left out: at that size the process
+    # start is nearly all of the time, and the noise in it swamps the file work.
+    top = [s["ms_per_mb"] for s in steps[1:]]
+    linear = all(later <= earlier * (1 + LINEAR_TOLERANCE) for earlier, later in zip(top, top[1:]))
     growth = rows[-1]["del_peak_kb"] - rows[0]["del_peak_kb"] if rows[0]["del_peak_kb"] else 0
     return figures, dict(steps=steps, linear=linear, peak_growth_kb=growth,
                          flat_memory=growth <= FLAT_MEMORY_KB)
 
 
-def row_ms(row):
-    return row["del_ms"]
-
-
 # --- server ------------------------------------------------------------------
 
+class Served:
+    """One server-mode program connected to a controller of its own."""
+
+    def __init__(self, command, output, **kwargs):
+        self.name = Path(command(0)[1]).name
+        self.controller = Controller()
+        self.process = subprocess.Popen(command(self.controller.port), stdin=subprocess.DEVNULL,
+                                        stdout=output.stream, stderr=subprocess.DEVNULL, **kwargs)
+        self.conn = self.controller.accept()
+
+    def request(self, data):
+        """Sends one request in one write and waits for its reply byte."""
+        self.conn.sendall(data)
+        reply = self.conn.recv(1)
+        if reply != b"\0":
+            raise RuntimeError(f"{self.name} refused a request: {reply!r}")
+
+    def finish(self):
+        self.conn.sendall(SHUTDOWN)
+        self.conn.recv(1)
+        if self.process.wait(timeout=60) != 0:
+            raise RuntimeError(f"{self.name} ended with {self.process.returncode}")
+
+    def close(self):
+        self.controller.close()
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
 def serve(command, output, requests, **kwargs):
-    """Starts a server-mode program that connects to a fresh controller, sends
-    the requests one at a time and returns requests per second."""
-    controller = Controller()
+    """Runs one server session of a program: the requests back to back, each
+    written whole and its reply awaited before the next. Returns requests per
+    second, from the first request's write to the last reply."""
+    served = Served(command, output, **kwargs)
     try:
-        process = subprocess.Popen(command(controller.port), stdin=subprocess.DEVNULL,
-                                   stdout=output.stream, stderr=subprocess.DEVNULL, **kwargs)
-        conn = controller.accept()
         start = time.perf_counter()
         for request in requests:
-            conn.sendall(request)
-            if conn.recv(1) != b"\0":
-                raise RuntimeError(f"{command(0)[1]} refused a request")
+            served.request(request)
         elapsed = time.perf_counter() - start
-        conn.sendall(SHUTDOWN)
-        conn.recv(1)
-        if process.wait(timeout=60) != 0:
-            raise RuntimeError(f"{command(0)[1]} ended with {process.returncode}")
+        served.finish()
     finally:
-        controller.close()
+        served.close()
     return len(requests) / elapsed
 
 
 def bench_server(varnick, output, count, runs):
     requests = [add(b"127.0.0.1 bench%05d.example.test" % i) for i in range(count)]
     backup = varnick.hosts_dir / "backup"
-    varnick_rates, baseline_rates = [], []
-    for _ in range(runs):
+    rates = {"varnick": [], "baseline": []}
+
+    def run_varnick():
         varnick.log_path.unlink(missing_ok=True)  # keep rotation out of the figure
         varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
-        varnick_rates.append(serve(
+        rates["varnick"].append(serve(
             lambda port: varnick.command("server", port, win_path(backup)), output, requests,
             cwd=varnick.work_dir, env=varnick.env()))
         assert varnick.hosts == varnick.DEFAULT_HOSTS, "server mode did not restore the hosts file"
-        baseline_rates.append(serve(
+
+    def run_baseline():
+        varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
+        rates["baseline"].append(serve(
             lambda port: ["wine", str(SERVER_BASELINE), str(port), win_path(varnick.hosts_path)],
             output, requests, env=varnick.env()))
         assert varnick.hosts.count(b"\r\n") == count + 1
-    return figure(f"server, stdout {output.kind}", "requests/s", statistics.median(varnick_rates),
-                  statistics.median(baseline_rates), SERVER_GOAL, higher_is_better=True,
-                  samples=dict(varnick=varnick_rates, baseline=baseline_rates))
+
+    for run in range(runs):
+        # Each goes first in every other run, so a trend in the load favours neither.
+        for session in (run_varnick, run_baseline) if run % 2 == 0 else (run_baseline, run_varnick):
+            session()
+    return figure(f"server, stdout {output.kind}", "requests/s",
+                  statistics.median(rates["varnick"]), statistics.median(rates["baseline"]),
+                  SERVER_GOAL, higher_is_better=True, samples=rates)
 
 
 # --- report ------------------------------------------------------------------
@@ -303,7 +399,8 @@ def write_chart(rows, path):
         matplotlib.use("Agg")
         import matplotlib.pyplot as plt
     except ImportError:
-        print("matplotlib is missing: no chart (bash scripts/bench.sh installs it)")
+        print("matplotlib is missing: no chart (bash scripts/bench.sh installs it for "
+              "/usr/bin/python3)")
         return False
     sizes = [row["size"] / MB for row in rows]
     fig, axes = plt.subplots(figsize=(7, 4.5))
@@ -322,10 +419,11 @@ def write_chart(rows, path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=15, help="timed runs of each add and del command")
+    parser.add_argument("--runs", type=int, default=15,
+                        help="timed runs of each add and del command")
     parser.add_argument("--memory-runs", type=int, default=3,
                         help="runs of each del command for its peak memory")
-    parser.add_argument("--server-runs", type=int, default=3, help="server sessions of each side")
+    parser.add_argument("--server-runs", type=int, default=5, help="server sessions of each side")
     parser.add_argument("--requests", type=int, default=10000, help="add requests per session")
     parser.add_argument("--only", choices=["add", "del", "server"], action="append",
                         help="run only this benchmark (may be given more than once)")
@@ -343,14 +441,14 @@ def main():
     outputs = [Output("pipe"), Output("devnull")]
     figures, rows, shape = [], [], None
     try:
-        copies_dir = temp_dir()
-        with tempfile.TemporaryDirectory(prefix="varnick-bench-") as base:
+        with tempfile.TemporaryDirectory(prefix="varnick-bench-", dir=scratch_root()) as base, \
+                temp_directory_at(Path(base) / "temp", session.registry) as copies_dir:
             varnick = Varnick(Path(base))
             if "add" in chosen:
-                figures += [bench_add(varnick, output, args.runs) for output in outputs]
+                for output in outputs:
+                    figures += bench_add(varnick, output, args.runs)
             if "del" in chosen:
-                rows = [bench_del_size(varnick, outputs[0], size, copies_dir, args.runs,
-                                       args.memory_runs) for size in DEL_SIZES]
+                rows = bench_del(varnick, outputs[0], copies_dir, args.runs, args.memory_runs)
                 del_rows, shape = del_figures(rows)
                 figures += del_rows
             if "server" in chosen:

@@ -20,4 +20,5 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-exec python3 bench/run.py "$@"
+# Debian's own Python, which the packages above are installed for.
+exec /usr/bin/python3 bench/run.py "$@"
