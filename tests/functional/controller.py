@@ -6,6 +6,7 @@ import contextlib
 import socket
 import struct
 import subprocess
+import tempfile
 import time
 
 from wine_harness import timeout, win_path
@@ -101,31 +102,40 @@ class Controller:
 class ServerRun:
     """varnick.exe in server mode against one Controller."""
 
-    def __init__(self, varnick, controller, backup, preexec_fn=None, stdout=subprocess.PIPE):
-        """`stdout` may be DEVNULL for long runs: a pipe that is only read at
-        the end fills up and then blocks varnick's echo of its records."""
+    def __init__(self, varnick, controller, backup, preexec_fn=None, stdout=None):
+        """Standard output is collected in a file unless `stdout` says where
+        else it goes (a file or DEVNULL). Never a pipe: Wine's background
+        processes may inherit it and keep it open after varnick has exited."""
         self.varnick = varnick
         self.controller = controller
+        self._output = tempfile.TemporaryFile() if stdout is None else None
         self.process = subprocess.Popen(
             varnick.command("server", controller.port, win_path(backup)), cwd=varnick.work_dir,
-            env=varnick.env(), stdout=stdout, stderr=subprocess.PIPE,
+            env=varnick.env(), stdin=subprocess.DEVNULL,
+            stdout=self._output if stdout is None else stdout, stderr=subprocess.DEVNULL,
             preexec_fn=preexec_fn)
         self.stdout = b""
 
     def wait(self, seconds=60):
         """Waits for the process to end and returns its exit code."""
-        self.stdout, _ = self.process.communicate(timeout=timeout(seconds))
-        return self.process.returncode
+        returncode = self.process.wait(timeout=timeout(seconds))
+        if self._output is not None:
+            self._output.seek(0)
+            self.stdout = self._output.read()
+        return returncode
 
     def kill(self):
         if self.process.poll() is None:
             self.process.kill()
             with contextlib.suppress(subprocess.TimeoutExpired):
-                self.process.communicate(timeout=timeout(30))
+                self.process.wait(timeout=timeout(30))
+        if self._output is not None:
+            self._output.close()
+            self._output = None
 
 
 @contextlib.contextmanager
-def server_session(varnick, backup, preexec_fn=None, stdout=subprocess.PIPE):
+def server_session(varnick, backup, preexec_fn=None, stdout=None):
     """Starts server mode, accepts its connection and yields (controller,
     run); a process still running at the end is killed."""
     controller = Controller()

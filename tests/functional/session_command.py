@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from wine_harness import BUILD_DIR, timeout, win_path
+from wine_harness import BUILD_DIR, run_captured, timeout, win_path
 
 SESSION_EXE = BUILD_DIR / "varnick-session.exe"
 
@@ -17,9 +17,8 @@ ENTRY_REFUSED = 123
 
 
 def session(varnick, *args, exe=SESSION_EXE, stdin=b"", seconds=90):
-    return subprocess.run(["wine", str(exe), *map(str, args)], cwd=varnick.work_dir,
-                          env=varnick.env(), input=stdin, capture_output=True,
-                          timeout=timeout(seconds))
+    return run_captured(["wine", str(exe), *map(str, args)], seconds, input=stdin,
+                        cwd=varnick.work_dir, env=varnick.env())
 
 
 def type_hosts(varnick):

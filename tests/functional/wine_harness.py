@@ -10,6 +10,7 @@ import contextlib
 import os
 import re
 import subprocess
+import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -63,9 +64,32 @@ def parse_records(text):
     return records
 
 
+def run_captured(command, seconds, input=None, **popen):
+    """Runs `command` to its end and returns its CompletedProcess, with the
+    output collected in files rather than pipes. Wine's own background
+    processes inherit the standard handles of the program that (re)starts
+    them: a pipe would then stay open after the program has exited, and
+    waiting for its end could hang."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(
+            command, stdin=subprocess.DEVNULL if input is None else subprocess.PIPE,
+            stdout=out, stderr=err, **popen)
+        try:
+            if input is not None:
+                process.stdin.write(input)
+                process.stdin.close()
+            returncode = process.wait(timeout=timeout(seconds))
+        except BaseException:
+            process.kill()
+            process.wait()
+            raise
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(command, returncode, out.read(), err.read())
+
+
 def run_wine(args, **kwargs):
-    return subprocess.run(["wine", *map(str, args)], env=wine_env(), capture_output=True,
-                          timeout=timeout(120), **kwargs)
+    return run_captured(["wine", *map(str, args)], 120, env=wine_env(), **kwargs)
 
 
 class Registry:
@@ -117,8 +141,8 @@ class WineSession:
         self.registry.point_at_hosts_variable()
 
     def stop(self):
-        subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True,
-                       timeout=timeout(60))
+        subprocess.run(["wineserver", "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=timeout(60))
         if self._server is not None:
             with contextlib.suppress(subprocess.TimeoutExpired):
                 self._server.wait(timeout=timeout(30))
@@ -165,14 +189,8 @@ class Varnick:
         return ["wine", str(EXE), *map(str, args)]
 
     def run(self, *args, timeout_seconds=60, **extra_env):
-        completed = subprocess.run(self.command(*args), cwd=self.work_dir, env=self.env(**extra_env),
-                                   capture_output=True, timeout=timeout(timeout_seconds))
-        return Result(completed)
-
-    def spawn(self, *args, **extra_env):
-        """Starts varnick.exe without waiting for it (server mode)."""
-        return subprocess.Popen(self.command(*args), cwd=self.work_dir, env=self.env(**extra_env),
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return Result(run_captured(self.command(*args), timeout_seconds, cwd=self.work_dir,
+                                   env=self.env(**extra_env)))
 
     def log_bytes(self):
         return self.log_path.read_bytes() if self.log_path.exists() else b""
