@@ -7,18 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
-
-# Only the benchmarks need these: the chart, and GNU time for peak memory.
-missing=()
-for p in python3-matplotlib time; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# Beyond the build, only the benchmarks need these: the chart, and GNU time
+# for peak memory.
+bash scripts/setup.sh python3-matplotlib time
 
 # Debian's own Python, which the packages above are installed for.
 exec /usr/bin/python3 bench/run.py "$@"

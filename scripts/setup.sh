@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Varnick need, when
-# they are missing. Run as root on Debian 12.
+# they are missing, and any further packages named as arguments. Run as root
+# on Debian 12.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev     # native unit tests with sanitizers, fuzzers
   googletest libgtest-dev      # unit tests
   python3 python3-pytest       # functional tests
+  "$@"
 )
 
 missing=()
