@@ -17,58 +17,52 @@
 namespace varnick {
 namespace {
 
-// The temporary copy, read through an open handle. Keeps the error code of
-// the last failed call for the log record.
-class FileSource final : public ByteSource {
+// An open file and the error code of its last failed call, kept for the log
+// record.
+class OpenFile {
  public:
-  explicit FileSource(HANDLE file) : file_(file) {}
-
-  bool read(char* buffer, std::size_t capacity, std::size_t* count) override {
-    DWORD got = 0;
-    if (!ReadFile(file_, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
-      error_ = GetLastError();
-      return false;
-    }
-    *count = got;
-    return true;
-  }
-
-  bool rewind() override {
-    if (SetFilePointerEx(file_, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) return true;
-    error_ = GetLastError();
-    return false;
-  }
-
   DWORD error() const { return error_; }
 
- private:
+ protected:
+  explicit OpenFile(HANDLE file) : file_(file) {}
+
+  // Passes `ok` on, taking the error code when the call failed.
+  bool check(BOOL ok) {
+    if (!ok) error_ = GetLastError();
+    return ok != FALSE;
+  }
+  bool seekToStart() { return check(SetFilePointerEx(file_, LARGE_INTEGER{}, nullptr, FILE_BEGIN)); }
+
   HANDLE file_;
   DWORD error_ = ERROR_SUCCESS;
 };
 
-// The hosts file, written through the handle that holds it exclusively.
-class FileSink final : public ByteSink {
+// The temporary copy, read through an open handle.
+class FileSource final : public ByteSource, public OpenFile {
  public:
-  explicit FileSink(HANDLE file) : file_(file) {}
+  explicit FileSource(HANDLE file) : OpenFile(file) {}
+
+  bool read(char* buffer, std::size_t capacity, std::size_t* count) override {
+    DWORD got = 0;
+    if (!check(ReadFile(file_, buffer, static_cast<DWORD>(capacity), &got, nullptr))) return false;
+    *count = got;
+    return true;
+  }
+
+  bool rewind() override { return seekToStart(); }
+};
+
+// The hosts file, written through the handle that holds it exclusively.
+class FileSink final : public ByteSink, public OpenFile {
+ public:
+  explicit FileSink(HANDLE file) : OpenFile(file) {}
 
   bool write(const char* data, std::size_t size) override {
     error_ = writeAll(file_, data, static_cast<DWORD>(size));
     return error_ == ERROR_SUCCESS;
   }
 
-  bool truncate() override {
-    if (SetFilePointerEx(file_, LARGE_INTEGER{}, nullptr, FILE_BEGIN) && SetEndOfFile(file_)) {
-      return true;
-    }
-    error_ = GetLastError();
-    return false;
-  }
-
-  DWORD error() const { return error_; }
-
- private:
-  HANDLE file_;
-  DWORD error_ = ERROR_SUCCESS;
+  bool truncate() override { return seekToStart() && check(SetEndOfFile(file_)); }
 };
 
 // Creates an empty temporary file named "hosts....tmp" in the user's
