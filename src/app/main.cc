@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "app/console.h"
-#include "app/host_paths.h"
 #include "app/port.h"
 #include "app/startup.h"
+#include "base/console.h"
+#include "base/exit_codes.h"
 #include "base/wide_text.h"
 #include "hosts/add_entry.h"
 #include "hosts/del_entry.h"
+#include "hosts/hosts_location.h"
 #include "link/server.h"
 #include "log/logging.h"
 

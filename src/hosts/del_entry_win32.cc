@@ -6,63 +6,67 @@
 #include <string>
 #include <string_view>
 
-#include "app/host_paths.h"
+#include "base/exit_codes.h"
+#include "base/file_write_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "hosts/entry_bytes.h"
 #include "hosts/entry_matcher.h"
-#include "hosts/file_write_win32.h"
+#include "hosts/hosts_location.h"
+#include "hosts/new_hosts_file_win32.h"
 #include "log/logging.h"
 
 namespace varnick {
 namespace {
 
-// An open file and the error code of its last failed call, kept for the log
-// record.
-class OpenFile {
+// Reads the hosts file and writes every block it reads to the temporary
+// copy as well, so the old content is read once for both.
+class HostsSource final : public ByteSource {
  public:
-  DWORD error() const { return error_; }
-
- protected:
-  explicit OpenFile(HANDLE file) : file_(file) {}
-
-  // Passes `ok` on, taking the error code when the call failed.
-  bool check(BOOL ok) {
-    if (!ok) error_ = GetLastError();
-    return ok != FALSE;
-  }
-  bool seekToStart() { return check(SetFilePointerEx(file_, LARGE_INTEGER{}, nullptr, FILE_BEGIN)); }
-
-  HANDLE file_;
-  DWORD error_ = ERROR_SUCCESS;
-};
-
-// The temporary copy, read through an open handle.
-class FileSource final : public ByteSource, public OpenFile {
- public:
-  explicit FileSource(HANDLE file) : OpenFile(file) {}
+  HostsSource(HANDLE hosts, HANDLE copy) : hosts_(hosts), copy_(copy) {}
 
   bool read(char* buffer, std::size_t capacity, std::size_t* count) override {
     DWORD got = 0;
-    if (!check(ReadFile(file_, buffer, static_cast<DWORD>(capacity), &got, nullptr))) return false;
+    if (!ReadFile(hosts_, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
+      readError_ = GetLastError();
+      return false;
+    }
+    if (got != 0 && (copyError_ = writeAll(copy_, buffer, got)) != ERROR_SUCCESS) return false;
     *count = got;
     return true;
   }
 
-  bool rewind() override { return seekToStart(); }
-};
-
-// The hosts file, written through the handle that holds it exclusively.
-class FileSink final : public ByteSink, public OpenFile {
- public:
-  explicit FileSink(HANDLE file) : OpenFile(file) {}
-
-  bool write(const char* data, std::size_t size) override {
-    error_ = writeAll(file_, data, static_cast<DWORD>(size));
-    return error_ == ERROR_SUCCESS;
+  // Reads what is left, so the temporary copy holds the whole old content
+  // even when the new file could not be written.
+  void finishCopy() {
+    char block[1 << 16];
+    std::size_t count = 0;
+    while (read(block, sizeof block, &count) && count != 0) {
+    }
   }
 
-  bool truncate() override { return seekToStart() && check(SetEndOfFile(file_)); }
+  DWORD readError() const { return readError_; }
+  DWORD copyError() const { return copyError_; }
+
+ private:
+  HANDLE hosts_;
+  HANDLE copy_;
+  DWORD readError_ = ERROR_SUCCESS;
+  DWORD copyError_ = ERROR_SUCCESS;
+};
+
+class NewFileSink final : public ByteSink {
+ public:
+  explicit NewFileSink(NewHostsFile& file) : file_(file) {}
+  bool write(const char* data, std::size_t size) override {
+    error_ = file_.write(data, static_cast<DWORD>(size));
+    return error_ == ERROR_SUCCESS;
+  }
+  DWORD error() const { return error_; }
+
+ private:
+  NewHostsFile& file_;
+  DWORD error_ = ERROR_SUCCESS;
 };
 
 // Creates an empty temporary file named "hosts....tmp" in the user's
@@ -82,30 +86,55 @@ std::optional<std::wstring> makeTemporaryFile(Logger* log) {
   return std::wstring(name);
 }
 
-// Rebuilds the hosts file from the temporary copy. A rebuild that stops
-// part-way would leave the hosts file cut short, so after a failed read or
-// write the hosts file gets the whole copy back before the failure is
-// reported.
-int rebuildHostsFile(HANDLE copy, HANDLE hosts, std::string_view entry,
-                     const std::wstring& copyName, Logger* log) {
-  FileSource source(copy);
-  FileSink sink(hosts);
-  CopyStatus status = copyWithoutEntry(source, sink, entry);
-  if (status == CopyStatus::kDone) return 0;
-  bool readFailed = status == CopyStatus::kReadFailed;
-  int error = static_cast<int>(readFailed ? source.error() : sink.error());
-  if (restoreCopy(source, sink)) {
-    logMessage(kError, log,
-               readFailed ? "Failed to read temporary hosts file %d, hosts file restored"
-                          : "Failed to write hosts file %d, hosts file restored",
-               error);
-  } else {
-    // The hosts file may now be cut short; whoever mends it needs to know
-    // where the whole content still is.
-    logMessage(kError, log, "Failed to rebuild hosts file %d, its content is kept in %s", error,
-               wideToUtf8(copyName.c_str()).c_str());
+int copyFailed(Logger* log, const std::wstring& copyName, DWORD error) {
+  logMessage(kError, log, "Failed to copy hosts file to %s %d", wideToUtf8(copyName.c_str()).c_str(),
+             static_cast<int>(error));
+  return kExitFailure;
+}
+
+int newFileFailed(Logger* log, const NewHostsFile& file, DWORD error) {
+  logMessage(kError, log, "Failed to write %s %d, hosts file unchanged",
+             wideToUtf8(file.path().c_str()).c_str(), static_cast<int>(error));
+  return kExitFailure;
+}
+
+// Reads the hosts file once, into the temporary copy as it stands and into
+// the new file without the entry, then swaps the new file in. The hosts file
+// is not written until the whole new content is on the disk.
+int rebuild(Logger* log, HANDLE hosts, HANDLE copy, const std::wstring& copyName,
+            std::string_view entry) {
+  NewHostsFile replacement;
+  if (DWORD error = replacement.create()) {
+    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(error));
+    return kExitFailure;
   }
-  return 1;
+  HostsSource source(hosts, copy);
+  NewFileSink sink(replacement);
+  switch (copyWithoutEntry(source, sink, entry)) {
+    case CopyStatus::kDone:
+      break;
+    case CopyStatus::kWriteFailed:
+      source.finishCopy();
+      return newFileFailed(log, replacement, sink.error());
+    case CopyStatus::kReadFailed:
+      if (source.copyError() != ERROR_SUCCESS) return copyFailed(log, copyName, source.copyError());
+      logMessage(kError, log, "Failed to read hosts file %d, hosts file unchanged",
+                 static_cast<int>(source.readError()));
+      return kExitFailure;
+  }
+  SystemClock clock;
+  CommitResult committed = replacement.commit(clock);
+  switch (committed.stage) {
+    case CommitStage::kDone:
+      return kExitSuccess;
+    case CommitStage::kFlushFailed:
+      return newFileFailed(log, replacement, committed.error);
+    case CommitStage::kSwapFailed:
+      break;
+  }
+  // As when the hosts file could not be opened for writing: it stays as it was.
+  logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(committed.error));
+  return kExitFailure;
 }
 
 }  // namespace
@@ -115,40 +144,30 @@ int delEntry(const wchar_t* entry) {
   std::optional<EntryBytes> bytes = toEntryBytes(entry);
   if (!bytes) {
     logMessage(kError, log, "Unable to convert %s to multibyte", wideToUtf8(entry).c_str());
-    return 1;
+    return kExitFailure;
   }
   std::optional<std::wstring> copyName = makeTemporaryFile(log);
-  if (!copyName) return 1;
+  if (!copyName) return kExitFailure;
 
-  // The copy must hold the whole hosts file before the hosts file is opened
-  // for writing, since that open cuts it to zero length.
-  if (!CopyFileW(hostsFilePath(), copyName->c_str(), FALSE)) {
-    int error = static_cast<int>(GetLastError());
-    logMessage(kError, log, "Failed to copy hosts file to %s %d",
-               wideToUtf8(copyName->c_str()).c_str(), error);
-    return 1;
+  ReplaceLock lock;
+  if (lock.error()) {
+    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(lock.error()));
+    return kExitFailure;
   }
-  // Share mode 0 on both: no other process reads or writes either file while
-  // the hosts file is rebuilt.
-  UniqueFile copy(CreateFileW(copyName->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  // From here until the new content is in place no other process can write
+  // to the hosts file: an add in the meantime fails instead of being lost.
+  SystemClock clock;
+  UniqueFile hosts = openHostsFileForRebuild(clock);
+  if (!hosts) return copyFailed(log, *copyName, GetLastError());
+  UniqueFile copy(CreateFileW(copyName->c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!copy) {
     logMessage(kInfo, log, "Failed to open temporary hosts file %d",
                static_cast<int>(GetLastError()));
-    return 1;
-  }
-  UniqueFile hosts(CreateFileW(hostsFilePath(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!hosts) {
-    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(GetLastError()));
-    return 1;
+    return kExitFailure;
   }
   std::string_view entryBytes(bytes->data.get(), static_cast<std::size_t>(bytes->length));
-  int result = rebuildHostsFile(copy.get(), hosts.get(), entryBytes, *copyName, log);
-  // The source first, then the hosts file; the copy stays where it is.
-  copy.reset();
-  hosts.reset();
-  return result;
+  return rebuild(log, hosts.get(), copy.get(), *copyName, entryBytes);
 }
 
 }  // namespace varnick

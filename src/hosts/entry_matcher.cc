@@ -6,8 +6,7 @@ namespace varnick {
 namespace {
 
 // Large enough that a hosts file of a few megabytes takes a handful of reads
-// and writes; the hosts file is cut to zero length while the rebuild runs, so
-// the rebuild should be over quickly.
+// and writes, small enough that memory stays flat whatever the file's size.
 constexpr std::size_t kBlockSize = std::size_t{1} << 18;
 
 // Runs one block of the source through the matcher, carrying `position`
@@ -88,17 +87,6 @@ CopyStatus copyWithoutEntry(ByteSource& source, ByteSink& sink, std::string_view
   finishMatch(position, entry, out);
   if (!out.empty() && !sink.write(out.data(), out.size())) return CopyStatus::kWriteFailed;
   return CopyStatus::kDone;
-}
-
-bool restoreCopy(ByteSource& source, ByteSink& sink) {
-  if (!sink.truncate() || !source.rewind()) return false;
-  std::string block(kBlockSize, '\0');
-  for (;;) {
-    std::size_t count = 0;
-    if (!source.read(block.data(), block.size(), &count)) return false;
-    if (count == 0) return true;
-    if (!sink.write(block.data(), count)) return false;
-  }
 }
 
 }  // namespace varnick

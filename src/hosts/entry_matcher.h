@@ -1,5 +1,5 @@
 // Copying a byte stream without the occurrences of an entry: how `del`
-// rebuilds the hosts file from its temporary copy.
+// builds the hosts file's new content from the old.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +15,6 @@ class ByteSource {
   // Reads up to `capacity` bytes into `buffer` and stores how many arrived in
   // `*count`; 0 means the end of the source. False when the read failed.
   [[nodiscard]] virtual bool read(char* buffer, std::size_t capacity, std::size_t* count) = 0;
-  // Goes back to the first byte. False when that failed.
-  [[nodiscard]] virtual bool rewind() = 0;
 };
 
 // Where the rebuild writes to.
@@ -25,8 +23,6 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // Writes all `size` bytes. False when the write failed or wrote fewer.
   [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
-  // Drops everything written so far; the next write starts the content anew.
-  [[nodiscard]] virtual bool truncate() = 0;
 };
 
 enum class CopyStatus { kDone, kReadFailed, kWriteFailed };
@@ -49,9 +45,5 @@ void finishMatch(std::size_t position, std::string_view entry, std::string& out)
 // the sink then holds an unknown prefix of the result.
 [[nodiscard]] CopyStatus copyWithoutEntry(ByteSource& source, ByteSink& sink,
                                           std::string_view entry);
-
-// Empties `sink` and copies the whole of `source` into it, from its first
-// byte: puts the original back after a failed rebuild. False on any failure.
-[[nodiscard]] bool restoreCopy(ByteSource& source, ByteSink& sink);
 
 }  // namespace varnick

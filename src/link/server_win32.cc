@@ -5,10 +5,11 @@
 
 #include <cstring>
 
-#include "app/host_paths.h"
+#include "base/exit_codes.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
-#include "hosts/file_write_win32.h"
+#include "hosts/hosts_file.h"
+#include "hosts/hosts_location.h"
 #include "link/packet_buffer.h"
 #include "link/request.h"
 #include "log/logging.h"
@@ -16,33 +17,27 @@
 namespace varnick {
 namespace {
 
-constexpr int kServerFailure = 1;
-constexpr int kNoSocket = 7;
-constexpr int kNoConnection = 8;
-
 constexpr char kReplySuccess = 0;
 constexpr char kReplyFailure = 1;
 
-// Copies `from` over `to`. The failure record names `fromShown` and
-// `toShown`: the hosts directory stands for the hosts file there.
-bool copyHostsFile(Logger* log, const wchar_t* from, const wchar_t* to, const wchar_t* fromShown,
-                   const wchar_t* toShown) {
-  if (CopyFileW(from, to, FALSE)) return true;
-  int error = static_cast<int>(GetLastError());
+// The record of a failed backup or restore. The hosts directory stands for
+// the hosts file in it.
+void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::uint32_t error) {
   logMessage(kInfo, log, "Failed to copy hosts file from %s to %s error code %d",
-             wideToUtf8(fromShown).c_str(), wideToUtf8(toShown).c_str(), error);
-  return false;
+             wideToUtf8(from).c_str(), wideToUtf8(to).c_str(), static_cast<int>(error));
 }
 
 const wchar_t* armedBackupPath = nullptr;
 
-bool restoreHostsFile(const wchar_t* backupPath) {
-  return copyHostsFile(getLogger("Server"), backupPath, hostsFilePath(), backupPath, hostsDirectory());
+bool restoreFromBackup(const wchar_t* backupPath) {
+  std::uint32_t error = restoreHostsFile(backupPath);
+  if (error != 0) logCopyFailure(getLogger("Server"), backupPath, hostsDirectory(), error);
+  return error == 0;
 }
 
 // Runs when a request's buffer cannot be had and the process is about to
 // end: the controller's entries must not outlive the session.
-void restoreBeforeTermination() { (void)restoreHostsFile(armedBackupPath); }
+void restoreBeforeTermination() { (void)restoreFromBackup(armedBackupPath); }
 
 // Keeps the termination hook armed with the backup for as long as serving
 // may change the hosts file.
@@ -66,7 +61,7 @@ int connectToController(Logger* log, std::int32_t port, UniqueSocket& socketOut)
   UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!sock) {
     logMessage(kError, log, "Call to socket() returned INVALID_SOCKET");
-    return kNoSocket;
+    return kExitNoSocket;
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -74,12 +69,12 @@ int connectToController(Logger* log, std::int32_t port, UniqueSocket& socketOut)
   hostent* host = gethostbyname("localhost");
   if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
     logMessage(kError, log, "Failed to resolve localhost error=%d", static_cast<int>(GetLastError()));
-    return kNoConnection;
+    return kExitNoConnection;
   }
   std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
   if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
     logMessage(kError, log, "Failed to connect socket error=%d", static_cast<int>(GetLastError()));
-    return kNoConnection;
+    return kExitNoConnection;
   }
   socketOut = std::move(sock);
   return 0;
@@ -102,18 +97,12 @@ bool receiveAll(SOCKET sock, std::uint8_t* buffer, std::uint32_t length, int& er
 }
 
 char appendEntry(Logger* log, const std::string& entry) {
-  // Append-only, readers shared, writers shut out; a missing file is not made.
-  UniqueFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(GetLastError()));
-    return kReplyFailure;
+  AppendResult appended = appendLine(entry);
+  if (appended.step == AppendStep::kOpenFailed) {
+    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(appended.error));
   }
-  std::string line = lineText(entry);
-  // A short write counts as failed, so success is never claimed for half a line.
-  if (writeAll(file.get(), line.data(), static_cast<DWORD>(line.size())) != ERROR_SUCCESS) {
-    return kReplyFailure;
-  }
+  // A failed write is answered without a record of its own.
+  if (appended.step != AppendStep::kDone) return kReplyFailure;
   logMessage(kInfo, log, "Written to hosts file '%s'", entry.c_str());
   return kReplySuccess;
 }
@@ -172,8 +161,9 @@ void serveRequests(Logger* log, SOCKET sock) {
 
 int runServer(std::int32_t port, const wchar_t* backupPath) {
   Logger* log = getLogger("Server");
-  if (!copyHostsFile(log, hostsFilePath(), backupPath, hostsDirectory(), backupPath)) {
-    return kServerFailure;
+  if (std::uint32_t error = backUpHostsFile(backupPath)) {
+    logCopyFailure(log, hostsDirectory(), backupPath, error);
+    return kExitFailure;
   }
   UniqueSocket sock;
   if (int stop = connectToController(log, port, sock)) return stop;
@@ -184,7 +174,7 @@ int runServer(std::int32_t port, const wchar_t* backupPath) {
   logMessage(kInfo, log, "Shutting down");
   // A failed restore leaves the controller's entries in the hosts file, so
   // the session did not end cleanly.
-  return restoreHostsFile(backupPath) ? 0 : kServerFailure;
+  return restoreFromBackup(backupPath) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace varnick

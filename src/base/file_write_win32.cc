@@ -1,4 +1,4 @@
-#include "hosts/file_write_win32.h"
+#include "base/file_write_win32.h"
 
 namespace varnick {
 

@@ -1,0 +1,15 @@
+// Exit codes of varnick.exe. A mode's result is the exit code unchanged.
+#pragma once
+
+namespace varnick {
+
+constexpr int kExitSuccess = 0;
+// Start-up could not find the hosts file, the mode is unknown, or the add,
+// delete, backup or restore failed.
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 5;         // too few arguments, or server without a backup path
+constexpr int kExitBadPort = 6;       // server port outside 1 to 65535
+constexpr int kExitNoSocket = 7;      // server: no socket could be created
+constexpr int kExitNoConnection = 8;  // server: the controller could not be reached
+
+}  // namespace varnick

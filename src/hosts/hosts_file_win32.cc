@@ -1,0 +1,43 @@
+#include "hosts/hosts_file.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/file_write_win32.h"
+#include "base/unique_resource.h"
+#include "hosts/hosts_location.h"
+#include "hosts/new_hosts_file_win32.h"
+
+namespace varnick {
+
+AppendResult appendLine(std::string_view entry) {
+  // Append-only access: every write lands at the end, whatever else happens
+  // to the file. Readers may share it, writers may not.
+  UniqueFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {AppendStep::kOpenFailed, GetLastError()};
+  std::string line;
+  line.reserve(2 + entry.size());
+  line.append("\r\n").append(entry);
+  // One write of the whole line, so a reader never sees its line break alone.
+  if (DWORD error = writeAll(file.get(), line.data(), static_cast<DWORD>(line.size()))) {
+    return {AppendStep::kWriteFailed, error};
+  }
+  return {};
+}
+
+std::uint32_t backUpHostsFile(const wchar_t* backupPath) {
+  return CopyFileW(hostsFilePath(), backupPath, FALSE) ? ERROR_SUCCESS : GetLastError();
+}
+
+std::uint32_t restoreHostsFile(const wchar_t* backupPath) {
+  ReplaceLock lock;
+  if (lock.error()) return lock.error();
+  NewHostsFile replacement;
+  if (DWORD error = replacement.copyFrom(backupPath)) return error;
+  SystemClock clock;
+  return replacement.commit(clock).error;
+}
+
+}  // namespace varnick

@@ -1,0 +1,24 @@
+// Where the hosts file is: found once at start-up through the registry, read
+// by every mode.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+namespace varnick {
+
+constexpr std::size_t kPathCapacity = 260;  // wide characters, terminating NUL included
+
+// Reads DataBasePath from the registry, expands it into the hosts directory
+// and builds the hosts file path. Prints what went wrong and returns the exit
+// code when the program must stop here, nothing when it may go on.
+[[nodiscard]] std::optional<int> locateHostsFile();
+
+// Full path of the hosts file: the hosts directory followed by "\hosts".
+const wchar_t* hostsFilePath();
+
+// DataBasePath after environment expansion, exactly as expanded: records
+// name it where they stand for the hosts file.
+const wchar_t* hostsDirectory();
+
+}  // namespace varnick

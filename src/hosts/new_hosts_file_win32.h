@@ -1,0 +1,83 @@
+// The new content of the hosts file, written beside it and swapped in whole.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "base/unique_resource.h"
+#include "hosts/replacement.h"
+
+namespace varnick {
+
+// The system's clock for the retries.
+class SystemClock final : public RetryClock {
+ public:
+  std::uint64_t nowMs() override { return GetTickCount64(); }
+  void sleepMs(std::uint32_t ms) override { Sleep(ms); }
+};
+
+// Keeps other Varnick processes from replacing the hosts file until it is
+// released: two replacements that each start from the old content would
+// lose one of the two, and they share the names of the new and old files.
+class ReplaceLock {
+ public:
+  ReplaceLock();
+  // 0 when held, else the error code (ERROR_TIMEOUT when another Varnick
+  // kept it for too long).
+  DWORD error() const { return error_; }
+
+ private:
+  struct Releaser {
+    void operator()(HANDLE mutex) const;
+  };
+  UniqueHandle mutex_;
+  std::unique_ptr<void, Releaser> held_;
+  DWORD error_ = ERROR_SUCCESS;
+};
+
+// Opens the hosts file for reading so that no other process can write to it
+// or replace it while the handle is open, though it may read it, and this
+// process may still swap a new file in. Retries while another process holds
+// the file in a way that conflicts. An invalid handle on failure, with the
+// error code left for GetLastError.
+UniqueFile openHostsFileForRebuild(RetryClock& clock);
+
+// "hosts.varnick-new" in the hosts file's directory: created (or a leftover
+// overwritten) for writing, then flushed and swapped in by commit. Unless
+// committed, the file is removed when the object ends.
+class NewHostsFile final : private ReplacementSteps {
+ public:
+  NewHostsFile();
+  ~NewHostsFile() override;
+  NewHostsFile(const NewHostsFile&) = delete;
+  NewHostsFile& operator=(const NewHostsFile&) = delete;
+
+  // Creates the file empty: 0 or the error code.
+  DWORD create();
+  // Creates it as a copy of `source`: 0 or the error code.
+  DWORD copyFrom(const wchar_t* source);
+  // Appends `size` bytes: 0 or the error code (a short write counts as failed).
+  DWORD write(const void* data, DWORD size);
+  // Flushes the file and swaps it in for the hosts file; on failure the hosts
+  // file keeps its content and the new file is removed.
+  [[nodiscard]] CommitResult commit(RetryClock& clock);
+
+  const std::wstring& path() const { return path_; }
+
+ private:
+  DWORD openForWriting(DWORD disposition);
+  std::uint32_t flushAndClose() override;
+  StepResult swapIn() override;
+  std::uint32_t moveNewIn() override;
+  std::uint32_t moveOldBack() override;
+  void discard() override;
+
+  std::wstring path_;
+  std::wstring oldPath_;
+  UniqueFile file_;
+  bool committed_ = false;
+};
+
+}  // namespace varnick
