@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/request.h"
+#include "link/wire_format.h"
 
 namespace varnick::control {
 namespace {
