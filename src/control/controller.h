@@ -11,7 +11,7 @@
 #include <string>
 
 #include "base/unique_resource.h"
-#include "control/frames.h"
+#include "link/wire_format.h"
 
 namespace varnick::control {
 

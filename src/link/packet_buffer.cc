@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "link/wire_format.h"
+
 namespace varnick {
 namespace {
 
@@ -72,11 +74,6 @@ void PacketBuffer::release() {
   start_ = nullptr;
   position_ = size_;
   remaining_ = 0;
-}
-
-std::uint32_t readBigEndian32(const std::uint8_t* bytes) {
-  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-         (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
 
 void setTerminationHook(TerminationHook hook) { terminationHook = hook; }

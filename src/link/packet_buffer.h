@@ -55,9 +55,6 @@ class PacketBuffer {
   std::uint8_t* start_ = nullptr;  // first byte of the block; the reads go by position_
 };
 
-// Decodes an unsigned 32-bit big-endian number from four bytes.
-std::uint32_t readBigEndian32(const std::uint8_t* bytes);
-
 // Something to do just before the process ends because a request's block
 // could not be had; server mode puts the hosts file back with it. Null
 // disarms it.

@@ -46,11 +46,6 @@ TEST(PacketBuffer, LengthPrefixIsBigEndian) {
   ASSERT_TRUE(text);
   EXPECT_EQ(text->size(), 258u);
   expectAccounting(f.buffer, 262);
-  const std::pair<std::vector<std::uint8_t>, std::uint32_t> numbers[] = {
-      {{0x00, 0x00, 0x01, 0x02}, 258u},       {{0x01, 0x02, 0x03, 0x04}, 0x01020304u},
-      {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFFu}, {{0x80, 0x00, 0x00, 0x00}, 0x80000000u},
-      {{0x00, 0x00, 0x00, 0x00}, 0u}};
-  for (const auto& [bytes, value] : numbers) EXPECT_EQ(readBigEndian32(bytes.data()), value);
 }
 
 TEST(PacketBuffer, EmptyStringMovesOnByThePrefixOnly) {

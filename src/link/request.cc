@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <optional>
 
+#include "link/wire_format.h"
+
 namespace varnick {
 namespace {
-
-constexpr std::int8_t kOpAdd = 1;
-constexpr std::int8_t kOpRemove = 2;
-constexpr std::int8_t kOpShutdown = 3;
 
 Request decodeAdd(PacketBuffer& body) {
   std::optional<std::string> entry = body.readString();

@@ -1,5 +1,6 @@
-// One controller request: the frame's length field and the decoding of a
-// body into the operation it asks for.
+// One controller request as the server takes it in: the decoding of a
+// received body into the operation it asks for. The bytes themselves are
+// laid out in link/wire_format.h.
 #pragma once
 
 #include <climits>
@@ -10,13 +11,10 @@
 
 namespace varnick {
 
-// Size of the big-endian length field that comes before every body.
-constexpr int kLengthFieldSize = 4;
-
 enum class RequestKind {
-  kAdd,       // op code 1: append the entry to the hosts file
-  kRemove,    // op code 2: not supported, refused
-  kShutdown,  // op code 3: end serving
+  kAdd,       // kOpAdd: append the entry to the hosts file
+  kRemove,    // kOpRemove: not supported, refused
+  kShutdown,  // kOpShutdown: end serving
   kInvalid,   // any other op code
   kTooShort,  // the body ends before a field that its op code reads
 };

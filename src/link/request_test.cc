@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "link/wire_format.h"
+
 namespace varnick {
 namespace {
 
@@ -23,6 +25,18 @@ Bytes addBody(const std::string& entry, const Bytes& extra = {}) {
   body.insert(body.end(), entry.begin(), entry.end());
   body.insert(body.end(), extra.begin(), extra.end());
   return body;
+}
+
+// The body of a frame that the controller side builds, as the server is left
+// with it after reading the length field.
+Bytes bodyOf(const std::string& frame) {
+  if (frame.size() < kLengthFieldSize) {
+    ADD_FAILURE() << "frame of " << frame.size() << " bytes has no length field";
+    return {};
+  }
+  std::uint32_t length = readBigEndian32(reinterpret_cast<const std::uint8_t*>(frame.data()));
+  EXPECT_EQ(length, frame.size() - kLengthFieldSize);
+  return Bytes(frame.begin() + kLengthFieldSize, frame.end());
 }
 
 struct Case {
@@ -51,6 +65,14 @@ TEST(DecodeRequest, OpCodesAndOperands) {
       {"op 0xFF", {0xFF, 0, 0, 0, 0}, RequestKind::kInvalid, -1, ""},
       {"op 0x81 looks like add + 0x80", {0x81, 0, 0, 0, 0}, RequestKind::kInvalid, -127, ""},
       {"empty body", {}, RequestKind::kTooShort, 0, ""},
+      // What the controller sends must be what the server reads.
+      {"controller's add", bodyOf(addRequest("10.0.0.1 a.test").value()), RequestKind::kAdd, 1,
+       "10.0.0.1 a.test"},
+      {"controller's add, empty entry", bodyOf(addRequest("").value()), RequestKind::kAdd, 1, ""},
+      {"controller's add, 254 bytes", bodyOf(addRequest(std::string(254, 'e')).value()), RequestKind::kAdd,
+       1, std::string(254, 'e')},
+      {"controller's remove", bodyOf(removeRequest()), RequestKind::kRemove, 2, ""},
+      {"controller's shutdown", bodyOf(shutdownRequest()), RequestKind::kShutdown, 3, ""},
   };
   for (const Case& c : cases) {
     Request r = decode(c.body);

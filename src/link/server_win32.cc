@@ -12,13 +12,11 @@
 #include "hosts/hosts_location.h"
 #include "link/packet_buffer.h"
 #include "link/request.h"
+#include "link/wire_format.h"
 #include "log/logging.h"
 
 namespace varnick {
 namespace {
-
-constexpr char kReplySuccess = 0;
-constexpr char kReplyFailure = 1;
 
 // The record of a failed backup or restore. The hosts directory stands for
 // the hosts file in it.

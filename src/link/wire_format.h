@@ -1,0 +1,45 @@
+// Varnick's controller wire format, shared by both ends of the connection:
+// the frame around each request, the op codes, the reply bytes, and the
+// big-endian numbers they are made of. Plain bytes only: no sockets here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace varnick {
+
+// Every request is a frame: a big-endian 32-bit body length of this many
+// bytes, then the body, whose first byte is the op code.
+constexpr std::uint32_t kLengthFieldSize = 4;
+
+constexpr std::uint8_t kOpAdd = 1;       // operands: big-endian entry length N, N entry bytes
+constexpr std::uint8_t kOpRemove = 2;    // no operands; always refused
+constexpr std::uint8_t kOpShutdown = 3;  // no operands
+
+// The one byte that answers each complete request.
+constexpr std::uint8_t kReplySuccess = 0;
+constexpr std::uint8_t kReplyFailure = 1;
+
+// The largest entry a frame can carry: its body (op code, entry length,
+// entry) must fit the 32-bit length field.
+constexpr std::uint64_t kMaxEntryBytes = 0xFFFFFFFFull - 1 - 4;
+
+// Decodes an unsigned 32-bit big-endian number from four bytes.
+std::uint32_t readBigEndian32(const std::uint8_t* bytes);
+
+// Appends `value` as four big-endian bytes.
+void appendBigEndian32(std::string& out, std::uint32_t value);
+
+// Whole request frames, length field included. Entries are bytes and go on
+// the wire unconverted; nothing for an entry longer than kMaxEntryBytes.
+[[nodiscard]] std::optional<std::string> addRequest(const std::string& entry);
+std::string removeRequest();
+std::string shutdownRequest();
+
+enum class Reply { kSuccess, kFailure };
+
+// Reads a reply byte; nothing for a byte that Varnick never sends.
+[[nodiscard]] std::optional<Reply> decodeReply(std::uint8_t byte);
+
+}  // namespace varnick
