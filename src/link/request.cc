@@ -33,6 +33,4 @@ Request decodeRequest(PacketBuffer& body) {
   }
 }
 
-std::string lineText(const std::string& entry) { return "\r\n" + entry; }
-
 }  // namespace varnick

@@ -32,9 +32,6 @@ struct Request {
 // after the last field that the op code needs are ignored.
 [[nodiscard]] Request decodeRequest(PacketBuffer& body);
 
-// The bytes an add appends: CR LF, then the entry.
-std::string lineText(const std::string& entry);
-
 // How many bytes to ask the next recv call for when `wanted` are still
 // missing: recv takes an int, so a body may need more than one call.
 constexpr int nextReceiveSize(std::uint32_t wanted) {
