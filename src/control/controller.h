@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,13 +29,25 @@ class Controller {
   [[nodiscard]] bool listen(std::uint16_t port);
   std::uint16_t port() const { return port_; }
 
-  // Starts `varnick server <port> <backupPath>` in `workDir`: directly when
-  // this process is elevated, otherwise through the consent prompt.
+  // Where notes that are not failures go as they happen (a refused
+  // connection, say).
+  void setReporter(std::function<void(const std::string&)> reporter) { reporter_ = std::move(reporter); }
+
+  // Starts `varnick server <port> <backupPath>` in the current directory:
+  // directly when this process is elevated, otherwise through the consent
+  // prompt. Either way Varnick gets no share of this console, so console
+  // events (Ctrl+C, closing the window) reach only this process.
   [[nodiscard]] bool startHelper(const std::wstring& varnickPath, const std::wstring& backupPath);
 
-  // Waits up to `timeoutSeconds` for the started Varnick to connect. A
-  // connection from any other process is closed and waiting goes on.
-  [[nodiscard]] bool acceptHelper(int timeoutSeconds);
+  enum class Accepted { kConnected, kTimedOut, kHelperExited, kInterrupted };
+
+  // Waits up to `timeoutSeconds` for the started Varnick to connect, or until
+  // `stop` is signalled. A connection from any other process, or from one
+  // the system cannot name, is closed and waiting goes on.
+  [[nodiscard]] Accepted acceptHelper(int timeoutSeconds, HANDLE stop);
+
+  // Ends a Varnick that never connected, and so never changed the hosts file.
+  void endHelper();
 
   // One request each; the reply, or nothing when the connection failed.
   std::optional<Reply> add(const std::string& entryBytes);
@@ -48,17 +61,19 @@ class Controller {
   // nothing when it is still running.
   std::optional<DWORD> waitForHelper(int timeoutSeconds);
 
+  // The started Varnick's process, to wait on.
+  HANDLE helperProcess() const { return helper_.get(); }
+
   // Whether Varnick has exited already, and with which code.
   std::optional<DWORD> helperExitCode() const;
 
   // What went wrong last, for the user.
   const std::string& error() const { return error_; }
-  // Notes that are not failures (for example an owner check that could not be made).
-  const std::string& note() const { return note_; }
 
  private:
   std::optional<Reply> request(const std::string& frame);
   bool peerIsHelper(SOCKET connection);
+  void report(const std::string& note);
 
   bool winsockStarted_ = false;
   UniqueSocket listener_;
@@ -66,7 +81,7 @@ class Controller {
   UniqueHandle helper_;
   std::uint16_t port_ = 0;
   std::string error_;
-  std::string note_;
+  std::function<void(const std::string&)> reporter_;
 };
 
 // The entry's bytes for the wire: in the OEM code page, as `varnick add`

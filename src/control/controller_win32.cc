@@ -172,8 +172,11 @@ bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
     std::wstring commandLine = quoteArgument(varnickPath) + L" " + parameters;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(varnickPath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        directory.c_str(), &startup, &process)) {
+    // No console and a process group of its own: a Ctrl+C or a closed window
+    // must not end Varnick before it has restored the hosts file.
+    const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+    if (!CreateProcessW(varnickPath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
+                        nullptr, directory.c_str(), &startup, &process)) {
       error_ = withCode("could not start " + wideToUtf8(varnickPath.c_str()), GetLastError());
       return false;
     }
@@ -183,9 +186,10 @@ bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring
   }
 
   // Not elevated: ask for consent once, through the shell's "runas" verb.
+  // Varnick gets a hidden console of its own, not this one.
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NO_CONSOLE;
   info.lpVerb = L"runas";
   info.lpFile = varnickPath.c_str();
   info.lpParameters = parameters.c_str();
@@ -218,22 +222,31 @@ bool Controller::peerIsHelper(SOCKET connection) {
     case PeerOwner::kExpected:
       return true;
     case PeerOwner::kOtherProcess:
-      error_ = "refused a connection from a process other than varnick.exe";
+      report("refused a connection from a process other than varnick.exe");
       return false;
     case PeerOwner::kUnknown:
-      note_ = "could not check which process made the connection: the system's TCP table "
-              "does not name it";
-      return true;
+      // Whoever it is would receive the entries and could fake the replies:
+      // without a name it is not served.
+      report("refused a connection whose process the system's TCP table does not name");
+      return false;
   }
   return false;
 }
 
-bool Controller::acceptHelper(int timeoutSeconds) {
+void Controller::report(const std::string& note) {
+  if (reporter_) reporter_(note);
+}
+
+Controller::Accepted Controller::acceptHelper(int timeoutSeconds, HANDLE stop) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutSeconds) * 1000;
   while (GetTickCount64() < deadline) {
+    if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
+      error_ = "interrupted while waiting for varnick.exe to connect";
+      return Accepted::kInterrupted;
+    }
     if (auto code = helperExitCode()) {
       error_ = "varnick.exe exited with code " + std::to_string(*code) + " before it connected";
-      return false;
+      return Accepted::kHelperExited;
     }
     fd_set readable;
     FD_ZERO(&readable);
@@ -249,10 +262,17 @@ bool Controller::acceptHelper(int timeoutSeconds) {
                sizeof timeout);
     connection_ = std::move(accepted);
     listener_.reset();  // one connection only: free the port
-    return true;
+    return Accepted::kConnected;
   }
   error_ = "varnick.exe did not connect within " + std::to_string(timeoutSeconds) + " seconds";
-  return false;
+  return Accepted::kTimedOut;
+}
+
+void Controller::endHelper() {
+  if (helper_ && !helperExitCode()) {
+    TerminateProcess(helper_.get(), 1);
+    WaitForSingleObject(helper_.get(), 5000);
+  }
 }
 
 std::optional<Reply> Controller::request(const std::string& frame) {

@@ -14,6 +14,10 @@ constexpr std::size_t kPathCapacity = 260;  // wide characters, terminating NUL 
 // code when the program must stop here, nothing when it may go on.
 [[nodiscard]] std::optional<int> locateHostsFile();
 
+// Finds the hosts file as locateHostsFile does, but prints nothing: true when
+// the two paths below are filled.
+[[nodiscard]] bool findHostsFile();
+
 // Full path of the hosts file: the hosts directory followed by "\hosts".
 const wchar_t* hostsFilePath();
 

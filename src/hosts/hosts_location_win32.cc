@@ -37,54 +37,64 @@ bool readDataBasePath(HKEY key) {
   return buffer[kPathCapacity - 1] == L'\0';
 }
 
-std::optional<int> expandHostsDirectory() {
+enum class Failure { kNone, kNoKey, kNoValue, kNotExpanded, kExpansionTooLong, kPathTooLong };
+
+Failure expandHostsDirectory() {
   DWORD needed = ExpandEnvironmentStringsW(gHostsFilePath, gHostsDirectory, kPathCapacity);
-  if (needed == 0) {
-    printText("Could not expand %s", wideToUtf8(gHostsFilePath).c_str());
-    return kExitFailure;
-  }
-  if (needed > kPathCapacity) {
-    printText("Could not expand %s: the result does not fit in %u characters\r\n",
-              wideToUtf8(gHostsFilePath).c_str(), static_cast<unsigned>(kPathCapacity));
-    return kExitFailure;
-  }
-  return std::nullopt;
+  if (needed == 0) return Failure::kNotExpanded;
+  if (needed > kPathCapacity) return Failure::kExpansionTooLong;
+  return Failure::kNone;
 }
 
-std::optional<int> buildHostsFilePath() {
+Failure buildHostsFilePath() {
   std::size_t directoryLength = std::wcslen(gHostsDirectory);
   std::size_t suffixLength = std::wcslen(kHostsSuffix);
-  if (directoryLength + suffixLength + 1 > kPathCapacity) {
-    printText("The hosts file path %s\\hosts does not fit in %u characters\r\n",
-              wideToUtf8(gHostsDirectory).c_str(), static_cast<unsigned>(kPathCapacity));
-    return kExitFailure;
-  }
+  if (directoryLength + suffixLength + 1 > kPathCapacity) return Failure::kPathTooLong;
   // Joined by hand rather than with wsprintfW: that is USER32's, and loading
   // USER32 costs more than the rest of a run under Wine.
   std::wmemcpy(gHostsFilePath, gHostsDirectory, directoryLength);
   std::wmemcpy(gHostsFilePath + directoryLength, kHostsSuffix, suffixLength + 1);
-  return std::nullopt;
+  return Failure::kNone;
+}
+
+Failure locate() {
+  HKEY rawKey = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kParametersKey, 0, KEY_READ, &rawKey) != ERROR_SUCCESS) {
+    return Failure::kNoKey;
+  }
+  if (!readDataBasePath(UniqueKey(rawKey).get())) return Failure::kNoValue;
+  if (Failure failure = expandHostsDirectory(); failure != Failure::kNone) return failure;
+  return buildHostsFilePath();
 }
 
 }  // namespace
 
 std::optional<int> locateHostsFile() {
-  HKEY rawKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kParametersKey, 0, KEY_READ, &rawKey) != ERROR_SUCCESS) {
-    printText("Could not open System\\CurrentControlSet\\Services\\Tcpip\\Parameters\r\n");
-    return kExitFailure;
-  }
-  {
-    UniqueKey key(rawKey);
-    if (!readDataBasePath(key.get())) {
-      key.reset();
+  switch (locate()) {
+    case Failure::kNone:
+      return std::nullopt;
+    case Failure::kNoKey:
+      printText("Could not open System\\CurrentControlSet\\Services\\Tcpip\\Parameters\r\n");
+      break;
+    case Failure::kNoValue:
       printText("Could not open DataBasePath\r\n");
-      return kExitFailure;
-    }
+      break;
+    case Failure::kNotExpanded:
+      printText("Could not expand %s", wideToUtf8(gHostsFilePath).c_str());
+      break;
+    case Failure::kExpansionTooLong:
+      printText("Could not expand %s: the result does not fit in %u characters\r\n",
+                wideToUtf8(gHostsFilePath).c_str(), static_cast<unsigned>(kPathCapacity));
+      break;
+    case Failure::kPathTooLong:
+      printText("The hosts file path %s\\hosts does not fit in %u characters\r\n",
+                wideToUtf8(gHostsDirectory).c_str(), static_cast<unsigned>(kPathCapacity));
+      break;
   }
-  if (auto stop = expandHostsDirectory()) return stop;
-  return buildHostsFilePath();
+  return kExitFailure;
 }
+
+bool findHostsFile() { return locate() == Failure::kNone; }
 
 const wchar_t* hostsFilePath() { return gHostsFilePath; }
 const wchar_t* hostsDirectory() { return gHostsDirectory; }

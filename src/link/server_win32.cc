@@ -3,7 +3,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
+#include <optional>
 
 #include "base/exit_codes.h"
 #include "base/unique_resource.h"
@@ -52,6 +54,63 @@ class ArmedRestore {
   ArmedRestore(const ArmedRestore&) = delete;
   ArmedRestore& operator=(const ArmedRestore&) = delete;
 };
+
+// A console event (Ctrl+C, Ctrl+Break, closing the window, log-off, shut-down)
+// ends serving as the end of the connection does: the handler, which the
+// system runs on a thread of its own, shuts the socket down so that the
+// blocked recv returns, and for the events after which the system ends the
+// process it waits until the hosts file has been restored.
+std::atomic<SOCKET> servedSocket{INVALID_SOCKET};
+std::atomic<long> consoleEvent{-1};
+HANDLE restoredEvent = nullptr;
+
+// The system gives a handler 5 seconds for these before it ends the process.
+constexpr DWORD kCloseEventWaitMs = 4500;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  consoleEvent = static_cast<long>(event);
+  SOCKET sock = servedSocket.load();
+  if (sock != INVALID_SOCKET) shutdown(sock, SD_BOTH);
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    WaitForSingleObject(restoredEvent, kCloseEventWaitMs);
+  }
+  return TRUE;
+}
+
+// Handles console events for as long as serving may change the hosts file,
+// and lets a waiting handler go once the restore is over.
+class ConsoleEvents {
+ public:
+  explicit ConsoleEvents(SOCKET sock) : restored_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    restoredEvent = restored_.get();
+    servedSocket = sock;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+  }
+  ~ConsoleEvents() {
+    servedSocket = INVALID_SOCKET;
+    SetEvent(restored_.get());
+  }
+  ConsoleEvents(const ConsoleEvents&) = delete;
+  ConsoleEvents& operator=(const ConsoleEvents&) = delete;
+
+  // The event that ended serving, if one did.
+  static std::optional<long> received() {
+    long event = consoleEvent.load();
+    return event < 0 ? std::nullopt : std::optional<long>(event);
+  }
+
+ private:
+  UniqueHandle restored_;
+};
+
+// Logs why reading a request stopped.
+void logInputEnded(Logger* log, int error) {
+  if (auto event = ConsoleEvents::received()) {
+    logMessage(kInfo, log, "Serving interrupted by console event %d", static_cast<int>(*event));
+  } else {
+    logMessage(kInfo, log, "Console input failed with error %d", error);
+  }
+}
 
 // Connects a new socket to the controller on localhost:`port` and hands it
 // to `socketOut`. Returns 0, or the result that ends the run.
@@ -141,12 +200,12 @@ void serveRequests(Logger* log, SOCKET sock) {
     logMessage(kInfo, log, "Reading from console");
     int error = 0;
     if (!receiveAll(sock, header, kLengthFieldSize, error)) {
-      logMessage(kInfo, log, "Console input failed with error %d", error);
+      logInputEnded(log, error);
       return;
     }
     PacketBuffer body(readBigEndian32(header));
     if (!receiveAll(sock, body.data(), body.size(), error)) {
-      logMessage(kInfo, log, "Console input failed with error %d", error);
+      logInputEnded(log, error);
       return;
     }
     Request request = decodeRequest(body);
@@ -165,6 +224,7 @@ int runServer(std::int32_t port, const wchar_t* backupPath) {
   }
   UniqueSocket sock;
   if (int stop = connectToController(log, port, sock)) return stop;
+  ConsoleEvents events(sock.get());
   {
     ArmedRestore armed(backupPath);
     serveRequests(log, sock.get());

@@ -1,0 +1,304 @@
+#include "control/session.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "base/unique_resource.h"
+#include "base/wide_text.h"
+#include "control/command_line.h"
+#include "control/controller.h"
+#include "control/session_checks.h"
+#include "control/session_exit_codes.h"
+#include "hosts/hosts_location.h"
+
+namespace varnick::control {
+namespace {
+
+constexpr int kExitWaitSeconds = 30;
+constexpr DWORD kCommandGraceMs = 3000;
+
+std::wstring besideThisProgram(const wchar_t* name) {
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD length = 0;
+  while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
+         path.size()) {
+    path.resize(path.size() * 2);
+  }
+  path.resize(length);
+  std::size_t slash = path.find_last_of(L"\\/");
+  return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + name;
+}
+
+// 128 random bits in hexadecimal: a name nobody can guess in advance.
+std::optional<std::wstring> randomName() {
+  unsigned char bytes[16];
+  if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+    return std::nullopt;
+  }
+  std::wstring hex;
+  for (unsigned char b : bytes) {
+    hex += L"0123456789abcdef"[b >> 4];
+    hex += L"0123456789abcdef"[b & 15];
+  }
+  return hex;
+}
+
+// The default backup lies beside the hosts file: on Windows only
+// administrators may create or change files in that directory, so no process
+// without those rights can plant a link at the name beforehand or rewrite
+// the backup afterwards, and the name cannot be guessed.
+std::optional<std::wstring> defaultBackupPath() {
+  std::optional<std::wstring> name = randomName();
+  if (!name) return std::nullopt;
+  return std::wstring(hostsDirectory()) + L"\\hosts.varnick-session-" + *name + L".backup";
+}
+
+// The hosts file as it stands, read while others may go on using it;
+// nothing when it cannot be read.
+std::optional<std::string> readHostsFile() {
+  UniqueFile file(CreateFileW(hostsFilePath(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  std::string content;
+  char block[1 << 16];
+  DWORD got = 0;
+  while (ReadFile(file.get(), block, sizeof block, &got, nullptr) && got != 0) content.append(block, got);
+  return content;
+}
+
+class Session {
+ public:
+  Session(const SessionOptions& options, const std::vector<std::string>& entries,
+          const Interruption& interruption)
+      : options_(options), entries_(entries), interruption_(interruption) {}
+
+  int run();
+
+ private:
+  std::optional<int> start();
+  int serve();
+  bool addEntries(int& failure);
+  int runCommand();
+  int holdUntilEnter();
+  void warnAboutOthersChanges();
+  std::optional<int> end();
+  void adviseRestoreByHand();
+
+  const SessionOptions& options_;
+  const std::vector<std::string>& entries_;
+  Interruption interruption_;
+  Controller controller_;
+  std::wstring backupPath_;
+  bool defaultBackup_ = false;
+  std::optional<std::string> expectedHosts_;  // the hosts file as this session alone leaves it
+  std::size_t added_ = 0;                     // entries that Varnick wrote
+};
+
+// Listens, starts Varnick and waits for its connection. An exit code when the
+// session cannot go on.
+std::optional<int> Session::start() {
+  controller_.setReporter(report);
+  if (!controller_.listen(options_.port)) {
+    report(controller_.error());
+    return kSessionCannotListen;
+  }
+  if (options_.backupPath) {
+    backupPath_ = *options_.backupPath;
+  } else if (auto path = defaultBackupPath()) {
+    backupPath_ = *path;
+    defaultBackup_ = true;
+  } else {
+    report("could not make a name for the backup (error " + std::to_string(GetLastError()) + ")");
+    return kSessionNoVarnick;
+  }
+  std::wstring varnick = options_.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
+  if (!controller_.startHelper(varnick, backupPath_)) {
+    report(controller_.error());
+    return kSessionNoVarnick;
+  }
+  switch (controller_.acceptHelper(options_.connectTimeoutSeconds, interruption_.stop)) {
+    case Controller::Accepted::kConnected:
+      return std::nullopt;
+    case Controller::Accepted::kInterrupted:
+      // Nothing is in the hosts file yet: the command never starts.
+      report("interrupted before the entries were added; the command was not run");
+      controller_.endHelper();
+      return kSessionInterrupted;
+    case Controller::Accepted::kTimedOut:
+    case Controller::Accepted::kHelperExited:
+      break;
+  }
+  report(controller_.error());
+  controller_.endHelper();
+  return kSessionNoConnection;
+}
+
+// Adds every entry; reports each refused one. False when any was refused,
+// the connection broke or the session was interrupted (`failure` says which).
+bool Session::addEntries(int& failure) {
+  expectedHosts_ = readHostsFile();
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (interruption_.happened()) {
+      report("interrupted before all the entries were added; the command was not run");
+      failure = kSessionInterrupted;
+      return false;
+    }
+    std::optional<Reply> reply = controller_.add(entries_[i]);
+    if (!reply) {
+      report(controller_.error());
+      failure = kSessionConnectionLost;
+      return false;
+    }
+    if (*reply == Reply::kFailure) {
+      report("varnick.exe refused the entry '" + wideToUtf8(options_.entries[i].c_str()) + "'");
+      failure = kSessionEntryRefused;
+      return false;
+    }
+    ++added_;
+    if (expectedHosts_) expectedHosts_->append("\r\n").append(entries_[i]);
+  }
+  if (interruption_.happened()) {
+    report("interrupted before the command started; the command was not run");
+    failure = kSessionInterrupted;
+    return false;
+  }
+  return true;
+}
+
+// Runs the command and waits for it or for an interruption. The command's
+// exit code, or a session code when it could not run or was interrupted.
+int Session::runCommand() {
+  std::wstring line = buildCommandLine(options_.command);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    report("could not start " + wideToUtf8(options_.command.front().c_str()) + " (error " +
+           std::to_string(GetLastError()) + ")");
+    return kSessionNoCommand;
+  }
+  CloseHandle(process.hThread);
+  UniqueHandle child(process.hProcess);
+  HANDLE waits[] = {child.get(), interruption_.stop, controller_.helperProcess()};
+  DWORD woke = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+  if (woke == WAIT_OBJECT_0 + 2) {
+    report("varnick.exe ended while the command was running");
+    woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  }
+  if (woke != WAIT_OBJECT_0) {
+    // Interrupted: the command got the same console event; give it a moment.
+    WaitForSingleObject(child.get(), kCommandGraceMs);
+    return kSessionInterrupted;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(child.get(), &code);
+  return interruption_.happened() ? kSessionInterrupted : static_cast<int>(code);
+}
+
+// Reads standard input until a line ends or the input does, then stops the
+// session.
+DWORD WINAPI waitForEnter(void* stop) {
+  int c;
+  while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+  }
+  SetEvent(static_cast<HANDLE>(stop));
+  return 0;
+}
+
+int Session::holdUntilEnter() {
+  std::fprintf(stderr, "varnick-session: the entries are in the hosts file; press Enter or "
+                       "Ctrl+C to remove them\n");
+  UniqueHandle reader(CreateThread(nullptr, 0, waitForEnter, interruption_.stop, 0, nullptr));
+  WaitForSingleObject(interruption_.stop, INFINITE);
+  return interruption_.happened() ? kSessionInterrupted : 0;
+}
+
+// The restore puts back the whole file as it was when Varnick started: say
+// what it will undo that this session did not do.
+void Session::warnAboutOthersChanges() {
+  std::optional<std::string> now = readHostsFile();
+  if (!expectedHosts_ || !now) return;
+  LineChanges changes = changedLines(*expectedHosts_, *now);
+  if (changes.empty()) return;
+  std::string message = "another program changed the hosts file during the session; the restore undoes that:";
+  for (const std::string& line : changes.added) message += "\n  removes: " + line;
+  for (const std::string& line : changes.removed) message += "\n  puts back: " + line;
+  report(message);
+}
+
+void Session::adviseRestoreByHand() {
+  std::string hosts = wideToUtf8(hostsFilePath());
+  std::string backup = wideToUtf8(backupPath_.c_str());
+  report("the entries may still be in the hosts file " + hosts + "; its content from before the session is in " +
+         backup + "; to put it back, run from an elevated prompt: copy /y \"" + backup + "\" \"" + hosts + "\"");
+}
+
+// Ends serving and waits for Varnick's restore. A session code unless
+// Varnick answered the shutdown and exited 0.
+std::optional<int> Session::end() {
+  std::optional<Reply> reply = controller_.shutdown();
+  if (!reply || *reply != Reply::kSuccess) {
+    report("varnick.exe did not answer the shutdown: " + controller_.error());
+    controller_.disconnect();
+    controller_.waitForHelper(kExitWaitSeconds);
+    adviseRestoreByHand();
+    return kSessionConnectionLost;
+  }
+  std::optional<DWORD> code = controller_.waitForHelper(kExitWaitSeconds);
+  if (!code || *code != 0) {
+    report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see varnick.log"
+                : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) + " seconds");
+    adviseRestoreByHand();
+    return kSessionVarnickFailed;
+  }
+  // Removed only where it was made by default: a --backup is the user's.
+  if (defaultBackup_) DeleteFileW(backupPath_.c_str());
+  return std::nullopt;
+}
+
+int Session::serve() {
+  int failure = 0;
+  int result = 0;
+  if (addEntries(failure)) {
+    result = options_.command.empty() ? holdUntilEnter() : runCommand();
+  } else {
+    result = failure;
+  }
+  warnAboutOthersChanges();
+  // Unless Varnick answered the shutdown and exited 0 after its restore, the
+  // hosts file may still hold the entries: that outweighs the command's code
+  // and any other failure, unless no entry was ever written.
+  std::optional<int> ending = end();
+  if (ending && (added_ != 0 || failure == 0)) return *ending;
+  return result;
+}
+
+int Session::run() {
+  if (std::optional<int> stop = start()) return *stop;
+  return serve();
+}
+
+}  // namespace
+
+void report(const std::string& message) {
+  std::fprintf(stderr, "varnick-session: %s\n", message.c_str());
+  std::fflush(stderr);
+}
+
+int runSession(const SessionOptions& options, const std::vector<std::string>& entryBytes,
+               const Interruption& interruption) {
+  if (!findHostsFile()) {
+    report("could not find the hosts file through the registry value DataBasePath");
+    return kSessionNoVarnick;
+  }
+  Session session(options, entryBytes, interruption);
+  return session.run();
+}
+
+}  // namespace varnick::control
