@@ -50,6 +50,19 @@ std::optional<std::string> entryProblem(std::string_view bytes) {
   return std::nullopt;
 }
 
+std::string visibleText(std::string_view text) {
+  std::string shown;
+  for (char c : text) {
+    switch (c) {
+      case '\r': shown += "\\r"; break;
+      case '\n': shown += "\\n"; break;
+      case '\0': shown += "\\0"; break;
+      default: shown += c;
+    }
+  }
+  return shown;
+}
+
 LineChanges changedLines(std::string_view expected, std::string_view now) {
   std::vector<std::string_view> before = splitLines(expected);
   std::vector<std::string_view> after = splitLines(now);

@@ -18,6 +18,10 @@ constexpr std::size_t kMaxSessionEntryBytes = 254;
 // when it can.
 std::optional<std::string> entryProblem(std::string_view bytes);
 
+// `text` with CR, LF and NUL written as \r, \n and \0, so that a message
+// that names an entry stays on one line.
+std::string visibleText(std::string_view text);
+
 // The lines of `now` that `expected` lacks (added by someone else), and the
 // lines of `expected` that `now` lacks (removed by someone else), each in the
 // order of its file. Lines end at LF; a CR before it is not part of the line.

@@ -23,6 +23,10 @@ TEST(EntryProblem, OneLineOfAtMost254Bytes) {
   for (const Case& c : cases) EXPECT_EQ(entryProblem(c.bytes).has_value(), c.refused) << c.bytes;
 }
 
+TEST(VisibleText, KeepsAMessageOnOneLine) {
+  EXPECT_EQ(visibleText(std::string("a\r\nb\0c\\n", 8)), "a\\r\\nb\\0c\\n");
+}
+
 TEST(ChangedLines, NamesWhatOthersAddedAndRemoved) {
   const std::string expected = "127.0.0.1 localhost\r\n::1 localhost\r\n10.0.0.1 ours.test";
   struct Case {

@@ -52,7 +52,7 @@ std::optional<std::vector<std::string>> entriesToSend(const SessionOptions& opti
   for (const std::wstring& entry : options.entries) {
     std::string bytes = options.utf8 ? entryInUtf8(entry) : entryInOemCodePage(entry);
     if (std::optional<std::string> problem = entryProblem(bytes)) {
-      report("the entry '" + wideToUtf8(entry.c_str()) + "' " + *problem);
+      report("the entry '" + visibleText(wideToUtf8(entry.c_str())) + "' " + *problem);
       return std::nullopt;
     }
     entries.push_back(std::move(bytes));

@@ -1,6 +1,9 @@
 """varnick-session: hosts entries that last exactly as long as a command."""
 
+import contextlib
+import re
 import shutil
+import socket
 import subprocess
 import time
 
@@ -14,6 +17,7 @@ USAGE_ERROR = 120
 NO_VARNICK = 121
 NO_CONNECTION = 122
 ENTRY_REFUSED = 123
+CONNECTION_LOST = 125
 
 
 def session(varnick, *args, exe=SESSION_EXE, stdin=b"", seconds=90):
@@ -133,3 +137,103 @@ def unused_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def listening(port):
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+def hosts_dir_listing(varnick):
+    return ["--", "cmd", "/c", f"dir /b {win_path(varnick.hosts_dir)}"]
+
+
+def test_default_backup_lies_beside_the_hosts_file_under_a_random_name_and_goes(varnick):
+    result = session(varnick, "--add", "10.0.0.1 b.test", *hosts_dir_listing(varnick))
+    assert result.returncode == 0, result
+    names = result.stdout.decode().split()
+    backups = [n for n in names if n.startswith("hosts.varnick-session-")]
+    assert len(backups) == 1 and re.fullmatch(r"hosts\.varnick-session-[0-9a-f]{32}\.backup",
+                                              backups[0]), names
+    # Removed after the good restore.
+    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+@pytest.mark.parametrize("flag, entry", [
+    ([], "10.0.0.1 a.test\n10.0.0.2 b.test"),
+    ([], "10.0.0.1 a.test\rx"),
+    ([], "x" * 255),
+    # 128 characters are 128 bytes in the OEM code page but 256 in UTF-8.
+    (["--utf8"], "\u00e9" * 128),
+])
+def test_entries_that_do_not_make_one_line_are_refused_before_anything_starts(varnick, flag, entry):
+    result = session(varnick, *flag, "--add", "10.0.0.1 fine.test", "--add", entry,
+                     "--", "cmd", "/c", "echo COMMAND RAN")
+    assert result.returncode == USAGE_ERROR, result
+    shown = entry.replace("\r", "\\r").replace("\n", "\\n")
+    assert f"the entry '{shown}'".encode() in result.stderr
+    assert b"COMMAND RAN" not in result.stdout
+    assert not varnick.log_path.exists()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_varnick_killed_mid_session_is_reported_with_the_way_back(varnick, tmp_path):
+    backup = tmp_path / "saved.hosts"
+    result = session(varnick, "--backup", win_path(backup), "--add", "10.0.0.1 stuck.test",
+                     "--", "cmd", "/c", "taskkill /f /im varnick.exe >nul & exit 0")
+    assert result.returncode == CONNECTION_LOST, result
+    # Nobody restored the hosts file: the session says so, and how to mend it.
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 stuck.test"
+    assert b"the entries may still be in the hosts file" in result.stderr
+    assert f'copy /y "{win_path(backup)}" "{win_path(varnick.hosts_path)}"'.encode() in result.stderr
+    assert backup.read_bytes() == varnick.DEFAULT_HOSTS
+
+
+def test_overlapping_sessions_take_turns(varnick):
+    first = subprocess.Popen(
+        ["wine", str(SESSION_EXE), "--add", "10.0.0.1 first.test", "--", "cmd", "/c",
+         f"ping -n 4 127.0.0.1 >nul & type {win_path(varnick.hosts_path)}"],
+        cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.DEVNULL,
+        stdout=open(varnick.work_dir / "first.out", "wb"), stderr=subprocess.DEVNULL)
+    try:
+        wait_until(lambda: varnick.hosts.endswith(b"first.test"))
+        second = session(varnick, "--add", "10.0.0.2 second.test", *type_hosts(varnick))
+        assert first.wait(timeout=timeout(60)) == 0
+    finally:
+        if first.poll() is None:
+            first.kill()
+    assert second.returncode == 0, second
+    assert b"waiting for another varnick-session to end" in second.stderr
+    # Each command saw its own entry and not the other's.
+    first_saw = (varnick.work_dir / "first.out").read_bytes()
+    assert first_saw.endswith(b"first.test") and b"second.test" not in first_saw
+    assert second.stdout.endswith(b"second.test") and b"first.test" not in second.stdout
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_connection_from_a_process_the_system_cannot_name_is_refused(varnick, unused_port):
+    # The stand-in for varnick.exe never connects; this test's own process,
+    # outside Wine, is one the TCP table does not name.
+    fake = BUILD_DIR / "send_ctrl_c.exe"
+    tool = subprocess.Popen(
+        ["wine", str(SESSION_EXE), "--varnick", win_path(fake), "--port", str(unused_port),
+         "--timeout", "5", "--add", "10.0.0.1 secret.test", "--", "cmd", "/c", "echo COMMAND RAN"],
+        cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.DEVNULL,
+        stdout=open(varnick.work_dir / "tool.out", "wb"), stderr=open(varnick.work_dir / "tool.err", "wb"))
+    try:
+        received = b""
+        wait_until(lambda: listening(unused_port))
+        with socket.create_connection(("127.0.0.1", unused_port), timeout=timeout(30)) as intruder:
+            intruder.settimeout(timeout(30))
+            with contextlib.suppress(ConnectionResetError):
+                while piece := intruder.recv(4096):
+                    received += piece
+        assert tool.wait(timeout=timeout(60)) == NO_CONNECTION
+    finally:
+        if tool.poll() is None:
+            tool.kill()
+    assert received == b""
+    assert b"refused a connection whose process the system's TCP table does not name" in \
+        (varnick.work_dir / "tool.err").read_bytes()
+    assert b"COMMAND RAN" not in (varnick.work_dir / "tool.out").read_bytes()
