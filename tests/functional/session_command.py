@@ -237,3 +237,16 @@ def test_connection_from_a_process_the_system_cannot_name_is_refused(varnick, un
     assert b"refused a connection whose process the system's TCP table does not name" in \
         (varnick.work_dir / "tool.err").read_bytes()
     assert b"COMMAND RAN" not in (varnick.work_dir / "tool.out").read_bytes()
+
+
+def test_changes_others_made_meanwhile_are_named_before_the_restore_undoes_them(varnick):
+    theirs = varnick.work_dir / "theirs.txt"
+    theirs.write_bytes(b"\r\n10.0.0.9 theirs.test\r\n")
+    result = session(varnick, "--add", "10.0.0.1 ours.test", "--", "cmd", "/c",
+                     f"type {win_path(theirs)}>>{win_path(varnick.hosts_path)}")
+    assert result.returncode == 0, result
+    assert b"another program changed the hosts file during the session" in result.stderr
+    # Only the other program's line: the session's own is no news.
+    assert b"removes: 10.0.0.9 theirs.test\r\n" in result.stderr
+    assert b"ours.test" not in result.stderr
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
