@@ -1,22 +1,46 @@
-// Baseline for bench/del_bench.py: copies one file onto another twice with
-// CopyFileW, about the file work that `del` does (one copy out to the
-// temporary file, one rebuild back), without any matching.
+// Baseline of the `del` benchmark: the file work of `del` with plain
+// CopyFileW and no matching. The source is copied once to the first
+// destination (del's temporary copy) and once to the second (the rebuilt
+// file). With --flush the second copy is then flushed to the disk with
+// FlushFileBuffers, as `del` flushes the file that replaces the hosts file.
 //
-//   bench_copy_twice <source> <destination>
+//   bench_copy_twice [--flush] <source> <first_copy> <second_copy>
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
+
+namespace {
+
+bool flushFile(const wchar_t* path) {
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BOOL ok = FlushFileBuffers(file);
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  SetLastError(error);
+  return ok != FALSE;
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: bench_copy_twice <source> <destination>\n");
+  bool flush = argc > 1 && std::wcscmp(argv[1], L"--flush") == 0;
+  wchar_t** paths = argv + (flush ? 2 : 1);
+  if (argc - (flush ? 2 : 1) != 3) {
+    std::fprintf(stderr, "usage: bench_copy_twice [--flush] <source> <first_copy> <second_copy>\n");
     return 2;
   }
-  for (int i = 0; i < 2; ++i) {
-    if (!CopyFileW(argv[1], argv[2], FALSE)) {
+  for (int i = 1; i <= 2; ++i) {
+    if (!CopyFileW(paths[0], paths[i], FALSE)) {
       std::fprintf(stderr, "CopyFileW failed: %lu\n", GetLastError());
       return 1;
     }
+  }
+  if (flush && !flushFile(paths[2])) {
+    std::fprintf(stderr, "FlushFileBuffers failed: %lu\n", GetLastError());
+    return 1;
   }
   return 0;
 }

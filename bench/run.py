@@ -10,25 +10,45 @@ alternating with it so that drift in the machine's load hits both:
   bench_empty_main.exe, an empty wmain. Goal: at most 1.15 times. For scale
   also against bench_winsock_main.exe, which only loads WSOCK32 and starts
   Winsock, as varnick.exe must.
-- del: `varnick del <entry>` on generated hosts files of 100 KB, 1 MB, 5 MB
-  and 20 MB against bench_copy_twice.exe, which copies the same file twice
-  with CopyFileW. Goal: at most 1.5 times at 5 MB, time linear in the size,
-  and a peak memory that does not grow with the file.
+- del: `varnick del <entry>` on a generated 50 MB hosts file against
+  `bench_copy_twice.exe --flush`, which copies the same file twice with
+  CopyFileW, once into TEMP and once beside the hosts file, and flushes the
+  second copy to the disk with FlushFileBuffers, as `del` flushes the file
+  that replaces the hosts file. Goal: at most 1.3 times, flush included.
+  For scale also against the two copies without the flush; the difference
+  of the two baselines is the flush's own cost. Peak memory is taken on a
+  1 MB and on the 50 MB file, and must not grow with the file.
+- restore: the end of a server session on a 50 MB hosts file, from the
+  controller's shutdown request to the process's exit, against
+  bench_restore_baseline.exe, which does the session's file work with plain
+  CopyFileW (the hosts file to the backup before it connects, one copy of
+  the backup back over the hosts file after the shutdown) and is timed the
+  same way. Both sides reply to the shutdown and end their process within
+  that time; the rest of it is the restore. Goal: at most 1.3 times one
+  CopyFileW. For scale also against the baseline with --flush, one copy
+  flushed to the disk, and on a hosts file of one line, where there is
+  nothing to copy and the time is the reply and the process's end.
 - server: 10,000 add requests, each sent in one write with TCP_NODELAY and
   answered before the next, against bench_server_baseline.exe, the same
   socket loop and open-append-close of the hosts file without logging.
   Goal: at least 0.8 times its requests per second.
 
-Times are medians over the runs; each timed run starts after a pause of
-0.2 s, since the system goes on freeing the previous run's memory and files
-for a while. Peak memory is the peak resident set size of the Linux process
-that runs the program under Wine, Wine's own loader and DLLs included, as
-GNU time reports it (ru_maxrss), in runs of their own.
+del and restore run twice: with the hosts file, the baselines' copies and
+TEMP (where del makes its copy; the prefix's TEMP points there meanwhile) in
+a directory on a disk (build/bench-disk, or --disk-dir; it must not be
+memory), and in memory (/dev/shm). A flush costs a real write to the disk
+in the first and next to nothing in the second.
 
-The hosts files, working directory and `del`'s temporary copies (the
-prefix's TEMP points there while the bench runs) live in /dev/shm when there
-is one: on a virtual disk, freeing the blocks of a rewritten file can take
-longer than the programs' own work.
+Whole-process times under Wine come in steps of about 16 ms, so del and
+restore are means over many runs (--file-runs), and their ratios are ratios
+of means; the table gives each mean with its standard error. add and server
+mode are medians, as before. Before each timed run the bench writes back
+every file's dirty blocks (sync) and waits 0.2 s, since the system goes on
+freeing the previous run's memory and files for a while: every run starts
+from a hosts file, and a backup, that are already on the disk, as they are
+in use. Peak memory is the peak resident set size of the Linux process that
+runs the program under Wine, Wine's own loader and DLLs included, as GNU
+time reports it (ru_maxrss), in runs of their own.
 
 Standard output of every program is a pipe to a process that discards it,
 as when varnick-session, a controller or a shell pipeline reads it. The add
@@ -39,10 +59,11 @@ character device one character per call (varnick.exe gives its standard
 output a buffer, so that each message or record is one write).
 
 Prints a table, writes the figures to build/bench/results.json and a chart
-of del time against file size to build/bench/del_time.png.
+of the 50 MB means, disk and memory, to build/bench/file_work.png.
 
-    /usr/bin/python3 bench/run.py [--runs N] [--memory-runs N] [--server-runs N]
-                                  [--requests N] [--only add|del|server] [--no-build]
+    /usr/bin/python3 bench/run.py [--runs N] [--file-runs N] [--memory-runs N]
+                                  [--server-runs N] [--requests N] [--disk-dir DIR]
+                                  [--only add|del|restore|server] [--no-build]
 
 VARNICK_BUILD_DIR and VARNICK_WINEPREFIX name another build or prefix.
 """
@@ -50,6 +71,7 @@ VARNICK_BUILD_DIR and VARNICK_WINEPREFIX name another build or prefix.
 import argparse
 import contextlib
 import json
+import math
 import os
 import platform
 import statistics
@@ -68,30 +90,32 @@ from controller import SHUTDOWN, Controller, add  # noqa: E402
 from wine_harness import BUILD_DIR, Varnick, WineSession, run_wine, win_path  # noqa: E402
 
 OUT_DIR = ROOT / "build" / "bench"
+DISK_DIR = ROOT / "build" / "bench-disk"
 TARGETS = ["varnick", "bench_empty_main", "bench_winsock_main", "bench_copy_twice",
-           "bench_server_baseline"]
+           "bench_server_baseline", "bench_restore_baseline"]
 EMPTY_MAIN = BUILD_DIR / "bench_empty_main.exe"
 WINSOCK_MAIN = BUILD_DIR / "bench_winsock_main.exe"
 COPY_TWICE = BUILD_DIR / "bench_copy_twice.exe"
 SERVER_BASELINE = BUILD_DIR / "bench_server_baseline.exe"
+RESTORE_BASELINE = BUILD_DIR / "bench_restore_baseline.exe"
 
 KB = 1024
 MB = 1024 * 1024
-DEL_SIZES = [100 * KB, 1 * MB, 5 * MB, 20 * MB]
+FILE_SIZE = 50 * MB
+SMALL_SIZE = 1 * MB  # the other size of the peak memory comparison
 DEL_ENTRY = "0.0.0.0 ads00042.example.com"
 ADD_ENTRY = "127.0.0.1 bench.example.test"
 
 ADD_GOAL = 1.15
-DEL_GOAL = 1.5
-DEL_GOAL_SIZE = 5 * MB
+DEL_GOAL = 1.3
+RESTORE_GOAL = 1.3
 SERVER_GOAL = 0.8
-# The time per extra MB may grow this much from one size step to the next
-# and still count as linear; peak memory may grow this much from the
-# smallest file to the largest and still count as flat (a 20 MB file held
-# whole would add 20 MB).
-LINEAR_TOLERANCE = 0.25
+# Peak memory may grow this much from the 1 MB file to the 50 MB one and
+# still count as flat (the 50 MB file held whole would add 50 MB).
 FLAT_MEMORY_KB = 1024
 SETTLE_SECONDS = 0.2
+# File systems that keep their files in memory: the disk directory must not be one.
+MEMORY_FILE_SYSTEMS = {"tmpfs", "ramfs"}
 
 
 def build():
@@ -123,12 +147,19 @@ class Output:
             self._drain.wait()
 
 
-def measured(command, output, **kwargs):
-    """Runs `command` to its end and returns the seconds it took. Waits a
-    moment first: the system goes on freeing the memory and files of the
-    previous run for a while (tens of ms after a 20 MB file here), and a run
-    started meanwhile is slowed by it."""
+def settle():
+    """Writes every dirty block back and waits a moment. A run must not pay
+    for the write-back of files that the bench or an earlier run left (a
+    flush waits behind it on the same disk), and the system goes on freeing
+    the memory and files of the previous run for a while (tens of ms after a
+    large file here)."""
+    os.sync()
     time.sleep(SETTLE_SECONDS)
+
+
+def measured(command, output, **kwargs):
+    """Runs `command` to its end after settle() and returns the seconds it took."""
+    settle()
     start = time.perf_counter()
     returncode = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=output.stream,
                                 stderr=subprocess.DEVNULL, **kwargs).returncode
@@ -150,12 +181,119 @@ def peak_memory_kb(command, **kwargs):
         return int(report.read().split()[-1])
 
 
+def mean_and_error(samples):
+    """The mean and its standard error."""
+    mean = statistics.fmean(samples)
+    error = statistics.stdev(samples) / math.sqrt(len(samples)) if len(samples) > 1 else 0.0
+    return mean, error
+
+
 def figure(name, unit, varnick, baseline, goal, higher_is_better=False, **extra):
     ratio = varnick / baseline
     met = None if goal is None else (ratio >= goal if higher_is_better else ratio <= goal)
-    return dict(name=name, unit=unit, varnick=varnick, baseline=baseline, ratio=ratio,
-                goal=goal, goal_kind="at least" if higher_is_better else "at most", met=met,
-                **extra)
+    return dict(name=name, unit=unit, statistic="median", varnick=varnick, baseline=baseline,
+                ratio=ratio, goal=goal, goal_kind="at least" if higher_is_better else "at most",
+                met=met, **extra)
+
+
+def mean_figure(name, varnick_s, baseline_s, goal):
+    """A figure of two sets of times in seconds: their means in ms and the
+    ratio of the means, each with its standard error."""
+    varnick, varnick_error = (x * 1000 for x in mean_and_error(varnick_s))
+    baseline, baseline_error = (x * 1000 for x in mean_and_error(baseline_s))
+    result = figure(name, "ms", varnick, baseline, goal,
+                    samples=dict(varnick=varnick_s, baseline=baseline_s))
+    result.update(statistic="mean", varnick_error=varnick_error, baseline_error=baseline_error,
+                  ratio_error=result["ratio"] * math.hypot(varnick_error / varnick,
+                                                           baseline_error / baseline))
+    return result
+
+
+def bar(label, seconds):
+    mean, error = mean_and_error(seconds)
+    return dict(label=label, mean_ms=mean * 1000, error_ms=error * 1000)
+
+
+def size_label(size):
+    return f"{size // MB} MB" if size >= MB else f"{size // KB} KB"
+
+
+def hosts_content(size):
+    lines, total, i = [], 0, 0
+    while total < size:
+        line = b"0.0.0.0 ads%05d.example.com\r\n" % (i % 100000)
+        lines.append(line)
+        total += len(line)
+        i += 1
+    return b"".join(lines)
+
+
+def rewrite(path, content):
+    """Gives `path` the content in a file of its own, so that no run finds
+    the blocks of an earlier run's file under it."""
+    path.unlink(missing_ok=True)
+    path.write_bytes(content)
+
+
+def in_turn(run, steps):
+    """The steps in an order that moves on by one every run, so a trend in
+    the machine's load favours none of them."""
+    shift = run % len(steps)
+    return steps[shift:] + steps[:shift]
+
+
+# --- where the files are -----------------------------------------------------
+
+def file_system_type(path):
+    return subprocess.run(["stat", "-f", "-c", "%T", str(path)], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+class Place:
+    """A directory that holds a hosts file, varnick's working directory and
+    the TEMP directory where `del` makes its copy: on a disk or in memory."""
+
+    def __init__(self, name, base):
+        self.name = name
+        self.file_system = file_system_type(base)
+        self.varnick = Varnick(base)
+        self.temp_dir = base / "temp"
+        self.temp_dir.mkdir()
+
+
+def memory_root():
+    """/dev/shm, when there is one."""
+    shm = Path("/dev/shm")
+    if shm.is_dir() and os.access(shm, os.W_OK) and \
+            file_system_type(shm) in MEMORY_FILE_SYSTEMS:
+        return shm
+    return None
+
+
+ENVIRONMENT_KEY = r"HKCU\Environment"
+TEMP_VARIABLES = ("TEMP", "TMP")
+
+
+@contextlib.contextmanager
+def temp_directory_at(path, registry):
+    """Points the prefix's TEMP and TMP at `path`, where `del` makes its
+    copy, and puts back what they were."""
+    saved = {}
+    listing = run_wine(["reg", "query", ENVIRONMENT_KEY]).stdout.decode(errors="replace")
+    for line in listing.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) == 3 and parts[0].upper() in TEMP_VARIABLES:
+            saved[parts[0].upper()] = (parts[1], parts[2].strip())
+    for name in TEMP_VARIABLES:
+        registry.add(name, "REG_SZ", win_path(path), key=ENVIRONMENT_KEY)
+    try:
+        yield path
+    finally:
+        for name in TEMP_VARIABLES:
+            if name in saved:
+                registry.add(name, *saved[name], key=ENVIRONMENT_KEY)
+            else:
+                registry.delete_value(name, key=ENVIRONMENT_KEY)
 
 
 # --- add ---------------------------------------------------------------------
@@ -181,115 +319,166 @@ def bench_add(varnick, output, runs):
 
 # --- del ---------------------------------------------------------------------
 
-def hosts_content(size):
-    lines, total, i = [], 0, 0
-    while total < size:
-        line = b"0.0.0.0 ads%05d.example.com\r\n" % (i % 100000)
-        lines.append(line)
-        total += len(line)
-        i += 1
-    return b"".join(lines)
+class DelRun:
+    """`del` and the copies of the same file, in one place."""
+
+    def __init__(self, place, content):
+        self.place = place
+        self.varnick = place.varnick
+        self.content = content
+        # The baseline's copies go where del's go: its copy into TEMP, the
+        # rebuilt file beside the hosts file.
+        self.first_copy = place.temp_dir / "bench-copy.tmp"
+        self.second_copy = self.varnick.hosts_dir / "hosts.bench-copy"
+        self.del_command = self.varnick.command("del", DEL_ENTRY)
+        copies = [win_path(self.varnick.hosts_path), win_path(self.first_copy),
+                  win_path(self.second_copy)]
+        self.copy_command = ["wine", str(COPY_TWICE), *copies]
+        self.flushed_copy_command = ["wine", str(COPY_TWICE), "--flush", *copies]
+
+    def prepare(self):
+        rewrite(self.varnick.hosts_path, self.content)
+        self.first_copy.unlink(missing_ok=True)
+        self.second_copy.unlink(missing_ok=True)
+
+    def run_del(self, take):
+        self.prepare()
+        result = take(self.del_command, cwd=self.varnick.work_dir, env=self.varnick.env())
+        for leftover in self.place.temp_dir.iterdir():
+            leftover.unlink()  # `del` leaves its copy by design; the bench tidies up
+        # `del` drops each occurrence of the entry and keeps the line ends around it.
+        assert self.varnick.hosts == self.content.replace(DEL_ENTRY.encode(), b""), \
+            f"del did not remove the entry from the {size_label(len(self.content))} file"
+        return result
+
+    def run_copies(self, take, flush):
+        self.prepare()
+        command = self.flushed_copy_command if flush else self.copy_command
+        return take(command, env=self.varnick.env())
+
+    def tidy(self):
+        self.first_copy.unlink(missing_ok=True)
+        self.second_copy.unlink(missing_ok=True)
 
 
-ENVIRONMENT_KEY = r"HKCU\Environment"
-TEMP_VARIABLES = ("TEMP", "TMP")
+def bench_del(place, output, runs):
+    """Times `del`, the two copies and the two copies with the flush on the
+    50 MB file, in turn, `runs` times. Returns the figures, the flush's cost
+    and the chart's bars."""
+    job = DelRun(place, hosts_content(FILE_SIZE))
+    times = dict(del_s=[], copy_s=[], flushed_copy_s=[])
+
+    def take(command, **kwargs):
+        return measured(command, output, **kwargs)
+
+    steps = [lambda: times["del_s"].append(job.run_del(take)),
+             lambda: times["copy_s"].append(job.run_copies(take, flush=False)),
+             lambda: times["flushed_copy_s"].append(job.run_copies(take, flush=True))]
+    for run in range(runs):
+        for step in in_turn(run, steps):
+            step()
+    job.tidy()
+    label = f"{size_label(FILE_SIZE)}, {place.name}"
+    figures = [mean_figure(f"del {label}", times["del_s"], times["flushed_copy_s"], DEL_GOAL),
+               mean_figure("  vs copies, no flush", times["del_s"], times["copy_s"], None)]
+    # The flush's cost: each run's copies with the flush less its copies without.
+    flush_s = [flushed - plain for flushed, plain in zip(times["flushed_copy_s"], times["copy_s"])]
+    flush_ms, flush_error_ms = (x * 1000 for x in mean_and_error(flush_s))
+    flush = dict(place=place.name, file_system=place.file_system, size=FILE_SIZE,
+                 flush_ms=flush_ms, flush_error_ms=flush_error_ms)
+    bars = [bar("varnick del", times["del_s"]), bar("CopyFileW twice", times["copy_s"]),
+            bar("CopyFileW twice + flush", times["flushed_copy_s"])]
+    return figures, flush, bars
 
 
-@contextlib.contextmanager
-def temp_directory_at(path, registry):
-    """Points the prefix's TEMP and TMP at `path`, where `del` makes its
-    copy, and puts back what they were."""
-    saved = {}
-    listing = run_wine(["reg", "query", ENVIRONMENT_KEY]).stdout.decode(errors="replace")
-    for line in listing.splitlines():
-        parts = line.split(None, 2)
-        if len(parts) == 3 and parts[0].upper() in TEMP_VARIABLES:
-            saved[parts[0].upper()] = (parts[1], parts[2].strip())
-    path.mkdir(exist_ok=True)
-    for name in TEMP_VARIABLES:
-        registry.add(name, "REG_SZ", win_path(path), key=ENVIRONMENT_KEY)
+def bench_del_memory(place, runs):
+    """Peak memory of `del` and of the two copies on a 1 MB and on the 50 MB file."""
+    rows = []
+    for size in (SMALL_SIZE, FILE_SIZE):
+        job = DelRun(place, hosts_content(size))
+        del_kb = [job.run_del(peak_memory_kb) for _ in range(runs)]
+        copy_kb = [job.run_copies(peak_memory_kb, flush=False) for _ in range(runs)]
+        job.tidy()
+        rows.append(dict(size=size, label=size_label(size), del_peak_kb=statistics.median(del_kb),
+                         copy_peak_kb=statistics.median(copy_kb)))
+    growth = rows[-1]["del_peak_kb"] - rows[0]["del_peak_kb"]
+    return dict(rows=rows, growth_kb=growth, flat=growth <= FLAT_MEMORY_KB)
+
+
+# --- restore -----------------------------------------------------------------
+
+def time_to_exit(command, output, **kwargs):
+    """Starts a server-mode program, accepts its connection, lets the
+    system write back its backup (a session that the controller ends at once
+    would otherwise end while the backup's blocks are still being written),
+    and returns the seconds from the shutdown request to the process's exit."""
+    controller = Controller()
+    process = subprocess.Popen(command(controller.port), stdin=subprocess.DEVNULL,
+                               stdout=output.stream, stderr=subprocess.DEVNULL, **kwargs)
     try:
-        yield path
+        conn = controller.accept()
+        settle()
+        start = time.perf_counter()
+        conn.sendall(SHUTDOWN)
+        reply = conn.recv(1)
+        returncode = process.wait(timeout=120)
+        elapsed = time.perf_counter() - start
     finally:
-        for name in TEMP_VARIABLES:
-            if name in saved:
-                registry.add(name, *saved[name], key=ENVIRONMENT_KEY)
-            else:
-                registry.delete_value(name, key=ENVIRONMENT_KEY)
+        controller.close()
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    if reply != b"\0" or returncode != 0:
+        raise RuntimeError(f"{command(0)} replied {reply!r} to the shutdown, ended with "
+                           f"{returncode}")
+    return elapsed
 
 
-def scratch_root():
-    """Where the bench's files go: memory (/dev/shm) when there is one, so
-    that the figures show the programs' work rather than the disk's moods
-    (on a virtual disk, freeing the blocks of a rewritten file can take
-    longer than writing it)."""
-    shm = Path("/dev/shm")
-    return str(shm) if shm.is_dir() and os.access(shm, os.W_OK) else None
+def bench_restore(place, output, runs, with_small_file):
+    """Times the end of a session of varnick, of the baseline and of the
+    baseline with the flush on the 50 MB file in turn, `runs` times; with
+    `with_small_file` also varnick and the baseline on a one-line file."""
+    varnick = place.varnick
+    backup = varnick.hosts_dir / "backup"
+    hosts = win_path(varnick.hosts_path)
 
+    def varnick_session(port):
+        return varnick.command("server", port, win_path(backup))
 
-def size_label(size):
-    return f"{size // MB} MB" if size >= MB else f"{size // KB} KB"
+    def baseline_session(port, *flush):
+        return ["wine", str(RESTORE_BASELINE), *flush, str(port), hosts, win_path(backup)]
 
+    def session(content, command, **kwargs):
+        def step():
+            rewrite(varnick.hosts_path, content)
+            backup.unlink(missing_ok=True)
+            varnick.log_path.unlink(missing_ok=True)  # keep rotation out of the figure
+            elapsed = time_to_exit(command, output, env=varnick.env(), **kwargs)
+            assert varnick.hosts == content, f"{command(0)} did not restore the hosts file"
+            return elapsed
+        return step
 
-def bench_del(varnick, output, copies_dir, runs, memory_runs):
-    """Times `del` and the two copies on every size. Each run goes through all
-    the sizes, so a change in the machine's load spreads over all of them
-    rather than bending the line of time against size."""
-    contents = {size: hosts_content(size) for size in DEL_SIZES}
-    samples = {size: dict(del_s=[], copy_s=[], del_peak_kb=[], copy_peak_kb=[])
-               for size in DEL_SIZES}
-    target = varnick.hosts_dir / "copy"
-    del_command = varnick.command("del", DEL_ENTRY)
-    copy_command = ["wine", str(COPY_TWICE), win_path(varnick.hosts_path), win_path(target)]
-    for run in range(runs + memory_runs):
-        timing = run < runs
-        for size, content in contents.items():
-            taken = samples[size]
-            varnick.hosts_path.write_bytes(content)
-            before = set(copies_dir.glob("hos*.tmp"))
-            if timing:
-                taken["del_s"].append(measured(del_command, output, cwd=varnick.work_dir,
-                                               env=varnick.env()))
-            else:
-                taken["del_peak_kb"].append(peak_memory_kb(del_command, cwd=varnick.work_dir,
-                                                           env=varnick.env()))
-            for leftover in set(copies_dir.glob("hos*.tmp")) - before:
-                leftover.unlink()  # `del` leaves its copy by design; the bench tidies up
-            # `del` drops each occurrence of the entry and keeps the line ends around it.
-            assert varnick.hosts == content.replace(DEL_ENTRY.encode(), b""), \
-                f"del did not remove the entry from the {size_label(size)} file"
-            varnick.hosts_path.write_bytes(content)
-            if timing:
-                taken["copy_s"].append(measured(copy_command, output, env=varnick.env()))
-            else:
-                taken["copy_peak_kb"].append(peak_memory_kb(copy_command, env=varnick.env()))
-    target.unlink()
-    return [dict(size=size, label=size_label(size),
-                 del_ms=statistics.median(taken["del_s"]) * 1000,
-                 copy_ms=statistics.median(taken["copy_s"]) * 1000,
-                 del_peak_kb=statistics.median(taken["del_peak_kb"]),
-                 copy_peak_kb=statistics.median(taken["copy_peak_kb"]), samples=taken)
-            for size, taken in samples.items()]
-
-
-def del_figures(rows):
-    figures = []
-    for row in rows:
-        goal = DEL_GOAL if row["size"] == DEL_GOAL_SIZE else None
-        figures.append(figure(f"del {row['label']}", "ms", row["del_ms"], row["copy_ms"], goal))
-    # Linear: the extra time per MB from one size to the next stays the same.
-    steps = []
-    for small, large in zip(rows, rows[1:]):
-        per_mb = (large["del_ms"] - small["del_ms"]) / ((large["size"] - small["size"]) / MB)
-        steps.append(dict(step=f"{small['label']} to {large['label']}", ms_per_mb=per_mb))
-    # Linear, not worse: the time per extra MB does not grow from one step to
-    # the next. The step from 100 KB is left out: at that size the process
-    # start is nearly all of the time, and the noise in it swamps the file work.
-    top = [s["ms_per_mb"] for s in steps[1:]]
-    linear = all(later <= earlier * (1 + LINEAR_TOLERANCE) for earlier, later in zip(top, top[1:]))
-    growth = rows[-1]["del_peak_kb"] - rows[0]["del_peak_kb"] if rows[0]["del_peak_kb"] else 0
-    return figures, dict(steps=steps, linear=linear, peak_growth_kb=growth,
-                         flat_memory=growth <= FLAT_MEMORY_KB)
+    large = hosts_content(FILE_SIZE)
+    small = varnick.DEFAULT_HOSTS
+    kinds = dict(varnick=session(large, varnick_session, cwd=varnick.work_dir),
+                 copy=session(large, baseline_session),
+                 flushed_copy=session(large, lambda port: baseline_session(port, "--flush")))
+    if with_small_file:
+        kinds.update(small_varnick=session(small, varnick_session, cwd=varnick.work_dir),
+                     small_copy=session(small, baseline_session))
+    times = {kind: [] for kind in kinds}
+    for run in range(runs):
+        for kind in in_turn(run, list(kinds)):
+            times[kind].append(kinds[kind]())
+    backup.unlink(missing_ok=True)
+    label = f"{size_label(FILE_SIZE)}, {place.name}"
+    figures = [mean_figure(f"restore {label}", times["varnick"], times["copy"], RESTORE_GOAL),
+               mean_figure("  vs copy + flush", times["varnick"], times["flushed_copy"], None)]
+    if with_small_file:
+        figures.append(mean_figure(f"restore 1 line, {place.name}", times["small_varnick"],
+                                   times["small_copy"], None))
+    return figures, [bar("varnick restore", times["varnick"]), bar("one CopyFileW", times["copy"]),
+                     bar("one CopyFileW + flush", times["flushed_copy"])]
 
 
 # --- server ------------------------------------------------------------------
@@ -328,6 +517,7 @@ def serve(command, output, requests, **kwargs):
     """Runs one server session of a program: the requests back to back, each
     written whole and its reply awaited before the next. Returns requests per
     second, from the first request's write to the last reply."""
+    settle()
     served = Served(command, output, **kwargs)
     try:
         start = time.perf_counter()
@@ -361,8 +551,7 @@ def bench_server(varnick, output, count, runs):
         assert varnick.hosts.count(b"\r\n") == count + 1
 
     for run in range(runs):
-        # Each goes first in every other run, so a trend in the load favours neither.
-        for session in (run_varnick, run_baseline) if run % 2 == 0 else (run_baseline, run_varnick):
+        for session in in_turn(run, [run_varnick, run_baseline]):
             session()
     return figure(f"server, stdout {output.kind}", "requests/s",
                   statistics.median(rates["varnick"]), statistics.median(rates["baseline"]),
@@ -371,29 +560,47 @@ def bench_server(varnick, output, count, runs):
 
 # --- report ------------------------------------------------------------------
 
-def print_table(figures, linearity, rows):
-    print(f"{'figure':<22} {'varnick':>12} {'baseline':>12} {'ratio':>7}  goal")
+# A ratio whose standard error is more than this share of it is marked: the
+# machine was busy with something else during the runs.
+NOISY_SHARE = 0.05
+
+
+def print_table(figures, flushes, memory):
+    print(f"{'figure':<24} {'varnick':>18} {'baseline':>18} {'ratio':>11}  goal")
     for f in figures:
+        unit = "ms " if f["unit"] == "ms" else "r/s"
+        if f["statistic"] == "mean":
+            varnick = f"{f['varnick']:.1f} {unit}±{f['varnick_error']:.1f}"
+            baseline = f"{f['baseline']:.1f} {unit}±{f['baseline_error']:.1f}"
+            ratio = f"{f['ratio']:.2f} ±{f['ratio_error']:.2f}"
+        else:
+            varnick, baseline, ratio = (f"{f['varnick']:.1f} {unit}", f"{f['baseline']:.1f} {unit}",
+                                        f"{f['ratio']:.2f}      ")
         goal = "" if f["goal"] is None else f"{f['goal_kind']} {f['goal']}: " + \
             ("met" if f["met"] else "NOT met")
-        print(f"{f['name']:<22} {f['varnick']:9.1f} {'ms ' if f['unit'] == 'ms' else 'r/s'}"
-              f" {f['baseline']:9.1f} {'ms ' if f['unit'] == 'ms' else 'r/s'}"
-              f" {f['ratio']:7.2f}  {goal}")
-    if not rows:
-        return
-    print()
-    print(f"{'del size':<10} {'del peak RSS':>14} {'copy x2 peak RSS':>18}")
-    for row in rows:
-        print(f"{row['label']:<10} {row['del_peak_kb']:11.0f} KB {row['copy_peak_kb']:15.0f} KB")
-    print(f"del peak memory growth from {rows[0]['label']} to {rows[-1]['label']}: "
-          f"{linearity['peak_growth_kb']:.0f} KB ("
-          f"{'flat' if linearity['flat_memory'] else 'GROWS with the file'})")
-    steps = ", ".join(f"{s['step']}: {s['ms_per_mb']:.2f} ms/MB" for s in linearity["steps"])
-    print(f"del time per extra MB: {steps} ("
-          f"{'linear' if linearity['linear'] else 'NOT linear'})")
+        if f.get("ratio_error", 0) > NOISY_SHARE * f["ratio"]:
+            goal += " (noisy)"
+        print(f"{f['name']:<24} {varnick:>18} {baseline:>18} {ratio:>11}  {goal}")
+    if any(f["statistic"] == "mean" for f in figures):
+        print("(del and restore: means and their standard errors; add and server: medians)")
+    for flush in flushes:
+        print(f"FlushFileBuffers of {size_label(flush['size'])}, {flush['place']} "
+              f"({flush['file_system']}): {flush['flush_ms']:.1f} ms "
+              f"±{flush['flush_error_ms']:.1f}")
+    if memory:
+        print()
+        print(f"{'del size':<10} {'del peak RSS':>14} {'copy x2 peak RSS':>18}")
+        for row in memory["rows"]:
+            print(f"{row['label']:<10} {row['del_peak_kb']:11.0f} KB "
+                  f"{row['copy_peak_kb']:15.0f} KB")
+        print(f"del peak memory growth from {memory['rows'][0]['label']} to "
+              f"{memory['rows'][-1]['label']}: {memory['growth_kb']:.0f} KB "
+              f"({'flat' if memory['flat'] else 'GROWS with the file'})")
 
 
-def write_chart(rows, path):
+def write_chart(bars, path):
+    """One panel each for del and restore: bars of the 50 MB means, on disk
+    and in memory, with their standard errors."""
     try:
         import matplotlib
         matplotlib.use("Agg")
@@ -402,15 +609,21 @@ def write_chart(rows, path):
         print("matplotlib is missing: no chart (bash scripts/bench.sh installs it for "
               "/usr/bin/python3)")
         return False
-    sizes = [row["size"] / MB for row in rows]
-    fig, axes = plt.subplots(figsize=(7, 4.5))
-    axes.plot(sizes, [row["del_ms"] for row in rows], "o-", label="varnick del")
-    axes.plot(sizes, [row["copy_ms"] for row in rows], "s--", label="CopyFileW twice")
-    axes.set_xlabel("hosts file size (MB)")
-    axes.set_ylabel("median time, process start included (ms)")
-    axes.set_title("del time against hosts file size, under Wine")
-    axes.grid(True, alpha=0.3)
-    axes.legend()
+    fig, panels = plt.subplots(1, len(bars), figsize=(6 * len(bars), 4.5), squeeze=False)
+    for axes, (kind, by_place) in zip(panels[0], bars.items()):
+        places = list(by_place)
+        labels = [bar["label"] for bar in by_place[places[0]]]
+        width = 0.8 / len(labels)
+        for i, label in enumerate(labels):
+            shown = [by_place[place][i] for place in places]
+            axes.bar([x + (i - (len(labels) - 1) / 2) * width for x in range(len(places))],
+                     [bar["mean_ms"] for bar in shown], width,
+                     yerr=[bar["error_ms"] for bar in shown], capsize=3, label=label)
+        axes.set_xticks(range(len(places)), places)
+        axes.set_ylabel("mean time (ms)")
+        axes.set_title(f"{kind}, {size_label(FILE_SIZE)} hosts file, under Wine")
+        axes.grid(True, axis="y", alpha=0.3)
+        axes.legend(fontsize="small")
     fig.tight_layout()
     fig.savefig(path, dpi=100)
     plt.close(fig)
@@ -419,19 +632,27 @@ def write_chart(rows, path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=15,
-                        help="timed runs of each add and del command")
+    parser.add_argument("--runs", type=int, default=15, help="timed runs of each add command")
+    parser.add_argument("--file-runs", type=int, default=30,
+                        help="timed runs of each del and restore command, in each place")
     parser.add_argument("--memory-runs", type=int, default=3,
                         help="runs of each del command for its peak memory")
     parser.add_argument("--server-runs", type=int, default=5, help="server sessions of each side")
     parser.add_argument("--requests", type=int, default=10000, help="add requests per session")
-    parser.add_argument("--only", choices=["add", "del", "server"], action="append",
+    parser.add_argument("--disk-dir", type=Path, default=DISK_DIR,
+                        help="a directory on a disk for the del and restore files")
+    parser.add_argument("--only", choices=["add", "del", "restore", "server"], action="append",
                         help="run only this benchmark (may be given more than once)")
     parser.add_argument("--no-build", action="store_true", help="use the build as it is")
     args = parser.parse_args()
-    if min(args.runs, args.memory_runs, args.server_runs, args.requests) < 1:
+    if min(args.runs, args.file_runs, args.memory_runs, args.server_runs, args.requests) < 1:
         parser.error("every count must be at least 1")
-    chosen = set(args.only or ["add", "del", "server"])
+    chosen = set(args.only or ["add", "del", "restore", "server"])
+    args.disk_dir.mkdir(parents=True, exist_ok=True)
+    if file_system_type(args.disk_dir) in MEMORY_FILE_SYSTEMS:
+        parser.error(f"{args.disk_dir} is in memory ({file_system_type(args.disk_dir)}), "
+                     "not on a disk")
+    shm = memory_root()
     if not args.no_build:
         build()
 
@@ -439,37 +660,61 @@ def main():
     session = WineSession()
     session.start()
     outputs = [Output("pipe"), Output("devnull")]
-    figures, rows, shape = [], [], None
+    figures, flushes, memory, bars = [], [], None, {}
+    loads = [os.getloadavg()[0]]
     try:
-        with tempfile.TemporaryDirectory(prefix="varnick-bench-", dir=scratch_root()) as base, \
-                temp_directory_at(Path(base) / "temp", session.registry) as copies_dir:
-            varnick = Varnick(Path(base))
+        with contextlib.ExitStack() as stack:
+            def place(name, root):
+                base = stack.enter_context(
+                    tempfile.TemporaryDirectory(prefix="varnick-bench-", dir=root))
+                return Place(name, Path(base))
+            places = [place("disk", args.disk_dir)] + ([place("memory", shm)] if shm else [])
+            # add and server mode keep their files in memory when there is
+            # memory to keep them in, as before.
+            varnick = places[-1].varnick
             if "add" in chosen:
                 for output in outputs:
                     figures += bench_add(varnick, output, args.runs)
             if "del" in chosen:
-                rows = bench_del(varnick, outputs[0], copies_dir, args.runs, args.memory_runs)
-                del_rows, shape = del_figures(rows)
-                figures += del_rows
+                for where in places:
+                    with temp_directory_at(where.temp_dir, session.registry):
+                        found, flush, shown = bench_del(where, outputs[0], args.file_runs)
+                        figures += found
+                        flushes.append(flush)
+                        bars.setdefault("del", {})[where.name] = shown
+                        if where is places[-1]:
+                            memory = bench_del_memory(where, args.memory_runs)
+            if "restore" in chosen:
+                for where in places:
+                    found, shown = bench_restore(where, outputs[0], args.file_runs,
+                                                 with_small_file=where is places[-1])
+                    figures += found
+                    bars.setdefault("restore", {})[where.name] = shown
             if "server" in chosen:
                 figures += [bench_server(varnick, output, args.requests, args.server_runs)
                             for output in outputs]
+            place_names = {p.name: dict(path=str(p.varnick.hosts_dir.parent),
+                                        file_system=p.file_system) for p in places}
     finally:
         for output in outputs:
             output.close()
         session.stop()
+    loads.append(os.getloadavg()[0])
 
-    print_table(figures, shape, rows)
+    print_table(figures, flushes, memory)
+    print(f"load average (1 min) at the start and the end: {loads[0]:.2f}, {loads[1]:.2f}")
     results = dict(
         machine=dict(system=platform.platform(), cpus=os.cpu_count(),
                      wine=subprocess.run(["wine", "--version"], capture_output=True,
-                                         text=True).stdout.strip()),
-        runs=args.runs, memory_runs=args.memory_runs, server_runs=args.server_runs,
-        requests=args.requests, figures=figures, del_sizes=rows, del_shape=shape)
+                                         text=True).stdout.strip(),
+                     load_average=loads, places=place_names),
+        runs=args.runs, file_runs=args.file_runs, memory_runs=args.memory_runs,
+        server_runs=args.server_runs, requests=args.requests, file_size=FILE_SIZE,
+        figures=figures, flushes=flushes, del_memory=memory, bars=bars)
     (OUT_DIR / "results.json").write_text(json.dumps(results, indent=2))
     written = [OUT_DIR / "results.json"]
-    if rows and write_chart(rows, OUT_DIR / "del_time.png"):
-        written.append(OUT_DIR / "del_time.png")
+    if bars and write_chart(bars, OUT_DIR / "file_work.png"):
+        written.append(OUT_DIR / "file_work.png")
     print("\nwritten: " + ", ".join(map(str, written)))
 
 

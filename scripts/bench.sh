@@ -2,7 +2,7 @@
 # Installs what the benchmarks need when it is missing, then runs them:
 # builds the `windows` preset into build/bench-windows, runs varnick.exe and
 # its baselines under the Wine prefix build/bench-wine, prints the table and
-# writes build/bench/results.json and build/bench/del_time.png.
+# writes build/bench/results.json and build/bench/file_work.png.
 # Arguments go to bench/run.py (try --help). Run as root on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
