@@ -2,18 +2,20 @@
 
 Covers what comes out of the rebuild (checked against a model of the matching
 rules), the entry's OEM form and length limit, the temporary copy left in the
-user's temporary directory, a hosts file that another process holds, and a
-rebuild that runs out of disk space.
+user's temporary directory, a hosts file that another process holds, what a
+killed run leaves beside the hosts file, and a rebuild that runs out of disk
+space.
 """
 
 import contextlib
 import re
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
 
-from wine_harness import run_wine, win_path
+from wine_harness import run_wine, timeout, win_path
 
 ERROR_FILE_NOT_FOUND = 2
 ERROR_SHARING_VIOLATION = 32
@@ -171,16 +173,46 @@ def test_every_run_gets_a_copy_of_its_own(varnick, temp_files):
     assert varnick.hosts == b"  c"
 
 
-def test_held_hosts_file_is_not_opened_for_writing(varnick, temp_files):
-    # A reader that lets others read: the copy can be made, but the exclusive
-    # open for writing is refused.
-    with varnick.hold(varnick.hosts_path, "r", 1):
-        result = varnick.run("del", "localhost")
-    assert result.returncode == 1
-    assert del_records(varnick) == [
-        ("INFO", "DelEntry", f"Failed to open hosts file {ERROR_SHARING_VIOLATION}")]
-    assert varnick.hosts == varnick.DEFAULT_HOSTS
-    assert [c.read_bytes() for c in temp_files.new()] == [varnick.DEFAULT_HOSTS]
+@pytest.mark.parametrize("released_after", [None, 0.5])
+def test_held_hosts_file_is_retried_then_left_alone(varnick, temp_files, released_after):
+    # A reader that lets others read but not delete: the content can be read
+    # and rebuilt, but the hosts file cannot be replaced while it is held.
+    hosts = b"127.0.0.1 localhost\r\n0.0.0.0 ads.test\r\n"
+    varnick.hosts_path.write_bytes(hosts)
+    with contextlib.ExitStack() as held:
+        held.enter_context(varnick.hold(varnick.hosts_path, "r", 1))
+        started = time.monotonic()
+        process = varnick.start("del", "0.0.0.0 ads.test")
+        if released_after is not None:
+            time.sleep(released_after)
+            held.close()
+        returncode = process.wait(timeout=timeout(60))
+        waited = time.monotonic() - started
+    assert [c.read_bytes() for c in temp_files.new()] == [hosts]
+    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    if released_after is not None:
+        # Released while it was being retried.
+        assert returncode == 0
+        assert varnick.hosts == remove_entry(hosts, b"0.0.0.0 ads.test")
+    else:
+        assert returncode == 1
+        assert waited >= 1.5, "the replacement was not retried"
+        assert del_records(varnick) == [
+            ("INFO", "DelEntry", f"Failed to open hosts file {ERROR_SHARING_VIOLATION}")]
+        assert varnick.hosts == hosts
+
+
+@pytest.mark.parametrize("leftovers", [
+    ["hosts.varnick-new"], ["hosts.varnick-old"], ["hosts.varnick-new", "hosts.varnick-old"]])
+def test_leftovers_of_a_killed_run_do_not_stop_the_next(varnick, leftovers):
+    # Longer than the rebuilt file, so that any of it kept would show.
+    for name in leftovers:
+        (varnick.hosts_dir / name).write_bytes(b"junk\r\n" * 1000)
+    hosts = b"127.0.0.1 localhost\r\n0.0.0.0 ads.test\r\n"
+    varnick.hosts_path.write_bytes(hosts)
+    assert varnick.run("del", "0.0.0.0 ads.test").returncode == 0
+    assert varnick.hosts == remove_entry(hosts, b"0.0.0.0 ads.test")
+    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
 
 
 def test_hosts_file_that_cannot_be_copied_is_left_alone(varnick, temp_files):

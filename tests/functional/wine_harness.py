@@ -188,6 +188,13 @@ class Varnick:
     def command(self, *args):
         return ["wine", str(EXE), *map(str, args)]
 
+    def start(self, *args, stdout=subprocess.DEVNULL):
+        """Starts varnick.exe without waiting. Under Wine the process started
+        is varnick.exe itself, so a kill lands on the program."""
+        return subprocess.Popen(self.command(*args), cwd=self.work_dir, env=self.env(),
+                                stdin=subprocess.DEVNULL, stdout=stdout,
+                                stderr=subprocess.DEVNULL)
+
     def run(self, *args, timeout_seconds=60, **extra_env):
         return Result(run_captured(self.command(*args), timeout_seconds, cwd=self.work_dir,
                                    env=self.env(**extra_env)))
