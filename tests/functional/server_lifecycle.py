@@ -5,6 +5,7 @@ large to be held in memory."""
 import resource
 import socket
 import struct
+import time
 
 import pytest
 
@@ -63,14 +64,19 @@ def test_hosts_file_held_during_an_add_is_refused_and_serving_goes_on(varnick, t
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
-def test_failed_restore_is_logged_and_ends_with_1(varnick, tmp_path):
+# A reader that shares nothing, and one that lets others read but not delete:
+# neither lets the hosts file be replaced.
+@pytest.mark.parametrize("share", [0, 1])
+def test_failed_restore_is_logged_and_ends_with_1(varnick, tmp_path, share):
     backup = tmp_path / "backup"
     with server_session(varnick, backup) as (controller, run):
         assert controller.request(add(b"10.0.0.9 stays.test")) == 0
-        # Held with no sharing, the hosts file cannot be copied over.
-        with varnick.hold(varnick.hosts_path, "r", 0):
+        with varnick.hold(varnick.hosts_path, "r", share):
             assert controller.request(SHUTDOWN) == 0
+            started = time.monotonic()
             assert run.wait() == 1
+            assert time.monotonic() - started >= 1.5, "the restore was not retried"
+    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
     assert server_records(varnick)[-2:] == [
         ("INFO", "Server", "Shutting down"),
         ("INFO", "Server", f"Failed to copy hosts file from {win_path(backup)} to "
