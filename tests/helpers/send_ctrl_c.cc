@@ -16,12 +16,52 @@
 //
 // Options come first; the first other argument ends them and it and the rest
 // are ignored, so the helper can stand in for varnick.exe, which the session
-// starts as `<exe> server <port> <backup>`.
+// starts as `<exe> server <port> <backup>`. It stays alive as long even when
+// there is no console to send on, and then exits with 1.
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+
+namespace {
+
+void reportFailure(const char* call) {
+  std::fprintf(stderr, "send_ctrl_c: %s failed with error %lu\n", call, GetLastError());
+}
+
+// True when this process is on a console, having left its own for its
+// parent's when asked to or when it had none.
+bool joinConsole(bool attachParent) {
+  DWORD self = 0;
+  if (!attachParent && GetConsoleProcessList(&self, 1) != 0) return true;
+  FreeConsole();
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) return true;
+  reportFailure("AttachConsole");
+  return false;
+}
+
+// Under Wine, group 0 is the sender's own group rather than the whole
+// console, and a detached sender is in a group of its own. A group's id is
+// the id of the process that started it: naming every process on the
+// console as a group reaches each group whose first process is still there.
+bool sendCtrlC() {
+  DWORD processes[64];
+  DWORD count = GetConsoleProcessList(processes, 64);
+  if (count == 0 || count > 64) {
+    reportFailure("GetConsoleProcessList");
+    return false;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, processes[i])) {
+      reportFailure("GenerateConsoleCtrlEvent");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   bool attachParent = false;
@@ -44,46 +84,31 @@ int wmain(int argc, wchar_t** argv) {
       break;
     }
   }
-  DWORD onConsole = 0;
-  if (attachParent || GetConsoleProcessList(&onConsole, 1) == 0) {
-    FreeConsole();
-    if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
-      std::fprintf(stderr, "send_ctrl_c: AttachConsole failed with error %lu\n", GetLastError());
-      return 1;
-    }
-  }
+  bool onConsole = joinConsole(attachParent);
   PROCESS_INFORMATION child{};
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   // Started before this process ignores Ctrl+C, which a child would inherit.
-  if (!command.empty() && !CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                                          nullptr, nullptr, &startup, &child)) {
-    std::fprintf(stderr, "send_ctrl_c: CreateProcess failed with error %lu\n", GetLastError());
-    return 1;
+  if (!command.empty()) {
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &child)) {
+      reportFailure("CreateProcess");
+      return 1;
+    }
+    CloseHandle(child.hThread);
   }
   // The event reaches this process too: stay alive for whoever started it.
   SetConsoleCtrlHandler(nullptr, TRUE);
   Sleep(delay);
   while (trigger != nullptr && GetFileAttributesW(trigger) == INVALID_FILE_ATTRIBUTES) Sleep(20);
-  // Under Wine, group 0 is the sender's own group rather than the whole
-  // console, and a detached sender is in a group of its own. A group's id is
-  // the id of the process that started it: naming every process on the
-  // console as a group reaches each group whose first process is still there.
-  DWORD processes[64];
-  DWORD count = GetConsoleProcessList(processes, 64);
-  for (DWORD i = 0; i < count && i < 64; ++i) {
-    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, processes[i])) {
-      std::fprintf(stderr, "send_ctrl_c: GenerateConsoleCtrlEvent failed with error %lu\n",
-                   GetLastError());
-      return 1;
-    }
-  }
+  bool sent = onConsole && sendCtrlC();
+  DWORD code = 0;
   if (child.hProcess == nullptr) {
     Sleep(30000);
-    return 0;
+  } else {
+    WaitForSingleObject(child.hProcess, INFINITE);
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hProcess);
   }
-  DWORD code = 1;
-  WaitForSingleObject(child.hProcess, INFINITE);
-  GetExitCodeProcess(child.hProcess, &code);
-  return static_cast<int>(code);
+  return sent ? static_cast<int>(code) : 1;
 }
