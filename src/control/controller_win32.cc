@@ -51,6 +51,33 @@ void keepFromChildren(SOCKET s) {
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
 }
 
+// SHELL32 is loaded only on the consent path: under Wine it brings a dozen
+// more libraries along, which would slow down every session started from an
+// elevated prompt.
+BOOL shellExecute(SHELLEXECUTEINFOW* info) {
+  using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+  HMODULE shell = LoadLibraryW(L"shell32.dll");
+  auto run = shell ? reinterpret_cast<ShellExecuteExFn>(
+                         reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExW")))
+                   : nullptr;
+  return run ? run(info) : FALSE;
+}
+
+// IPHLPAPI is loaded once Varnick is starting, not with this program: under
+// Wine it takes a few milliseconds that would otherwise come before
+// Varnick's start and add to every session.
+using GetExtendedTcpTableFn = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+
+GetExtendedTcpTableFn tcpTableFunction() {
+  static GetExtendedTcpTableFn function = [] {
+    HMODULE library = LoadLibraryW(L"iphlpapi.dll");
+    return library ? reinterpret_cast<GetExtendedTcpTableFn>(reinterpret_cast<void*>(
+                         GetProcAddress(library, "GetExtendedTcpTable")))
+                   : nullptr;
+  }();
+  return function;
+}
+
 std::vector<TcpConnection> tcpConnections() {
   std::vector<TcpConnection> rows;
   ULONG size = 0;
@@ -59,7 +86,9 @@ std::vector<TcpConnection> tcpConnections() {
   for (int attempt = 0; attempt < 3 && status == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
     buffer.resize(size ? size : sizeof(MIB_TCPTABLE_OWNER_PID));
     size = static_cast<ULONG>(buffer.size());
-    status = GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET,
+    GetExtendedTcpTableFn getTable = tcpTableFunction();
+    if (getTable == nullptr) return rows;
+    status = getTable(buffer.data(), &size, FALSE, AF_INET,
                                  TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
   }
   if (status != NO_ERROR) return rows;
@@ -182,6 +211,7 @@ bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring
     }
     CloseHandle(process.hThread);
     helper_.reset(process.hProcess);
+    (void)tcpTableFunction();  // while Varnick starts
     return true;
   }
 
@@ -195,7 +225,7 @@ bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring
   info.lpParameters = parameters.c_str();
   info.lpDirectory = directory.c_str();
   info.nShow = SW_HIDE;
-  if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
+  if (!shellExecute(&info) || info.hProcess == nullptr) {
     DWORD code = GetLastError();
     error_ = code == ERROR_CANCELLED
                  ? std::string("the request for administrator rights was declined")
@@ -203,6 +233,7 @@ bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring
     return false;
   }
   helper_.reset(info.hProcess);
+  (void)tcpTableFunction();  // while Varnick starts
   return true;
 }
 

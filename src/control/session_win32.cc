@@ -2,7 +2,7 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <bcrypt.h>
+#include <ntsecapi.h>
 
 #include <cstdio>
 #include <optional>
@@ -36,9 +36,8 @@ std::wstring besideThisProgram(const wchar_t* name) {
 // 128 random bits in hexadecimal: a name nobody can guess in advance.
 std::optional<std::wstring> randomName() {
   unsigned char bytes[16];
-  if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
-    return std::nullopt;
-  }
+  // The system's random source, from ADVAPI32, which the session loads anyway.
+  if (!RtlGenRandom(bytes, sizeof bytes)) return std::nullopt;
   std::wstring hex;
   for (unsigned char b : bytes) {
     hex += L"0123456789abcdef"[b >> 4];
