@@ -12,6 +12,7 @@
 #include "base/wide_text.h"
 #include "hosts/entry_bytes.h"
 #include "hosts/entry_matcher.h"
+#include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
 #include "hosts/new_hosts_file_win32.h"
 #include "log/logging.h"
@@ -32,6 +33,7 @@ class HostsSource final : public ByteSource {
       return false;
     }
     if (got != 0 && (copyError_ = writeAll(copy_, buffer, got)) != ERROR_SUCCESS) return false;
+    bytesRead_ += got;
     *count = got;
     return true;
   }
@@ -47,12 +49,14 @@ class HostsSource final : public ByteSource {
 
   DWORD readError() const { return readError_; }
   DWORD copyError() const { return copyError_; }
+  std::uint64_t bytesRead() const { return bytesRead_; }
 
  private:
   HANDLE hosts_;
   HANDLE copy_;
   DWORD readError_ = ERROR_SUCCESS;
   DWORD copyError_ = ERROR_SUCCESS;
+  std::uint64_t bytesRead_ = 0;
 };
 
 class NewFileSink final : public ByteSink {
@@ -98,17 +102,45 @@ int newFileFailed(Logger* log, const NewHostsFile& file, DWORD error) {
   return kExitFailure;
 }
 
+// What the hosts file looked like when it was read: an append since then
+// changes its size and its time of last write.
+struct FileState {
+  DWORD sizeHigh = 0;
+  DWORD sizeLow = 0;
+  FILETIME written{};
+  bool operator==(const FileState& other) const {
+    return sizeHigh == other.sizeHigh && sizeLow == other.sizeLow &&
+           CompareFileTime(&written, &other.written) == 0;
+  }
+};
+
+std::optional<FileState> stateOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+  return FileState{info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime};
+}
+
+std::optional<FileState> stateOfHostsFile() {
+  WIN32_FILE_ATTRIBUTE_DATA info;
+  if (!GetFileAttributesExW(hostsFilePath(), GetFileExInfoStandard, &info)) return std::nullopt;
+  return FileState{info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime};
+}
+
+// The outcome of one rebuild: an exit code, or the news that the hosts file
+// changed in the instant between letting it go and swapping the new one in.
+constexpr int kRebuildStale = -1;
+
 // Reads the hosts file once, into the temporary copy as it stands and into
 // the new file without the entry, then swaps the new file in. The hosts file
 // is not written until the whole new content is on the disk.
-int rebuild(Logger* log, HANDLE hosts, HANDLE copy, const std::wstring& copyName,
+int rebuild(Logger* log, UniqueFile& hosts, HANDLE copy, const std::wstring& copyName,
             std::string_view entry) {
   NewHostsFile replacement;
   if (DWORD error = replacement.create()) {
     logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(error));
     return kExitFailure;
   }
-  HostsSource source(hosts, copy);
+  HostsSource source(hosts.get(), copy);
   NewFileSink sink(replacement);
   switch (copyWithoutEntry(source, sink, entry)) {
     case CopyStatus::kDone:
@@ -122,11 +154,19 @@ int rebuild(Logger* log, HANDLE hosts, HANDLE copy, const std::wstring& copyName
                  static_cast<int>(source.readError()));
       return kExitFailure;
   }
+  // A rename cannot replace a file that is open, so the hosts file is let
+  // go just before the swap; an add in that instant makes the new content
+  // stale, and the rebuild starts over.
+  std::optional<FileState> asRead = stateOf(hosts.get());
+  hosts.reset();
   SystemClock clock;
-  CommitResult committed = replacement.commit(clock);
+  CommitResult committed =
+      replacement.commit(clock, [&asRead] { return asRead && stateOfHostsFile() == asRead; });
   switch (committed.stage) {
     case CommitStage::kDone:
       return kExitSuccess;
+    case CommitStage::kStale:
+      return kRebuildStale;
     case CommitStage::kFlushFailed:
       return newFileFailed(log, replacement, committed.error);
     case CommitStage::kSwapFailed:
@@ -135,6 +175,27 @@ int rebuild(Logger* log, HANDLE hosts, HANDLE copy, const std::wstring& copyName
   // As when the hosts file could not be opened for writing: it stays as it was.
   logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(committed.error));
   return kExitFailure;
+}
+
+// Adds that keep landing in the instant before the swap are not waited out
+// for ever.
+constexpr int kRebuildRounds = 5;
+
+// Opens the hosts file so that no other process can write to it, and the
+// temporary copy, and rebuilds. From here until the new content is about to
+// be swapped in an add in the meantime fails instead of being lost.
+int rebuildOnce(Logger* log, const std::wstring& copyName, std::string_view entry) {
+  SystemClock clock;
+  UniqueFile hosts = openHostsFileForRebuild(clock);
+  if (!hosts) return copyFailed(log, copyName, GetLastError());
+  UniqueFile copy(CreateFileW(copyName.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!copy) {
+    logMessage(kInfo, log, "Failed to open temporary hosts file %d",
+               static_cast<int>(GetLastError()));
+    return kExitFailure;
+  }
+  return rebuild(log, hosts, copy.get(), copyName, entry);
 }
 
 }  // namespace
@@ -154,20 +215,16 @@ int delEntry(const wchar_t* entry) {
     logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(lock.error()));
     return kExitFailure;
   }
-  // From here until the new content is in place no other process can write
-  // to the hosts file: an add in the meantime fails instead of being lost.
-  SystemClock clock;
-  UniqueFile hosts = openHostsFileForRebuild(clock);
-  if (!hosts) return copyFailed(log, *copyName, GetLastError());
-  UniqueFile copy(CreateFileW(copyName->c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!copy) {
-    logMessage(kInfo, log, "Failed to open temporary hosts file %d",
-               static_cast<int>(GetLastError()));
+  std::string_view entryBytes(bytes->data.get(), static_cast<std::size_t>(bytes->length));
+  int result = kRebuildStale;
+  for (int round = 0; round < kRebuildRounds && result == kRebuildStale; ++round) {
+    result = rebuildOnce(log, *copyName, entryBytes);
+  }
+  if (result == kRebuildStale) {
+    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(ERROR_SHARING_VIOLATION));
     return kExitFailure;
   }
-  std::string_view entryBytes(bytes->data.get(), static_cast<std::size_t>(bytes->length));
-  return rebuild(log, hosts.get(), copy.get(), *copyName, entryBytes);
+  return result;
 }
 
 }  // namespace varnick

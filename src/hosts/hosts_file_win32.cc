@@ -12,14 +12,14 @@
 namespace varnick {
 
 AppendResult appendLine(std::string_view entry) {
+  std::string line;
+  line.reserve(2 + entry.size());
+  line.append("\r\n").append(entry);
   // Append-only access: every write lands at the end, whatever else happens
   // to the file. Readers may share it, writers may not.
   UniqueFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return {AppendStep::kOpenFailed, GetLastError()};
-  std::string line;
-  line.reserve(2 + entry.size());
-  line.append("\r\n").append(entry);
   // One write of the whole line, so a reader never sees its line break alone.
   if (DWORD error = writeAll(file.get(), line.data(), static_cast<DWORD>(line.size()))) {
     return {AppendStep::kWriteFailed, error};

@@ -12,21 +12,22 @@ namespace {
 constexpr wchar_t kReplaceLockName[] = L"Global\\VarnickHostsFileReplace";
 constexpr DWORD kReplaceLockWaitMs = 30000;
 
-// Names beside the hosts file that nobody takes for the hosts file itself.
+// A name beside the hosts file that nobody takes for the hosts file itself.
 constexpr wchar_t kNewSuffix[] = L".varnick-new";
-constexpr wchar_t kOldSuffix[] = L".varnick-old";
 
 bool isBusy(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// ReplaceFileW reports a hosts file that another process holds in several
-// ways, and an antivirus or indexer that has just opened it as access denied.
-// Each of these leaves both files under their own names.
-bool isBusySwap(DWORD error) {
-  return isBusy(error) || error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
-         error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
-}
+// A rename over a file that another process has open, even one that only
+// reads it, is refused as access denied: so is one over a file that an
+// antivirus or indexer has just opened. Each leaves both files as they were.
+bool isBusySwap(DWORD error) { return isBusy(error) || error == ERROR_ACCESS_DENIED; }
+
+// The attributes that the new file takes over. Read-only is left out: the
+// old file's flag would stop the rename itself.
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 }  // namespace
 
@@ -39,7 +40,7 @@ ReplaceLock::ReplaceLock() : mutex_(CreateMutexW(nullptr, FALSE, kReplaceLockNam
   }
   switch (WaitForSingleObject(mutex_.get(), kReplaceLockWaitMs)) {
     case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:  // its holder died: its replacement never happened or is whole
+    case WAIT_ABANDONED:  // its holder died: its replacement never happened, or happened whole
       held_.reset(mutex_.get());
       return;
     case WAIT_TIMEOUT:
@@ -67,9 +68,7 @@ UniqueFile openHostsFileForRebuild(RetryClock& clock) {
   return file;
 }
 
-NewHostsFile::NewHostsFile()
-    : path_(std::wstring(hostsFilePath()) + kNewSuffix),
-      oldPath_(std::wstring(hostsFilePath()) + kOldSuffix) {}
+NewHostsFile::NewHostsFile() : path_(std::wstring(hostsFilePath()) + kNewSuffix) {}
 
 NewHostsFile::~NewHostsFile() {
   if (!committed_) discard();
@@ -91,12 +90,10 @@ DWORD NewHostsFile::copyFrom(const wchar_t* source) {
 
 DWORD NewHostsFile::write(const void* data, DWORD size) { return writeAll(file_.get(), data, size); }
 
-CommitResult NewHostsFile::commit(RetryClock& clock) {
-  // A leftover of a killed run would stand in the way of the old content.
-  DeleteFileW(oldPath_.c_str());
+CommitResult NewHostsFile::commit(RetryClock& clock, std::function<bool()> unchanged) {
+  unchanged_ = std::move(unchanged);
   CommitResult result = commitReplacement(*this, clock);
   committed_ = result.stage == CommitStage::kDone;
-  if (committed_) DeleteFileW(oldPath_.c_str());
   return result;
 }
 
@@ -106,28 +103,43 @@ std::uint32_t NewHostsFile::flushAndClose() {
   return ERROR_SUCCESS;
 }
 
+// Gives the new file the hosts file's access rules and attributes, as the
+// hosts file keeps them across the replacement. The owner and group follow
+// where the process may set them; the access rules must follow, or the
+// hosts file is not replaced.
+DWORD NewHostsFile::takeOverIdentity() {
+  constexpr SECURITY_INFORMATION kWhat =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD size = 0;
+  GetFileSecurityW(hostsFilePath(), kWhat, nullptr, 0, &size);
+  std::string descriptor(size, '\0');
+  auto* sd = reinterpret_cast<PSECURITY_DESCRIPTOR>(descriptor.data());
+  if (size == 0 || !GetFileSecurityW(hostsFilePath(), kWhat, sd, size, &size)) return GetLastError();
+  if (!SetFileSecurityW(path_.c_str(), DACL_SECURITY_INFORMATION, sd)) return GetLastError();
+  (void)SetFileSecurityW(path_.c_str(), OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, sd);
+  DWORD attributes = GetFileAttributesW(hostsFilePath());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (attributes & kCarriedAttributes) {
+    if (!SetFileAttributesW(path_.c_str(), attributes & kCarriedAttributes)) return GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
+
 StepResult NewHostsFile::swapIn() {
-  // The old content passes through oldPath_ so that every failure leaves it
-  // under a known name. ACL errors are not ignored: the hosts file keeps its
-  // security descriptor, or it is not replaced.
-  if (ReplaceFileW(hostsFilePath(), path_.c_str(), oldPath_.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                   nullptr, nullptr)) {
+  if (!identityTaken_) {
+    DWORD error = takeOverIdentity();
+    // The hosts file may be held so that even its rules cannot be read.
+    if (error != ERROR_SUCCESS) return {isBusySwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
+    identityTaken_ = true;
+  }
+  if (unchanged_ && !unchanged_()) return {Attempt::kStale, ERROR_SUCCESS};
+  // One rename: at every instant the hosts file's name holds the whole old
+  // file or the whole new one.
+  if (MoveFileExW(path_.c_str(), hostsFilePath(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return {};
   }
   DWORD error = GetLastError();
-  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) return {Attempt::kHostsMovedAside, error};
   return {isBusySwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
-}
-
-std::uint32_t NewHostsFile::moveNewIn() {
-  return MoveFileExW(path_.c_str(), hostsFilePath(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? ERROR_SUCCESS
-             : GetLastError();
-}
-
-std::uint32_t NewHostsFile::moveOldBack() {
-  return MoveFileExW(oldPath_.c_str(), hostsFilePath(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS
-                                                                               : GetLastError();
 }
 
 void NewHostsFile::discard() {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,8 +46,9 @@ class ReplaceLock {
 UniqueFile openHostsFileForRebuild(RetryClock& clock);
 
 // "hosts.varnick-new" in the hosts file's directory: created (or a leftover
-// overwritten) for writing, then flushed and swapped in by commit. Unless
-// committed, the file is removed when the object ends.
+// overwritten) for writing, then flushed, given the hosts file's security
+// descriptor and attributes, and renamed over the hosts file by commit.
+// Unless committed, the file is removed when the object ends.
 class NewHostsFile final : private ReplacementSteps {
  public:
   NewHostsFile();
@@ -61,22 +63,24 @@ class NewHostsFile final : private ReplacementSteps {
   // Appends `size` bytes: 0 or the error code (a short write counts as failed).
   DWORD write(const void* data, DWORD size);
   // Flushes the file and swaps it in for the hosts file; on failure the hosts
-  // file keeps its content and the new file is removed.
-  [[nodiscard]] CommitResult commit(RetryClock& clock);
+  // file keeps its content and the new file is removed. With `unchanged`,
+  // each try first asks it whether the hosts file is still as the new
+  // content was made from, and gives up as stale when it is not.
+  [[nodiscard]] CommitResult commit(RetryClock& clock, std::function<bool()> unchanged = nullptr);
 
   const std::wstring& path() const { return path_; }
 
  private:
   DWORD openForWriting(DWORD disposition);
+  DWORD takeOverIdentity();
   std::uint32_t flushAndClose() override;
   StepResult swapIn() override;
-  std::uint32_t moveNewIn() override;
-  std::uint32_t moveOldBack() override;
   void discard() override;
 
   std::wstring path_;
-  std::wstring oldPath_;
   UniqueFile file_;
+  std::function<bool()> unchanged_;
+  bool identityTaken_ = false;
   bool committed_ = false;
 };
 

@@ -18,14 +18,8 @@ CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock) {
   }
   StepResult swap = retryWhileBusy([&steps] { return steps.swapIn(); }, clock);
   if (swap.attempt == Attempt::kDone) return {};
-  if (swap.attempt == Attempt::kHostsMovedAside) {
-    // The new content is whole and flushed: putting it at the hosts file's
-    // name finishes the replacement. Failing that, the old content goes back.
-    if (steps.moveNewIn() == 0) return {};
-    (void)steps.moveOldBack();
-  }
   steps.discard();
-  return {CommitStage::kSwapFailed, swap.error};
+  return {swap.attempt == Attempt::kStale ? CommitStage::kStale : CommitStage::kSwapFailed, swap.error};
 }
 
 }  // namespace varnick

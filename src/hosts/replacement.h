@@ -18,9 +18,7 @@ enum class Attempt {
   kDone,
   kBusy,    // another process holds the file: worth trying again shortly
   kFailed,  // will not work by waiting
-  // The old file was moved aside but the new one was not moved in: nothing
-  // is at the hosts file's name until a rename puts something there.
-  kHostsMovedAside,
+  kStale,   // the hosts file changed since the new content was made from it
 };
 
 struct StepResult {
@@ -48,17 +46,14 @@ class ReplacementSteps {
   virtual ~ReplacementSteps() = default;
   // Flushes the new file to the disk and closes it: 0 or the error code.
   virtual std::uint32_t flushAndClose() = 0;
-  // One attempt at swapping the new file in for the hosts file.
+  // One attempt at swapping the new file in for the hosts file, in one
+  // rename: either it happened whole or the hosts file is as it was.
   virtual StepResult swapIn() = 0;
-  // After kHostsMovedAside: renames the new file, then (if that failed) the
-  // old one, to the hosts file's name. 0 or the error code.
-  virtual std::uint32_t moveNewIn() = 0;
-  virtual std::uint32_t moveOldBack() = 0;
   // Removes the new file; the hosts file is not touched.
   virtual void discard() = 0;
 };
 
-enum class CommitStage { kDone, kFlushFailed, kSwapFailed };
+enum class CommitStage { kDone, kFlushFailed, kSwapFailed, kStale };
 
 struct CommitResult {
   CommitStage stage = CommitStage::kDone;
@@ -66,8 +61,9 @@ struct CommitResult {
 };
 
 // Flushes the new content, then swaps it in, retrying while the hosts file is
-// busy. Nothing is swapped in unless the flush succeeded; on any failure the
-// new file is discarded and the hosts file keeps its old content.
+// busy. Nothing is swapped in unless the flush succeeded; on any failure, and
+// when the new content turned out stale, the new file is discarded and the
+// hosts file keeps its old content.
 [[nodiscard]] CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock);
 
 }  // namespace varnick

@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::uint32_t kSharingViolation = 32;
 constexpr std::uint32_t kDiskFull = 112;
-constexpr std::uint32_t kMovedAside = 1177;
 
 class ScriptedClock final : public RetryClock {
  public:
@@ -31,12 +30,9 @@ class ScriptedSteps final : public ReplacementSteps {
     ++nextSwap;
     return result;
   }
-  std::uint32_t moveNewIn() override { return log("moveNewIn", moveNewError); }
-  std::uint32_t moveOldBack() override { return log("moveOldBack", 0); }
   void discard() override { calls.push_back("discard"); }
 
   std::uint32_t flushError = 0;
-  std::uint32_t moveNewError = 0;
   std::vector<StepResult> swaps{StepResult{}};
   std::vector<std::string> calls;
 
@@ -54,7 +50,6 @@ struct Case {
   const char* name;
   std::uint32_t flushError;
   std::vector<StepResult> swaps;
-  std::uint32_t moveNewError;
   std::vector<std::string> calls;
   CommitStage stage;
   std::uint32_t error;
@@ -62,26 +57,21 @@ struct Case {
 
 TEST(CommitReplacement, FlushesFirstAndLeavesTheHostsFileAloneOnAnyFailure) {
   const Case cases[] = {
-      {"swapped at once", 0, {{}}, 0, {"flush", "swap"}, CommitStage::kDone, 0},
+      {"swapped at once", 0, {{}}, {"flush", "swap"}, CommitStage::kDone, 0},
       // Nothing reaches the hosts file without a good flush.
-      {"flush fails", kDiskFull, {{}}, 0, {"flush", "discard"}, CommitStage::kFlushFailed, kDiskFull},
-      {"busy, then swapped", 0, {kBusy, kBusy, {}}, 0, {"flush", "swap", "swap", "swap"},
+      {"flush fails", kDiskFull, {{}}, {"flush", "discard"}, CommitStage::kFlushFailed, kDiskFull},
+      {"busy, then swapped", 0, {kBusy, kBusy, {}}, {"flush", "swap", "swap", "swap"},
        CommitStage::kDone, 0},
-      {"fails outright, no retry", 0, {{Attempt::kFailed, 5}}, 0, {"flush", "swap", "discard"},
-       CommitStage::kSwapFailed, 5},
-      // The old file is aside: the new one goes to the hosts file's name...
-      {"moved aside, new moved in", 0, {{Attempt::kHostsMovedAside, kMovedAside}}, 0,
-       {"flush", "swap", "moveNewIn"}, CommitStage::kDone, 0},
-      // ...or, failing that, the old one goes back.
-      {"moved aside, old moved back", 0, {{Attempt::kHostsMovedAside, kMovedAside}}, 5,
-       {"flush", "swap", "moveNewIn", "moveOldBack", "discard"}, CommitStage::kSwapFailed,
-       kMovedAside},
+      {"fails outright, no retry", 0, {{Attempt::kFailed, 1307}}, {"flush", "swap", "discard"},
+       CommitStage::kSwapFailed, 1307},
+      // Someone wrote to the hosts file while it was busy: start over.
+      {"stale after a busy try", 0, {kBusy, {Attempt::kStale, 0}}, {"flush", "swap", "swap", "discard"},
+       CommitStage::kStale, 0},
   };
   for (const Case& c : cases) {
     ScriptedSteps steps;
     steps.flushError = c.flushError;
     steps.swaps = c.swaps;
-    steps.moveNewError = c.moveNewError;
     ScriptedClock clock;
     CommitResult result = commitReplacement(steps, clock);
     EXPECT_EQ(steps.calls, c.calls) << c.name;
