@@ -78,6 +78,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -415,15 +416,21 @@ def time_to_exit(command, output, **kwargs):
     controller = Controller()
     process = subprocess.Popen(command(controller.port), stdin=subprocess.DEVNULL,
                                stdout=output.stream, stderr=subprocess.DEVNULL, **kwargs)
+    # A wait with a time-out polls, with sleeps that double up to 50 ms, and
+    # would round the time up to its next poll: the wait blocks, and a timer
+    # ends a program that hangs.
+    watchdog = threading.Timer(120, process.kill)
     try:
         conn = controller.accept()
         settle()
+        watchdog.start()
         start = time.perf_counter()
         conn.sendall(SHUTDOWN)
         reply = conn.recv(1)
-        returncode = process.wait(timeout=120)
+        returncode = process.wait()
         elapsed = time.perf_counter() - start
     finally:
+        watchdog.cancel()
         controller.close()
         if process.poll() is None:
             process.kill()
