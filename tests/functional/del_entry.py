@@ -3,21 +3,26 @@
 Covers what comes out of the rebuild (checked against a model of the matching
 rules), the entry's OEM form and length limit, the temporary copy left in the
 user's temporary directory, a hosts file that another process holds, what a
-killed run leaves beside the hosts file, and a rebuild that runs out of disk
-space.
+killed run leaves beside the hosts file, a rebuild that runs out of disk
+space, a del killed at any instant, the hosts file at every instant of a
+replacement, and adds that race dels.
 """
 
 import contextlib
+import random
 import re
 import subprocess
+import tempfile
+import threading
 import time
 from pathlib import Path
 
 import pytest
 
-from wine_harness import run_wine, timeout, win_path
+from wine_harness import Result, parse_records, run_wine, timeout, win_path
 
 ERROR_FILE_NOT_FOUND = 2
+ERROR_ACCESS_DENIED = 5
 ERROR_SHARING_VIOLATION = 32
 ERROR_DISK_FULL = 112
 ERROR_WRITE_FAULT = 29
@@ -198,13 +203,13 @@ def test_held_hosts_file_is_retried_then_left_alone(varnick, temp_files, release
     else:
         assert returncode == 1
         assert waited >= 1.5, "the replacement was not retried"
+        # A file that another process has open cannot be renamed over.
         assert del_records(varnick) == [
-            ("INFO", "DelEntry", f"Failed to open hosts file {ERROR_SHARING_VIOLATION}")]
+            ("INFO", "DelEntry", f"Failed to open hosts file {ERROR_ACCESS_DENIED}")]
         assert varnick.hosts == hosts
 
 
-@pytest.mark.parametrize("leftovers", [
-    ["hosts.varnick-new"], ["hosts.varnick-old"], ["hosts.varnick-new", "hosts.varnick-old"]])
+@pytest.mark.parametrize("leftovers", [["hosts.varnick-new"]])
 def test_leftovers_of_a_killed_run_do_not_stop_the_next(varnick, leftovers):
     # Longer than the rebuilt file, so that any of it kept would show.
     for name in leftovers:
@@ -321,3 +326,123 @@ def test_rebuild_that_runs_out_of_space_leaves_the_hosts_file_whole(varnick, tem
     assert record[0] == "ERROR"
     assert re.fullmatch(rf"Failed to write {new_file} ({ERROR_DISK_FULL}|{ERROR_WRITE_FAULT}), "
                         r"hosts file unchanged", record[2]), record
+
+
+# About 20 MB of hosts lines; the entry is on one line of every block, so the
+# rebuilt file differs from the original all along its length.
+BLOCK = b"".join(b"0.0.0.0 host%04d.test\r\n" % i for i in range(1000))
+KILLED_ENTRY = "0.0.0.0 host0042.test"
+
+
+def big_hosts(size):
+    """`size` bytes or a little more of whole blocks, and the same without
+    KILLED_ENTRY. Each block ends a line, so no match runs across blocks."""
+    count = -(-size // len(BLOCK))
+    return BLOCK * count, remove_entry(BLOCK, KILLED_ENTRY.encode()) * count
+
+
+def test_del_killed_at_any_instant_leaves_the_old_or_the_new_file(varnick, temp_files):
+    old, new = big_hosts(20 * 1024 * 1024)
+    lengths = []
+    for _ in range(3):
+        varnick.hosts_path.write_bytes(old)
+        started = time.monotonic()
+        assert varnick.run("del", KILLED_ENTRY).returncode == 0
+        lengths.append(time.monotonic() - started)
+        assert varnick.hosts == new
+    normal = sorted(lengths)[1]
+    seen = []
+    # Kill instants from the start to a little past a whole run's length.
+    for percent in random.Random(20).sample(range(0, 130, 5), 20):
+        for copy in temp_files.new():
+            copy.unlink()
+        varnick.hosts_path.write_bytes(old)
+        process = varnick.start("del", KILLED_ENTRY)
+        time.sleep(normal * percent / 100)
+        process.kill()
+        process.wait()
+        left = varnick.hosts if varnick.hosts_path.exists() else None
+        seen.append((percent, "old" if left == old else "new" if left == new
+                     else "missing" if left is None else len(left)))
+    torn = [s for s in seen if s[1] not in ("old", "new")]
+    assert torn == [], f"{len(torn)} kills of {len(seen)} tore the file (a run: {normal:.3f} s): {seen}"
+    # What a killed run leaves beside the hosts file does not stop the next.
+    varnick.hosts_path.write_bytes(old)
+    assert varnick.run("del", KILLED_ENTRY).returncode == 0
+    assert varnick.hosts == new
+    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+
+
+def run_together(varnick, starts):
+    """Starts each (delay, args) at its delay from now and returns
+    (args, Result) pairs once all have ended."""
+    began = time.monotonic()
+    with contextlib.ExitStack() as outputs:
+        running = []
+        for delay, args in starts:
+            time.sleep(max(0.0, began + delay - time.monotonic()))
+            out = outputs.enter_context(tempfile.TemporaryFile())
+            running.append((args, out, varnick.start(*args, stdout=out)))
+        done = []
+        for args, out, process in running:
+            returncode = process.wait(timeout=timeout(60))
+            out.seek(0)
+            done.append((args, Result(subprocess.CompletedProcess(args, returncode, out.read()))))
+    return done
+
+
+def last_record(result):
+    """The last record a run echoed, as (level, category, message)."""
+    return parse_records(result.text.splitlines()[-1])[0]
+
+
+RACED_ENTRY = "0.0.0.0 raced.test"
+
+
+@pytest.mark.parametrize("attempt", range(3))
+def test_adds_that_race_dels_are_kept_or_refused_visibly(varnick, temp_files, attempt):
+    unit = BLOCK + RACED_ENTRY.encode() + b"\r\n"
+    count = -(-8 * 1024 * 1024 // len(unit))
+    varnick.hosts_path.write_bytes(unit * count)
+    rebuilt = remove_entry(unit, RACED_ENTRY.encode()) * count
+    entries = [f"10.0.{attempt}.{i} added{i}.test" for i in range(6)]
+    # The adds start one after another while the dels run.
+    done = run_together(varnick, [(0, ("del", RACED_ENTRY))] * 3 +
+                        [(0.015 * i, ("add", e)) for i, e in enumerate(entries, 1)])
+    outcomes = [(*args, r.returncode, last_record(r)) for args, r in done]
+    refused = ("INFO", "AddEntry", f"Failed to open hosts file {ERROR_SHARING_VIOLATION}")
+    # An add that fails says so; one that succeeds is there, once.
+    assert [o for o in outcomes if o[0] == "add" and o[2] != 0 and o[2:] != (1, refused)] == []
+    kept = [entry.encode() for mode, entry, returncode, _ in outcomes
+            if mode == "add" and returncode == 0]
+    hosts = varnick.hosts
+    assert [hosts.count(b"\r\n" + e) for e in kept] == [1] * len(kept), outcomes
+    assert [o[2] for o in outcomes if o[0] == "del"] == [0, 0, 0], outcomes
+    # The rebuilt lines, then the adds that reported success, in any order.
+    assert hosts.startswith(rebuilt), outcomes
+    assert sorted(hosts[len(rebuilt):].split(b"\r\n")) == sorted([b""] + kept), outcomes
+
+
+def test_hosts_file_is_there_at_every_instant_of_a_replacement(varnick, temp_files):
+    # Another thread looks the hosts file up as fast as it can while dels
+    # replace it; a swap done as two renames leaves a moment with no file.
+    old, new = big_hosts(1024 * 1024)
+    stop = threading.Event()
+    missing = []
+
+    def watch():
+        while not stop.is_set():
+            if not varnick.hosts_path.exists():
+                missing.append(time.monotonic())
+
+    watcher = threading.Thread(target=watch)
+    watcher.start()
+    try:
+        for _ in range(10):
+            varnick.hosts_path.write_bytes(old)
+            assert varnick.run("del", KILLED_ENTRY).returncode == 0
+    finally:
+        stop.set()
+        watcher.join()
+    assert varnick.hosts == new
+    assert not missing, f"the hosts file was found missing {len(missing)} times"
