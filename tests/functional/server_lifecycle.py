@@ -6,11 +6,12 @@ import resource
 import socket
 import struct
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
 from controller import SHUTDOWN, Controller, add, server_session
-from wine_harness import win_path
+from wine_harness import EXE, SEND_CTRL_C, run_on_console, win_path
 
 ERROR_PATH_NOT_FOUND = 3
 ERROR_SHARING_VIOLATION = 32
@@ -107,3 +108,36 @@ def test_request_too_large_for_memory_restores_then_ends_the_process(varnick, tm
         ("INFO", "Server", "Reading from console"),
         ("CRIT", "Packet", f"Insufficent memory for packet of {shown} bytes")]
     assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+CTRL_C_EVENT = 0
+
+
+@pytest.mark.parametrize("pending", [b"", add(b"10.0.0.13 half.test")[:7]],
+                         ids=["between requests", "mid-request"])
+def test_ctrl_c_on_the_console_ends_serving_and_restores(varnick, tmp_path, pending):
+    backup, go = tmp_path / "backup", tmp_path / "go"
+    controller = Controller()
+    # varnick.exe on a console with the helper, which sends Ctrl+C there once
+    # `go` exists and then waits for varnick and returns its exit code.
+    command = ["wine", str(SEND_CTRL_C), "--after-file", win_path(go), "--run", win_path(EXE),
+               "server", str(controller.port), win_path(backup)]
+    with ThreadPoolExecutor(1) as pool:
+        console = pool.submit(run_on_console, command, 120, cwd=varnick.work_dir, env=varnick.env())
+        try:
+            controller.accept()
+            assert controller.request(add(b"10.0.0.12 ctrlc.test")) == 0
+            assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.12 ctrlc.test"
+            controller.send(pending)
+            go.touch()
+            # No reply to a request cut short: the connection just ends.
+            assert controller.rest() == b""
+        finally:
+            go.touch()
+            controller.close()
+        result = console.result()
+    assert result.returncode == 0, result
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    assert server_records(varnick)[-2:] == [
+        ("INFO", "Server", f"Serving interrupted by console event {CTRL_C_EVENT}"),
+        ("INFO", "Server", "Shutting down")]

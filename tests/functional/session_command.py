@@ -6,10 +6,12 @@ import shutil
 import socket
 import subprocess
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from wine_harness import BUILD_DIR, run_captured, timeout, win_path
+from wine_harness import (BUILD_DIR, SEND_CTRL_C, processes_naming, run_captured, run_on_console,
+                          timeout, win_path)
 
 SESSION_EXE = BUILD_DIR / "varnick-session.exe"
 
@@ -18,11 +20,18 @@ NO_VARNICK = 121
 NO_CONNECTION = 122
 ENTRY_REFUSED = 123
 CONNECTION_LOST = 125
+INTERRUPTED = 130
 
 
 def session(varnick, *args, exe=SESSION_EXE, stdin=b"", seconds=90):
     return run_captured(["wine", str(exe), *map(str, args)], seconds, input=stdin,
                         cwd=varnick.work_dir, env=varnick.env())
+
+
+def session_on_console(varnick, *args, seconds=90, on_end=None):
+    """The session on a console of its own, where a Ctrl+C reaches it."""
+    return run_on_console(["wine", str(SESSION_EXE), *map(str, args)], seconds, on_end,
+                          cwd=varnick.work_dir, env=varnick.env())
 
 
 def type_hosts(varnick):
@@ -249,4 +258,42 @@ def test_changes_others_made_meanwhile_are_named_before_the_restore_undoes_them(
     # Only the other program's line: the session's own is no news.
     assert b"removes: 10.0.0.9 theirs.test\r\n" in result.stderr
     assert b"ours.test" not in result.stderr
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_ctrl_c_during_the_command_ends_with_130_and_varnick_restores(varnick, tmp_path):
+    # varnick.exe runs apart from the console, so the Ctrl+C reaches only the
+    # session and the command, which here outlives it; the session ends all
+    # the same once Varnick has restored the hosts file.
+    go = tmp_path / "go"
+    with ThreadPoolExecutor(1) as pool:
+        console = pool.submit(session_on_console, varnick, "--add", "10.0.0.1 ctrlc.test",
+                              "--", win_path(SEND_CTRL_C), "--after-file", win_path(go))
+        try:
+            wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 ctrlc.test")
+        finally:
+            go.touch()
+        result = console.result()
+    assert result.returncode == INTERRUPTED, result
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    assert varnick.records()[-1] == ("INFO", "Server", "Shutting down")
+
+
+def test_ctrl_c_before_the_entries_are_in_ends_with_130_at_once(varnick, tmp_path):
+    # The stand-in for varnick.exe never connects: it joins the session's
+    # console and sends Ctrl+C there, then waits to be ended.
+    backup = win_path(tmp_path / "stand-in.hosts")
+    ended = []
+
+    def stand_in_goes():
+        ended.append(time.monotonic())
+        wait_until(lambda: not processes_naming(backup), seconds=10)
+
+    started = time.monotonic()
+    result = session_on_console(varnick, "--varnick", win_path(SEND_CTRL_C), "--backup", backup,
+                                "--timeout", round(timeout(30)), "--add", "10.0.0.1 early.test",
+                                "--", "cmd", "/c", "echo COMMAND RAN", on_end=stand_in_goes)
+    assert result.returncode == INTERRUPTED, result
+    assert ended[0] - started < timeout(15), "the session waited for the connection's time-out"
+    assert b"COMMAND RAN" not in result.stdout
     assert varnick.hosts == varnick.DEFAULT_HOSTS

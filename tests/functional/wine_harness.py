@@ -7,10 +7,18 @@ its own directory, so every test has a fresh hosts file and working directory.
 """
 
 import contextlib
+import fcntl
 import os
+import pty
 import re
+import select
+import signal
+import struct
 import subprocess
 import tempfile
+import termios
+import threading
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -18,6 +26,7 @@ BUILD_DIR = Path(os.environ.get("VARNICK_BUILD_DIR", ROOT / "build" / "windows")
 PREFIX = Path(os.environ.get("VARNICK_WINEPREFIX", ROOT / "build" / "wine"))
 EXE = BUILD_DIR / "varnick.exe"
 HOLD_FILE = BUILD_DIR / "hold_file.exe"
+SEND_CTRL_C = BUILD_DIR / "send_ctrl_c.exe"
 
 # One factor scales every time-out, for slow machines.
 TIMEOUT_FACTOR = float(os.environ.get("VARNICK_TIMEOUT_FACTOR", "1"))
@@ -86,6 +95,78 @@ def run_captured(command, seconds, input=None, **popen):
         out.seek(0)
         err.seek(0)
         return subprocess.CompletedProcess(command, returncode, out.read(), err.read())
+
+
+CURSOR_FORWARD = re.compile(rb"\x1b\[(\d*)C")
+TERMINAL_CONTROL = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
+
+
+def terminal_text(raw):
+    """What a console's output showed: Wine's console draws a blank it skips
+    over as a cursor move, and brackets text with cursor escapes."""
+    text = CURSOR_FORWARD.sub(lambda m: b" " * int(m.group(1) or 1), raw)
+    return TERMINAL_CONTROL.sub(b"", text).replace(b"\r\r\n", b"\n").replace(b"\r\n", b"\n")
+
+
+def run_on_console(command, seconds, on_end=None, **popen):
+    """Runs `command` on a pseudo-terminal, where Wine gives a program a real
+    console, and returns its CompletedProcess with the terminal's text as
+    stdout. The run ends when the process does, not when the terminal
+    closes: Wine's background processes may hold it open. `on_end` is then
+    called, before what the command left in its process group is killed."""
+    master, slave = pty.openpty()
+    # Wide enough that the console wraps no line of ours.
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 1000, 0, 0))
+    output = bytearray()
+    ended = threading.Event()
+
+    def drain():
+        # After the end, read on until the terminal has been quiet a moment.
+        while True:
+            if select.select([master], [], [], 0.3)[0]:
+                try:
+                    output.extend(os.read(master, 65536))
+                    continue
+                except OSError:  # EIO: no copy of the terminal is open now
+                    time.sleep(0.05)
+            if ended.is_set():
+                return
+
+    process = None
+    reader = threading.Thread(target=drain)
+    try:
+        process = subprocess.Popen(command, stdin=slave, stdout=slave, stderr=slave,
+                                   start_new_session=True, **popen)
+        os.close(slave)
+        slave = None
+        reader.start()
+        returncode = process.wait(timeout=timeout(seconds))
+        if on_end is not None:
+            on_end()
+    finally:
+        if slave is not None:
+            os.close(slave)
+        if process is not None:
+            ended.set()
+            reader.join(timeout=timeout(10))
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            reader.join()
+        os.close(master)
+    return subprocess.CompletedProcess(command, returncode, terminal_text(bytes(output)), b"")
+
+
+def processes_naming(text):
+    """The ids of running processes whose command line contains `text`; under
+    Wine that is the Windows command line."""
+    found = []
+    for entry in Path("/proc").iterdir():
+        with contextlib.suppress(OSError):
+            if (entry.name.isdigit() and int(entry.name) != os.getpid()
+                    and text.encode() in (entry / "cmdline").read_bytes()):
+                found.append(int(entry.name))
+    return found
 
 
 def run_wine(args, **kwargs):
