@@ -1,10 +1,13 @@
 """Server mode, the session around the requests: the backup, the connection,
-a hosts file that another process holds, a failed restore, and a request too
-large to be held in memory."""
+a hosts file that another process holds, a failed restore, a restore killed
+at any instant, Ctrl+C on the console, and a request too large to be held in
+memory."""
 
+import random
 import resource
 import socket
 import struct
+import subprocess
 import time
 from concurrent.futures import ThreadPoolExecutor
 
@@ -13,6 +16,7 @@ import pytest
 from controller import SHUTDOWN, Controller, add, server_session
 from wine_harness import EXE, SEND_CTRL_C, run_on_console, win_path
 
+ERROR_ACCESS_DENIED = 5
 ERROR_PATH_NOT_FOUND = 3
 ERROR_SHARING_VIOLATION = 32
 WSAECONNREFUSED = 10061
@@ -81,7 +85,7 @@ def test_failed_restore_is_logged_and_ends_with_1(varnick, tmp_path, share):
     assert server_records(varnick)[-2:] == [
         ("INFO", "Server", "Shutting down"),
         ("INFO", "Server", f"Failed to copy hosts file from {win_path(backup)} to "
-                           f"{varnick.hosts_variable} error code {ERROR_SHARING_VIOLATION}")]
+                           f"{varnick.hosts_variable} error code {ERROR_ACCESS_DENIED}")]
     assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.9 stays.test"
     assert backup.read_bytes() == varnick.DEFAULT_HOSTS
 
@@ -108,6 +112,43 @@ def test_request_too_large_for_memory_restores_then_ends_the_process(varnick, tm
         ("INFO", "Server", "Reading from console"),
         ("CRIT", "Packet", f"Insufficent memory for packet of {shown} bytes")]
     assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_restore_killed_at_any_instant_leaves_the_old_or_the_new_file(varnick, tmp_path):
+    # About 20 MB, so that putting the backup back takes a while.
+    old = b"".join(b"0.0.0.0 host%04d.test\r\n" % i for i in range(1000)) * 900
+    added = old + b"\r\n10.0.0.11 killed.test"
+
+    def shut_down(delay=None):
+        """A session that adds one entry and shuts down; varnick is killed
+        `delay` seconds after the shutdown's reply, or left to end. Returns
+        what the hosts file then holds and how long varnick took to end."""
+        varnick.hosts_path.write_bytes(old)
+        with server_session(varnick, tmp_path / "backup", stdout=subprocess.DEVNULL) as (controller, run):
+            assert controller.request(add(b"10.0.0.11 killed.test")) == 0
+            assert controller.request(SHUTDOWN) == 0
+            started = time.monotonic()
+            if delay is None:
+                assert run.wait() == 0
+            else:
+                time.sleep(delay)
+                run.process.kill()
+                run.process.wait()
+            ended = time.monotonic() - started
+        return (varnick.hosts if varnick.hosts_path.exists() else None), ended
+
+    normal = sorted(shut_down()[1] for _ in range(3))[1]
+    seen = []
+    # Kill instants from the reply to a little past a whole restore's length.
+    for percent in random.Random(21).sample(range(0, 130, 5), 16):
+        left, _ = shut_down(normal * percent / 100)
+        seen.append((percent, "old" if left == old else "added" if left == added
+                     else "missing" if left is None else len(left)))
+    torn = [s for s in seen if s[1] not in ("old", "added")]
+    assert torn == [], f"{len(torn)} kills of {len(seen)} tore the file (a restore: {normal:.3f} s): {seen}"
+    # What a killed run leaves beside the hosts file does not stop the next.
+    assert shut_down()[0] == old
+    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
 
 
 CTRL_C_EVENT = 0
