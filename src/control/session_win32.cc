@@ -20,6 +20,17 @@ namespace {
 
 constexpr int kExitWaitSeconds = 30;
 constexpr DWORD kCommandGraceMs = 3000;
+// How a process ended by Ctrl+C exits on Windows (STATUS_CONTROL_C_EXIT);
+// under Wine it exits with 0.
+constexpr DWORD kControlCExit = 0xC000013A;
+// Long enough for a console event's handler thread to start, too short for
+// a person to notice.
+constexpr DWORD kEventLagMs = 50;
+
+bool onConsole() {
+  DWORD process = 0;
+  return GetConsoleProcessList(&process, 1) != 0;
+}
 
 std::wstring besideThisProgram(const wchar_t* name) {
   std::wstring path(MAX_PATH, L'\0');
@@ -197,6 +208,9 @@ int Session::runCommand() {
   }
   DWORD code = 0;
   GetExitCodeProcess(child.get(), &code);
+  // A Ctrl+C reaches every process on the console at about the same moment,
+  // and may end the command before this process's handler has run.
+  if (code == kControlCExit || onConsole()) WaitForSingleObject(interruption_.stop, kEventLagMs);
   return interruption_.happened() ? kSessionInterrupted : static_cast<int>(code);
 }
 

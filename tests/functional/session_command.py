@@ -261,14 +261,19 @@ def test_changes_others_made_meanwhile_are_named_before_the_restore_undoes_them(
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
-def test_ctrl_c_during_the_command_ends_with_130_and_varnick_restores(varnick, tmp_path):
+@pytest.mark.parametrize("ended_by_it", [False, True], ids=["command-outlives", "command-ends"])
+def test_ctrl_c_during_the_command_ends_with_130_and_varnick_restores(varnick, tmp_path,
+                                                                      ended_by_it):
     # varnick.exe runs apart from the console, so the Ctrl+C reaches only the
-    # session and the command, which here outlives it; the session ends all
-    # the same once Varnick has restored the hosts file.
+    # session and the command, which may outlive it or end at once; the
+    # session ends all the same once Varnick has restored the hosts file.
     go = tmp_path / "go"
+    sender = f"{win_path(SEND_CTRL_C)} --after-file {win_path(go)}"
+    command = (["cmd", "/c", f"{sender} & ping -n 30 127.0.0.1 >nul"] if ended_by_it
+               else sender.split())
     with ThreadPoolExecutor(1) as pool:
         console = pool.submit(session_on_console, varnick, "--add", "10.0.0.1 ctrlc.test",
-                              "--", win_path(SEND_CTRL_C), "--after-file", win_path(go))
+                              "--", *command)
         try:
             wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 ctrlc.test")
         finally:
