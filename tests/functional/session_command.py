@@ -15,6 +15,7 @@ from wine_harness import (BUILD_DIR, SEND_CTRL_C, processes_naming, run_captured
 
 SESSION_EXE = BUILD_DIR / "varnick-session.exe"
 
+BUSY = 119
 USAGE_ERROR = 120
 NO_VARNICK = 121
 NO_CONNECTION = 122
@@ -199,25 +200,31 @@ def test_varnick_killed_mid_session_is_reported_with_the_way_back(varnick, tmp_p
     assert backup.read_bytes() == varnick.DEFAULT_HOSTS
 
 
-def test_overlapping_sessions_take_turns(varnick):
+@pytest.mark.parametrize("patience", [None, 1], ids=["waits", "gives-up"])
+def test_overlapping_sessions_take_turns(varnick, patience):
     first = subprocess.Popen(
         ["wine", str(SESSION_EXE), "--add", "10.0.0.1 first.test", "--", "cmd", "/c",
          f"ping -n 4 127.0.0.1 >nul & type {win_path(varnick.hosts_path)}"],
         cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.DEVNULL,
         stdout=open(varnick.work_dir / "first.out", "wb"), stderr=subprocess.DEVNULL)
+    limit = ["--timeout", str(patience)] if patience else []
     try:
         wait_until(lambda: varnick.hosts.endswith(b"first.test"))
-        second = session(varnick, "--add", "10.0.0.2 second.test", *type_hosts(varnick))
+        second = session(varnick, *limit, "--add", "10.0.0.2 second.test", *type_hosts(varnick))
         assert first.wait(timeout=timeout(60)) == 0
     finally:
         if first.poll() is None:
             first.kill()
-    assert second.returncode == 0, second
     assert b"waiting for another varnick-session to end" in second.stderr
-    # Each command saw its own entry and not the other's.
     first_saw = (varnick.work_dir / "first.out").read_bytes()
     assert first_saw.endswith(b"first.test") and b"second.test" not in first_saw
-    assert second.stdout.endswith(b"second.test") and b"first.test" not in second.stdout
+    if patience:
+        assert second.returncode == BUSY, second
+        assert second.stdout == b""
+    else:
+        # Each command saw its own entry and not the other's.
+        assert second.returncode == 0, second
+        assert second.stdout.endswith(b"second.test") and b"first.test" not in second.stdout
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
