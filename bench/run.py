@@ -10,6 +10,9 @@ alternating with it so that drift in the machine's load hits both:
   bench_empty_main.exe, an empty wmain. Goal: at most 1.15 times. For scale
   also against bench_winsock_main.exe, which only loads WSOCK32 and starts
   Winsock, as varnick.exe must.
+- session: `varnick-session --add <entry> -- cmd /c exit 0` against `cmd /c
+  exit 0` alone. Goal: at most 3.5 times. For scale also around
+  bench_empty_main.exe, a command that costs no more than a process start.
 - del: `varnick del <entry>` on a generated 50 MB hosts file against
   `bench_copy_twice.exe --flush`, which copies the same file twice with
   CopyFileW, once into TEMP and once beside the hosts file, and flushes the
@@ -63,7 +66,7 @@ of the 50 MB means, disk and memory, to build/bench/file_work.png.
 
     /usr/bin/python3 bench/run.py [--runs N] [--file-runs N] [--memory-runs N]
                                   [--server-runs N] [--requests N] [--disk-dir DIR]
-                                  [--only add|del|restore|server] [--no-build]
+                                  [--only add|session|del|restore|server] [--no-build]
 
 VARNICK_BUILD_DIR and VARNICK_WINEPREFIX name another build or prefix.
 """
@@ -92,8 +95,9 @@ from wine_harness import BUILD_DIR, Varnick, WineSession, run_wine, win_path  # 
 
 OUT_DIR = ROOT / "build" / "bench"
 DISK_DIR = ROOT / "build" / "bench-disk"
-TARGETS = ["varnick", "bench_empty_main", "bench_winsock_main", "bench_copy_twice",
-           "bench_server_baseline", "bench_restore_baseline"]
+TARGETS = ["varnick", "varnick-session", "bench_empty_main", "bench_winsock_main",
+           "bench_copy_twice", "bench_server_baseline", "bench_restore_baseline"]
+SESSION = BUILD_DIR / "varnick-session.exe"
 EMPTY_MAIN = BUILD_DIR / "bench_empty_main.exe"
 WINSOCK_MAIN = BUILD_DIR / "bench_winsock_main.exe"
 COPY_TWICE = BUILD_DIR / "bench_copy_twice.exe"
@@ -108,6 +112,7 @@ DEL_ENTRY = "0.0.0.0 ads00042.example.com"
 ADD_ENTRY = "127.0.0.1 bench.example.test"
 
 ADD_GOAL = 1.15
+SESSION_GOAL = 3.5
 DEL_GOAL = 1.3
 RESTORE_GOAL = 1.3
 SERVER_GOAL = 0.8
@@ -316,6 +321,31 @@ def bench_add(varnick, output, runs):
                    samples=dict(varnick=add_times, baseline=empty_times)),
             figure("  vs Winsock only", "ms", add_ms, statistics.median(winsock_times) * 1000,
                    None, samples=dict(varnick=add_times, baseline=winsock_times))]
+
+
+# --- session -----------------------------------------------------------------
+
+def bench_session(varnick, output, runs):
+    """varnick-session adding one entry around an empty command, `cmd /c exit
+    0`, against that command alone: the session's own cost on top of a
+    command, which includes starting two more processes (the session and
+    Varnick). For scale also around the empty program, a command that costs
+    no more than a process start."""
+    figures = []
+    for name, empty in [("cmd /c exit 0", ["cmd", "/c", "exit", "0"]),
+                        ("empty program", [win_path(EMPTY_MAIN)])]:
+        session_times, empty_times = [], []
+        command = ["wine", str(SESSION), "--add", ADD_ENTRY, "--", *empty]
+        for _ in range(runs):
+            empty_times.append(measured(["wine", *empty], output, env=varnick.env()))
+            session_times.append(measured(command, output, cwd=varnick.work_dir, env=varnick.env()))
+        figures.append(figure(f"session + {name}" if not figures else f"  session + {name}", "ms",
+                              statistics.median(session_times) * 1000,
+                              statistics.median(empty_times) * 1000,
+                              SESSION_GOAL if not figures else None,
+                              samples=dict(varnick=session_times, baseline=empty_times)))
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    return figures
 
 
 # --- del ---------------------------------------------------------------------
@@ -648,13 +678,14 @@ def main():
     parser.add_argument("--requests", type=int, default=10000, help="add requests per session")
     parser.add_argument("--disk-dir", type=Path, default=DISK_DIR,
                         help="a directory on a disk for the del and restore files")
-    parser.add_argument("--only", choices=["add", "del", "restore", "server"], action="append",
+    parser.add_argument("--only", choices=["add", "session", "del", "restore", "server"],
+                        action="append",
                         help="run only this benchmark (may be given more than once)")
     parser.add_argument("--no-build", action="store_true", help="use the build as it is")
     args = parser.parse_args()
     if min(args.runs, args.file_runs, args.memory_runs, args.server_runs, args.requests) < 1:
         parser.error("every count must be at least 1")
-    chosen = set(args.only or ["add", "del", "restore", "server"])
+    chosen = set(args.only or ["add", "session", "del", "restore", "server"])
     args.disk_dir.mkdir(parents=True, exist_ok=True)
     if file_system_type(args.disk_dir) in MEMORY_FILE_SYSTEMS:
         parser.error(f"{args.disk_dir} is in memory ({file_system_type(args.disk_dir)}), "
@@ -682,6 +713,8 @@ def main():
             if "add" in chosen:
                 for output in outputs:
                     figures += bench_add(varnick, output, args.runs)
+            if "session" in chosen:
+                figures += bench_session(varnick, outputs[0], args.runs)
             if "del" in chosen:
                 for where in places:
                     with temp_directory_at(where.temp_dir, session.registry):
