@@ -332,6 +332,7 @@ def bench_session(varnick, output, runs):
     Varnick). For scale also around the empty program, a command that costs
     no more than a process start."""
     figures = []
+    varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
     for name, empty in [("cmd /c exit 0", ["cmd", "/c", "exit", "0"]),
                         ("empty program", [win_path(EMPTY_MAIN)])]:
         session_times, empty_times = [], []
