@@ -171,7 +171,9 @@ def measured(command, output, **kwargs):
                                 stderr=subprocess.DEVNULL, **kwargs).returncode
     elapsed = time.perf_counter() - start
     if returncode != 0:
-        raise RuntimeError(f"{command} ended with {returncode}")
+        log = Path(kwargs.get("cwd", ".")) / "varnick.log"
+        tail = log.read_text(errors="replace")[-800:] if log.exists() else ""
+        raise RuntimeError(f"{command} ended with {returncode}\n{tail}")
     return elapsed
 
 
