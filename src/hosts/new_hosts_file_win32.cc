@@ -55,8 +55,8 @@ UniqueFile openHostsFileForRebuild(RetryClock& clock) {
   UniqueFile file;
   StepResult last = retryWhileBusy(
       [&file] {
-        // Share mode read and delete: appenders are kept out until the new
-        // content is in place; ReplaceFileW asks only for read and delete.
+        // Share mode read: appenders are kept out while the new content is
+        // made; readers are welcome.
         file.reset(CreateFileW(hostsFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (file) return StepResult{};
@@ -115,7 +115,11 @@ DWORD NewHostsFile::takeOverIdentity() {
   std::string descriptor(size, '\0');
   auto* sd = reinterpret_cast<PSECURITY_DESCRIPTOR>(descriptor.data());
   if (size == 0 || !GetFileSecurityW(hostsFilePath(), kWhat, sd, size, &size)) return GetLastError();
-  if (!SetFileSecurityW(path_.c_str(), DACL_SECURITY_INFORMATION, sd)) return GetLastError();
+  if (!SetFileSecurityW(path_.c_str(), DACL_SECURITY_INFORMATION, sd)) {
+    // A file system without access rules (FAT) has none to carry over.
+    DWORD error = GetLastError();
+    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return error;
+  }
   (void)SetFileSecurityW(path_.c_str(), OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, sd);
   DWORD attributes = GetFileAttributesW(hostsFilePath());
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();

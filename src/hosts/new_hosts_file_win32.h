@@ -21,7 +21,7 @@ class SystemClock final : public RetryClock {
 
 // Keeps other Varnick processes from replacing the hosts file until it is
 // released: two replacements that each start from the old content would
-// lose one of the two, and they share the names of the new and old files.
+// lose one of the two, and they share the new file's name.
 class ReplaceLock {
  public:
   ReplaceLock();
@@ -39,10 +39,9 @@ class ReplaceLock {
 };
 
 // Opens the hosts file for reading so that no other process can write to it
-// or replace it while the handle is open, though it may read it, and this
-// process may still swap a new file in. Retries while another process holds
-// the file in a way that conflicts. An invalid handle on failure, with the
-// error code left for GetLastError.
+// while the handle is open, though it may read it. Retries while another
+// process holds the file in a way that conflicts. An invalid handle on
+// failure, with the error code left for GetLastError.
 UniqueFile openHostsFileForRebuild(RetryClock& clock);
 
 // "hosts.varnick-new" in the hosts file's directory: created (or a leftover
