@@ -23,9 +23,15 @@ struct Interruption {
 // Prints "varnick-session: <message>" on standard error.
 void report(const std::string& message);
 
+// One entry as it goes on the wire, and as messages name it.
+struct SessionEntry {
+  std::string bytes;
+  std::string shown;
+};
+
 // Runs the session with the entries already converted and checked. Returns
 // the session's exit code.
-int runSession(const SessionOptions& options, const std::vector<std::string>& entryBytes,
+int runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
                const Interruption& interruption);
 
 }  // namespace varnick::control

@@ -45,17 +45,91 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
   return TRUE;
 }
 
-// The entries in the bytes they are sent as, each checked to make one line
-// of the hosts file; nothing (and a report) when one cannot.
-std::optional<std::vector<std::string>> entriesToSend(const SessionOptions& options) {
-  std::vector<std::string> entries;
-  for (const std::wstring& entry : options.entries) {
-    std::string bytes = options.utf8 ? entryInUtf8(entry) : entryInOemCodePage(entry);
-    if (std::optional<std::string> problem = entryProblem(bytes)) {
-      report("the entry '" + visibleText(wideToUtf8(entry.c_str())) + "' " + *problem);
+// Converts one entry as the options ask and checks that it makes one line
+// of the hosts file. `where` says where it came from, for the report.
+std::optional<SessionEntry> entryToSend(const SessionOptions& options, const std::wstring& entry,
+                                        const std::string& where) {
+  std::string bytes = options.utf8 ? entryInUtf8(entry) : entryInOemCodePage(entry);
+  std::string shown = visibleText(wideToUtf8(entry.c_str()));
+  if (std::optional<std::string> problem = entryProblem(bytes)) {
+    report(where + "the entry '" + shown + "' " + *problem);
+    return std::nullopt;
+  }
+  return SessionEntry{std::move(bytes), std::move(shown)};
+}
+
+std::string systemMessage(DWORD code) {
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = length ? wideToUtf8(text) : std::string();
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  return message + (message.empty() ? "" : " ") + "(error " + std::to_string(code) + ")";
+}
+
+// The whole of a file's bytes; nothing (and a report) when it cannot be read.
+std::optional<std::string> readWholeFile(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string content;
+  char block[1 << 16];
+  DWORD got = 0;
+  BOOL ok = file ? TRUE : FALSE;
+  while (ok && (ok = ReadFile(file.get(), block, sizeof block, &got, nullptr)) && got != 0) {
+    content.append(block, got);
+  }
+  if (!ok) {
+    report("could not read " + wideToUtf8(path.c_str()) + ": " + systemMessage(GetLastError()));
+    return std::nullopt;
+  }
+  return content;
+}
+
+// The entries of one --hosts-file, each checked; nothing when the file
+// cannot be read or a line cannot be an entry (its number is reported).
+bool appendFileEntries(const SessionOptions& options, const std::wstring& path,
+                       std::vector<SessionEntry>& entries) {
+  std::optional<std::string> content = readWholeFile(path);
+  if (!content) return false;
+  for (const FileEntry& line : parseEntryFile(*content)) {
+    std::string where = wideToUtf8(path.c_str()) + ":" + std::to_string(line.line) + ": ";
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line.text.data(),
+                                     static_cast<int>(line.text.size()), nullptr, 0);
+    if (length == 0) {
+      report(where + "the line is not UTF-8 text");
+      return false;
+    }
+    std::wstring entry(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, line.text.data(), static_cast<int>(line.text.size()),
+                        entry.data(), length);
+    std::optional<SessionEntry> checked = entryToSend(options, entry, where);
+    if (!checked) return false;
+    entries.push_back(std::move(*checked));
+  }
+  return true;
+}
+
+// The entries in the bytes they are sent as, in the order given, each
+// checked to make one line of the hosts file; nothing (and a report) when
+// one cannot, or when there are none at all.
+std::optional<std::vector<SessionEntry>> entriesToSend(const SessionOptions& options) {
+  std::vector<SessionEntry> entries;
+  for (const EntrySource& source : options.entries) {
+    if (source.kind == EntrySource::Kind::kFile) {
+      if (!appendFileEntries(options, source.value, entries)) return std::nullopt;
+    } else if (auto checked = entryToSend(options, source.value, "")) {
+      entries.push_back(std::move(*checked));
+    } else {
       return std::nullopt;
     }
-    entries.push_back(std::move(bytes));
+  }
+  if (entries.empty()) {
+    report("no entries to add: the hosts files given hold none");
+    return std::nullopt;
   }
   return entries;
 }
@@ -106,7 +180,7 @@ int run(int argc, wchar_t** argv) {
     std::fputs(kSessionUsageText, stderr);
     return kSessionUsage;
   }
-  std::optional<std::vector<std::string>> entries = entriesToSend(*parsed.options);
+  std::optional<std::vector<SessionEntry>> entries = entriesToSend(*parsed.options);
   if (!entries) return kSessionUsage;
 
   UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -1,13 +1,17 @@
 #include "control/session_options.h"
 
+#include <string_view>
+
 #include "base/wide_text.h"
 
 namespace varnick::control {
 
 const char kSessionUsageText[] =
     "Usage: varnick-session [--backup PATH] [--port N] [--varnick PATH] [--utf8]\n"
-    "                       [--timeout SECONDS] --add ENTRY [--add ENTRY ...]\n"
-    "                       [-- COMMAND [ARG ...]]\n";
+    "                       [--timeout SECONDS] (--add ENTRY | --hosts-file PATH) ...\n"
+    "                       [--for DURATION | -- COMMAND [ARG ...]]\n"
+    "  --hosts-file PATH  entries from a file, one per line, # for comments\n"
+    "  --for DURATION     without a command: remove the entries after 90s, 30m, 2h\n";
 
 namespace {
 
@@ -42,13 +46,18 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
       continue;
     }
     if (flag != L"--add" && flag != L"--backup" && flag != L"--port" && flag != L"--varnick" &&
-        flag != L"--timeout") {
+        flag != L"--timeout" && flag != L"--hosts-file" && flag != L"--for") {
       return refuse("unknown option " + wideToUtf8(flag.c_str()));
     }
     if (i + 1 >= arguments.size()) return refuse(wideToUtf8(flag.c_str()) + " needs a value");
     const std::wstring& value = arguments[++i];
     if (flag == L"--add") {
-      options.entries.push_back(value);
+      options.entries.push_back({EntrySource::Kind::kEntry, value});
+    } else if (flag == L"--hosts-file") {
+      options.entries.push_back({EntrySource::Kind::kFile, value});
+    } else if (flag == L"--for") {
+      options.holdSeconds = parseDuration(value);
+      if (!options.holdSeconds) return refuse("--for takes a duration such as 90s, 30m or 2h, up to 7 days");
     } else if (flag == L"--backup") {
       options.backupPath = value;
     } else if (flag == L"--varnick") {
@@ -63,8 +72,44 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
       options.connectTimeoutSeconds = static_cast<int>(*seconds);
     }
   }
-  if (options.entries.empty()) return refuse("at least one --add ENTRY is needed");
+  if (options.entries.empty()) return refuse("at least one --add ENTRY or --hosts-file PATH is needed");
+  if (options.holdSeconds && !options.command.empty()) {
+    return refuse("--for is for a session without a command: the command's life is the session's");
+  }
   return ParsedOptions{std::move(options), {}};
+}
+
+std::optional<int> parseDuration(const std::wstring& text) {
+  constexpr long kMaxSeconds = 7L * 24 * 3600;
+  if (text.empty()) return std::nullopt;
+  long unit = 1;
+  std::wstring number = text;
+  switch (text.back()) {
+    case L's': unit = 1; number.pop_back(); break;
+    case L'm': unit = 60; number.pop_back(); break;
+    case L'h': unit = 3600; number.pop_back(); break;
+    default: break;
+  }
+  std::optional<long> value = readNumber(number, kMaxSeconds);
+  if (!value || *value == 0 || *value > kMaxSeconds / unit) return std::nullopt;
+  return static_cast<int>(*value * unit);
+}
+
+std::vector<FileEntry> parseEntryFile(std::string_view bytes) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) bytes.remove_prefix(kByteOrderMark.size());
+  std::vector<FileEntry> entries;
+  for (int line = 1; !bytes.empty(); ++line) {
+    std::size_t end = bytes.find('\n');
+    std::string_view text = bytes.substr(0, end);
+    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos || text[first] == '#') continue;
+    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    entries.push_back({line, std::string(text)});
+  }
+  return entries;
 }
 
 }  // namespace varnick::control

@@ -4,9 +4,21 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnick::control {
+
+// Where entries come from, in the order given: one --add, or one
+// --hosts-file whose lines are entries.
+struct EntrySource {
+  enum class Kind { kEntry, kFile };
+  Kind kind = Kind::kEntry;
+  std::wstring value;  // the entry, or the file's path
+  bool operator==(const EntrySource& other) const {
+    return kind == other.kind && value == other.value;
+  }
+};
 
 struct SessionOptions {
   std::optional<std::wstring> backupPath;   // --backup; a temporary file when absent
@@ -14,7 +26,8 @@ struct SessionOptions {
   std::optional<std::wstring> varnickPath;  // --varnick; beside varnick-session.exe when absent
   bool utf8 = false;                        // --utf8: send entries as UTF-8, not OEM
   int connectTimeoutSeconds = 60;           // --timeout: the consent prompt may take a while
-  std::vector<std::wstring> entries;        // --add, at least one
+  std::vector<EntrySource> entries;         // --add and --hosts-file, at least one
+  std::optional<int> holdSeconds;           // --for, without a command only
   std::vector<std::wstring> command;        // after --; empty: hold until Enter or Ctrl+C
 };
 
@@ -25,6 +38,21 @@ struct ParsedOptions {
 
 // Parses the arguments after the program name.
 ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments);
+
+// Reads a duration: a number of seconds, or a number followed by s, m or h;
+// from 1 second to 7 days. Nothing for anything else.
+std::optional<int> parseDuration(const std::wstring& text);
+
+// One entry of a hosts file: its line number (from 1) and its text.
+struct FileEntry {
+  int line = 0;
+  std::string text;
+};
+
+// The entries of a file in the hosts file's own format: one per line, CR LF
+// or LF endings, blank lines and lines that start with # skipped, blanks
+// and tabs around each entry trimmed, a UTF-8 byte order mark ignored.
+std::vector<FileEntry> parseEntryFile(std::string_view bytes);
 
 extern const char kSessionUsageText[];
 

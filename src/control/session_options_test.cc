@@ -17,7 +17,8 @@ TEST(SessionOptions, ReadsEveryOptionAndTheCommand) {
   EXPECT_EQ(o.varnickPath, L"D:\\v.exe");
   EXPECT_TRUE(o.utf8);
   EXPECT_EQ(o.connectTimeoutSeconds, 5);
-  EXPECT_EQ(o.entries, (std::vector<std::wstring>{L"1.2.3.4 a.test", L"5.6.7.8 b.test"}));
+  EXPECT_EQ(o.entries, (std::vector<EntrySource>{{EntrySource::Kind::kEntry, L"1.2.3.4 a.test"},
+                                                 {EntrySource::Kind::kEntry, L"5.6.7.8 b.test"}}));
   // Everything after -- belongs to the command, option-like words included.
   EXPECT_EQ(o.command, (std::vector<std::wstring>{L"cmd", L"--add", L"x"}));
 }
@@ -27,7 +28,9 @@ TEST(SessionOptions, DefaultsWithoutCommand) {
   ASSERT_TRUE(parsed.options);
   EXPECT_EQ(parsed.options->port, 0);
   EXPECT_FALSE(parsed.options->backupPath);
-  EXPECT_EQ(parsed.options->entries, std::vector<std::wstring>{L""});
+  EXPECT_EQ(parsed.options->entries,
+            (std::vector<EntrySource>{{EntrySource::Kind::kEntry, L""}}));
+  EXPECT_FALSE(parsed.options->holdSeconds);
   EXPECT_TRUE(parsed.options->command.empty());
 }
 
@@ -44,11 +47,57 @@ TEST(SessionOptions, RefusesBadCommandLines) {
       {L"--add", L"x", L"--timeout", L"0"},
       {L"--add", L"x", L"--verbose"},
       {L"--add", L"x", L"cmd"},
+      {L"--hosts-file"},
+      {L"--add", L"x", L"--for", L"10m", L"--", L"cmd"},
+      {L"--add", L"x", L"--for", L"soon"},
   };
   for (const auto& arguments : refused) {
     ParsedOptions parsed = parseSessionOptions(arguments);
     EXPECT_FALSE(parsed.options) << arguments.size();
     EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+TEST(SessionOptions, HostsFilesMixWithEntriesInOrderAndForHoldsAlone) {
+  ParsedOptions parsed = parseSessionOptions(
+      {L"--hosts-file", L"dev.hosts", L"--add", L"x", L"--hosts-file", L"more.hosts", L"--for", L"30m"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_EQ(parsed.options->entries, (std::vector<EntrySource>{{EntrySource::Kind::kFile, L"dev.hosts"},
+                                                               {EntrySource::Kind::kEntry, L"x"},
+                                                               {EntrySource::Kind::kFile, L"more.hosts"}}));
+  EXPECT_EQ(parsed.options->holdSeconds, 1800);
+}
+
+TEST(ParseDuration, SecondsMinutesHours) {
+  const std::pair<const wchar_t*, std::optional<int>> cases[] = {
+      {L"90", 90},          {L"90s", 90},       {L"30m", 1800},   {L"2h", 7200},
+      {L"168h", 604800},    {L"169h", std::nullopt}, {L"0", std::nullopt}, {L"0s", std::nullopt},
+      {L"", std::nullopt},  {L"m", std::nullopt},    {L"1d", std::nullopt}, {L"-5", std::nullopt},
+      {L"1.5h", std::nullopt}, {L" 5", std::nullopt},
+  };
+  for (const auto& [text, seconds] : cases) EXPECT_EQ(parseDuration(text), seconds) << text;
+}
+
+TEST(ParseEntryFile, OneEntryPerLineWithTheirNumbers) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::vector<std::pair<int, std::string>> entries;
+  };
+  const Case cases[] = {
+      {"empty file", "", {}},
+      {"comments and blanks", "# dev hosts\n\n   \t\n10.0.0.1 a.test\n  # indented comment\n",
+       {{4, "10.0.0.1 a.test"}}},
+      {"CRLF and LF, no final break", "a\r\nb\nc", {{1, "a"}, {2, "b"}, {3, "c"}}},
+      {"blanks trimmed, inner ones kept", " \t10.0.0.1   a.test \t\r\n", {{1, "10.0.0.1   a.test"}}},
+      {"byte order mark", "\xEF\xBB\xBF# c\ncaf\xC3\xA9.test\n", {{2, "caf\xC3\xA9.test"}}},
+      // A CR alone does not end a line: it stays, and the entry check refuses it.
+      {"lone CR", "a\rb\n", {{1, "a\rb"}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::pair<int, std::string>> got;
+    for (const FileEntry& entry : parseEntryFile(c.bytes)) got.emplace_back(entry.line, entry.text);
+    EXPECT_EQ(got, c.entries) << c.name;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <ntsecapi.h>
 
 #include <cstdio>
+#include <ctime>
 #include <optional>
 
 #include "base/unique_resource.h"
@@ -83,7 +84,7 @@ std::optional<std::string> readHostsFile() {
 
 class Session {
  public:
-  Session(const SessionOptions& options, const std::vector<std::string>& entries,
+  Session(const SessionOptions& options, const std::vector<SessionEntry>& entries,
           const Interruption& interruption)
       : options_(options), entries_(entries), interruption_(interruption) {}
 
@@ -100,7 +101,7 @@ class Session {
   void adviseRestoreByHand();
 
   const SessionOptions& options_;
-  const std::vector<std::string>& entries_;
+  const std::vector<SessionEntry>& entries_;
   Interruption interruption_;
   Controller controller_;
   std::wstring backupPath_;
@@ -158,19 +159,19 @@ bool Session::addEntries(int& failure) {
       failure = kSessionInterrupted;
       return false;
     }
-    std::optional<Reply> reply = controller_.add(entries_[i]);
+    std::optional<Reply> reply = controller_.add(entries_[i].bytes);
     if (!reply) {
       report(controller_.error());
       failure = kSessionConnectionLost;
       return false;
     }
     if (*reply == Reply::kFailure) {
-      report("varnick.exe refused the entry '" + wideToUtf8(options_.entries[i].c_str()) + "'");
+      report("varnick.exe refused the entry '" + entries_[i].shown + "'");
       failure = kSessionEntryRefused;
       return false;
     }
     ++added_;
-    if (expectedHosts_) expectedHosts_->append("\r\n").append(entries_[i]);
+    if (expectedHosts_) expectedHosts_->append("\r\n").append(entries_[i].bytes);
   }
   if (interruption_.happened()) {
     report("interrupted before the command started; the command was not run");
@@ -224,11 +225,25 @@ DWORD WINAPI waitForEnter(void* stop) {
   return 0;
 }
 
+// "HH:MM" of the local time `seconds` from now.
+std::string localTimeIn(int seconds) {
+  std::time_t then = std::time(nullptr) + seconds;
+  char text[16] = "?";
+  if (const std::tm* local = std::localtime(&then)) std::strftime(text, sizeof text, "%H:%M:%S", local);
+  return text;
+}
+
 int Session::holdUntilEnter() {
-  std::fprintf(stderr, "varnick-session: the entries are in the hosts file; press Enter or "
-                       "Ctrl+C to remove them\n");
+  DWORD wait = INFINITE;
+  if (options_.holdSeconds) {
+    wait = static_cast<DWORD>(*options_.holdSeconds) * 1000;
+    report("the entries are in the hosts file until " + localTimeIn(*options_.holdSeconds) + " (" +
+           std::to_string(*options_.holdSeconds) + " s); press Enter or Ctrl+C to remove them sooner");
+  } else {
+    report("the entries are in the hosts file; press Enter or Ctrl+C to remove them");
+  }
   UniqueHandle reader(CreateThread(nullptr, 0, waitForEnter, interruption_.stop, 0, nullptr));
-  WaitForSingleObject(interruption_.stop, INFINITE);
+  WaitForSingleObject(interruption_.stop, wait);
   return interruption_.happened() ? kSessionInterrupted : 0;
 }
 
@@ -304,13 +319,13 @@ void report(const std::string& message) {
   std::fflush(stderr);
 }
 
-int runSession(const SessionOptions& options, const std::vector<std::string>& entryBytes,
+int runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
                const Interruption& interruption) {
   if (!findHostsFile()) {
     report("could not find the hosts file through the registry value DataBasePath");
     return kSessionNoVarnick;
   }
-  Session session(options, entryBytes, interruption);
+  Session session(options, entries, interruption);
   return session.run();
 }
 

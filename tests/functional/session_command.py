@@ -309,3 +309,52 @@ def test_ctrl_c_before_the_entries_are_in_ends_with_130_at_once(varnick, tmp_pat
     assert ended[0] - started < timeout(15), "the session waited for the connection's time-out"
     assert b"COMMAND RAN" not in result.stdout
     assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_entries_from_a_hosts_file_beside_the_code(varnick, tmp_path):
+    project = tmp_path / "dev.hosts"
+    project.write_bytes(b"\xef\xbb\xbf# entries this project needs\r\n\r\n"
+                        b"  10.0.0.1 api.dev.test  \r\n10.0.0.2 caf\xc3\xa9.dev.test\n")
+    result = session(varnick, "--hosts-file", win_path(project), "--add", "10.0.0.3 extra.test",
+                     *type_hosts(varnick))
+    assert result.returncode == 0, result
+    # In the file's order, then the --add; converted to the OEM code page.
+    assert result.stdout.endswith(varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 api.dev.test"
+                                  b"\r\n10.0.0.2 caf\x82.dev.test\r\n10.0.0.3 extra.test")
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+@pytest.mark.parametrize("content, message", [
+    (b"# ok\n10.0.0.1 a.test\n10.0.0.2 " + b"x" * 300 + b"\n", b"dev.hosts:3: the entry '10.0.0.2 x"),
+    (b"10.0.0.1 \xff.test\n", b"dev.hosts:1: the line is not UTF-8 text"),
+    (None, b"could not read "),
+], ids=["too-long-line", "not-utf8", "missing"])
+def test_a_hosts_file_that_cannot_be_used_is_refused_before_anything_starts(varnick, tmp_path,
+                                                                            content, message):
+    project = tmp_path / "dev.hosts"
+    if content is not None:
+        project.write_bytes(content)
+    result = session(varnick, "--hosts-file", win_path(project), "--", "cmd", "/c", "echo COMMAND RAN")
+    assert result.returncode == USAGE_ERROR, result
+    assert message in result.stderr
+    assert b"COMMAND RAN" not in result.stdout
+    assert not varnick.log_path.exists()
+
+
+def test_for_a_while_without_a_command_ends_by_itself(varnick):
+    started = time.monotonic()
+    # Standard input stays open, so only the time limit can end the session.
+    with open(varnick.work_dir / "err", "wb") as err:
+        tool = subprocess.Popen(["wine", str(SESSION_EXE), "--for", "2s", "--add", "10.0.0.1 brief.test"],
+                                cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL, stderr=err)
+    try:
+        wait_until(lambda: varnick.hosts.endswith(b"brief.test"))
+        assert tool.wait(timeout=timeout(60)) == 0
+    finally:
+        tool.stdin.close()
+        if tool.poll() is None:
+            tool.kill()
+    assert time.monotonic() - started >= 2
+    assert b"the entries are in the hosts file until " in (varnick.work_dir / "err").read_bytes()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
