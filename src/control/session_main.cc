@@ -21,6 +21,10 @@
 #include "control/session_exit_codes.h"
 #include "control/session_options.h"
 
+#ifndef VARNICK_VERSION
+#define VARNICK_VERSION "unknown"
+#endif
+
 namespace varnick::control {
 namespace {
 
@@ -175,6 +179,14 @@ class SessionLock {
 
 int run(int argc, wchar_t** argv) {
   ParsedOptions parsed = parseSessionOptions(std::vector<std::wstring>(argv + 1, argv + argc));
+  if (parsed.request == ParsedOptions::Request::kVersion) {
+    std::printf("varnick-session %s\n", VARNICK_VERSION);
+    return 0;
+  }
+  if (parsed.request == ParsedOptions::Request::kHelp) {
+    std::fputs(kSessionUsageText, stdout);
+    return 0;
+  }
   if (!parsed.options) {
     report(parsed.error);
     std::fputs(kSessionUsageText, stderr);

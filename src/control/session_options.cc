@@ -7,7 +7,8 @@
 namespace varnick::control {
 
 const char kSessionUsageText[] =
-    "Usage: varnick-session [--backup PATH] [--port N] [--varnick PATH] [--utf8]\n"
+    "Usage: varnick-session [--help | --version]\n"
+    "       varnick-session [--backup PATH] [--port N] [--varnick PATH] [--utf8]\n"
     "                       [--timeout SECONDS] (--add ENTRY | --hosts-file PATH) ...\n"
     "                       [--for DURATION | -- COMMAND [ARG ...]]\n"
     "  --hosts-file PATH  entries from a file, one per line, # for comments\n"
@@ -45,6 +46,8 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
       options.utf8 = true;
       continue;
     }
+    if (flag == L"--help") return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kHelp};
+    if (flag == L"--version") return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kVersion};
     if (flag != L"--add" && flag != L"--backup" && flag != L"--port" && flag != L"--varnick" &&
         flag != L"--timeout" && flag != L"--hosts-file" && flag != L"--for") {
       return refuse("unknown option " + wideToUtf8(flag.c_str()));

@@ -32,8 +32,11 @@ struct SessionOptions {
 };
 
 struct ParsedOptions {
+  // --help and --version ask for text instead of a session.
+  enum class Request { kSession, kHelp, kVersion };
   std::optional<SessionOptions> options;
   std::string error;  // why the command line was refused, when options is empty
+  Request request = Request::kSession;
 };
 
 // Parses the arguments after the program name.

@@ -68,6 +68,16 @@ TEST(SessionOptions, HostsFilesMixWithEntriesInOrderAndForHoldsAlone) {
   EXPECT_EQ(parsed.options->holdSeconds, 1800);
 }
 
+TEST(SessionOptions, HelpAndVersionAskForTextBeforeAnythingElse) {
+  EXPECT_EQ(parseSessionOptions({L"--help"}).request, ParsedOptions::Request::kHelp);
+  EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"--version"}).request,
+            ParsedOptions::Request::kVersion);
+  // After --, they belong to the command.
+  ParsedOptions parsed = parseSessionOptions({L"--add", L"x", L"--", L"tool", L"--help"});
+  EXPECT_EQ(parsed.request, ParsedOptions::Request::kSession);
+  ASSERT_TRUE(parsed.options);
+}
+
 TEST(ParseDuration, SecondsMinutesHours) {
   const std::pair<const wchar_t*, std::optional<int>> cases[] = {
       {L"90", 90},          {L"90s", 90},       {L"30m", 1800},   {L"2h", 7200},

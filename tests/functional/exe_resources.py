@@ -1,8 +1,15 @@
-"""The executable itself: what it imports and the manifest it carries."""
+"""The executables themselves: what varnick.exe imports and the manifest it
+carries, and the release zip: its checksum, the version resources, and both
+programs run from it."""
 
+import hashlib
+import re
 import struct
+import zipfile
 
-from wine_harness import EXE
+import pytest
+
+from wine_harness import BUILD_DIR, EXE, run_captured
 
 RT_MANIFEST = 24
 SYSTEM_DLLS = {"KERNEL32.DLL", "ADVAPI32.DLL", "USER32.DLL", "WSOCK32.DLL", "MSVCRT.DLL"}
@@ -79,3 +86,47 @@ def test_manifest_requires_administrator_without_ui_access():
     manifest = PeImage(EXE.read_bytes()).resource(RT_MANIFEST, 1).decode("utf-8")
     assert 'level="requireAdministrator"' in manifest
     assert 'uiAccess="false"' in manifest
+
+
+RT_VERSION = 16
+FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
+
+
+def fixed_file_version(image):
+    """The file version that the version resource's fixed part gives, as text."""
+    info = image.resource(RT_VERSION, 1)
+    at = info.index(struct.pack("<I", FIXED_FILE_INFO_SIGNATURE))
+    most, least = struct.unpack_from("<II", info, at + 8)
+    return f"{most >> 16}.{most & 0xFFFF}.{least >> 16}"
+
+
+@pytest.fixture(scope="module")
+def release(tmp_path_factory):
+    """The release zip, checked against its checksum file and unpacked:
+    (version, the folder that holds the executables)."""
+    [package] = BUILD_DIR.glob("varnick-*-win64.zip")
+    version = re.fullmatch(r"varnick-(\d+\.\d+\.\d+)-win64\.zip", package.name).group(1)
+    checksum = package.with_name(package.name + ".sha256").read_text().split()
+    assert checksum == [hashlib.sha256(package.read_bytes()).hexdigest(), package.name]
+    unpacked = tmp_path_factory.mktemp("release")
+    with zipfile.ZipFile(package) as archive:
+        archive.extractall(unpacked)
+    return version, unpacked / package.stem
+
+
+@pytest.mark.parametrize("exe", ["varnick.exe", "varnick-session.exe"])
+def test_release_holds_both_programs_with_the_zips_version(release, exe):
+    version, folder = release
+    assert fixed_file_version(PeImage((folder / exe).read_bytes())) == version
+    assert (folder / "README.md").exists() and (folder / "docs" / "protocol.md").exists()
+
+
+def test_programs_from_the_release_run(release, varnick):
+    version, folder = release
+    shown = run_captured(["wine", str(folder / "varnick-session.exe"), "--version"], 60,
+                         env=varnick.env())
+    assert shown.returncode == 0 and shown.stdout.strip() == f"varnick-session {version}".encode()
+    added = run_captured(["wine", str(folder / "varnick.exe"), "add", "10.0.0.1 release.test"], 60,
+                         cwd=varnick.work_dir, env=varnick.env())
+    assert added.returncode == 0, added
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 release.test"
