@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
-bash scripts/build.sh native windows
+VARNICK_WERROR=ON bash scripts/build.sh native windows
 # The release zip and its checksum, which the functional tests unpack and run.
 cmake --build --preset windows --target package >/dev/null
 
