@@ -17,7 +17,7 @@ struct Logger {
 
 // Sets the threshold, console echo, log file and size limit. Only the first
 // call has any effect, also when it could not open the file.
-void configureLogging(const char* levelName, bool echoToConsole, const char* fileName,
+void configureLogging(const char* levelWord, bool echoToConsole, const char* fileName,
                       std::int32_t maxLogSize);
 
 // Returns the Logger for `name`, creating it on first use. The same name
