@@ -26,8 +26,8 @@ class ScriptedSteps final : public ReplacementSteps {
   std::uint32_t flushAndClose() override { return log("flush", flushError); }
   StepResult swapIn() override {
     calls.push_back("swap");
-    StepResult result = swaps[std::min(nextSwap, swaps.size() - 1)];
-    ++nextSwap;
+    StepResult result = swaps[std::min(nextSwap_, swaps.size() - 1)];
+    ++nextSwap_;
     return result;
   }
   void discard() override { calls.push_back("discard"); }
@@ -41,7 +41,7 @@ class ScriptedSteps final : public ReplacementSteps {
     calls.push_back(call);
     return error;
   }
-  std::size_t nextSwap = 0;
+  std::size_t nextSwap_ = 0;
 };
 
 const StepResult kBusy{Attempt::kBusy, kSharingViolation};

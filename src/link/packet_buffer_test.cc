@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -82,7 +83,8 @@ TEST(PacketBuffer, ReadsThatWouldPassTheEndFailAndMoveNothing) {
   for (std::uint32_t n : {0u, 1u, 9u}) {
     std::vector<std::uint8_t> whole = prefixed(n, n);
     for (std::size_t cut = 0; cut < whole.size(); ++cut) {
-      Filled f(std::vector<std::uint8_t>(whole.begin(), whole.begin() + cut));
+      Filled f(std::vector<std::uint8_t>(whole.begin(),
+                                         whole.begin() + static_cast<std::ptrdiff_t>(cut)));
       EXPECT_FALSE(f.buffer.readString()) << "n=" << n << " cut=" << cut;
       expectAccounting(f.buffer, 0);
     }

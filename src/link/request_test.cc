@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -87,7 +88,7 @@ TEST(DecodeRequest, EveryTruncationOfAnAddIsTooShort) {
     Bytes whole = addBody(entry);
     ASSERT_EQ(decode(whole).kind, RequestKind::kAdd);
     for (std::size_t cut = 1; cut < whole.size(); ++cut) {
-      Request r = decode(Bytes(whole.begin(), whole.begin() + cut));
+      Request r = decode(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
       EXPECT_EQ(r.kind, RequestKind::kTooShort) << entry << " cut " << cut;
       EXPECT_EQ(r.opCode, 1) << entry << " cut " << cut;
     }

@@ -134,7 +134,9 @@ TEST_F(LoggingTest, LongCategoryAndLongestMessageAreWrittenWhole) {
     std::string message(1023, 'm');
     std::string out = captureStdout([&] { logMessage(kInfo, getLogger(category), "%s", message.c_str()); });
     EXPECT_EQ(out.size(), 9 + 6 + categoryLength + 3 + 1023 + 1) << categoryLength;
-    EXPECT_NE(out.find(" INFO  " + category + " - " + message + "\n"), std::string::npos);
+    std::string record = " INFO  " + category;
+    record.append(" - ").append(message).append("\n");
+    EXPECT_NE(out.find(record), std::string::npos);
   }
   EXPECT_EQ(readFile(logPath_).size(), 3 * (9 + 6 + 3 + 1023 + 1) + 8 + 600 + 5000);
 }

@@ -83,7 +83,7 @@ class RotationTest : public ::testing::Test {
   }
 
   // Logs `message` at `level` to "Main" and returns what reached the console.
-  std::string log(const std::string& message, LogLevel level = kInfo) {
+  static std::string log(const std::string& message, LogLevel level = kInfo) {
     ::testing::internal::CaptureStdout();
     logMessage(level, getLogger("Main"), "%s", message.c_str());
     return ::testing::internal::GetCapturedStdout();
