@@ -9,6 +9,7 @@ packages=(
   mingw-w64                    # cross compiler for varnick.exe
   wine wine64                  # runs varnick.exe and its functional tests
   clang libclang-rt-14-dev     # native unit tests with sanitizers, fuzzers
+  clang-format clang-tidy      # the format and lint checks
   googletest libgtest-dev      # unit tests
   python3 python3-pytest       # functional tests
   "$@"
