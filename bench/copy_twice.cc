@@ -13,8 +13,8 @@
 namespace {
 
 bool flushFile(const wchar_t* path) {
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   BOOL ok = FlushFileBuffers(file);
   DWORD error = GetLastError();

@@ -8,7 +8,8 @@ namespace varnick {
 
 std::int32_t parsePort(const wchar_t* text) {
   const wchar_t* p = text;
-  while (std::iswspace(static_cast<std::wint_t>(*p))) ++p;
+  while (std::iswspace(static_cast<std::wint_t>(*p)))
+    ++p;
   bool negative = false;
   if (*p == L'+' || *p == L'-') {
     negative = (*p == L'-');

@@ -55,7 +55,8 @@ std::string wideToUtf8(const wchar_t* text) {
     return utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
   } else {
     std::string out;
-    for (std::size_t i = 0; i < length; ++i) appendCodePoint(out, static_cast<char32_t>(text[i]));
+    for (std::size_t i = 0; i < length; ++i)
+      appendCodePoint(out, static_cast<char32_t>(text[i]));
     return out;
   }
 }

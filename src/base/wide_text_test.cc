@@ -20,14 +20,17 @@ TEST_P(Utf16ToUtf8, Converts) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Utf16ToUtf8,
     ::testing::Values(Utf16Case{u"", ""}, Utf16Case{u"hosts", "hosts"},
-                      Utf16Case{u"caf\u00e9", "caf\xc3\xa9"},
-                      Utf16Case{u"\u65e5", "\xe6\x97\xa5"},
+                      Utf16Case{u"caf\u00e9", "caf\xc3\xa9"}, Utf16Case{u"\u65e5", "\xe6\x97\xa5"},
                       Utf16Case{u"\U0001F600", "\xf0\x9f\x98\x80"},
                       // Unpaired surrogates: a high one at the end, a high one
                       // before a non-surrogate, a low one on its own.
                       Utf16Case{std::u16string{u'a', char16_t(0xD83D)}, "a\xef\xbf\xbd"},
-                      Utf16Case{std::u16string{char16_t(0xD83D), u'b'}, "\xef\xbf\xbd" "b"},
-                      Utf16Case{std::u16string{char16_t(0xDE00), u'c'}, "\xef\xbf\xbd" "c"}));
+                      Utf16Case{std::u16string{char16_t(0xD83D), u'b'},
+                                "\xef\xbf\xbd"
+                                "b"},
+                      Utf16Case{std::u16string{char16_t(0xDE00), u'c'},
+                                "\xef\xbf\xbd"
+                                "c"}));
 
 TEST(WideToUtf8, NullAndNonAscii) {
   EXPECT_EQ(wideToUtf8(nullptr), "");

@@ -12,18 +12,22 @@ std::vector<std::wstring> splitLikeTheRuntime(const std::wstring& line) {
   std::vector<std::wstring> arguments;
   std::size_t i = 0;
   while (i < line.size()) {
-    while (i < line.size() && (line[i] == L' ' || line[i] == L'\t')) ++i;
+    while (i < line.size() && (line[i] == L' ' || line[i] == L'\t'))
+      ++i;
     if (i == line.size()) break;
     std::wstring argument;
     bool quoted = false;
     for (; i < line.size(); ++i) {
       if (!quoted && (line[i] == L' ' || line[i] == L'\t')) break;
       std::size_t slashes = 0;
-      while (i < line.size() && line[i] == L'\\') ++slashes, ++i;
+      while (i < line.size() && line[i] == L'\\')
+        ++slashes, ++i;
       if (i < line.size() && line[i] == L'"') {
         argument.append(slashes / 2, L'\\');
-        if (slashes % 2) argument += L'"';
-        else quoted = !quoted;
+        if (slashes % 2)
+          argument += L'"';
+        else
+          quoted = !quoted;
       } else {
         argument.append(slashes, L'\\');
         if (i == line.size()) break;
@@ -37,10 +41,23 @@ std::vector<std::wstring> splitLikeTheRuntime(const std::wstring& line) {
 }
 
 TEST(BuildCommandLine, RuntimeSplitsItBackIntoTheSameArguments) {
-  const std::vector<std::wstring> nasty = {
-      L"cmd", L"", L"plain", L"two words", L"tab\there", L"quote\"inside", L"\"",
-      L"trailing\\", L"trailing space\\", L"C:\\Program Files\\x\\", L"\\\\server\\share",
-      L"a\\\"b", L"a\\\\\"b c", L"\\", L"\\\\", L" ", L"end\\\\"};
+  const std::vector<std::wstring> nasty = {L"cmd",
+                                           L"",
+                                           L"plain",
+                                           L"two words",
+                                           L"tab\there",
+                                           L"quote\"inside",
+                                           L"\"",
+                                           L"trailing\\",
+                                           L"trailing space\\",
+                                           L"C:\\Program Files\\x\\",
+                                           L"\\\\server\\share",
+                                           L"a\\\"b",
+                                           L"a\\\\\"b c",
+                                           L"\\",
+                                           L"\\\\",
+                                           L" ",
+                                           L"end\\\\"};
   std::wstring line = buildCommandLine(nasty);
   EXPECT_EQ(splitLikeTheRuntime(line), nasty) << std::string(line.begin(), line.end());
 }

@@ -31,7 +31,9 @@ class Controller {
 
   // Where notes that are not failures go as they happen (a refused
   // connection, say).
-  void setReporter(std::function<void(const std::string&)> reporter) { reporter_ = std::move(reporter); }
+  void setReporter(std::function<void(const std::string&)> reporter) {
+    reporter_ = std::move(reporter);
+  }
 
   // Starts `varnick server <port> <backupPath>` in the current directory:
   // directly when this process is elevated, otherwise through the consent

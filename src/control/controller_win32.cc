@@ -71,8 +71,8 @@ using GetExtendedTcpTableFn = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, TCP_TAB
 GetExtendedTcpTableFn tcpTableFunction() {
   static GetExtendedTcpTableFn function = [] {
     HMODULE library = LoadLibraryW(L"iphlpapi.dll");
-    return library ? reinterpret_cast<GetExtendedTcpTableFn>(reinterpret_cast<void*>(
-                         GetProcAddress(library, "GetExtendedTcpTable")))
+    return library ? reinterpret_cast<GetExtendedTcpTableFn>(
+                         reinterpret_cast<void*>(GetProcAddress(library, "GetExtendedTcpTable")))
                    : nullptr;
   }();
   return function;
@@ -88,17 +88,16 @@ std::vector<TcpConnection> tcpConnections() {
     size = static_cast<ULONG>(buffer.size());
     GetExtendedTcpTableFn getTable = tcpTableFunction();
     if (getTable == nullptr) return rows;
-    status = getTable(buffer.data(), &size, FALSE, AF_INET,
-                                 TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+    status = getTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
   }
   if (status != NO_ERROR) return rows;
   const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {
     const MIB_TCPROW_OWNER_PID& row = table->table[i];
-    rows.push_back(TcpConnection{
-        Endpoint{row.dwLocalAddr, ntohs(static_cast<u_short>(row.dwLocalPort))},
-        Endpoint{row.dwRemoteAddr, ntohs(static_cast<u_short>(row.dwRemotePort))},
-        row.dwOwningPid});
+    rows.push_back(
+        TcpConnection{Endpoint{row.dwLocalAddr, ntohs(static_cast<u_short>(row.dwLocalPort))},
+                      Endpoint{row.dwRemoteAddr, ntohs(static_cast<u_short>(row.dwRemotePort))},
+                      row.dwOwningPid});
   }
   return rows;
 }
@@ -193,8 +192,9 @@ bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring
     // Varnick's records go to varnick.log; keep its console echo out of the
     // command's output.
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    UniqueFile nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               &inheritable, OPEN_EXISTING, 0, nullptr));
+    UniqueFile nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                               nullptr));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -219,7 +219,8 @@ bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring
   // Varnick gets a hidden console of its own, not this one.
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NO_CONSOLE;
+  info.fMask =
+      SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NO_CONSOLE;
   info.lpVerb = L"runas";
   info.lpFile = varnickPath.c_str();
   info.lpParameters = parameters.c_str();
@@ -227,9 +228,10 @@ bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring
   info.nShow = SW_HIDE;
   if (!shellExecute(&info) || info.hProcess == nullptr) {
     DWORD code = GetLastError();
-    error_ = code == ERROR_CANCELLED
-                 ? std::string("the request for administrator rights was declined")
-                 : withCode("could not start " + wideToUtf8(varnickPath.c_str()) + " elevated", code);
+    error_ =
+        code == ERROR_CANCELLED
+            ? std::string("the request for administrator rights was declined")
+            : withCode("could not start " + wideToUtf8(varnickPath.c_str()) + " elevated", code);
     return false;
   }
   helper_.reset(info.hProcess);

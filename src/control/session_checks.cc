@@ -24,7 +24,8 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 std::vector<std::string> missingFrom(const std::vector<std::string_view>& from,
                                      const std::vector<std::string_view>& minus) {
   std::map<std::string_view, int> count;
-  for (std::string_view line : minus) ++count[line];
+  for (std::string_view line : minus)
+    ++count[line];
   std::vector<std::string> left;
   for (std::string_view line : from) {
     int& n = count[line];
@@ -54,10 +55,17 @@ std::string visibleText(std::string_view text) {
   std::string shown;
   for (char c : text) {
     switch (c) {
-      case '\r': shown += "\\r"; break;
-      case '\n': shown += "\\n"; break;
-      case '\0': shown += "\\0"; break;
-      default: shown += c;
+      case '\r':
+        shown += "\\r";
+        break;
+      case '\n':
+        shown += "\\n";
+        break;
+      case '\0':
+        shown += "\\0";
+        break;
+      default:
+        shown += c;
     }
   }
   return shown;

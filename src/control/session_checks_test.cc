@@ -20,7 +20,8 @@ TEST(EntryProblem, OneLineOfAtMost254Bytes) {
       {std::string("a\0b", 3), true},
       {"", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(entryProblem(c.bytes).has_value(), c.refused) << c.bytes;
+  for (const Case& c : cases)
+    EXPECT_EQ(entryProblem(c.bytes).has_value(), c.refused) << c.bytes;
 }
 
 TEST(VisibleText, KeepsAMessageOnOneLine) {

@@ -64,12 +64,13 @@ std::optional<SessionEntry> entryToSend(const SessionOptions& options, const std
 
 std::string systemMessage(DWORD code) {
   wchar_t* text = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message = length ? wideToUtf8(text) : std::string();
   LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
     message.pop_back();
   }
   return message + (message.empty() ? "" : " ") + "(error " + std::to_string(code) + ")";
@@ -77,8 +78,8 @@ std::string systemMessage(DWORD code) {
 
 // The whole of a file's bytes; nothing (and a report) when it cannot be read.
 std::optional<std::string> readWholeFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string content;
   char block[1 << 16];
   DWORD got = 0;
@@ -204,7 +205,8 @@ int run(int argc, wchar_t** argv) {
   {
     SessionLock lock;
     std::optional<int> busy = lock.acquire(parsed.options->connectTimeoutSeconds);
-    result = busy ? *busy : runSession(*parsed.options, *entries, Interruption{gStop, &gInterrupted});
+    result =
+        busy ? *busy : runSession(*parsed.options, *entries, Interruption{gStop, &gInterrupted});
   }
   SetEvent(gDone);
   return result;

@@ -47,7 +47,8 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
       continue;
     }
     if (flag == L"--help") return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kHelp};
-    if (flag == L"--version") return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kVersion};
+    if (flag == L"--version")
+      return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kVersion};
     if (flag != L"--add" && flag != L"--backup" && flag != L"--port" && flag != L"--varnick" &&
         flag != L"--timeout" && flag != L"--hosts-file" && flag != L"--for") {
       return refuse("unknown option " + wideToUtf8(flag.c_str()));
@@ -60,7 +61,8 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
       options.entries.push_back({EntrySource::Kind::kFile, value});
     } else if (flag == L"--for") {
       options.holdSeconds = parseDuration(value);
-      if (!options.holdSeconds) return refuse("--for takes a duration such as 90s, 30m or 2h, up to 7 days");
+      if (!options.holdSeconds)
+        return refuse("--for takes a duration such as 90s, 30m or 2h, up to 7 days");
     } else if (flag == L"--backup") {
       options.backupPath = value;
     } else if (flag == L"--varnick") {
@@ -71,11 +73,13 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
       options.port = static_cast<std::uint16_t>(*port);
     } else {
       auto seconds = readNumber(value, 86400);
-      if (!seconds || *seconds == 0) return refuse("--timeout takes a number of seconds from 1 to 86400");
+      if (!seconds || *seconds == 0)
+        return refuse("--timeout takes a number of seconds from 1 to 86400");
       options.connectTimeoutSeconds = static_cast<int>(*seconds);
     }
   }
-  if (options.entries.empty()) return refuse("at least one --add ENTRY or --hosts-file PATH is needed");
+  if (options.entries.empty())
+    return refuse("at least one --add ENTRY or --hosts-file PATH is needed");
   if (options.holdSeconds && !options.command.empty()) {
     return refuse("--for is for a session without a command: the command's life is the session's");
   }
@@ -88,10 +92,20 @@ std::optional<int> parseDuration(const std::wstring& text) {
   long unit = 1;
   std::wstring number = text;
   switch (text.back()) {
-    case L's': unit = 1; number.pop_back(); break;
-    case L'm': unit = 60; number.pop_back(); break;
-    case L'h': unit = 3600; number.pop_back(); break;
-    default: break;
+    case L's':
+      unit = 1;
+      number.pop_back();
+      break;
+    case L'm':
+      unit = 60;
+      number.pop_back();
+      break;
+    case L'h':
+      unit = 3600;
+      number.pop_back();
+      break;
+    default:
+      break;
   }
   std::optional<long> value = readNumber(number, kMaxSeconds);
   if (!value || *value == 0 || *value > kMaxSeconds / unit) return std::nullopt;
@@ -100,7 +114,8 @@ std::optional<int> parseDuration(const std::wstring& text) {
 
 std::vector<FileEntry> parseEntryFile(std::string_view bytes) {
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) bytes.remove_prefix(kByteOrderMark.size());
+  if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    bytes.remove_prefix(kByteOrderMark.size());
   std::vector<FileEntry> entries;
   for (int line = 1; !bytes.empty(); ++line) {
     std::size_t end = bytes.find('\n');

@@ -6,10 +6,10 @@ namespace varnick::control {
 namespace {
 
 TEST(SessionOptions, ReadsEveryOptionAndTheCommand) {
-  ParsedOptions parsed = parseSessionOptions(
-      {L"--backup", L"C:\\b", L"--port", L"8080", L"--add", L"1.2.3.4 a.test", L"--utf8",
-       L"--varnick", L"D:\\v.exe", L"--timeout", L"5", L"--add", L"5.6.7.8 b.test", L"--",
-       L"cmd", L"--add", L"x"});
+  ParsedOptions parsed =
+      parseSessionOptions({L"--backup", L"C:\\b", L"--port", L"8080", L"--add", L"1.2.3.4 a.test",
+                           L"--utf8", L"--varnick", L"D:\\v.exe", L"--timeout", L"5", L"--add",
+                           L"5.6.7.8 b.test", L"--", L"cmd", L"--add", L"x"});
   ASSERT_TRUE(parsed.options) << parsed.error;
   const SessionOptions& o = *parsed.options;
   EXPECT_EQ(o.backupPath, L"C:\\b");
@@ -28,8 +28,7 @@ TEST(SessionOptions, DefaultsWithoutCommand) {
   ASSERT_TRUE(parsed.options);
   EXPECT_EQ(parsed.options->port, 0);
   EXPECT_FALSE(parsed.options->backupPath);
-  EXPECT_EQ(parsed.options->entries,
-            (std::vector<EntrySource>{{EntrySource::Kind::kEntry, L""}}));
+  EXPECT_EQ(parsed.options->entries, (std::vector<EntrySource>{{EntrySource::Kind::kEntry, L""}}));
   EXPECT_FALSE(parsed.options->holdSeconds);
   EXPECT_TRUE(parsed.options->command.empty());
 }
@@ -59,12 +58,13 @@ TEST(SessionOptions, RefusesBadCommandLines) {
 }
 
 TEST(SessionOptions, HostsFilesMixWithEntriesInOrderAndForHoldsAlone) {
-  ParsedOptions parsed = parseSessionOptions(
-      {L"--hosts-file", L"dev.hosts", L"--add", L"x", L"--hosts-file", L"more.hosts", L"--for", L"30m"});
+  ParsedOptions parsed = parseSessionOptions({L"--hosts-file", L"dev.hosts", L"--add", L"x",
+                                              L"--hosts-file", L"more.hosts", L"--for", L"30m"});
   ASSERT_TRUE(parsed.options) << parsed.error;
-  EXPECT_EQ(parsed.options->entries, (std::vector<EntrySource>{{EntrySource::Kind::kFile, L"dev.hosts"},
-                                                               {EntrySource::Kind::kEntry, L"x"},
-                                                               {EntrySource::Kind::kFile, L"more.hosts"}}));
+  EXPECT_EQ(parsed.options->entries,
+            (std::vector<EntrySource>{{EntrySource::Kind::kFile, L"dev.hosts"},
+                                      {EntrySource::Kind::kEntry, L"x"},
+                                      {EntrySource::Kind::kFile, L"more.hosts"}}));
   EXPECT_EQ(parsed.options->holdSeconds, 1800);
 }
 
@@ -80,12 +80,23 @@ TEST(SessionOptions, HelpAndVersionAskForTextBeforeAnythingElse) {
 
 TEST(ParseDuration, SecondsMinutesHours) {
   const std::pair<const wchar_t*, std::optional<int>> cases[] = {
-      {L"90", 90},          {L"90s", 90},       {L"30m", 1800},   {L"2h", 7200},
-      {L"168h", 604800},    {L"169h", std::nullopt}, {L"0", std::nullopt}, {L"0s", std::nullopt},
-      {L"", std::nullopt},  {L"m", std::nullopt},    {L"1d", std::nullopt}, {L"-5", std::nullopt},
-      {L"1.5h", std::nullopt}, {L" 5", std::nullopt},
+      {L"90", 90},
+      {L"90s", 90},
+      {L"30m", 1800},
+      {L"2h", 7200},
+      {L"168h", 604800},
+      {L"169h", std::nullopt},
+      {L"0", std::nullopt},
+      {L"0s", std::nullopt},
+      {L"", std::nullopt},
+      {L"m", std::nullopt},
+      {L"1d", std::nullopt},
+      {L"-5", std::nullopt},
+      {L"1.5h", std::nullopt},
+      {L" 5", std::nullopt},
   };
-  for (const auto& [text, seconds] : cases) EXPECT_EQ(parseDuration(text), seconds) << text;
+  for (const auto& [text, seconds] : cases)
+    EXPECT_EQ(parseDuration(text), seconds) << text;
 }
 
 TEST(ParseEntryFile, OneEntryPerLineWithTheirNumbers) {
@@ -96,17 +107,21 @@ TEST(ParseEntryFile, OneEntryPerLineWithTheirNumbers) {
   };
   const Case cases[] = {
       {"empty file", "", {}},
-      {"comments and blanks", "# dev hosts\n\n   \t\n10.0.0.1 a.test\n  # indented comment\n",
+      {"comments and blanks",
+       "# dev hosts\n\n   \t\n10.0.0.1 a.test\n  # indented comment\n",
        {{4, "10.0.0.1 a.test"}}},
       {"CRLF and LF, no final break", "a\r\nb\nc", {{1, "a"}, {2, "b"}, {3, "c"}}},
-      {"blanks trimmed, inner ones kept", " \t10.0.0.1   a.test \t\r\n", {{1, "10.0.0.1   a.test"}}},
+      {"blanks trimmed, inner ones kept",
+       " \t10.0.0.1   a.test \t\r\n",
+       {{1, "10.0.0.1   a.test"}}},
       {"byte order mark", "\xEF\xBB\xBF# c\ncaf\xC3\xA9.test\n", {{2, "caf\xC3\xA9.test"}}},
       // A CR alone does not end a line: it stays, and the entry check refuses it.
       {"lone CR", "a\rb\n", {{1, "a\rb"}}},
   };
   for (const Case& c : cases) {
     std::vector<std::pair<int, std::string>> got;
-    for (const FileEntry& entry : parseEntryFile(c.bytes)) got.emplace_back(entry.line, entry.text);
+    for (const FileEntry& entry : parseEntryFile(c.bytes))
+      got.emplace_back(entry.line, entry.text);
     EXPECT_EQ(got, c.entries) << c.name;
   }
 }

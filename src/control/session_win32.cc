@@ -78,7 +78,8 @@ std::optional<std::string> readHostsFile() {
   std::string content;
   char block[1 << 16];
   DWORD got = 0;
-  while (ReadFile(file.get(), block, sizeof block, &got, nullptr) && got != 0) content.append(block, got);
+  while (ReadFile(file.get(), block, sizeof block, &got, nullptr) && got != 0)
+    content.append(block, got);
   return content;
 }
 
@@ -229,7 +230,8 @@ DWORD WINAPI waitForEnter(void* stop) {
 std::string localTimeIn(int seconds) {
   std::time_t then = std::time(nullptr) + seconds;
   char text[16] = "?";
-  if (const std::tm* local = std::localtime(&then)) std::strftime(text, sizeof text, "%H:%M:%S", local);
+  if (const std::tm* local = std::localtime(&then))
+    std::strftime(text, sizeof text, "%H:%M:%S", local);
   return text;
 }
 
@@ -238,7 +240,8 @@ int Session::holdUntilEnter() {
   if (options_.holdSeconds) {
     wait = static_cast<DWORD>(*options_.holdSeconds) * 1000;
     report("the entries are in the hosts file until " + localTimeIn(*options_.holdSeconds) + " (" +
-           std::to_string(*options_.holdSeconds) + " s); press Enter or Ctrl+C to remove them sooner");
+           std::to_string(*options_.holdSeconds) +
+           " s); press Enter or Ctrl+C to remove them sooner");
   } else {
     report("the entries are in the hosts file; press Enter or Ctrl+C to remove them");
   }
@@ -254,17 +257,22 @@ void Session::warnAboutOthersChanges() {
   if (!expectedHosts_ || !now) return;
   LineChanges changes = changedLines(*expectedHosts_, *now);
   if (changes.empty()) return;
-  std::string message = "another program changed the hosts file during the session; the restore undoes that:";
-  for (const std::string& line : changes.added) message += "\n  removes: " + line;
-  for (const std::string& line : changes.removed) message += "\n  puts back: " + line;
+  std::string message =
+      "another program changed the hosts file during the session; the restore undoes that:";
+  for (const std::string& line : changes.added)
+    message += "\n  removes: " + line;
+  for (const std::string& line : changes.removed)
+    message += "\n  puts back: " + line;
   report(message);
 }
 
 void Session::adviseRestoreByHand() {
   std::string hosts = wideToUtf8(hostsFilePath());
   std::string backup = wideToUtf8(backupPath_.c_str());
-  report("the entries may still be in the hosts file " + hosts + "; its content from before the session is in " +
-         backup + "; to put it back, run from an elevated prompt: copy /y \"" + backup + "\" \"" + hosts + "\"");
+  report("the entries may still be in the hosts file " + hosts +
+         "; its content from before the session is in " + backup +
+         "; to put it back, run from an elevated prompt: copy /y \"" + backup + "\" \"" + hosts +
+         "\"");
 }
 
 // Ends serving and waits for Varnick's restore. A session code unless
@@ -281,7 +289,8 @@ std::optional<int> Session::end() {
   std::optional<DWORD> code = controller_.waitForHelper(kExitWaitSeconds);
   if (!code || *code != 0) {
     report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see varnick.log"
-                : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) + " seconds");
+                : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) +
+                      " seconds");
     adviseRestoreByHand();
     return kSessionVarnickFailed;
   }

@@ -91,8 +91,8 @@ std::optional<std::wstring> makeTemporaryFile(Logger* log) {
 }
 
 int copyFailed(Logger* log, const std::wstring& copyName, DWORD error) {
-  logMessage(kError, log, "Failed to copy hosts file to %s %d", wideToUtf8(copyName.c_str()).c_str(),
-             static_cast<int>(error));
+  logMessage(kError, log, "Failed to copy hosts file to %s %d",
+             wideToUtf8(copyName.c_str()).c_str(), static_cast<int>(error));
   return kExitFailure;
 }
 
@@ -221,7 +221,8 @@ int delEntry(const wchar_t* entry) {
     result = rebuildOnce(log, *copyName, entryBytes);
   }
   if (result == kRebuildStale) {
-    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(ERROR_SHARING_VIOLATION));
+    logMessage(kInfo, log, "Failed to open hosts file %d",
+               static_cast<int>(ERROR_SHARING_VIOLATION));
     return kExitFailure;
   }
   return result;

@@ -40,7 +40,8 @@ std::size_t matchingPrefix(const char* text, std::string_view entry) {
     std::memcpy(&b, entry.data() + same, 8);
     if (a != b) break;
   }
-  while (same < entry.size() && text[same] == entry[same]) ++same;
+  while (same < entry.size() && text[same] == entry[same])
+    ++same;
   return same;
 }
 
@@ -63,14 +64,16 @@ const char* findOccurrence(const char* from, const char* end, std::string_view e
     __m128i agree = _mm_and_si128(_mm_cmpeq_epi8(load(at), first),
                                   _mm_and_si128(_mm_cmpeq_epi8(load(at + mid), middle),
                                                 _mm_cmpeq_epi8(load(at + n - 1), final)));
-    for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(agree)); mask != 0; mask &= mask - 1) {
+    for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(agree)); mask != 0;
+         mask &= mask - 1) {
       const char* candidate = at + lowestBit(mask);
       if (std::memcmp(candidate, entry.data(), n) == 0) return candidate;
     }
   }
 #endif
   for (; at <= last; ++at) {
-    at = static_cast<const char*>(std::memchr(at, entry[0], static_cast<std::size_t>(last - at) + 1));
+    at = static_cast<const char*>(
+        std::memchr(at, entry[0], static_cast<std::size_t>(last - at) + 1));
     if (at == nullptr) return end;
     if (std::memcmp(at, entry.data(), n) == 0) return at;
   }
@@ -82,7 +85,8 @@ const char* findOccurrence(const char* from, const char* end, std::string_view e
 class EntryHead {
  public:
   explicit EntryHead(std::string_view entry) {
-    for (std::size_t i = 0; i + 1 < entry.size(); ++i) in_[static_cast<unsigned char>(entry[i])] = true;
+    for (std::size_t i = 0; i + 1 < entry.size(); ++i)
+      in_[static_cast<unsigned char>(entry[i])] = true;
   }
   bool contains(char c) const { return in_[static_cast<unsigned char>(c)]; }
 
@@ -95,11 +99,11 @@ class EntryHead {
 // and so does `from`. Looks back at most twice the entry's length.
 const char* resumeBefore(const char* from, const char* target, const EntryHead& head,
                          std::size_t entryLength) {
-  const char* limit = static_cast<std::size_t>(target - from) > 2 * entryLength
-                          ? target - 2 * entryLength
-                          : from;
+  const char* limit =
+      static_cast<std::size_t>(target - from) > 2 * entryLength ? target - 2 * entryLength : from;
   const char* at = target;
-  while (at > limit && head.contains(at[-1])) --at;
+  while (at > limit && head.contains(at[-1]))
+    --at;
   return at > from && head.contains(at[-1]) ? from : at;
 }
 
@@ -113,7 +117,8 @@ std::size_t filterBlock(char* data, std::size_t count, std::string_view entry,
   if (entry.empty()) return count;
   const char* next = data;
   const char* end = data + count;
-  while (position != 0 && next != end) position = matchEntryAt(*next++, position, entry, before);
+  while (position != 0 && next != end)
+    position = matchEntryAt(*next++, position, entry, before);
   char* kept = data;  // the front of the block: where the next kept bytes go
   auto keep = [&kept](const char* from, const char* to) {
     std::size_t n = static_cast<std::size_t>(to - from);
@@ -157,7 +162,8 @@ std::size_t filterBlock(char* data, std::size_t count, std::string_view entry,
   // The last bytes may start a match that runs past the block: step them one
   // by one. What they keep is no longer than they are.
   std::string tail;
-  while (next != end) position = matchEntryAt(*next++, position, entry, tail);
+  while (next != end)
+    position = matchEntryAt(*next++, position, entry, tail);
   keep(tail.data(), tail.data() + tail.size());
   return static_cast<std::size_t>(kept - data);
 }
@@ -189,7 +195,8 @@ CopyStatus copyWithoutEntry(ByteSource& source, ByteSink& sink, std::string_view
     if (count == 0) break;
     before.clear();
     std::size_t kept = filterBlock(block.data(), count, entry, head, position, before);
-    if (!before.empty() && !sink.write(before.data(), before.size())) return CopyStatus::kWriteFailed;
+    if (!before.empty() && !sink.write(before.data(), before.size()))
+      return CopyStatus::kWriteFailed;
     if (kept != 0 && !sink.write(block.data(), kept)) return CopyStatus::kWriteFailed;
   }
   before.clear();

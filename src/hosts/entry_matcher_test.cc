@@ -20,8 +20,8 @@ constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
 // before it stops short of that byte). `failOnce` lets later reads succeed.
 class MemorySource : public ByteSource {
  public:
-  explicit MemorySource(std::string data, std::size_t chunk = kNever,
-                        std::size_t failAt = kNever, bool failOnce = true)
+  explicit MemorySource(std::string data, std::size_t chunk = kNever, std::size_t failAt = kNever,
+                        bool failOnce = true)
       : data_(std::move(data)), chunk_(chunk), failAt_(failAt), failOnce_(failOnce) {}
 
   bool read(char* buffer, std::size_t capacity, std::size_t* count) override {
@@ -142,7 +142,8 @@ TEST(CopyWithoutEntry, MatchesTheReferenceOnGeneratedInput) {
   // A small alphabet makes matches, broken matches and repeats common.
   auto text = [&](std::size_t length) {
     std::string s(length, '\0');
-    for (char& ch : s) ch = "ab\r\n"[random() % 4];
+    for (char& ch : s)
+      ch = "ab\r\n"[random() % 4];
     return s;
   };
   for (int i = 0; i < 6000; ++i) {

@@ -88,7 +88,9 @@ DWORD NewHostsFile::copyFrom(const wchar_t* source) {
   return openForWriting(OPEN_EXISTING);
 }
 
-DWORD NewHostsFile::write(const void* data, DWORD size) { return writeAll(file_.get(), data, size); }
+DWORD NewHostsFile::write(const void* data, DWORD size) {
+  return writeAll(file_.get(), data, size);
+}
 
 CommitResult NewHostsFile::commit(RetryClock& clock, std::function<bool()> unchanged) {
   unchanged_ = std::move(unchanged);
@@ -114,13 +116,15 @@ DWORD NewHostsFile::takeOverIdentity() {
   GetFileSecurityW(hostsFilePath(), kWhat, nullptr, 0, &size);
   std::string descriptor(size, '\0');
   auto* sd = reinterpret_cast<PSECURITY_DESCRIPTOR>(descriptor.data());
-  if (size == 0 || !GetFileSecurityW(hostsFilePath(), kWhat, sd, size, &size)) return GetLastError();
+  if (size == 0 || !GetFileSecurityW(hostsFilePath(), kWhat, sd, size, &size))
+    return GetLastError();
   if (!SetFileSecurityW(path_.c_str(), DACL_SECURITY_INFORMATION, sd)) {
     // A file system without access rules (FAT) has none to carry over.
     DWORD error = GetLastError();
     if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return error;
   }
-  (void)SetFileSecurityW(path_.c_str(), OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, sd);
+  (void)SetFileSecurityW(path_.c_str(), OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
+                         sd);
   DWORD attributes = GetFileAttributesW(hostsFilePath());
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
   if (attributes & kCarriedAttributes) {
@@ -133,13 +137,15 @@ StepResult NewHostsFile::swapIn() {
   if (!identityTaken_) {
     DWORD error = takeOverIdentity();
     // The hosts file may be held so that even its rules cannot be read.
-    if (error != ERROR_SUCCESS) return {isBusySwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
+    if (error != ERROR_SUCCESS)
+      return {isBusySwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
     identityTaken_ = true;
   }
   if (unchanged_ && !unchanged_()) return {Attempt::kStale, ERROR_SUCCESS};
   // One rename: at every instant the hosts file's name holds the whole old
   // file or the whole new one.
-  if (MoveFileExW(path_.c_str(), hostsFilePath(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (MoveFileExW(path_.c_str(), hostsFilePath(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return {};
   }
   DWORD error = GetLastError();

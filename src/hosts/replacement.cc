@@ -19,7 +19,8 @@ CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock) {
   StepResult swap = retryWhileBusy([&steps] { return steps.swapIn(); }, clock);
   if (swap.attempt == Attempt::kDone) return {};
   steps.discard();
-  return {swap.attempt == Attempt::kStale ? CommitStage::kStale : CommitStage::kSwapFailed, swap.error};
+  return {swap.attempt == Attempt::kStale ? CommitStage::kStale : CommitStage::kSwapFailed,
+          swap.error};
 }
 
 }  // namespace varnick

@@ -60,13 +60,25 @@ TEST(CommitReplacement, FlushesFirstAndLeavesTheHostsFileAloneOnAnyFailure) {
       {"swapped at once", 0, {{}}, {"flush", "swap"}, CommitStage::kDone, 0},
       // Nothing reaches the hosts file without a good flush.
       {"flush fails", kDiskFull, {{}}, {"flush", "discard"}, CommitStage::kFlushFailed, kDiskFull},
-      {"busy, then swapped", 0, {kBusy, kBusy, {}}, {"flush", "swap", "swap", "swap"},
-       CommitStage::kDone, 0},
-      {"fails outright, no retry", 0, {{Attempt::kFailed, 1307}}, {"flush", "swap", "discard"},
-       CommitStage::kSwapFailed, 1307},
+      {"busy, then swapped",
+       0,
+       {kBusy, kBusy, {}},
+       {"flush", "swap", "swap", "swap"},
+       CommitStage::kDone,
+       0},
+      {"fails outright, no retry",
+       0,
+       {{Attempt::kFailed, 1307}},
+       {"flush", "swap", "discard"},
+       CommitStage::kSwapFailed,
+       1307},
       // Someone wrote to the hosts file while it was busy: start over.
-      {"stale after a busy try", 0, {kBusy, {Attempt::kStale, 0}}, {"flush", "swap", "swap", "discard"},
-       CommitStage::kStale, 0},
+      {"stale after a busy try",
+       0,
+       {kBusy, {Attempt::kStale, 0}},
+       {"flush", "swap", "swap", "discard"},
+       CommitStage::kStale,
+       0},
   };
   for (const Case& c : cases) {
     ScriptedSteps steps;

@@ -27,7 +27,8 @@ Logger* packetLogger() {
 [[noreturn]] void endForLackOfMemory(Logger* log, std::uint32_t size) {
   // The size is shown signed, as the record has always shown it: a block of
   // 2^32 - 1 bytes reads as -1.
-  logMessage(kCrit, log, "Insufficent memory for packet of %d bytes", static_cast<std::int32_t>(size));
+  logMessage(kCrit, log, "Insufficent memory for packet of %d bytes",
+             static_cast<std::int32_t>(size));
   if (terminationHook != nullptr) terminationHook();
   std::raise(SIGTERM);
   // No handler is installed, so the default action has already ended the

@@ -29,9 +29,11 @@ struct Filled {
   PacketBuffer buffer;
 };
 
-std::vector<std::uint8_t> prefixed(std::uint32_t n, std::size_t textBytes, std::uint8_t fill = 'x') {
-  std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
-                                     static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+std::vector<std::uint8_t> prefixed(std::uint32_t n, std::size_t textBytes,
+                                   std::uint8_t fill = 'x') {
+  std::vector<std::uint8_t> bytes = {
+      static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+      static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
   bytes.insert(bytes.end(), textBytes, fill);
   return bytes;
 }
@@ -131,7 +133,8 @@ TEST(PacketBuffer, PacketLoggerIsObtainedOnlyOnce) {
   detail::packetLoggerReference() = nullptr;
   detail::setPacketLoggerSource(countingSource);
   loggerLookups = 0;
-  for (std::uint32_t size : {0u, 1u, 100u, 5u}) PacketBuffer buffer(size);
+  for (std::uint32_t size : {0u, 1u, 100u, 5u})
+    PacketBuffer buffer(size);
   detail::setPacketLoggerSource(getLogger);
   EXPECT_EQ(loggerLookups, 1);
   EXPECT_EQ(detail::packetLoggerReference(), getLogger("Packet"));
@@ -161,11 +164,13 @@ void* noMemory(std::size_t) { return nullptr; }
 
 TEST(PacketBufferDeathTest, FailedAllocationLogsSignedSizeRunsHookAndRaisesSigterm) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  deathLogPath = (fs::temp_directory_path() / ("varnick_packet_" + std::to_string(::getpid()))).string();
+  deathLogPath =
+      (fs::temp_directory_path() / ("varnick_packet_" + std::to_string(::getpid()))).string();
   const std::pair<std::uint32_t, const char*> cases[] = {
       {0xFFFFFFFFu, "-1"}, {0xFFFFFFF0u, "-16"}, {0x80000000u, "-2147483648"}, {1000u, "1000"}};
   for (const auto& [size, shown] : cases) {
-    std::string record = std::string("CRIT  Packet - Insufficent memory for packet of ") + shown + " bytes\n";
+    std::string record =
+        std::string("CRIT  Packet - Insufficent memory for packet of ") + shown + " bytes\n";
     EXPECT_EXIT(allocateWithoutMemory(size, true), ::testing::KilledBySignal(SIGTERM),
                 "hook saw: [0-9:]+ " + record);
     fs::remove(deathLogPath);

@@ -70,8 +70,8 @@ TEST(DecodeRequest, OpCodesAndOperands) {
       {"controller's add", bodyOf(addRequest("10.0.0.1 a.test").value()), RequestKind::kAdd, 1,
        "10.0.0.1 a.test"},
       {"controller's add, empty entry", bodyOf(addRequest("").value()), RequestKind::kAdd, 1, ""},
-      {"controller's add, 254 bytes", bodyOf(addRequest(std::string(254, 'e')).value()), RequestKind::kAdd,
-       1, std::string(254, 'e')},
+      {"controller's add, 254 bytes", bodyOf(addRequest(std::string(254, 'e')).value()),
+       RequestKind::kAdd, 1, std::string(254, 'e')},
       {"controller's remove", bodyOf(removeRequest()), RequestKind::kRemove, 2, ""},
       {"controller's shutdown", bodyOf(shutdownRequest()), RequestKind::kShutdown, 3, ""},
   };
@@ -97,17 +97,30 @@ TEST(DecodeRequest, EveryTruncationOfAnAddIsTooShort) {
 
 TEST(DecodeRequest, EntryLengthBeyondTheBodyIsTooShort) {
   for (std::uint32_t n : {6u, 0x7FFFFFFFu, 0xFFFFFFFBu, 0xFFFFFFFFu}) {
-    Bytes body = {1, static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
-                  static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n), 'a', 'b', 'c', 'd', 'e'};
+    Bytes body = {1,
+                  static_cast<std::uint8_t>(n >> 24),
+                  static_cast<std::uint8_t>(n >> 16),
+                  static_cast<std::uint8_t>(n >> 8),
+                  static_cast<std::uint8_t>(n),
+                  'a',
+                  'b',
+                  'c',
+                  'd',
+                  'e'};
     EXPECT_EQ(decode(body).kind, RequestKind::kTooShort) << n;
   }
 }
 
 TEST(NextReceiveSize, NeverAsksForMoreThanAnIntHolds) {
-  const std::pair<std::uint32_t, int> cases[] = {
-      {0u, 0}, {1u, 1}, {4u, 4}, {0x7FFFFFFFu, 0x7FFFFFFF}, {0x80000000u, 0x7FFFFFFF},
-      {0xFFFFFFF0u, 0x7FFFFFFF}, {0xFFFFFFFFu, 0x7FFFFFFF}};
-  for (const auto& [wanted, asked] : cases) EXPECT_EQ(nextReceiveSize(wanted), asked) << wanted;
+  const std::pair<std::uint32_t, int> cases[] = {{0u, 0},
+                                                 {1u, 1},
+                                                 {4u, 4},
+                                                 {0x7FFFFFFFu, 0x7FFFFFFF},
+                                                 {0x80000000u, 0x7FFFFFFF},
+                                                 {0xFFFFFFF0u, 0x7FFFFFFF},
+                                                 {0xFFFFFFFFu, 0x7FFFFFFF}};
+  for (const auto& [wanted, asked] : cases)
+    EXPECT_EQ(nextReceiveSize(wanted), asked) << wanted;
 }
 
 }  // namespace

@@ -125,11 +125,13 @@ int connectToController(Logger* log, std::int32_t port, UniqueSocket& socketOut)
   address.sin_port = htons(static_cast<u_short>(port));
   hostent* host = gethostbyname("localhost");
   if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
-    logMessage(kError, log, "Failed to resolve localhost error=%d", static_cast<int>(GetLastError()));
+    logMessage(kError, log, "Failed to resolve localhost error=%d",
+               static_cast<int>(GetLastError()));
     return kExitNoConnection;
   }
   std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
-  if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+  if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+      SOCKET_ERROR) {
     logMessage(kError, log, "Failed to connect socket error=%d", static_cast<int>(GetLastError()));
     return kExitNoConnection;
   }
@@ -143,7 +145,8 @@ int connectToController(Logger* log, std::int32_t port, UniqueSocket& socketOut)
 bool receiveAll(SOCKET sock, std::uint8_t* buffer, std::uint32_t length, int& error) {
   std::uint32_t total = 0;
   while (total < length) {
-    int got = recv(sock, reinterpret_cast<char*>(buffer + total), nextReceiveSize(length - total), 0);
+    int got =
+        recv(sock, reinterpret_cast<char*>(buffer + total), nextReceiveSize(length - total), 0);
     if (got == 0 || got == SOCKET_ERROR) {
       error = static_cast<int>(GetLastError());
       return false;

@@ -31,9 +31,9 @@ LoggerRegistry& loggerRegistry() {
 void writeRecord(std::FILE* stream, const std::tm& now, LogLevel level, const Logger& logger,
                  const char* message) {
   char line[kMaxMessageLength + 512];
-  int length = std::snprintf(line, sizeof line, "%02i:%02i:%02i %s %s - %s\n", now.tm_hour,
-                             now.tm_min, now.tm_sec, levelName(level),
-                             logger.categoryName.c_str(), message);
+  int length =
+      std::snprintf(line, sizeof line, "%02i:%02i:%02i %s %s - %s\n", now.tm_hour, now.tm_min,
+                    now.tm_sec, levelName(level), logger.categoryName.c_str(), message);
   if (length >= 0 && static_cast<std::size_t>(length) < sizeof line) {
     std::fwrite(line, 1, static_cast<std::size_t>(length), stream);
   } else {

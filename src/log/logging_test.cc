@@ -51,14 +51,16 @@ class LoggingTest : public ::testing::Test {
   std::string logPath_;
 };
 
-const std::regex kRecord(R"(\d\d:\d\d:\d\d (EMERG|ALERT|CRIT |ERROR|WARN |NOTE |INFO |DEBUG|INFO) .*\n)");
+const std::regex kRecord(
+    R"(\d\d:\d\d:\d\d (EMERG|ALERT|CRIT |ERROR|WARN |NOTE |INFO |DEBUG|INFO) .*\n)");
 
 TEST(LevelName, FiveCharactersForKnownLevelsAndInfoOtherwise) {
   const std::pair<LogLevel, const char*> cases[] = {
-      {0, "EMERG"}, {1, "ALERT"}, {2, "CRIT "}, {3, "ERROR"}, {4, "WARN "},
-      {5, "NOTE "}, {6, "INFO "}, {7, "DEBUG"}, {8, "INFO"},  {-1, "INFO"},
-      {INT32_MIN, "INFO"}, {INT32_MAX, "INFO"}};
-  for (const auto& [level, name] : cases) EXPECT_STREQ(levelName(level), name) << level;
+      {0, "EMERG"}, {1, "ALERT"}, {2, "CRIT "},        {3, "ERROR"},
+      {4, "WARN "}, {5, "NOTE "}, {6, "INFO "},        {7, "DEBUG"},
+      {8, "INFO"},  {-1, "INFO"}, {INT32_MIN, "INFO"}, {INT32_MAX, "INFO"}};
+  for (const auto& [level, name] : cases)
+    EXPECT_STREQ(levelName(level), name) << level;
 }
 
 TEST(ThresholdForName, OnlyThreeExactWordsSelectAnotherThreshold) {
@@ -66,15 +68,16 @@ TEST(ThresholdForName, OnlyThreeExactWordsSelectAnotherThreshold) {
       {"DEBUG", kDebug}, {"WARN", kWarn},  {"ERROR", kError}, {"info", kInfo},
       {"INFO", kInfo},   {"debug", kInfo}, {"Debug", kInfo},  {"WARN ", kInfo},
       {"error", kInfo},  {"CRIT", kInfo},  {"", kInfo}};
-  for (const auto& [word, level] : cases) EXPECT_EQ(thresholdForName(word), level) << word;
+  for (const auto& [word, level] : cases)
+    EXPECT_EQ(thresholdForName(word), level) << word;
 }
 
 TEST_F(LoggingTest, RecordGoesToConsoleAndFileInTheRecordFormat) {
   configureLogging("info", true, logPath_.c_str(), 20480000);
-  std::string out = captureStdout([] {
-    logMessage(kInfo, getLogger("Main"), "Using hosts file %s", "C:\\hosts");
-  });
-  EXPECT_TRUE(std::regex_match(out, std::regex(R"(\d\d:\d\d:\d\d INFO  Main - Using hosts file C:\\hosts\n)")))
+  std::string out = captureStdout(
+      [] { logMessage(kInfo, getLogger("Main"), "Using hosts file %s", "C:\\hosts"); });
+  EXPECT_TRUE(std::regex_match(
+      out, std::regex(R"(\d\d:\d\d:\d\d INFO  Main - Using hosts file C:\\hosts\n)")))
       << out;
   EXPECT_EQ(readFile(logPath_), out);
 }
@@ -132,7 +135,8 @@ TEST_F(LoggingTest, LongCategoryAndLongestMessageAreWrittenWhole) {
   for (std::size_t categoryLength : {8u, 600u, 5000u}) {
     std::string category(categoryLength, 'C');
     std::string message(1023, 'm');
-    std::string out = captureStdout([&] { logMessage(kInfo, getLogger(category), "%s", message.c_str()); });
+    std::string out =
+        captureStdout([&] { logMessage(kInfo, getLogger(category), "%s", message.c_str()); });
     EXPECT_EQ(out.size(), 9 + 6 + categoryLength + 3 + 1023 + 1) << categoryLength;
     std::string record = " INFO  " + category;
     record.append(" - ").append(message).append("\n");

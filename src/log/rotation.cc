@@ -24,9 +24,9 @@ LogFileMover& currentMover() {
 // as held: the shifts then run as usual.
 bool logFileIsFree(const std::string& name) {
 #ifdef _WIN32
-  HANDLE probe = CreateFileA(name.c_str(), DELETE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE probe =
+      CreateFileA(name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_SHARING_VIOLATION;
   CloseHandle(probe);
 #else
@@ -72,7 +72,7 @@ void rotateLogFile() {
   // the first one discards the oldest copy. Failures are passed over.
   for (int number = kLogCopies - 1; number >= 1; --number) {
     currentMover()(logCopyName(state.logBaseName, number),
-                 logCopyName(state.logBaseName, number + 1));
+                   logCopyName(state.logBaseName, number + 1));
   }
   currentMover()(state.logBaseName, logCopyName(state.logBaseName, 1));
   // When the log file could not be moved this opens the same file again, and

@@ -59,10 +59,10 @@ class RotationTest : public ::testing::Test {
   void SetUp() override {
     resetLoggingState();
     setLogFileMoverForTesting({});
-    dir_ = fs::temp_directory_path() /
-           ("varnick_rotation_" +
-            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        fs::temp_directory_path() /
+        ("varnick_rotation_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     base_ = (dir_ / "varnick.log").string();
@@ -108,11 +108,12 @@ TEST(LogCopyName, SuffixesOneToTenWithoutLeadingZeros) {
     int number;
     const char* name;
   } cases[] = {
-      {"varnick.log", 1, "varnick.log.1"},   {"varnick.log", 2, "varnick.log.2"},
-      {"varnick.log", 9, "varnick.log.9"},   {"varnick.log", 10, "varnick.log.10"},
-      {"logs/x.txt", 3, "logs/x.txt.3"},     {"C:\\w\\varnick.log", 10, "C:\\w\\varnick.log.10"},
+      {"varnick.log", 1, "varnick.log.1"}, {"varnick.log", 2, "varnick.log.2"},
+      {"varnick.log", 9, "varnick.log.9"}, {"varnick.log", 10, "varnick.log.10"},
+      {"logs/x.txt", 3, "logs/x.txt.3"},   {"C:\\w\\varnick.log", 10, "C:\\w\\varnick.log.10"},
   };
-  for (const auto& c : cases) EXPECT_EQ(logCopyName(c.base, c.number), c.name);
+  for (const auto& c : cases)
+    EXPECT_EQ(logCopyName(c.base, c.number), c.name);
 }
 
 TEST_F(RotationTest, TenRenamesFromTheHighestDownThenTheLogFileWhateverTheyReturn) {
@@ -126,7 +127,8 @@ TEST_F(RotationTest, TenRenamesFromTheHighestDownThenTheLogFileWhateverTheyRetur
   rotateLogFile();
 
   std::vector<std::pair<std::string, std::string>> expected;
-  for (int number = 9; number >= 1; --number) expected.emplace_back(copy(number), copy(number + 1));
+  for (int number = 9; number >= 1; --number)
+    expected.emplace_back(copy(number), copy(number + 1));
   expected.emplace_back(base_, copy(1));
   EXPECT_EQ(moves, expected);
   ASSERT_NE(loggingState().logStream, nullptr);
@@ -147,7 +149,8 @@ class CopyShiftTest : public RotationTest, public ::testing::WithParamInterface<
 
 TEST_P(CopyShiftTest, CopiesMoveUpOneNumber) {
   const ShiftCase& c = GetParam();
-  for (int number : c.before) writeFile(copy(number), copyText(number));
+  for (int number : c.before)
+    writeFile(copy(number), copyText(number));
   configureOver("log", 1);
   rotateLogFile();
 
@@ -164,7 +167,8 @@ TEST_P(CopyShiftTest, CopiesMoveUpOneNumber) {
 
 std::map<int, std::string> allTenShifted() {
   std::map<int, std::string> after{{1, "log"}};
-  for (int number = 2; number <= 10; ++number) after[number] = copyText(number - 1);
+  for (int number = 2; number <= 10; ++number)
+    after[number] = copyText(number - 1);
   return after;
 }
 
@@ -172,11 +176,11 @@ INSTANTIATE_TEST_SUITE_P(
     Rotation, CopyShiftTest,
     ::testing::Values(
         ShiftCase{"NoCopiesYet", {}, {{1, "log"}}},
-        ShiftCase{"ThreeCopies", {1, 2, 3},
-                  {{1, "log"}, {2, "copy 1"}, {3, "copy 2"}, {4, "copy 3"}}},
+        ShiftCase{
+            "ThreeCopies", {1, 2, 3}, {{1, "log"}, {2, "copy 1"}, {3, "copy 2"}, {4, "copy 3"}}},
         ShiftCase{"TenCopiesOldestDiscarded", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, allTenShifted()},
-        ShiftCase{"GapMovesUp", {1, 2, 4},
-                  {{1, "log"}, {2, "copy 1"}, {3, "copy 2"}, {5, "copy 4"}}},
+        ShiftCase{
+            "GapMovesUp", {1, 2, 4}, {{1, "log"}, {2, "copy 1"}, {3, "copy 2"}, {5, "copy 4"}}},
         // A missing source leaves the target in place: copy 10 is not
         // removed unless copy 9 replaces it.
         ShiftCase{"MissingNineKeepsTen", {10}, {{1, "log"}, {10, "copy 10"}}},
@@ -237,7 +241,8 @@ class FailedMoveTest : public RotationTest, public ::testing::WithParamInterface
 
 TEST_P(FailedMoveTest, OtherRenamesAndTheReopeningStillRun) {
   const int failing = GetParam();
-  for (int number = 1; number <= 10; ++number) writeFile(copy(number), copyText(number));
+  for (int number = 1; number <= 10; ++number)
+    writeFile(copy(number), copyText(number));
   configureOver("log", 1);
   std::vector<std::string> sources;
   setLogFileMoverForTesting([&](const std::string& from, const std::string& to) {

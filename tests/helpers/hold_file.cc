@@ -14,13 +14,17 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   DWORD access = 0;
-  if (std::wcscmp(argv[2], L"r") == 0) access = GENERIC_READ;
-  else if (std::wcscmp(argv[2], L"w") == 0) access = GENERIC_WRITE;
-  else if (std::wcscmp(argv[2], L"rw") == 0) access = GENERIC_READ | GENERIC_WRITE;
-  else if (std::wcscmp(argv[2], L"a") == 0) access = FILE_APPEND_DATA;
+  if (std::wcscmp(argv[2], L"r") == 0)
+    access = GENERIC_READ;
+  else if (std::wcscmp(argv[2], L"w") == 0)
+    access = GENERIC_WRITE;
+  else if (std::wcscmp(argv[2], L"rw") == 0)
+    access = GENERIC_READ | GENERIC_WRITE;
+  else if (std::wcscmp(argv[2], L"a") == 0)
+    access = FILE_APPEND_DATA;
   DWORD share = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
-  HANDLE file = CreateFileW(argv[1], access, share, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(argv[1], access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     std::printf("error %lu\n", GetLastError());
     std::fflush(stdout);

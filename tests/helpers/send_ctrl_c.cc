@@ -100,7 +100,8 @@ int wmain(int argc, wchar_t** argv) {
   // The event reaches this process too: stay alive for whoever started it.
   SetConsoleCtrlHandler(nullptr, TRUE);
   Sleep(delay);
-  while (trigger != nullptr && GetFileAttributesW(trigger) == INVALID_FILE_ATTRIBUTES) Sleep(20);
+  while (trigger != nullptr && GetFileAttributesW(trigger) == INVALID_FILE_ATTRIBUTES)
+    Sleep(20);
   bool sent = onConsole && sendCtrlC();
   DWORD code = 0;
   if (child.hProcess == nullptr) {
