@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both presets and runs every test: the
+# Installs what is missing, checks the format, builds both presets with
+# warnings as errors, lints the portable code, and runs every test: the
 # native unit tests (with AddressSanitizer and UBSan), the fuzzers for a
 # bounded time, and the functional tests that drive varnick.exe under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+echo "== format"
+bash scripts/format.sh
 VARNICK_WERROR=ON bash scripts/build.sh native windows
+echo "== clang-tidy"
+bash scripts/lint.sh build/native
 # The release zip and its checksum, which the functional tests unpack and run.
 cmake --build --preset windows --target package >/dev/null
 
