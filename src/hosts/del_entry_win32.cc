@@ -210,7 +210,7 @@ int delEntry(const wchar_t* entry) {
   std::optional<std::wstring> copyName = makeTemporaryFile(log);
   if (!copyName) return kExitFailure;
 
-  ReplaceLock lock;
+  HostsWriteLock lock;
   if (lock.error()) {
     logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(lock.error()));
     return kExitFailure;

@@ -13,9 +13,10 @@ struct AppendResult {
   std::uint32_t error = 0;  // the platform's error code when not done
 };
 
-// Appends CR LF and `entry` to the existing hosts file, in one write. While
-// the file is open, other processes may read it but not write to it; a
-// missing hosts file is not created. A short write counts as failed.
+// Appends CR LF and `entry` to the existing hosts file, in one write, once
+// no other Varnick is writing to it (a del under way is waited for). While the file
+// is open, other processes may read it but not write to it; a missing hosts
+// file is not created. A short write counts as failed.
 [[nodiscard]] AppendResult appendLine(std::string_view entry);
 
 // Copies the hosts file to `backupPath`, overwriting what is there: 0 or the

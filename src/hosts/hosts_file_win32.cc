@@ -12,6 +12,8 @@
 namespace varnick {
 
 AppendResult appendLine(std::string_view entry) {
+  HostsWriteLock lock;
+  if (lock.error()) return {AppendStep::kOpenFailed, lock.error()};
   std::string line;
   line.reserve(2 + entry.size());
   line.append("\r\n").append(entry);
@@ -32,7 +34,7 @@ std::uint32_t backUpHostsFile(const wchar_t* backupPath) {
 }
 
 std::uint32_t restoreHostsFile(const wchar_t* backupPath) {
-  ReplaceLock lock;
+  HostsWriteLock lock;
   if (lock.error()) return lock.error();
   NewHostsFile replacement;
   if (DWORD error = replacement.copyFrom(backupPath)) return error;

@@ -9,8 +9,8 @@ namespace {
 // Serialises the Varnick processes that replace the hosts file, across
 // sessions. A 50 MB rebuild takes a fraction of a second, so a wait this long
 // means the holder is stuck.
-constexpr wchar_t kReplaceLockName[] = L"Global\\VarnickHostsFileReplace";
-constexpr DWORD kReplaceLockWaitMs = 30000;
+constexpr wchar_t kHostsWriteLockName[] = L"Global\\VarnickHostsFileReplace";
+constexpr DWORD kHostsWriteLockWaitMs = 30000;
 
 // A name beside the hosts file that nobody takes for the hosts file itself.
 constexpr wchar_t kNewSuffix[] = L".varnick-new";
@@ -31,14 +31,14 @@ constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
 
 }  // namespace
 
-void ReplaceLock::Releaser::operator()(HANDLE mutex) const { ReleaseMutex(mutex); }
+void HostsWriteLock::Releaser::operator()(HANDLE mutex) const { ReleaseMutex(mutex); }
 
-ReplaceLock::ReplaceLock() : mutex_(CreateMutexW(nullptr, FALSE, kReplaceLockName)) {
+HostsWriteLock::HostsWriteLock() : mutex_(CreateMutexW(nullptr, FALSE, kHostsWriteLockName)) {
   if (!mutex_) {
     error_ = GetLastError();
     return;
   }
-  switch (WaitForSingleObject(mutex_.get(), kReplaceLockWaitMs)) {
+  switch (WaitForSingleObject(mutex_.get(), kHostsWriteLockWaitMs)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:  // its holder died: its replacement never happened, or happened whole
       held_.reset(mutex_.get());

@@ -19,12 +19,15 @@ class SystemClock final : public RetryClock {
   void sleepMs(std::uint32_t ms) override { Sleep(ms); }
 };
 
-// Keeps other Varnick processes from replacing the hosts file until it is
-// released: two replacements that each start from the old content would
-// lose one of the two, and they share the new file's name.
-class ReplaceLock {
+// Keeps other Varnick processes from writing to the hosts file until it is
+// released. Two replacements that each start from the old content would lose
+// one of the two, and they share the new file's name; an add that lands
+// after a del let go of the hosts file and before its new content is in
+// would be lost with the old file. So every Varnick writer takes it: an add
+// for its one write, a del or a restore from the first read to the rename.
+class HostsWriteLock {
  public:
-  ReplaceLock();
+  HostsWriteLock();
   // 0 when held, else the error code (ERROR_TIMEOUT when another Varnick
   // kept it for too long).
   DWORD error() const { return error_; }
