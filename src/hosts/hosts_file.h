@@ -19,8 +19,9 @@ struct AppendResult {
 // file is not created. A short write counts as failed.
 [[nodiscard]] AppendResult appendLine(std::string_view entry);
 
-// Copies the hosts file to `backupPath`, overwriting what is there: 0 or the
-// error code.
+// Copies the hosts file to `backupPath`, overwriting what is there, trying
+// again for a bounded time while another process holds either file: 0 or
+// the error code.
 [[nodiscard]] std::uint32_t backUpHostsFile(const wchar_t* backupPath);
 
 // Puts the content of `backupPath` in place of the hosts file in one step,

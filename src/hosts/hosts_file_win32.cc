@@ -30,7 +30,18 @@ AppendResult appendLine(std::string_view entry) {
 }
 
 std::uint32_t backUpHostsFile(const wchar_t* backupPath) {
-  return CopyFileW(hostsFilePath(), backupPath, FALSE) ? ERROR_SUCCESS : GetLastError();
+  // Tried again for a while when another process holds either file: a
+  // Varnick ended a moment ago may not have let go of its backup yet.
+  SystemClock clock;
+  return retryWhileBusy(
+             [backupPath] {
+               if (CopyFileW(hostsFilePath(), backupPath, FALSE)) return StepResult{};
+               DWORD error = GetLastError();
+               bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+               return StepResult{busy ? Attempt::kBusy : Attempt::kFailed, error};
+             },
+             clock)
+      .error;
 }
 
 std::uint32_t restoreHostsFile(const wchar_t* backupPath) {
