@@ -16,33 +16,13 @@
 #include <cwchar>
 #include <vector>
 
+#include "baseline_socket.h"
+
+using bench::bigEndian32;
+using bench::connectToLocalhost;
+using bench::receiveAll;
+
 namespace {
-
-bool receiveAll(SOCKET sock, char* buffer, std::uint32_t length) {
-  std::uint32_t total = 0;
-  while (total < length) {
-    int got = recv(sock, buffer + total, static_cast<int>(length - total), 0);
-    if (got <= 0) return false;
-    total += static_cast<std::uint32_t>(got);
-  }
-  return true;
-}
-
-std::uint32_t bigEndian32(const char* bytes) {
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-  return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
-         std::uint32_t{b[3]};
-}
-
-bool connectToLocalhost(SOCKET sock, const wchar_t* port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<u_short>(std::wcstoul(port, nullptr, 10)));
-  hostent* host = gethostbyname("localhost");
-  if (host == nullptr) return false;
-  std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
-  return connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
 
 // Serves until a shutdown request or the end of the connection.
 void awaitShutdown(SOCKET sock) {

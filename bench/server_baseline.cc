@@ -16,23 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "baseline_socket.h"
+
+using bench::bigEndian32;
+using bench::connectToLocalhost;
+using bench::receiveAll;
+
 namespace {
-
-bool receiveAll(SOCKET sock, char* buffer, std::uint32_t length) {
-  std::uint32_t total = 0;
-  while (total < length) {
-    int got = recv(sock, buffer + total, static_cast<int>(length - total), 0);
-    if (got <= 0) return false;
-    total += static_cast<std::uint32_t>(got);
-  }
-  return true;
-}
-
-std::uint32_t bigEndian32(const char* bytes) {
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-  return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
-         std::uint32_t{b[3]};
-}
 
 char append(const wchar_t* hostsPath, const char* entry, std::uint32_t length) {
   HANDLE file = CreateFileW(hostsPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -57,13 +47,7 @@ int wmain(int argc, wchar_t** argv) {
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 1;
   SOCKET sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (sock == INVALID_SOCKET) return 1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<u_short>(std::wcstoul(argv[1], nullptr, 10)));
-  hostent* host = gethostbyname("localhost");
-  if (host == nullptr) return 1;
-  std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
-  if (connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return 1;
+  if (!connectToLocalhost(sock, argv[1])) return 1;
 
   std::vector<char> body;
   char header[4];
