@@ -10,20 +10,9 @@
 #include <cstdio>
 #include <cwchar>
 
-namespace {
+#include "flush_file.h"
 
-bool flushFile(const wchar_t* path) {
-  HANDLE file =
-      CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  BOOL ok = FlushFileBuffers(file);
-  DWORD error = GetLastError();
-  CloseHandle(file);
-  SetLastError(error);
-  return ok != FALSE;
-}
-
-}  // namespace
+using bench::flushFile;
 
 int wmain(int argc, wchar_t** argv) {
   bool flush = argc > 1 && std::wcscmp(argv[1], L"--flush") == 0;

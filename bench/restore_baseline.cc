@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "baseline_socket.h"
+#include "flush_file.h"
 
 using bench::bigEndian32;
 using bench::connectToLocalhost;
+using bench::flushFile;
 using bench::receiveAll;
 
 namespace {
@@ -36,15 +38,6 @@ void awaitShutdown(SOCKET sock) {
     send(sock, &reply, 1, 0);
     if (shutdown) return;
   }
-}
-
-bool flushFile(const wchar_t* path) {
-  HANDLE file =
-      CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  BOOL ok = FlushFileBuffers(file);
-  CloseHandle(file);
-  return ok != FALSE;
 }
 
 }  // namespace
