@@ -24,6 +24,10 @@ int addEntry(const wchar_t* entry) {
     case AppendStep::kDone:
       logMessage(kInfo, log, "Written to hosts file '%s'", wideToUtf8(entry).c_str());
       return kExitSuccess;
+    case AppendStep::kLockFailed:
+      logMessage(kError, log, "Failed to take the write lock of the hosts file %d",
+                 static_cast<int>(appended.error));
+      return kExitFailure;
     case AppendStep::kOpenFailed:
       logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(appended.error));
       return kExitFailure;

@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/exit_codes.h"
+#include "base/file_identity_win32.h"
 #include "base/file_write_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
@@ -14,7 +16,9 @@
 #include "hosts/entry_matcher.h"
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
+#include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"
+#include "hosts/system_clock_win32.h"
 #include "log/logging.h"
 
 namespace varnick {
@@ -73,21 +77,61 @@ class NewFileSink final : public ByteSink {
   DWORD error_ = ERROR_SUCCESS;
 };
 
-// Creates an empty temporary file named "hosts....tmp" in the user's
-// temporary directory and returns its name, or logs why it could not.
-std::optional<std::wstring> makeTemporaryFile(Logger* log) {
+// The user's temporary copy of the hosts file, "hosXXXX.tmp" in the user's
+// temporary directory: made new by this run and written only through the
+// handle that made it, so a link planted at its name, before or after, is
+// never written through.
+struct TemporaryCopy {
+  std::wstring name;
+  UniqueFile file;
+};
+
+// Numbers for the copy's name are tried from one that differs from run to
+// run, so that runs seldom meet each other's names.
+std::uint16_t firstUniqueNumber() {
+  auto seed = static_cast<std::uint32_t>(GetTickCount64() ^ (GetCurrentProcessId() << 8));
+  auto number = static_cast<std::uint16_t>(seed ^ (seed >> 16));
+  return number == 0 ? 1 : number;
+}
+
+// Creates the temporary copy, empty, or logs why it could not.
+std::optional<TemporaryCopy> makeTemporaryCopy(Logger* log) {
   wchar_t directory[kPathCapacity];
   DWORD length = GetTempPathW(kPathCapacity, directory);
   if (length == 0 || length > kPathCapacity) {
     logMessage(kError, log, "Unable to get temp path");
     return std::nullopt;
   }
-  wchar_t name[kPathCapacity];
-  if (GetTempFileNameW(directory, L"hosts", 0, name) == 0) {
-    logMessage(kError, log, "Unable to get tmp filename");
-    return std::nullopt;
+  std::uint16_t number = firstUniqueNumber();
+  for (int tries = 0; tries < 0xFFFF; ++tries, number = number == 0xFFFF ? 1 : number + 1) {
+    wchar_t name[kPathCapacity];
+    // With a non-zero number this only forms the name.
+    if (GetTempFileNameW(directory, L"hosts", number, name) == 0) break;
+    UniqueFile file(CreateFileW(name, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+      DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      break;
+    }
+    // A folder on the way that was made a link sends the new file elsewhere.
+    if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(name))) {
+      (void)deleteByHandle(file.get());
+      logMessage(kInfo, log, "Failed to open temporary hosts file %d", static_cast<int>(error));
+      return std::nullopt;
+    }
+    return TemporaryCopy{name, std::move(file)};
   }
-  return std::wstring(name);
+  logMessage(kError, log, "Unable to get tmp filename");
+  return std::nullopt;
+}
+
+// Empties the copy for another round of the rebuild.
+DWORD emptyCopy(HANDLE copy) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(copy, start, nullptr, FILE_BEGIN) || !SetEndOfFile(copy))
+    return GetLastError();
+  return ERROR_SUCCESS;
 }
 
 int copyFailed(Logger* log, const std::wstring& copyName, DWORD error) {
@@ -135,12 +179,12 @@ constexpr int kRebuildStale = -1;
 // is not written until the whole new content is on the disk.
 int rebuild(Logger* log, UniqueFile& hosts, HANDLE copy, const std::wstring& copyName,
             std::string_view entry) {
+  HostsSource source(hosts.get(), copy);
   NewHostsFile replacement;
   if (DWORD error = replacement.create()) {
-    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(error));
-    return kExitFailure;
+    source.finishCopy();
+    return newFileFailed(log, replacement, error);
   }
-  HostsSource source(hosts.get(), copy);
   NewFileSink sink(replacement);
   switch (copyWithoutEntry(source, sink, entry)) {
     case CopyStatus::kDone:
@@ -181,21 +225,15 @@ int rebuild(Logger* log, UniqueFile& hosts, HANDLE copy, const std::wstring& cop
 // for ever.
 constexpr int kRebuildRounds = 5;
 
-// Opens the hosts file so that no other process can write to it, and the
-// temporary copy, and rebuilds. From here until the new content is about to
-// be swapped in an add in the meantime fails instead of being lost.
-int rebuildOnce(Logger* log, const std::wstring& copyName, std::string_view entry) {
+// Opens the hosts file so that no other process can write to it, and
+// rebuilds. From here until the new content is about to be swapped in an add
+// in the meantime fails instead of being lost.
+int rebuildOnce(Logger* log, TemporaryCopy& copy, std::string_view entry) {
   SystemClock clock;
   UniqueFile hosts = openHostsFileForRebuild(clock);
-  if (!hosts) return copyFailed(log, copyName, GetLastError());
-  UniqueFile copy(CreateFileW(copyName.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!copy) {
-    logMessage(kInfo, log, "Failed to open temporary hosts file %d",
-               static_cast<int>(GetLastError()));
-    return kExitFailure;
-  }
-  return rebuild(log, hosts, copy.get(), copyName, entry);
+  if (!hosts) return copyFailed(log, copy.name, GetLastError());
+  if (DWORD error = emptyCopy(copy.file.get())) return copyFailed(log, copy.name, error);
+  return rebuild(log, hosts, copy.file.get(), copy.name, entry);
 }
 
 }  // namespace
@@ -207,18 +245,19 @@ int delEntry(const wchar_t* entry) {
     logMessage(kError, log, "Unable to convert %s to multibyte", wideToUtf8(entry).c_str());
     return kExitFailure;
   }
-  std::optional<std::wstring> copyName = makeTemporaryFile(log);
-  if (!copyName) return kExitFailure;
-
-  HostsWriteLock lock;
-  if (lock.error()) {
-    logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(lock.error()));
+  HostsLock lock(HostsLock::Kind::kWrite);
+  if (DWORD error = lock.take(kWriteLockWaitMs)) {
+    logMessage(kError, log, "Failed to take the write lock of the hosts file %d",
+               static_cast<int>(error));
     return kExitFailure;
   }
+  // Made once the lock is held, and kept open until the end.
+  std::optional<TemporaryCopy> copy = makeTemporaryCopy(log);
+  if (!copy) return kExitFailure;
   std::string_view entryBytes(bytes->data.get(), static_cast<std::size_t>(bytes->length));
   int result = kRebuildStale;
   for (int round = 0; round < kRebuildRounds && result == kRebuildStale; ++round) {
-    result = rebuildOnce(log, *copyName, entryBytes);
+    result = rebuildOnce(log, *copy, entryBytes);
   }
   if (result == kRebuildStale) {
     logMessage(kInfo, log, "Failed to open hosts file %d",

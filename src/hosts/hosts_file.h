@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
+
+#include "hosts/replacement.h"
 
 namespace varnick {
 
-enum class AppendStep { kDone, kOpenFailed, kWriteFailed };
+enum class AppendStep { kDone, kLockFailed, kOpenFailed, kWriteFailed };
 
 struct AppendResult {
   AppendStep step = AppendStep::kDone;
@@ -19,15 +22,23 @@ struct AppendResult {
 // file is not created. A short write counts as failed.
 [[nodiscard]] AppendResult appendLine(std::string_view entry);
 
-// Copies the hosts file to `backupPath`, overwriting what is there, trying
-// again for a bounded time while another process holds either file: 0 or
-// the error code.
+// Copies the hosts file to `backupPath`, overwriting a plain file there,
+// trying again for a bounded time while another process holds either file:
+// 0 or the error code. A backup path that is a link, or that leads through
+// one, is refused (kErrorIsLink) before anything is written.
 [[nodiscard]] std::uint32_t backUpHostsFile(const wchar_t* backupPath);
 
+struct RestoreOutcome {
+  RestoreResult result;
+  bool hostsFileWasMissing = false;
+};
+
 // Puts the content of `backupPath` in place of the hosts file in one step,
-// waiting a bounded time while another process holds the hosts file. The
-// backup is left as it is. 0 or the error code; on failure the hosts file
-// keeps its content.
-[[nodiscard]] std::uint32_t restoreHostsFile(const wchar_t* backupPath);
+// under the write lock, waiting up to kRestoreWaitMs while another Varnick
+// writer or a reader stands in the way; `waiting` hears of each kind of wait
+// once. The backup is left as it is; on failure the hosts file keeps its
+// content. A missing hosts file is put back all the same.
+[[nodiscard]] RestoreOutcome restoreHostsFile(
+    const wchar_t* backupPath, const std::function<void(RestoreWait, std::uint32_t)>& waiting);
 
 }  // namespace varnick

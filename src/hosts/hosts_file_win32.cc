@@ -2,18 +2,106 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "base/file_identity_win32.h"
 #include "base/file_write_win32.h"
 #include "base/unique_resource.h"
 #include "hosts/hosts_location.h"
+#include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"
+#include "hosts/system_clock_win32.h"
 
 namespace varnick {
+namespace {
+
+constexpr DWORD kCopyBlock = 1 << 20;
+
+bool isBusy(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// A step's result from its error code: 0 is done.
+StepResult stepOf(DWORD error) {
+  if (error == ERROR_SUCCESS) return {};
+  return {isBusy(error) ? Attempt::kBusy : Attempt::kFailed, error};
+}
+
+// Opens the backup to be written without following a link: a new file, or
+// a plain file with one link already there, reached by the path as given.
+// Nothing is written before the checks pass.
+StepResult openBackup(const wchar_t* backupPath, UniqueFile& backup) {
+  backup.reset(CreateFileW(backupPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  bool created = static_cast<bool>(backup);
+  if (!created) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return stepOf(error);
+    backup.reset(CreateFileW(backupPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!backup) {
+      // Something stands at the name and yet leads to no file: a link to
+      // a file that is not there (yet).
+      error = GetLastError();
+      return stepOf(error == ERROR_FILE_NOT_FOUND ? kErrorIsLink : error);
+    }
+  }
+  if (DWORD error = checkIsFileMeant(backup.get(), fullLongPath(backupPath))) {
+    // A file just made through a linked folder is not left where it landed.
+    if (created) (void)deleteByHandle(backup.get());
+    backup.reset();
+    return {Attempt::kFailed, error};
+  }
+  return {};
+}
+
+StepResult copyHostsFileTo(const wchar_t* backupPath) {
+  UniqueFile backup;
+  if (StepResult opened = openBackup(backupPath, backup); opened.attempt != Attempt::kDone)
+    return opened;
+  UniqueFile hosts(CreateFileW(hostsFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!hosts) return stepOf(GetLastError());
+  // Whatever a file at the backup path held goes now, through the handle.
+  if (!SetEndOfFile(backup.get())) return stepOf(GetLastError());
+  std::vector<char> block(kCopyBlock);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(hosts.get(), block.data(), kCopyBlock, &got, nullptr))
+      return stepOf(GetLastError());
+    if (got == 0) return {};
+    if (DWORD error = writeAll(backup.get(), block.data(), got)) return stepOf(error);
+  }
+}
+
+// A restore's steps: the write lock, the backup copied beside the hosts
+// file, and the swap.
+class BackupRestore final : public RestoreSteps {
+ public:
+  explicit BackupRestore(const wchar_t* backupPath)
+      : backupPath_(backupPath), lock_(HostsLock::Kind::kWrite) {}
+
+  StepResult takeWriteLock() override { return lock_.tryTake(); }
+  StepResult copyBackup() override { return stepOf(replacement_.copyFrom(backupPath_)); }
+  std::uint32_t flushAndClose() override { return replacement_.flushAndClose(); }
+  StepResult swapIn() override { return replacement_.swapIn(); }
+  void discard() override { replacement_.discard(); }
+
+  bool hostsFileWasMissing() const { return replacement_.hostsFileWasMissing(); }
+
+ private:
+  const wchar_t* backupPath_;
+  HostsLock lock_;
+  NewHostsFile replacement_;
+};
+
+}  // namespace
 
 AppendResult appendLine(std::string_view entry) {
-  HostsWriteLock lock;
-  if (lock.error()) return {AppendStep::kOpenFailed, lock.error()};
+  HostsLock lock(HostsLock::Kind::kWrite);
+  if (DWORD error = lock.take(kWriteLockWaitMs)) return {AppendStep::kLockFailed, error};
   std::string line;
   line.reserve(2 + entry.size());
   line.append("\r\n").append(entry);
@@ -33,24 +121,15 @@ std::uint32_t backUpHostsFile(const wchar_t* backupPath) {
   // Tried again for a while when another process holds either file: a
   // Varnick ended a moment ago may not have let go of its backup yet.
   SystemClock clock;
-  return retryWhileBusy(
-             [backupPath] {
-               if (CopyFileW(hostsFilePath(), backupPath, FALSE)) return StepResult{};
-               DWORD error = GetLastError();
-               bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-               return StepResult{busy ? Attempt::kBusy : Attempt::kFailed, error};
-             },
-             clock)
-      .error;
+  return retryWhileBusy([backupPath] { return copyHostsFileTo(backupPath); }, clock).error;
 }
 
-std::uint32_t restoreHostsFile(const wchar_t* backupPath) {
-  HostsWriteLock lock;
-  if (lock.error()) return lock.error();
-  NewHostsFile replacement;
-  if (DWORD error = replacement.copyFrom(backupPath)) return error;
+RestoreOutcome restoreHostsFile(const wchar_t* backupPath,
+                                const std::function<void(RestoreWait, std::uint32_t)>& waiting) {
+  BackupRestore steps(backupPath);
   SystemClock clock;
-  return replacement.commit(clock).error;
+  RestoreResult result = restoreWithin(steps, clock, kRestoreWaitMs, waiting);
+  return {result, result.stage == RestoreStage::kDone && steps.hostsFileWasMissing()};
 }
 
 }  // namespace varnick

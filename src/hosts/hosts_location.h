@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 
 namespace varnick {
 
@@ -24,5 +25,9 @@ const wchar_t* hostsFilePath();
 // DataBasePath after environment expansion, exactly as expanded: records
 // name it where they stand for the hosts file.
 const wchar_t* hostsDirectory();
+
+// The full long path of the file "hosts<suffix>" beside the hosts file, in
+// the form in which the system names a file opened there.
+std::wstring besideHostsFile(const wchar_t* suffix);
 
 }  // namespace varnick

@@ -6,6 +6,7 @@
 
 #include "base/console.h"
 #include "base/exit_codes.h"
+#include "base/file_identity_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 
@@ -98,5 +99,12 @@ bool findHostsFile() { return locate() == Failure::kNone; }
 
 const wchar_t* hostsFilePath() { return gHostsFilePath; }
 const wchar_t* hostsDirectory() { return gHostsDirectory; }
+
+std::wstring besideHostsFile(const wchar_t* suffix) {
+  std::wstring path = fullLongPath(gHostsDirectory);
+  while (!path.empty() && path.back() == L'\\')
+    path.pop_back();
+  return path + kHostsSuffix + suffix;
+}
 
 }  // namespace varnick

@@ -1,19 +1,23 @@
 #include "hosts/new_hosts_file_win32.h"
 
+#include <vector>
+
+#include "base/file_identity_win32.h"
 #include "base/file_write_win32.h"
 #include "hosts/hosts_location.h"
 
 namespace varnick {
 namespace {
 
-// Serialises the Varnick processes that replace the hosts file, across
-// sessions. A 50 MB rebuild takes a fraction of a second, so a wait this long
-// means the holder is stuck.
-constexpr wchar_t kHostsWriteLockName[] = L"Global\\VarnickHostsFileReplace";
-constexpr DWORD kHostsWriteLockWaitMs = 30000;
-
 // A name beside the hosts file that nobody takes for the hosts file itself.
 constexpr wchar_t kNewSuffix[] = L".varnick-new";
+
+// What the new file's handle must be allowed: write it, rename and remove
+// it, and give it the hosts file's access rules and attributes.
+constexpr DWORD kNewFileAccess =
+    GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_WRITE_ATTRIBUTES;
+
+constexpr DWORD kCopyBlock = 1 << 20;
 
 bool isBusy(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
@@ -30,26 +34,6 @@ constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 }  // namespace
-
-void HostsWriteLock::Releaser::operator()(HANDLE mutex) const { ReleaseMutex(mutex); }
-
-HostsWriteLock::HostsWriteLock() : mutex_(CreateMutexW(nullptr, FALSE, kHostsWriteLockName)) {
-  if (!mutex_) {
-    error_ = GetLastError();
-    return;
-  }
-  switch (WaitForSingleObject(mutex_.get(), kHostsWriteLockWaitMs)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:  // its holder died: its replacement never happened, or happened whole
-      held_.reset(mutex_.get());
-      return;
-    case WAIT_TIMEOUT:
-      error_ = ERROR_TIMEOUT;
-      return;
-    default:
-      error_ = GetLastError();
-  }
-}
 
 UniqueFile openHostsFileForRebuild(RetryClock& clock) {
   UniqueFile file;
@@ -68,24 +52,56 @@ UniqueFile openHostsFileForRebuild(RetryClock& clock) {
   return file;
 }
 
-NewHostsFile::NewHostsFile() : path_(std::wstring(hostsFilePath()) + kNewSuffix) {}
+DWORD openPlainFileForReading(const wchar_t* path, UniqueFile& file) {
+  file.reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return GetLastError();
+  DWORD error = checkIsFileMeant(file.get(), fullLongPath(path));
+  if (error != ERROR_SUCCESS) file.reset();
+  return error;
+}
+
+NewHostsFile::NewHostsFile() : path_(besideHostsFile(kNewSuffix)) {}
 
 NewHostsFile::~NewHostsFile() {
   if (!committed_) discard();
 }
 
-DWORD NewHostsFile::openForWriting(DWORD disposition) {
-  file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+DWORD NewHostsFile::removeLeftover() {
+  UniqueFile leftover(CreateFileW(path_.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!leftover) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  // Only the plain file of a killed run goes: removing a link by name may
+  // remove what it leads to.
+  if (DWORD error = checkIsFileMeant(leftover.get(), path_)) return error;
+  return deleteByHandle(leftover.get());
+}
+
+DWORD NewHostsFile::create() {
+  discard();
+  if (DWORD error = removeLeftover()) return error;
+  // A new file or nothing: whatever stands at the name now, a link included,
+  // makes this fail rather than be written through.
+  file_.reset(CreateFileW(path_.c_str(), kNewFileAccess, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   return file_ ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD NewHostsFile::create() { return openForWriting(CREATE_ALWAYS); }
-
 DWORD NewHostsFile::copyFrom(const wchar_t* source) {
-  if (!CopyFileW(source, path_.c_str(), FALSE)) return GetLastError();
-  // Opened again only to flush what the copy wrote.
-  return openForWriting(OPEN_EXISTING);
+  UniqueFile from;
+  if (DWORD error = openPlainFileForReading(source, from)) return error;
+  if (DWORD error = create()) return error;
+  std::vector<char> block(kCopyBlock);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(from.get(), block.data(), kCopyBlock, &got, nullptr)) return GetLastError();
+    if (got == 0) return ERROR_SUCCESS;
+    if (DWORD error = write(block.data(), got)) return error;
+  }
 }
 
 DWORD NewHostsFile::write(const void* data, DWORD size) {
@@ -94,41 +110,49 @@ DWORD NewHostsFile::write(const void* data, DWORD size) {
 
 CommitResult NewHostsFile::commit(RetryClock& clock, std::function<bool()> unchanged) {
   unchanged_ = std::move(unchanged);
-  CommitResult result = commitReplacement(*this, clock);
-  committed_ = result.stage == CommitStage::kDone;
-  return result;
+  return commitReplacement(*this, clock);
 }
 
+// The handle stays open: the rename and the security are done through it.
 std::uint32_t NewHostsFile::flushAndClose() {
   if (!FlushFileBuffers(file_.get())) return GetLastError();
-  file_.reset();
   return ERROR_SUCCESS;
 }
 
 // Gives the new file the hosts file's access rules and attributes, as the
 // hosts file keeps them across the replacement. The owner and group follow
 // where the process may set them; the access rules must follow, or the
-// hosts file is not replaced.
+// hosts file is not replaced. A missing hosts file has none to give: the new
+// file keeps those it inherited from the folder.
 DWORD NewHostsFile::takeOverIdentity() {
+  DWORD attributes = GetFileAttributesW(hostsFilePath());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    hostsMissing_ = error == ERROR_FILE_NOT_FOUND;
+    return hostsMissing_ ? ERROR_SUCCESS : error;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kErrorHostsIsFolder;
+  hostsMissing_ = false;
   constexpr SECURITY_INFORMATION kWhat =
       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   DWORD size = 0;
   GetFileSecurityW(hostsFilePath(), kWhat, nullptr, 0, &size);
-  std::string descriptor(size, '\0');
+  std::vector<unsigned char> descriptor(size);
   auto* sd = reinterpret_cast<PSECURITY_DESCRIPTOR>(descriptor.data());
   if (size == 0 || !GetFileSecurityW(hostsFilePath(), kWhat, sd, size, &size))
     return GetLastError();
-  if (!SetFileSecurityW(path_.c_str(), DACL_SECURITY_INFORMATION, sd)) {
+  if (!SetKernelObjectSecurity(file_.get(), DACL_SECURITY_INFORMATION, sd)) {
     // A file system without access rules (FAT) has none to carry over.
     DWORD error = GetLastError();
     if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return error;
   }
-  (void)SetFileSecurityW(path_.c_str(), OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
-                         sd);
-  DWORD attributes = GetFileAttributesW(hostsFilePath());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  (void)SetKernelObjectSecurity(file_.get(),
+                                OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, sd);
   if (attributes & kCarriedAttributes) {
-    if (!SetFileAttributesW(path_.c_str(), attributes & kCarriedAttributes)) return GetLastError();
+    FILE_BASIC_INFO basic{};  // times left at zero stay as they are
+    basic.FileAttributes = attributes & kCarriedAttributes;
+    if (!SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic))
+      return GetLastError();
   }
   return ERROR_SUCCESS;
 }
@@ -144,17 +168,19 @@ StepResult NewHostsFile::swapIn() {
   if (unchanged_ && !unchanged_()) return {Attempt::kStale, ERROR_SUCCESS};
   // One rename: at every instant the hosts file's name holds the whole old
   // file or the whole new one.
-  if (MoveFileExW(path_.c_str(), hostsFilePath(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  DWORD error = renameByHandle(file_.get(), hostsFilePath());
+  if (error == ERROR_SUCCESS) {
+    committed_ = true;
+    file_.reset();
     return {};
   }
-  DWORD error = GetLastError();
   return {isBusySwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
 }
 
 void NewHostsFile::discard() {
+  if (committed_ || !file_) return;
+  (void)deleteByHandle(file_.get());
   file_.reset();
-  DeleteFileW(path_.c_str());
 }
 
 }  // namespace varnick

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "base/unique_resource.h"
@@ -12,34 +11,9 @@
 
 namespace varnick {
 
-// The system's clock for the retries.
-class SystemClock final : public RetryClock {
- public:
-  std::uint64_t nowMs() override { return GetTickCount64(); }
-  void sleepMs(std::uint32_t ms) override { Sleep(ms); }
-};
-
-// Keeps other Varnick processes from writing to the hosts file until it is
-// released. Two replacements that each start from the old content would lose
-// one of the two, and they share the new file's name; an add that lands
-// after a del let go of the hosts file and before its new content is in
-// would be lost with the old file. So every Varnick writer takes it: an add
-// for its one write, a del or a restore from the first read to the rename.
-class HostsWriteLock {
- public:
-  HostsWriteLock();
-  // 0 when held, else the error code (ERROR_TIMEOUT when another Varnick
-  // kept it for too long).
-  DWORD error() const { return error_; }
-
- private:
-  struct Releaser {
-    void operator()(HANDLE mutex) const;
-  };
-  UniqueHandle mutex_;
-  std::unique_ptr<void, Releaser> held_;
-  DWORD error_ = ERROR_SUCCESS;
-};
+// Reported when a folder stands where the hosts file should be: the
+// system's ERROR_DIRECTORY_NOT_SUPPORTED.
+constexpr DWORD kErrorHostsIsFolder = 336;
 
 // Opens the hosts file for reading so that no other process can write to it
 // while the handle is open, though it may read it. Retries while another
@@ -47,20 +21,27 @@ class HostsWriteLock {
 // failure, with the error code left for GetLastError.
 UniqueFile openHostsFileForRebuild(RetryClock& clock);
 
-// "hosts.varnick-new" in the hosts file's directory: created (or a leftover
-// overwritten) for writing, then flushed, given the hosts file's security
-// descriptor and attributes, and renamed over the hosts file by commit.
-// Unless committed, the file is removed when the object ends.
-class NewHostsFile final : private ReplacementSteps {
+// Opens `path` to be read, only if it is a plain file with one link: 0 or
+// the error code (kErrorIsLink for a link).
+DWORD openPlainFileForReading(const wchar_t* path, UniqueFile& file);
+
+// "hosts.varnick-new" in the hosts file's folder, made fresh and used only
+// through the handle that made it: written, flushed, given the hosts file's
+// security descriptor and attributes, and renamed over the hosts file. A link
+// planted at the name is never written through. Unless committed, the file
+// is removed when the object ends.
+class NewHostsFile final : public ReplacementSteps {
  public:
   NewHostsFile();
   ~NewHostsFile() override;
   NewHostsFile(const NewHostsFile&) = delete;
   NewHostsFile& operator=(const NewHostsFile&) = delete;
 
-  // Creates the file empty: 0 or the error code.
+  // Creates the file empty; a plain file left by a killed run is removed
+  // first, a link at the name is refused (kErrorIsLink). 0 or the error code.
   DWORD create();
-  // Creates it as a copy of `source`: 0 or the error code.
+  // Creates it with the content of `source`, a plain file with one link: 0
+  // or the error code.
   DWORD copyFrom(const wchar_t* source);
   // Appends `size` bytes: 0 or the error code (a short write counts as failed).
   DWORD write(const void* data, DWORD size);
@@ -70,19 +51,24 @@ class NewHostsFile final : private ReplacementSteps {
   // content was made from, and gives up as stale when it is not.
   [[nodiscard]] CommitResult commit(RetryClock& clock, std::function<bool()> unchanged = nullptr);
 
-  const std::wstring& path() const { return path_; }
-
- private:
-  DWORD openForWriting(DWORD disposition);
-  DWORD takeOverIdentity();
+  // The steps of a replacement, for commitReplacement.
   std::uint32_t flushAndClose() override;
   StepResult swapIn() override;
   void discard() override;
+
+  // Whether the last swap found no hosts file to replace.
+  bool hostsFileWasMissing() const { return hostsMissing_; }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  DWORD removeLeftover();
+  DWORD takeOverIdentity();
 
   std::wstring path_;
   UniqueFile file_;
   std::function<bool()> unchanged_;
   bool identityTaken_ = false;
+  bool hostsMissing_ = false;
   bool committed_ = false;
 };
 

@@ -14,6 +14,19 @@ namespace varnick {
 constexpr std::uint32_t kBusyRetryMs = 2000;
 constexpr std::uint32_t kBusyPauseMs = 50;
 
+// How long `add`, `del` and a server's add wait for another Varnick writer
+// of the hosts file. A 50 MB rebuild takes a fraction of a second; a del that
+// waits out every retry of all its rounds takes about 25 s.
+constexpr std::uint32_t kWriteLockWaitMs = 30000;
+// How long a restore keeps trying while another Varnick writer or a reader
+// holds what it needs: longer than any other writer can take, since giving
+// up leaves a session's entries in the hosts file.
+constexpr std::uint32_t kRestoreWaitMs = 60000;
+// How long a new server waits for the one before it to restore and end.
+constexpr std::uint32_t kServingLockWaitMs = 60000;
+// The pause between two tries at a lock that another Varnick holds.
+constexpr std::uint32_t kLockPauseMs = 10;
+
 enum class Attempt {
   kDone,
   kBusy,    // another process holds the file: worth trying again shortly
@@ -35,9 +48,20 @@ class RetryClock {
   virtual void sleepMs(std::uint32_t ms) = 0;
 };
 
+// How long a busy step is tried again, and how long to pause between tries.
+struct RetryBound {
+  std::uint32_t totalMs = kBusyRetryMs;
+  std::uint32_t pauseMs = kBusyPauseMs;
+};
+
+// Told of the first busy result of a retry, so that a wait is reported once
+// rather than on every try.
+using BusyNotice = std::function<void(const StepResult&)>;
+
 // Runs `step` until it is done or fails outright, or until it has stayed busy
-// for kBusyRetryMs. Returns its last result.
-StepResult retryWhileBusy(const std::function<StepResult()>& step, RetryClock& clock);
+// for the bound's time. Returns its last result.
+StepResult retryWhileBusy(const std::function<StepResult()>& step, RetryClock& clock,
+                          RetryBound bound = {}, const BusyNotice& onFirstBusy = nullptr);
 
 // The platform's side of one replacement. The new file has been written in
 // full, beside the hosts file, before commitReplacement is called.
@@ -60,10 +84,43 @@ struct CommitResult {
   std::uint32_t error = 0;
 };
 
-// Flushes the new content, then swaps it in, retrying while the hosts file is
-// busy. Nothing is swapped in unless the flush succeeded; on any failure, and
-// when the new content turned out stale, the new file is discarded and the
-// hosts file keeps its old content.
-[[nodiscard]] CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock);
+// Flushes the new content, then swaps it in, retrying within `bound` while
+// the hosts file is busy. Nothing is swapped in unless the flush succeeded;
+// on any failure, and when the new content turned out stale, the new file is
+// discarded and the hosts file keeps its old content.
+[[nodiscard]] CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock,
+                                             RetryBound bound = {},
+                                             const BusyNotice& onFirstBusy = nullptr);
+
+// What a restore can find in its way, each reported once while it waits.
+enum class RestoreWait {
+  kWriteLock,      // another Varnick is writing the hosts file
+  kBackupHeld,     // another process holds the backup
+  kHostsFileHeld,  // another process holds the hosts file
+};
+
+// The platform's side of putting a backup back in place of the hosts file.
+class RestoreSteps : public ReplacementSteps {
+ public:
+  // One try at the write lock: done, or busy while another Varnick holds it.
+  virtual StepResult takeWriteLock() = 0;
+  // Writes the backup's content to a new file beside the hosts file.
+  virtual StepResult copyBackup() = 0;
+};
+
+enum class RestoreStage { kDone, kLockFailed, kCopyFailed, kFlushFailed, kSwapFailed };
+
+struct RestoreResult {
+  RestoreStage stage = RestoreStage::kDone;
+  std::uint32_t error = 0;
+};
+
+// Takes the write lock, copies the backup and swaps it in, waiting up to
+// `boundMs` in all while another Varnick or another process stands in the
+// way, and telling `waiting` of each kind of wait the first time it meets
+// it. A step that fails for a reason waiting cannot cure ends it at once.
+[[nodiscard]] RestoreResult restoreWithin(
+    RestoreSteps& steps, RetryClock& clock, std::uint32_t boundMs,
+    const std::function<void(RestoreWait, std::uint32_t)>& waiting);
 
 }  // namespace varnick

@@ -107,5 +107,100 @@ TEST(CommitReplacement, GivesUpOnABusyHostsFileAfterTheBoundedRetry) {
             kBusyRetryMs / kBusyPauseMs + 1);
 }
 
+// A restore whose lock, backup and swap are each busy for a scripted time
+// (busy for ever with kForever), or fail outright.
+constexpr std::uint64_t kForever = ~std::uint64_t{0};
+
+class ScriptedRestore final : public RestoreSteps {
+ public:
+  ScriptedRestore(ScriptedClock& clock, std::uint64_t lockBusyMs, std::uint64_t hostsBusyMs,
+                  StepResult swapFailure)
+      : clock_(clock),
+        lockFreeAt_(add(lockBusyMs)),
+        hostsFreeAt_(add(hostsBusyMs)),
+        swapFailure_(swapFailure) {}
+
+  StepResult takeWriteLock() override { return clock_.now_ < lockFreeAt_ ? kLockBusy : kDone; }
+  StepResult copyBackup() override { return kDone; }
+  std::uint32_t flushAndClose() override { return 0; }
+  StepResult swapIn() override {
+    if (clock_.now_ < hostsFreeAt_) return kHostsBusy;
+    return swapFailure_;
+  }
+  void discard() override { discarded = true; }
+
+  bool discarded = false;
+  static constexpr StepResult kDone{};
+  static constexpr StepResult kLockBusy{Attempt::kBusy, kSharingViolation};
+  static constexpr StepResult kHostsBusy{Attempt::kBusy, 5};
+
+ private:
+  std::uint64_t add(std::uint64_t ms) const { return ms == kForever ? kForever : clock_.now_ + ms; }
+
+  ScriptedClock& clock_;
+  std::uint64_t lockFreeAt_;
+  std::uint64_t hostsFreeAt_;
+  StepResult swapFailure_;
+};
+
+struct RestoreCase {
+  const char* name;
+  std::uint64_t lockBusyMs;
+  std::uint64_t hostsBusyMs;
+  StepResult swap;
+  RestoreStage stage;
+  std::uint32_t error;
+  std::vector<RestoreWait> waits;  // each reported once, in this order
+};
+
+TEST(RestoreWithin, WaitsOutAnotherWriterAndAReaderButNotAFailure) {
+  constexpr std::uint32_t kBound = 60000;
+  const RestoreCase cases[] = {
+      {"nothing in the way", 0, 0, {}, RestoreStage::kDone, 0, {}},
+      {"a del that takes 25 s", 25000, 0, {}, RestoreStage::kDone, 0, {RestoreWait::kWriteLock}},
+      {"a reader for 40 s after a writer for 15 s",
+       15000,
+       55000,
+       {},
+       RestoreStage::kDone,
+       0,
+       {RestoreWait::kWriteLock, RestoreWait::kHostsFileHeld}},
+      {"the lock never comes free",
+       kForever,
+       0,
+       {},
+       RestoreStage::kLockFailed,
+       kSharingViolation,
+       {RestoreWait::kWriteLock}},
+      {"the reader never lets go",
+       0,
+       kForever,
+       {},
+       RestoreStage::kSwapFailed,
+       5,
+       {RestoreWait::kHostsFileHeld}},
+      // A folder where the hosts file was: no waiting cures that.
+      {"fails outright", 0, 0, {Attempt::kFailed, 336}, RestoreStage::kSwapFailed, 336, {}},
+  };
+  for (const RestoreCase& c : cases) {
+    ScriptedClock clock;
+    const std::uint64_t start = clock.now_;
+    ScriptedRestore steps(clock, c.lockBusyMs, c.hostsBusyMs, c.swap);
+    std::vector<RestoreWait> waits;
+    RestoreResult result = restoreWithin(
+        steps, clock, kBound, [&waits](RestoreWait wait, std::uint32_t) { waits.push_back(wait); });
+    EXPECT_EQ(result.stage, c.stage) << c.name;
+    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_EQ(waits, c.waits) << c.name;
+    EXPECT_EQ(steps.discarded, c.stage == RestoreStage::kSwapFailed) << c.name;
+    // Whatever stood in the way, the whole restore kept within its bound
+    // (the swap's usual retry aside).
+    EXPECT_LE(clock.now_ - start, kBound + kBusyRetryMs) << c.name;
+    if (c.stage == RestoreStage::kSwapFailed && c.hostsBusyMs == 0) {
+      EXPECT_EQ(clock.now_, start) << c.name << ": gave up without waiting";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace varnick

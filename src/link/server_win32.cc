@@ -6,12 +6,14 @@
 #include <atomic>
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "base/exit_codes.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
+#include "hosts/hosts_lock_win32.h"
 #include "link/packet_buffer.h"
 #include "link/request.h"
 #include "link/wire_format.h"
@@ -29,10 +31,47 @@ void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::ui
 
 const wchar_t* armedBackupPath = nullptr;
 
+const char* waitReason(RestoreWait wait) {
+  switch (wait) {
+    case RestoreWait::kWriteLock:
+      return "another Varnick is writing the hosts file";
+    case RestoreWait::kBackupHeld:
+      return "another process holds the backup";
+    case RestoreWait::kHostsFileHeld:
+      break;
+  }
+  return "another process holds the hosts file";
+}
+
+// Puts the backup back, waiting while another writer or a reader stands in
+// the way; each reason to wait is logged once. A failure names the backup,
+// which is kept.
 bool restoreFromBackup(const wchar_t* backupPath) {
-  std::uint32_t error = restoreHostsFile(backupPath);
-  if (error != 0) logCopyFailure(getLogger("Server"), backupPath, hostsDirectory(), error);
-  return error == 0;
+  Logger* log = getLogger("Server");
+  RestoreOutcome outcome = restoreHostsFile(backupPath, [log](RestoreWait wait,
+                                                              std::uint32_t error) {
+    logMessage(kInfo, log, "Restore waits: %s (error %d); trying for up to %u s", waitReason(wait),
+               static_cast<int>(error), static_cast<unsigned>(kRestoreWaitMs / 1000));
+  });
+  const std::string backup = wideToUtf8(backupPath);
+  switch (outcome.result.stage) {
+    case RestoreStage::kDone:
+      if (outcome.hostsFileWasMissing) {
+        logMessage(kInfo, log, "The hosts file was missing; put back from %s", backup.c_str());
+      }
+      return true;
+    case RestoreStage::kLockFailed:
+      logMessage(kError, log,
+                 "Failed to take the write lock of the hosts file %d; the backup is kept in %s",
+                 static_cast<int>(outcome.result.error), backup.c_str());
+      return false;
+    case RestoreStage::kCopyFailed:
+    case RestoreStage::kFlushFailed:
+    case RestoreStage::kSwapFailed:
+      break;
+  }
+  logCopyFailure(log, backupPath, hostsDirectory(), outcome.result.error);
+  return false;
 }
 
 // Runs when a request's buffer cannot be had and the process is about to
@@ -158,6 +197,10 @@ bool receiveAll(SOCKET sock, std::uint8_t* buffer, std::uint32_t length, int& er
 
 char appendEntry(Logger* log, const std::string& entry) {
   AppendResult appended = appendLine(entry);
+  if (appended.step == AppendStep::kLockFailed) {
+    logMessage(kError, log, "Failed to take the write lock of the hosts file %d",
+               static_cast<int>(appended.error));
+  }
   if (appended.step == AppendStep::kOpenFailed) {
     logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(appended.error));
   }
@@ -217,10 +260,33 @@ void serveRequests(Logger* log, SOCKET sock) {
   }
 }
 
+// Takes the serving lock, waiting for a server that is still serving or
+// restoring: two servers that overlap would each put back a backup that holds
+// the other's entries, or lose them.
+bool takeServingLock(Logger* log, HostsLock& serving) {
+  DWORD error = serving.take(kServingLockWaitMs, [log](const StepResult&) {
+    logMessage(kInfo, log, "Waiting for another Varnick server to end, for up to %u s",
+               static_cast<unsigned>(kServingLockWaitMs / 1000));
+  });
+  if (error == ERROR_TIMEOUT) {
+    logMessage(kError, log,
+               "Failed to take the serving lock %d: another Varnick server did not "
+               "end within %u s",
+               static_cast<int>(error), static_cast<unsigned>(kServingLockWaitMs / 1000));
+  } else if (error != ERROR_SUCCESS) {
+    logMessage(kError, log, "Failed to take the serving lock %d", static_cast<int>(error));
+  }
+  return error == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 int runServer(std::int32_t port, const wchar_t* backupPath) {
   Logger* log = getLogger("Server");
+  // Held until the restore has ended, on every way out; a process that ends
+  // at once lets it go with its handles.
+  HostsLock serving(HostsLock::Kind::kServing);
+  if (!takeServingLock(log, serving)) return kExitFailure;
   if (std::uint32_t error = backUpHostsFile(backupPath)) {
     logCopyFailure(log, hostsDirectory(), backupPath, error);
     return kExitFailure;

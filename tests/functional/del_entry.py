@@ -9,6 +9,7 @@ replacement, and adds that race dels.
 """
 
 import contextlib
+import os
 import random
 import re
 import subprocess
@@ -19,13 +20,14 @@ from pathlib import Path
 
 import pytest
 
-from wine_harness import Result, parse_records, run_wine, timeout, win_path
+from wine_harness import Result, parse_records, plant_link, run_wine, timeout, win_path
 
 ERROR_FILE_NOT_FOUND = 2
 ERROR_ACCESS_DENIED = 5
 ERROR_SHARING_VIOLATION = 32
 ERROR_DISK_FULL = 112
 ERROR_WRITE_FAULT = 29
+ERROR_IS_LINK = 681
 
 
 def del_records(varnick):
@@ -209,7 +211,8 @@ def test_held_hosts_file_is_retried_then_left_alone(varnick, temp_files, release
         assert varnick.hosts == hosts
 
 
-@pytest.mark.parametrize("leftovers", [["hosts.varnick-new"]])
+@pytest.mark.parametrize("leftovers", [["hosts.varnick-new"],
+                                       ["hosts.varnick-write-lock"]])
 def test_leftovers_of_a_killed_run_do_not_stop_the_next(varnick, leftovers):
     # Longer than the rebuilt file, so that any of it kept would show.
     for name in leftovers:
@@ -219,6 +222,55 @@ def test_leftovers_of_a_killed_run_do_not_stop_the_next(varnick, leftovers):
     assert varnick.run("del", "0.0.0.0 ads.test").returncode == 0
     assert varnick.hosts == remove_entry(hosts, b"0.0.0.0 ads.test")
     assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+
+
+@pytest.mark.parametrize("kind", ["symlink", "hardlink", "dangling"])
+def test_link_beside_the_hosts_file_is_never_written_through(varnick, tmp_path, temp_files, kind):
+    # Only an administrator could plant it on Windows; del then refuses.
+    victim = tmp_path / "victim"
+    before = plant_link(varnick.hosts_dir / "hosts.varnick-new", victim, kind)
+    hosts = b"127.0.0.1 localhost\r\n0.0.0.0 ads.test\r\n"
+    varnick.hosts_path.write_bytes(hosts)
+    result = varnick.run("del", "0.0.0.0 ads.test")
+    assert result.returncode == 1
+    new_file = _windows_name(varnick.hosts_dir) + "\\hosts.varnick-new"
+    code = ERROR_IS_LINK if kind != "dangling" else 80  # ERROR_FILE_EXISTS
+    assert del_records(varnick) == [
+        ("ERROR", "DelEntry", f"Failed to write {new_file} {code}, hosts file unchanged")]
+    assert (victim.read_bytes() if before is not None else victim.exists()) == (before or False)
+    assert varnick.hosts == hosts
+    assert [c.read_bytes() for c in temp_files.new()] == [hosts]
+
+
+def test_temporary_copy_names_taken_by_links_are_passed_over(varnick, user_temp, tmp_path):
+    # Every name the copy could take but one leads to the victim.
+    temp = tmp_path / "temp"
+    temp.mkdir()
+    victim = tmp_path / "victim"
+    before = plant_link(temp / "hos1.tmp", victim, "symlink")
+    for number in range(2, 0x10000):
+        if number != 0xBEEF:
+            os.symlink(victim, temp / f"hos{number:x}.tmp")
+    user_temp(win_path(temp))
+    hosts = b"127.0.0.1 localhost\r\n0.0.0.0 ads.test\r\n"
+    varnick.hosts_path.write_bytes(hosts)
+    assert varnick.run("del", "0.0.0.0 ads.test").returncode == 0
+    assert victim.read_bytes() == before
+    assert (temp / "hosbeef.tmp").read_bytes() == hosts
+    assert varnick.hosts == remove_entry(hosts, b"0.0.0.0 ads.test")
+
+
+def test_temporary_folder_reached_through_a_link_is_refused(varnick, user_temp, tmp_path):
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    (tmp_path / "temp").symlink_to(elsewhere)
+    user_temp(win_path(tmp_path / "temp"))
+    result = varnick.run("del", "localhost")
+    assert result.returncode == 1
+    assert del_records(varnick) == [
+        ("INFO", "DelEntry", f"Failed to open temporary hosts file {ERROR_IS_LINK}")]
+    assert list(elsewhere.iterdir()) == []
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
 def test_hosts_file_that_cannot_be_copied_is_left_alone(varnick, temp_files):

@@ -169,6 +169,21 @@ def processes_naming(text):
     return found
 
 
+def plant_link(path, victim, kind):
+    """Puts a link to `victim` at `path`, as another program would to make an
+    elevated one write where it did not mean to: "symlink", "hardlink", or
+    "dangling" (a symbolic link to a file that is not there yet). Returns
+    the victim's bytes as they stand, to compare afterwards."""
+    victim = Path(victim)
+    if kind == "dangling":
+        os.symlink(victim, path)
+        return None
+    if not victim.exists():
+        victim.write_bytes(b"victim: must stay as it is\r\n")
+    os.symlink(victim, path) if kind == "symlink" else os.link(victim, path)
+    return victim.read_bytes()
+
+
 def run_wine(args, **kwargs):
     return run_captured(["wine", *map(str, args)], 120, env=wine_env(), **kwargs)
 

@@ -1,0 +1,35 @@
+// Making sure that a handle opened by name is the plain file that was meant.
+// An elevated process that opens a name in a folder an unelevated program can
+// write would otherwise write, rename or delete whatever a planted link leads
+// to: a symbolic link, a junction on a folder of the path, or a hard link to
+// a file elsewhere.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace varnick {
+
+// The code that the checks below report when the name leads elsewhere: the
+// system's own ERROR_STOPPED_ON_SYMLINK, which not every SDK header defines.
+constexpr DWORD kErrorIsLink = 681;
+
+// The full path of `path` with its folders' long names: the form in which
+// the system names an opened file.
+std::wstring fullLongPath(const wchar_t* path);
+
+// 0 when `file` is a plain file (no reparse point) with one link, reached at
+// `meantPath` (a full long path) without any link on the way; kErrorIsLink
+// when it is not; another code when the checks themselves failed.
+DWORD checkIsFileMeant(HANDLE file, const std::wstring& meantPath);
+
+// Removes the file that `file` is open on (opened with DELETE access). The
+// name that a link planted later leads to is never looked up again.
+DWORD deleteByHandle(HANDLE file);
+
+// Renames the file that `file` is open on (opened with DELETE access) to
+// `target`, replacing what is there, in one step.
+DWORD renameByHandle(HANDLE file, const std::wstring& target);
+
+}  // namespace varnick

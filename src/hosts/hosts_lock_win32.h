@@ -1,0 +1,52 @@
+// Machine-wide locks that only administrators can take: a file beside the
+// hosts file, held open without sharing. Only administrators may create files
+// in the hosts file's folder, and the lock file's own access rules admit only
+// administrators and the system, so no unelevated process can create it
+// first, hold it or deny it. A named kernel object would not do: anyone may
+// create a name in Global\ first, with rules of their own.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/unique_resource.h"
+#include "hosts/replacement.h"
+
+namespace varnick {
+
+class HostsLock {
+ public:
+  enum class Kind {
+    // Held by every Varnick writer of the hosts file: an add for its one
+    // write, a del or a restore from the first read to the rename.
+    kWrite,
+    // Held by a server from before its backup until after its restore, so
+    // that two servers never restore over each other.
+    kServing,
+  };
+
+  explicit HostsLock(Kind kind);
+  // Lets the lock go and removes its file.
+  ~HostsLock();
+  HostsLock(const HostsLock&) = delete;
+  HostsLock& operator=(const HostsLock&) = delete;
+
+  // One try: done, busy while another Varnick holds it, or failed.
+  StepResult tryTake();
+
+  // Takes the lock, waiting up to `waitMs` while another Varnick holds it.
+  // 0 when held; ERROR_TIMEOUT when it stayed held; another code when it
+  // cannot be had at all (kErrorIsLink for a link at the lock's name).
+  [[nodiscard]] DWORD take(std::uint32_t waitMs, const BusyNotice& onFirstBusy = nullptr);
+
+  bool held() const { return static_cast<bool>(file_); }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+  UniqueFile file_;
+};
+
+}  // namespace varnick
