@@ -6,59 +6,73 @@
 namespace varnick {
 namespace {
 
-// GetFinalPathNameByHandleW names a file as "\\?\C:\..." or "\\?\UNC\...".
-std::wstring withoutLongPrefix(std::wstring path) {
+// Calls `fill(buffer, size)`, a Win32 call that returns the length written
+// or, when the buffer is short, the size it needs; empty on failure.
+template <typename Fill>
+std::wstring filledText(Fill fill) {
+  std::wstring text(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD length = fill(text.data(), static_cast<DWORD>(text.size()));
+    if (length == 0) return {};
+    if (length < text.size()) {
+      text.resize(length);
+      return text;
+    }
+    text.resize(length);
+  }
+  return {};
+}
+
+// The path by which the system reached the open file, in the form of
+// fullLongPath: "\\?\C:\..." loses its prefix, "\\?\UNC\..." becomes "\\...".
+std::wstring reachedPath(HANDLE file) {
+  std::wstring path = filledText([file](wchar_t* buffer, DWORD size) {
+    return GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  });
   if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
   if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
   return path;
 }
 
-std::wstring finalPathOf(HANDLE file) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return withoutLongPrefix(std::move(path));
-    }
-    path.resize(length + 1);
-  }
-}
-
-bool sameName(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+// The NT form of a full path, which a rename by handle takes on Windows and
+// under Wine alike.
+std::wstring ntPath(const std::wstring& full) {
+  if (full.rfind(L"\\\\?\\", 0) == 0) return L"\\??\\" + full.substr(4);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\??\\UNC\\" + full.substr(2);
+  return L"\\??\\" + full;
 }
 
 }  // namespace
 
 std::wstring fullLongPath(const wchar_t* path) {
-  DWORD needed = GetFullPathNameW(path, 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  full.resize(GetFullPathNameW(path, needed, full.data(), nullptr));
-  needed = GetLongPathNameW(full.c_str(), nullptr, 0);
+  std::wstring full = filledText([path](wchar_t* buffer, DWORD size) {
+    return GetFullPathNameW(path, size, buffer, nullptr);
+  });
+  if (full.empty()) return path;
   // A name that does not exist yet has no long form to look up.
-  if (needed == 0) return full;
-  std::wstring longPath(needed, L'\0');
-  longPath.resize(GetLongPathNameW(full.c_str(), longPath.data(), needed));
+  std::wstring longPath = filledText([&full](wchar_t* buffer, DWORD size) {
+    return GetLongPathNameW(full.c_str(), buffer, size);
+  });
   return longPath.empty() ? full : longPath;
 }
 
 DWORD checkIsFileMeant(HANDLE file, const std::wstring& meantPath) {
+  if (GetFileType(file) != FILE_TYPE_DISK) return kErrorIsLink;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file, &info)) return GetLastError();
   if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
       info.nNumberOfLinks != 1) {
     return kErrorIsLink;
   }
-  // The name the system reached the file by: a link on the way shows here as
-  // its target's path.
-  std::wstring reached = finalPathOf(file);
+  // Wine follows a Linux symbolic link whatever the flags and shows no
+  // reparse point on the file it opened: the path by which the system
+  // reached the file gives the link away, as it does a linked folder.
+  std::wstring reached = reachedPath(file);
   if (reached.empty()) return GetLastError();
-  return sameName(reached, meantPath) ? ERROR_SUCCESS : kErrorIsLink;
+  return CompareStringOrdinal(reached.c_str(), static_cast<int>(reached.size()), meantPath.c_str(),
+                              static_cast<int>(meantPath.size()), TRUE) == CSTR_EQUAL
+             ? ERROR_SUCCESS
+             : kErrorIsLink;
 }
 
 DWORD deleteByHandle(HANDLE file) {
@@ -70,14 +84,19 @@ DWORD deleteByHandle(HANDLE file) {
 }
 
 DWORD renameByHandle(HANDLE file, const std::wstring& target) {
-  const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+  const std::wstring full = filledText([&target](wchar_t* buffer, DWORD size) {
+    return GetFullPathNameW(target.c_str(), size, buffer, nullptr);
+  });
+  if (full.empty()) return GetLastError();
+  const std::wstring name = ntPath(full);
+  const std::size_t nameBytes = name.size() * sizeof(wchar_t);
   // The structure ends in the name; room for its terminator too.
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   rename->ReplaceIfExists = TRUE;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(nameBytes);
-  std::memcpy(rename->FileName, target.c_str(), nameBytes);
+  std::memcpy(rename->FileName, name.c_str(), nameBytes);
   if (!SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())))
     return GetLastError();
   return ERROR_SUCCESS;

@@ -5,7 +5,9 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <utility>
 
+#include "log/log_file.h"
 #include "log/logging_state.h"
 #include "log/rotation.h"
 
@@ -62,10 +64,17 @@ LoggingState& loggingState() {
   return state;
 }
 
-void resetLoggingState() {
+void resetLoggingState() { loggingState() = LoggingState{}; }
+
+void openLogStream() {
   LoggingState& state = loggingState();
-  if (state.logStream != nullptr) std::fclose(state.logStream);
-  state = LoggingState{};
+  OpenedLogFile opened = openLogFile(state.logBaseName);
+  state.logStream = std::move(opened.stream);
+  if (opened.status == LogFileStatus::kNotPlainFile) {
+    logMessage(kError, getLogger("Main"),
+               "Log file %s is not a plain file with one link; records go to standard output only",
+               state.logBaseName.c_str());
+  }
 }
 
 void configureLogging(const char* levelWord, bool echoToConsole, const char* fileName,
@@ -76,8 +85,8 @@ void configureLogging(const char* levelWord, bool echoToConsole, const char* fil
   state.logBaseName = fileName;
   state.thresholdLevel = thresholdForName(levelWord);
   state.echoToConsole = echoToConsole;
-  state.logStream = std::fopen(fileName, "a+");
   state.configured = true;
+  openLogStream();
 }
 
 Logger* getLogger(const std::string& name) {
@@ -92,7 +101,7 @@ void logMessage(LogLevel level, Logger* logger, const char* format, ...) {
 
   // The size check comes first, so the record that finds the file over the
   // limit becomes the first record of the fresh file.
-  if (state.logStream != nullptr && std::ftell(state.logStream) > state.maxLogSize) {
+  if (state.logStream && std::ftell(state.logStream.get()) > state.maxLogSize) {
     rotateLogFile();
   }
 
@@ -106,7 +115,7 @@ void logMessage(LogLevel level, Logger* logger, const char* format, ...) {
 
   const std::tm now = localTimeNow();
   if (state.echoToConsole) writeRecord(stdout, now, level, *logger, message);
-  if (state.logStream != nullptr) writeRecord(state.logStream, now, level, *logger, message);
+  if (state.logStream) writeRecord(state.logStream.get(), now, level, *logger, message);
 }
 
 }  // namespace varnick

@@ -16,7 +16,10 @@ struct Logger {
 };
 
 // Sets the threshold, console echo, log file and size limit. Only the first
-// call has any effect, also when it could not open the file.
+// call has any effect, also when it could not open the file. A log file that
+// is not a plain file with one link (a symbolic or hard link, or a file
+// reached through a linked folder) is neither written nor rotated: one ERROR
+// record of "Main" says so, and records go to the console only.
 void configureLogging(const char* levelWord, bool echoToConsole, const char* fileName,
                       std::int32_t maxLogSize);
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
+#include "base/unique_resource.h"
 #include "log/log_level.h"
 
 namespace varnick {
@@ -14,12 +14,18 @@ struct LoggingState {
   std::int32_t maxLogSize = 0;
   bool echoToConsole = false;
   LogLevel thresholdLevel = 0;
-  std::FILE* logStream = nullptr;  // closed only by rotation, or by the runtime at exit
+  UniqueStream logStream;  // closed by rotation, or when the process ends
   bool configured = false;
   std::string logBaseName;
 };
 
 LoggingState& loggingState();
+
+// Opens the log file of `logBaseName` as the log stream. A name that is not a
+// plain file with one link is left alone, and one record says so: records
+// then go to the console only. Any other failure leaves the stream absent
+// without a word.
+void openLogStream();
 
 // Closes the stream and returns the state to what it is at process start.
 // Tests use it to configure logging more than once.

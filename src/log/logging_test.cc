@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -176,7 +177,7 @@ TEST_F(LoggingTest, SecondConfigurationDoesNotRetryAFailedOpen) {
   std::string unopenable = (dir_ / "missing" / "varnick.log").string();
   configureLogging("info", true, unopenable.c_str(), 20480000);
   configureLogging("info", true, logPath_.c_str(), 20480000);
-  EXPECT_EQ(loggingState().logStream, nullptr);
+  EXPECT_EQ(loggingState().logStream.get(), nullptr);
   EXPECT_TRUE(loggingState().configured);
 }
 
@@ -191,6 +192,70 @@ TEST_F(LoggingTest, UnopenableLogFileStillEchoesToConsole) {
   EXPECT_NE(out.find(" INFO  Main - second\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(unopenable));
 }
+
+// The record that says the log file was left alone, without its time.
+std::string leftAloneRecord(const std::string& name) {
+  return "ERROR Main - Log file " + name +
+         " is not a plain file with one link; records go to standard output only\n";
+}
+
+// `text` with the time of day cut from the start of each record.
+std::string withoutTimes(const std::string& text) {
+  std::istringstream lines(text);
+  std::string result;
+  std::string line;
+  while (std::getline(lines, line))
+    result.append(line.substr(std::min<std::size_t>(9, line.size()))).append("\n");
+  return result;
+}
+
+// What another program planted at the log file's name: a link to a victim
+// file beside it, or to a victim that does not exist.
+struct PlantedLink {
+  const char* name;
+  bool hardLink;
+  bool victimExists;
+};
+
+void PrintTo(const PlantedLink& link, std::ostream* os) { *os << link.name; }
+
+class LinkAtLogNameTest : public LoggingTest, public ::testing::WithParamInterface<PlantedLink> {};
+
+TEST_P(LinkAtLogNameTest, IsLeftAloneAndRecordsGoToTheConsoleOnly) {
+  const PlantedLink& link = GetParam();
+  const fs::path victim = dir_ / "victim";
+  if (link.victimExists) std::ofstream(victim, std::ios::binary) << "victim\n";
+  if (link.hardLink) {
+    fs::create_hard_link(victim, logPath_);
+  } else {
+    fs::create_symlink(victim, logPath_);
+  }
+  // A limit of 1 would rotate the file at the second record, were it open.
+  std::string out = captureStdout([&] {
+    configureLogging("info", true, logPath_.c_str(), 1);
+    logMessage(kInfo, getLogger("Main"), "first");
+    logMessage(kInfo, getLogger("Main"), "second");
+  });
+
+  EXPECT_EQ(withoutTimes(out),
+            leftAloneRecord(logPath_) + "INFO  Main - first\nINFO  Main - second\n");
+  EXPECT_EQ(loggingState().logStream.get(), nullptr);
+  if (link.victimExists) {
+    EXPECT_EQ(readFile(victim), "victim\n");
+  } else {
+    EXPECT_FALSE(fs::exists(victim));
+  }
+  EXPECT_FALSE(fs::exists(logPath_ + ".1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Logging, LinkAtLogNameTest,
+                         ::testing::Values(PlantedLink{"Symlink", false, true},
+                                           PlantedLink{"HardLink", true, true},
+                                           // Creating the log through it would create the victim.
+                                           PlantedLink{"DanglingSymlink", false, false}),
+                         [](const ::testing::TestParamInfo<PlantedLink>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(LoggerRegistry, SameNameSameLoggerAndCaseMatters) {
   Logger* server = getLogger("Server");

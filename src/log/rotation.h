@@ -14,17 +14,15 @@ std::string logCopyName(const std::string& baseName, int number);
 
 // Closes the log stream, shifts the copies one number up (the oldest is
 // discarded), turns the log file into copy 1 and reopens the base name.
-// Every step runs whatever became of the ones before; nothing is reported.
-// When the reopening fails the stream stays absent for the rest of the run.
+// Every step runs whatever became of the ones before. Only plain files with
+// one link are moved; a link stays where it is. When the reopening fails the
+// stream stays absent for the rest of the run, silently unless the base name
+// has become a link, which one record reports as configureLogging does.
 void rotateLogFile();
 
-// Renames `from` to `to`, replacing a file that already bears the new name.
-// A missing source does nothing and leaves the target alone. Returns whether
-// the file was moved; rotation ignores the result.
+// Renames `from` to `to`, as moveLogFile (log/log_file.h) does. Returns
+// whether the file was moved; rotation ignores the result.
 using LogFileMover = std::function<bool(const std::string& from, const std::string& to)>;
-
-// The platform's move, the one rotation uses unless a test replaces it.
-bool moveLogFile(const std::string& from, const std::string& to);
 
 // Makes rotation move files with `mover`; an empty mover restores moveLogFile.
 // Only tests call this, to make a move fail or to watch the order of moves.

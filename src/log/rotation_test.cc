@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "log/log_file.h"
 #include "log/logging.h"
 #include "log/logging_state.h"
 
@@ -131,16 +132,20 @@ TEST_F(RotationTest, TenRenamesFromTheHighestDownThenTheLogFileWhateverTheyRetur
     expected.emplace_back(copy(number), copy(number + 1));
   expected.emplace_back(base_, copy(1));
   EXPECT_EQ(moves, expected);
-  ASSERT_NE(loggingState().logStream, nullptr);
+  ASSERT_NE(loggingState().logStream.get(), nullptr);
   EXPECT_EQ(readFile(base_), "current");
 }
 
 // Which copies exist before a rotation, and what each number holds after it:
-// "log" for the log file, "copy N" for the old copy N.
+// "log" for the log file, "copy N" for the old copy N, "victim" for a link
+// that another program planted at copy `linkAt` (0 for none), leading to a
+// file beside the copies.
 struct ShiftCase {
   const char* name;
   std::set<int> before;
   std::map<int, std::string> after;
+  int linkAt = 0;
+  bool hardLink = false;
 };
 
 void PrintTo(const ShiftCase& c, std::ostream* os) { *os << c.name; }
@@ -151,6 +156,15 @@ TEST_P(CopyShiftTest, CopiesMoveUpOneNumber) {
   const ShiftCase& c = GetParam();
   for (int number : c.before)
     writeFile(copy(number), copyText(number));
+  const fs::path victim = dir_ / "victim";
+  if (c.linkAt != 0) {
+    writeFile(victim, "victim");
+    if (c.hardLink) {
+      fs::create_hard_link(victim, copy(c.linkAt));
+    } else {
+      fs::create_symlink(victim, copy(c.linkAt));
+    }
+  }
   configureOver("log", 1);
   rotateLogFile();
 
@@ -160,9 +174,11 @@ TEST_P(CopyShiftTest, CopiesMoveUpOneNumber) {
     EXPECT_EQ(readFile(copy(number)), content) << "copy " << number;
   }
   EXPECT_EQ(copiesPresent(), expectedNumbers);
+  // The file a link leads to is neither moved nor changed.
+  if (c.linkAt != 0) EXPECT_EQ(readFile(victim), "victim");
   // The base name holds a fresh, empty file, open for the next record.
   EXPECT_EQ(readFile(base_), "");
-  EXPECT_NE(loggingState().logStream, nullptr);
+  EXPECT_NE(loggingState().logStream.get(), nullptr);
 }
 
 std::map<int, std::string> allTenShifted() {
@@ -184,7 +200,12 @@ INSTANTIATE_TEST_SUITE_P(
         // A missing source leaves the target in place: copy 10 is not
         // removed unless copy 9 replaces it.
         ShiftCase{"MissingNineKeepsTen", {10}, {{1, "log"}, {10, "copy 10"}}},
-        ShiftCase{"SparseCopies", {3, 9, 10}, {{1, "log"}, {4, "copy 3"}, {10, "copy 9"}}}),
+        ShiftCase{"SparseCopies", {3, 9, 10}, {{1, "log"}, {4, "copy 3"}, {10, "copy 9"}}},
+        // A link is not a copy: it stays where it is, and so does its target.
+        ShiftCase{"SymlinkAtACopyStays", {}, {{1, "log"}, {3, "victim"}}, 3},
+        ShiftCase{"HardLinkAtACopyStays", {}, {{1, "log"}, {3, "victim"}}, 3, true},
+        // A copy moved onto a link replaces the link, not what it leads to.
+        ShiftCase{"CopyReplacesASymlink", {2}, {{1, "log"}, {3, "copy 2"}}, 3}),
     [](const ::testing::TestParamInfo<ShiftCase>& info) { return std::string(info.param.name); });
 
 TEST_F(RotationTest, FileOverTheLimitAtStartGetsOneRecordThenRotatesBeforeTheNext) {
@@ -252,7 +273,7 @@ TEST_P(FailedMoveTest, OtherRenamesAndTheReopeningStillRun) {
   rotateLogFile();
 
   ASSERT_EQ(sources.size(), 10u);
-  ASSERT_NE(loggingState().logStream, nullptr);
+  ASSERT_NE(loggingState().logStream.get(), nullptr);
   // Every other move replaced its target, so each copy holds the one below
   // it, except the target of the failed move: the rename before had already
   // moved it on (only copy 10 has no rename before it and stays).
@@ -300,6 +321,29 @@ TEST_F(RotationTest, LogFileThatCannotBeMovedKeepsItsRecordsAndEveryRecordRetrie
   EXPECT_FALSE(fs::exists(copy(1)));
 }
 
+TEST_F(RotationTest, LinkPutInPlaceOfTheLogFileIsNeitherMovedNorReopened) {
+  configureOver(std::string(101, 'e'), 100);
+  log("first");
+  // Another program moves the open log file away and plants a link.
+  const fs::path victim = dir_ / "victim";
+  writeFile(victim, "victim");
+  fs::rename(base_, dir_ / "moved-away");
+  fs::create_symlink(victim, base_);
+  std::string out = log("trigger");
+
+  EXPECT_EQ(messages(out), (std::vector<std::string>{
+                               "Log file " + base_ +
+                                   " is not a plain file with one link; records go to standard "
+                                   "output only",
+                               "trigger"}));
+  EXPECT_EQ(loggingState().logStream.get(), nullptr);
+  EXPECT_EQ(readFile(victim), "victim");
+  EXPECT_TRUE(fs::is_symlink(base_));
+  EXPECT_EQ(copiesPresent(), std::set<int>{});
+  // From then on the console only, without a second word about it.
+  EXPECT_EQ(messages(log("later")), std::vector<std::string>{"later"});
+}
+
 TEST_F(RotationTest, FailedReopeningLeavesTheConsoleOnlyAndNeverRotatesAgain) {
   configureOver(std::string(101, 'e'), 100);
   int moves = 0;
@@ -313,7 +357,7 @@ TEST_F(RotationTest, FailedReopeningLeavesTheConsoleOnlyAndNeverRotatesAgain) {
   log("first");
   std::string out = log("trigger");
   EXPECT_EQ(moves, 10);
-  EXPECT_EQ(loggingState().logStream, nullptr);
+  EXPECT_EQ(loggingState().logStream.get(), nullptr);
   EXPECT_EQ(messages(out), std::vector<std::string>{"trigger"});
   EXPECT_EQ(messages(readFile(copy(1)).substr(101)), std::vector<std::string>{"first"});
 

@@ -1,6 +1,7 @@
 """Log rotation through the real varnick.exe: a varnick.log past 20480000 bytes
 becomes varnick.log.1, older copies move up to .10, and the record that found
-the file too large starts the fresh one.
+the file too large starts the fresh one. A link planted at the log's name or
+at a copy's name is neither written nor moved, nor is the file it leads to.
 
 Each `add` run logs two records, "Using hosts file ..." and then the add
 record. The log stream's position reads 0 until it has written, so a file
@@ -8,6 +9,7 @@ that is already too large when a run starts receives the first record and is
 rotated before the second.
 """
 
+import os
 import re
 
 import pytest
@@ -17,6 +19,9 @@ from wine_harness import RECORD, parse_records
 LIMIT = 20480000
 HEAD = b"oldest line of the big log\r\n"
 FILE_SHARE_READ_WRITE = 3  # no FILE_SHARE_DELETE: the file cannot be moved
+VICTIM = b"a file of another program's\r\n"
+LEFT_ALONE = ("ERROR", "Main", "Log file varnick.log is not a plain file with one link; "
+              "records go to standard output only")
 
 
 def make_big_log(path, size=LIMIT + 1):
@@ -93,25 +98,61 @@ def test_only_a_log_past_the_limit_is_rotated(varnick, over, rotated):
             using_record(varnick), add_record("limit.test")]
 
 
-@pytest.mark.parametrize("before, after", [
+@pytest.mark.parametrize("before, link, after", [
     # All ten: the old .10 is discarded, the rest move up one.
-    (list(range(1, 11)), {n: n - 1 for n in range(2, 11)}),
+    (list(range(1, 11)), None, {n: n - 1 for n in range(2, 11)}),
     # A gap moves up with the copies: .3 missing becomes .4 missing.
-    ([1, 2, 4], {2: 1, 3: 2, 5: 4}),
+    ([1, 2, 4], None, {2: 1, 3: 2, 5: 4}),
     # A missing .9 leaves .10 where it is.
-    ([10], {10: 10}),
-], ids=["ten", "gap", "only-ten"])
-def test_copies_move_up_one_number(varnick, before, after):
+    ([10], None, {10: 10}),
+    # A symbolic link at .3 is no copy: it stays, and its target with it.
+    ([], 3, {3: "victim"}),
+    # Copy 2 moved onto the link at .3 replaces the link, not its target.
+    ([2], 3, {3: 2}),
+], ids=["ten", "gap", "only-ten", "symlink-stays", "symlink-replaced"])
+def test_copies_move_up_one_number(varnick, before, link, after):
     for number in before:
         copy_path(varnick, number).write_bytes(b"copy %d\r\n" % number)
+    victim = varnick.work_dir.parent / "victim"
+    if link:
+        victim.write_bytes(VICTIM)
+        os.symlink(victim, copy_path(varnick, link))
     make_big_log(varnick.log_path)
     assert varnick.run("add", "10.0.0.1 shift.test").returncode == 0
 
     assert copies(varnick) == sorted([1, *after])
     assert copy_path(varnick, 1).read_bytes().startswith(HEAD)
     for number, origin in after.items():
-        assert copy_path(varnick, number).read_bytes() == b"copy %d\r\n" % origin, number
+        expected = VICTIM if origin == "victim" else b"copy %d\r\n" % origin
+        assert copy_path(varnick, number).read_bytes() == expected, number
+    if link:
+        assert victim.read_bytes() == VICTIM
     assert varnick.records() == [add_record("10.0.0.1 shift.test")]
+
+
+@pytest.mark.parametrize("plant", ["symlink", "hard-link", "dangling-symlink"])
+def test_link_at_the_log_name_is_left_alone(varnick, plant):
+    """The file a link at varnick.log leads to is not written, created or
+    rotated, though it is past the limit; the run does its job and its
+    records, with one saying why, go to standard output."""
+    victim = varnick.work_dir.parent / "victim"
+    if plant != "dangling-symlink":
+        make_big_log(victim)
+    before = victim.read_bytes() if victim.exists() else None
+    (os.link if plant == "hard-link" else os.symlink)(victim, varnick.log_path)
+    result = varnick.run("add", "10.0.0.1 link.test")
+
+    assert result.returncode == 0
+    assert varnick.hosts.endswith(b"\r\n10.0.0.1 link.test")
+    # The record comes from setting up the log, before the start-up report.
+    printed = [line for line in result.text.splitlines() if RECORD.match(line)]
+    assert parse_records("\n".join(printed)) == [
+        LEFT_ALONE, using_record(varnick), add_record("10.0.0.1 link.test")]
+    if before is None:
+        assert not victim.exists()
+    else:
+        assert victim.read_bytes() == before
+    assert copies(varnick) == []
 
 
 def test_log_held_open_keeps_its_records_and_each_record_retries(varnick):

@@ -13,13 +13,14 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from controller import SHUTDOWN, Controller, add, server_session
-from wine_harness import EXE, SEND_CTRL_C, plant_link, run_on_console, win_path
+from controller import SHUTDOWN, Controller, ServerRun, add, server_session
+from wine_harness import EXE, SEND_CTRL_C, Varnick, plant_link, run_on_console, win_path
 
 ERROR_ACCESS_DENIED = 5
 ERROR_PATH_NOT_FOUND = 3
 ERROR_SHARING_VIOLATION = 32
 ERROR_IS_LINK = 681
+ERROR_FOLDER = 336
 WSAECONNREFUSED = 10061
 
 
@@ -102,6 +103,54 @@ def test_restore_never_writes_through_a_link_beside_the_hosts_file(varnick, tmp_
     assert victim.read_bytes() == before
     assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.11 stays.test"
     assert backup.read_bytes() == varnick.DEFAULT_HOSTS
+
+
+@pytest.mark.parametrize("replace_with, code, hosts_after", [
+    (None, 0, Varnick.DEFAULT_HOSTS),
+    ("folder", 1, None),
+])
+def test_restore_when_the_hosts_file_is_gone(varnick, tmp_path, replace_with, code, hosts_after):
+    backup = tmp_path / "backup"
+    with server_session(varnick, backup) as (controller, run):
+        assert controller.request(add(b"10.0.0.12 gone.test")) == 0
+        varnick.hosts_path.unlink()
+        if replace_with == "folder":
+            varnick.hosts_path.mkdir()
+        assert controller.request(SHUTDOWN) == 0
+        assert run.wait() == code
+    last = server_records(varnick)[-1]
+    if code == 0:
+        assert last == ("INFO", "Server", f"The hosts file was missing; put back from {win_path(backup)}")
+        assert varnick.hosts == hosts_after
+    else:
+        assert last == ("INFO", "Server", f"Failed to copy hosts file from {win_path(backup)} to "
+                                          f"{varnick.hosts_variable} error code {ERROR_FOLDER}")
+        assert varnick.hosts_path.is_dir()
+    assert backup.read_bytes() == Varnick.DEFAULT_HOSTS
+
+
+def test_a_second_server_waits_for_the_first_to_restore(varnick, tmp_path):
+    with server_session(varnick, tmp_path / "first") as (first, first_run):
+        assert first.request(add(b"10.0.0.13 first.test")) == 0
+        second = Controller()
+        second_run = ServerRun(varnick, second, tmp_path / "second")
+        try:
+            # It neither backs up nor connects while the first serves.
+            assert second.accepts_nothing(2)
+            assert not (tmp_path / "second").exists()
+            assert first.request(SHUTDOWN) == 0
+            assert first_run.wait() == 0
+            second.accept()
+            assert (tmp_path / "second").read_bytes() == varnick.DEFAULT_HOSTS
+            assert second.request(add(b"10.0.0.14 second.test")) == 0
+            assert second.request(SHUTDOWN) == 0
+            assert second_run.wait() == 0
+        finally:
+            second_run.kill()
+            second.close()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    waits = [r for r in server_records(varnick) if r[2].startswith("Waiting for another")]
+    assert waits == [("INFO", "Server", "Waiting for another Varnick server to end, for up to 60 s")]
 
 
 def test_hosts_file_held_during_an_add_is_refused_and_serving_goes_on(varnick, tmp_path):
