@@ -36,9 +36,21 @@ int runServerMode(int argc, wchar_t** argv, Logger* mainLog) {
   return runServer(port, argv[3]);
 }
 
+// `session <port>` for varnick-session, or `session recover`.
+int runSessionMode(wchar_t** argv, Logger* mainLog) {
+  if (std::wcscmp(argv[2], L"recover") == 0) return runRecovery();
+  std::int32_t port = parsePort(argv[2]);
+  if (!isValidPort(port)) {
+    logMessage(kError, mainLog, "Incorrect port number %d", port);
+    return kExitBadPort;
+  }
+  return runSessionServer(port);
+}
+
 int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
   const wchar_t* mode = argv[1];
   if (std::wcscmp(mode, L"server") == 0) return runServerMode(argc, argv, mainLog);
+  if (std::wcscmp(mode, L"session") == 0) return runSessionMode(argv, mainLog);
   if (std::wcscmp(mode, L"add") == 0) return addEntry(argv[2]);
   if (std::wcscmp(mode, L"del") == 0) return delEntry(argv[2]);
   printText("Unknown option %s\r\n", wideToUtf8(mode).c_str());

@@ -35,33 +35,42 @@ class Controller {
     reporter_ = std::move(reporter);
   }
 
-  // Starts `varnick server <port> <backupPath>` in the current directory:
-  // directly when this process is elevated, otherwise through the consent
-  // prompt. Either way Varnick gets no share of this console, so console
-  // events (Ctrl+C, closing the window) reach only this process.
-  [[nodiscard]] bool startHelper(const std::wstring& varnickPath, const std::wstring& backupPath);
+  // Starts `varnick server <port> <backupPath>` in `directory`, where its log
+  // goes: directly when this process is elevated, otherwise through the
+  // consent prompt. Either way Varnick gets no share of this console, so
+  // console events (Ctrl+C, closing the window) reach only this process.
+  [[nodiscard]] bool startHelper(const std::wstring& varnickPath, const std::wstring& backupPath,
+                                 const std::wstring& directory);
 
   enum class Accepted { kConnected, kTimedOut, kHelperExited, kInterrupted };
 
   // Waits up to `timeoutSeconds` for the started Varnick to connect, or until
-  // `stop` is signalled. A connection from any other process, or from one
-  // the system cannot name, is closed and waiting goes on.
+  // `stop` is signalled, saying after a while that it waits. A connection
+  // from any other process, or from one the system cannot name, is closed
+  // and waiting goes on.
   [[nodiscard]] Accepted acceptHelper(int timeoutSeconds, HANDLE stop);
 
   // Ends a Varnick that never connected, and so never changed the hosts file.
   void endHelper();
 
-  // One request each; the reply, or nothing when the connection failed.
+  // One request each; the reply, or nothing when the connection failed or
+  // the reply did not come within kReplyWaitSeconds. A wait of more than a
+  // few seconds is reported as it goes on; a reply that does not come in time
+  // closes the connection, so that no later request can get it.
   std::optional<Reply> add(const std::string& entryBytes);
   std::optional<Reply> remove();
   std::optional<Reply> shutdown();
 
+  // Whether requests can still be sent.
+  bool connected() const { return static_cast<bool>(connection_); }
+
   // Closes the connection; Varnick then restores the hosts file and exits.
   void disconnect();
 
-  // Waits up to `timeoutSeconds` for Varnick to exit; its exit code, or
-  // nothing when it is still running.
-  std::optional<DWORD> waitForHelper(int timeoutSeconds);
+  // Waits up to `timeoutSeconds` for Varnick to exit, saying after a while
+  // "waiting for varnick.exe to <waitingFor>"; its exit code, or nothing when
+  // it is still running.
+  std::optional<DWORD> waitForHelper(int timeoutSeconds, const char* waitingFor);
 
   // The started Varnick's process, to wait on.
   HANDLE helperProcess() const { return helper_.get(); }
@@ -73,7 +82,10 @@ class Controller {
   const std::string& error() const { return error_; }
 
  private:
-  std::optional<Reply> request(const std::string& frame);
+  std::optional<Reply> request(const std::string& frame, const char* waitingFor);
+  // Waits for the connection to become readable; false when the reply wait
+  // has run out.
+  bool awaitReply(const char* waitingFor);
   bool peerIsHelper(SOCKET connection);
   void report(const std::string& note);
 
@@ -86,9 +98,11 @@ class Controller {
   std::function<void(const std::string&)> reporter_;
 };
 
-// The entry's bytes for the wire: in the OEM code page, as `varnick add`
-// writes entries, or in UTF-8.
-std::string entryInOemCodePage(const std::wstring& entry);
+// The entry's bytes for the wire in the OEM code page, as `varnick add`
+// writes entries; nothing when the code page cannot hold every character as
+// it is (a best-fit look-alike or a default character would change the name).
+std::optional<std::string> entryInOemCodePage(const std::wstring& entry);
+// The entry's bytes for the wire in UTF-8.
 std::string entryInUtf8(const std::wstring& entry);
 
 }  // namespace varnick::control

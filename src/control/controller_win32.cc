@@ -11,12 +11,12 @@
 #include "base/wide_text.h"
 #include "control/command_line.h"
 #include "control/peer_owner.h"
+#include "control/session_waits.h"
 
 namespace varnick::control {
 namespace {
 
-constexpr DWORD kReplyTimeoutMs = 30000;
-constexpr int kAcceptSliceMs = 200;
+constexpr std::uint64_t kAcceptSliceMs = 200;
 
 std::string withCode(const std::string& what, unsigned long code) {
   return what + " (error " + std::to_string(code) + ")";
@@ -32,17 +32,6 @@ bool isElevated() {
     return false;
   }
   return elevation.TokenIsElevated != 0;
-}
-
-std::wstring currentDirectory() {
-  std::wstring dir(MAX_PATH, L'\0');
-  DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), dir.data());
-  if (length > dir.size()) {
-    dir.resize(length);
-    length = GetCurrentDirectoryW(length, dir.data());
-  }
-  dir.resize(length);
-  return dir;
 }
 
 // Our sockets must not leak into Varnick or the command: a child holding a
@@ -102,6 +91,10 @@ std::vector<TcpConnection> tcpConnections() {
   return rows;
 }
 
+timeval asTimeval(std::uint64_t ms) {
+  return timeval{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000 * 1000)};
+}
+
 std::optional<Endpoint> endpointOf(SOCKET s, bool peer) {
   sockaddr_in address{};
   int length = sizeof address;
@@ -123,20 +116,38 @@ bool sendAll(SOCKET s, const std::string& bytes) {
   return true;
 }
 
-std::string convertEntry(const std::wstring& entry, UINT codePage) {
-  if (entry.empty()) return {};
-  int length = WideCharToMultiByte(codePage, 0, entry.data(), static_cast<int>(entry.size()),
-                                   nullptr, 0, nullptr, nullptr);
+}  // namespace
+
+std::optional<std::string> entryInOemCodePage(const std::wstring& entry) {
+  if (entry.empty()) return std::string();
+  // UTF-8 holds every character, and takes neither flag below.
+  if (GetOEMCP() == CP_UTF8) return entryInUtf8(entry);
+  const int wideLength = static_cast<int>(entry.size());
+  BOOL usedDefault = FALSE;
+  int length = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, entry.data(), wideLength,
+                                   nullptr, 0, nullptr, &usedDefault);
+  if (length == 0 || usedDefault) return std::nullopt;
   std::string bytes(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(codePage, 0, entry.data(), static_cast<int>(entry.size()), bytes.data(),
-                      length, nullptr, nullptr);
+  WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, entry.data(), wideLength, bytes.data(),
+                      length, nullptr, &usedDefault);
+  // The way back as well: a code page may still map a character to a byte
+  // that reads back as another one.
+  std::wstring back(entry.size(), L'\0');
+  int backLength = MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes.data(), length,
+                                       back.data(), wideLength);
+  if (usedDefault || backLength != wideLength || back != entry) return std::nullopt;
   return bytes;
 }
 
-}  // namespace
-
-std::string entryInOemCodePage(const std::wstring& entry) { return convertEntry(entry, CP_OEMCP); }
-std::string entryInUtf8(const std::wstring& entry) { return convertEntry(entry, CP_UTF8); }
+std::string entryInUtf8(const std::wstring& entry) {
+  if (entry.empty()) return {};
+  const int wideLength = static_cast<int>(entry.size());
+  int length =
+      WideCharToMultiByte(CP_UTF8, 0, entry.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, entry.data(), wideLength, bytes.data(), length, nullptr, nullptr);
+  return bytes;
+}
 
 Controller::Controller() {
   WSADATA data;
@@ -180,13 +191,13 @@ bool Controller::listen(std::uint16_t port) {
   return true;
 }
 
-bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring& backupPath) {
+bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring& backupPath,
+                             const std::wstring& directory) {
   if (GetFileAttributesW(varnickPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
     error_ = "varnick.exe not found at " + wideToUtf8(varnickPath.c_str());
     return false;
   }
   std::wstring parameters = L"server " + std::to_wstring(port_) + L" " + quoteArgument(backupPath);
-  std::wstring directory = currentDirectory();
 
   if (isElevated()) {
     // Varnick's records go to varnick.log; keep its console echo out of the
@@ -271,8 +282,8 @@ void Controller::report(const std::string& note) {
 }
 
 Controller::Accepted Controller::acceptHelper(int timeoutSeconds, HANDLE stop) {
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutSeconds) * 1000;
-  while (GetTickCount64() < deadline) {
+  PatientWait wait(GetTickCount64(), static_cast<std::uint64_t>(timeoutSeconds) * 1000);
+  while (!wait.expired(GetTickCount64())) {
     if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
       error_ = "interrupted while waiting for varnick.exe to connect";
       return Accepted::kInterrupted;
@@ -281,18 +292,17 @@ Controller::Accepted Controller::acceptHelper(int timeoutSeconds, HANDLE stop) {
       error_ = "varnick.exe exited with code " + std::to_string(*code) + " before it connected";
       return Accepted::kHelperExited;
     }
+    if (wait.noticeDue(GetTickCount64()))
+      report("waiting for varnick.exe to connect; another Varnick server may still be running");
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(listener_.get(), &readable);
-    timeval slice{0, kAcceptSliceMs * 1000};
+    timeval slice = asTimeval(wait.sliceMs(GetTickCount64(), kAcceptSliceMs));
     if (select(0, &readable, nullptr, nullptr, &slice) <= 0) continue;
     UniqueSocket accepted(accept(listener_.get(), nullptr, nullptr));
     if (!accepted) continue;
     keepFromChildren(accepted.get());
     if (!peerIsHelper(accepted.get())) continue;
-    DWORD timeout = kReplyTimeoutMs;
-    setsockopt(accepted.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-               sizeof timeout);
     connection_ = std::move(accepted);
     listener_.reset();  // one connection only: free the port
     return Accepted::kConnected;
@@ -308,14 +318,37 @@ void Controller::endHelper() {
   }
 }
 
-std::optional<Reply> Controller::request(const std::string& frame) {
+bool Controller::awaitReply(const char* waitingFor) {
+  PatientWait wait(GetTickCount64(), static_cast<std::uint64_t>(kReplyWaitSeconds) * 1000);
+  for (;;) {
+    std::uint64_t now = GetTickCount64();
+    if (wait.expired(now)) return false;
+    if (wait.noticeDue(now)) report(std::string("waiting for varnick.exe to ") + waitingFor);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(connection_.get(), &readable);
+    timeval slice = asTimeval(wait.sliceMs(now, kWaitNoticeMs));
+    // Readable also when the connection has ended or failed: recv says which.
+    if (select(0, &readable, nullptr, nullptr, &slice) != 0) return true;
+  }
+}
+
+std::optional<Reply> Controller::request(const std::string& frame, const char* waitingFor) {
   if (!connection_ || !sendAll(connection_.get(), frame)) {
     error_ = "lost the connection to varnick.exe";
     return std::nullopt;
   }
+  if (!awaitReply(waitingFor)) {
+    // A reply that came later would be read as the answer to the next
+    // request: this connection is done with.
+    connection_.reset();
+    error_ = "varnick.exe did not reply within " + std::to_string(kReplyWaitSeconds) +
+             " seconds; the connection to it is closed";
+    return std::nullopt;
+  }
   unsigned char byte = 0;
   if (recv(connection_.get(), reinterpret_cast<char*>(&byte), 1, 0) != 1) {
-    error_ = "varnick.exe did not reply";
+    error_ = "varnick.exe did not reply: the connection ended";
     return std::nullopt;
   }
   auto reply = decodeReply(byte);
@@ -329,17 +362,27 @@ std::optional<Reply> Controller::add(const std::string& entryBytes) {
     error_ = "the entry is too long for one request";
     return std::nullopt;
   }
-  return request(*frame);
+  return request(*frame, "write the entry; another Varnick may be changing the hosts file");
 }
 
-std::optional<Reply> Controller::remove() { return request(removeRequest()); }
-std::optional<Reply> Controller::shutdown() { return request(shutdownRequest()); }
+std::optional<Reply> Controller::remove() {
+  return request(removeRequest(), "answer the remove request");
+}
+
+std::optional<Reply> Controller::shutdown() {
+  return request(shutdownRequest(), "answer the shutdown");
+}
 
 void Controller::disconnect() { connection_.reset(); }
 
-std::optional<DWORD> Controller::waitForHelper(int timeoutSeconds) {
+std::optional<DWORD> Controller::waitForHelper(int timeoutSeconds, const char* waitingFor) {
   if (!helper_) return std::nullopt;
-  WaitForSingleObject(helper_.get(), static_cast<DWORD>(timeoutSeconds) * 1000);
+  PatientWait wait(GetTickCount64(), static_cast<std::uint64_t>(timeoutSeconds) * 1000);
+  for (std::uint64_t now = GetTickCount64(); !wait.expired(now); now = GetTickCount64()) {
+    if (wait.noticeDue(now)) report(std::string("waiting for varnick.exe to ") + waitingFor);
+    DWORD slice = static_cast<DWORD>(wait.sliceMs(now, kWaitNoticeMs));
+    if (WaitForSingleObject(helper_.get(), slice) != WAIT_TIMEOUT) break;
+  }
   return helperExitCode();
 }
 

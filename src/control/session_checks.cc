@@ -38,11 +38,25 @@ std::vector<std::string> missingFrom(const std::vector<std::string_view>& from,
   return left;
 }
 
+bool isControl(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }
+
+std::string hexDigits(unsigned char c) {
+  const char digits[] = "0123456789ABCDEF";
+  return {digits[c >> 4], digits[c & 15]};
+}
+
 }  // namespace
 
 std::optional<std::string> entryProblem(std::string_view bytes) {
   if (bytes.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
     return "holds a line break or a zero character";
+  }
+  // The hosts file's readers do not agree on these: Ctrl+Z ends a file read
+  // in text mode, and VT or FF part two names for some readers and belong to
+  // a name for others.
+  for (char c : bytes) {
+    if (isControl(static_cast<unsigned char>(c)))
+      return "holds the control character 0x" + hexDigits(static_cast<unsigned char>(c));
   }
   if (bytes.size() > kMaxSessionEntryBytes) {
     return "is " + std::to_string(bytes.size()) + " bytes long as sent; at most " +
@@ -65,7 +79,11 @@ std::string visibleText(std::string_view text) {
         shown += "\\0";
         break;
       default:
-        shown += c;
+        if (isControl(static_cast<unsigned char>(c))) {
+          shown += "\\x" + hexDigits(static_cast<unsigned char>(c));
+        } else {
+          shown += c;
+        }
     }
   }
   return shown;

@@ -5,7 +5,7 @@
 namespace varnick::control {
 namespace {
 
-TEST(EntryProblem, OneLineOfAtMost254Bytes) {
+TEST(EntryProblem, OneLineOfAtMost254BytesWithoutControlCharacters) {
   struct Case {
     std::string bytes;
     bool refused;
@@ -19,13 +19,24 @@ TEST(EntryProblem, OneLineOfAtMost254Bytes) {
       {"a\nb", true},
       {std::string("a\0b", 3), true},
       {"", false},
+      {"10.0.0.1\ta.test", false},
+      {"10.0.0.1 a.test\x0b", true},
+      {"10.0.0.1 a\x0c.test", true},
+      {"10.0.0.1 a.test\x1a", true},
+      {"\x01", true},
+      {"\x1f", true},
+      {"10.0.0.1 a.test\x7f", true},
+      // UTF-8 and OEM bytes above 0x7F are characters, not control bytes.
+      {"10.0.0.1 caf\xc3\xa9.test", false},
+      {"10.0.0.1 \x80\xff.test", false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(entryProblem(c.bytes).has_value(), c.refused) << c.bytes;
 }
 
-TEST(VisibleText, KeepsAMessageOnOneLine) {
+TEST(VisibleText, KeepsAMessageOnOneLineAndShowsControlCharacters) {
   EXPECT_EQ(visibleText(std::string("a\r\nb\0c\\n", 8)), "a\\r\\nb\\0c\\n");
+  EXPECT_EQ(visibleText("a\tb\x0b\x1a\x7f\xc3\xa9"), "a\tb\\x0B\\x1A\\x7F\xc3\xa9");
 }
 
 TEST(ChangedLines, NamesWhatOthersAddedAndRemoved) {

@@ -6,6 +6,7 @@
 // waits for it, then shuts Varnick down, which restores the hosts file.
 #include <winsock2.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <cstdio>
@@ -31,6 +32,15 @@ namespace {
 // One session at a time on the machine: a second one would back up the
 // first one's entries and later restore them, or remove them under it.
 constexpr wchar_t kSessionLockName[] = L"Global\\VarnickSession";
+// What a session needs of the lock: to wait on it and to release it.
+constexpr DWORD kSessionLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+// The lock's rules when this session makes it: every session of the
+// machine's users, elevated or not, may wait on it and release it (0x00100001
+// is SYNCHRONIZE | MUTEX_MODIFY_STATE), and nobody else may change its rules.
+// Without them, the rules would be those of whoever made the lock first: an
+// elevated session's would keep an unelevated one out.
+constexpr wchar_t kSessionLockRules[] =
+    L"D:(A;;0x00100001;;;IU)(A;;0x00100001;;;AU)(A;;0x00100001;;;BA)(A;;0x00100001;;;SY)";
 
 // Set by Ctrl+C, Ctrl+Break or closing the console; the main thread then
 // ends the session in order. `gDone` tells a closing console's handler that
@@ -53,8 +63,15 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 // of the hosts file. `where` says where it came from, for the report.
 std::optional<SessionEntry> entryToSend(const SessionOptions& options, const std::wstring& entry,
                                         const std::string& where) {
-  std::string bytes = options.utf8 ? entryInUtf8(entry) : entryInOemCodePage(entry);
   std::string shown = visibleText(wideToUtf8(entry.c_str()));
+  std::optional<std::string> converted =
+      options.utf8 ? entryInUtf8(entry) : entryInOemCodePage(entry);
+  if (!converted) {
+    report(where + "the entry '" + shown + "' cannot be written exactly in the OEM code page (" +
+           std::to_string(GetOEMCP()) + "); to send it as UTF-8, add --utf8");
+    return std::nullopt;
+  }
+  std::string bytes = std::move(*converted);
   if (std::optional<std::string> problem = entryProblem(bytes)) {
     report(where + "the entry '" + shown + "' " + *problem);
     return std::nullopt;
@@ -139,14 +156,40 @@ std::optional<std::vector<SessionEntry>> entriesToSend(const SessionOptions& opt
   return entries;
 }
 
+// The session lock, made with its rules or opened as it stands; nothing (and
+// the reason in the thread's last error) when it can be neither.
+UniqueHandle openSessionLock() {
+  PSECURITY_DESCRIPTOR rules = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSessionLockRules, SDDL_REVISION_1,
+                                                            &rules, nullptr)) {
+    return UniqueHandle();
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, rules, FALSE};
+  UniqueHandle mutex(CreateMutexExW(&attributes, kSessionLockName, 0, kSessionLockAccess));
+  DWORD error = GetLastError();
+  LocalFree(rules);
+  if (!mutex && error == ERROR_ACCESS_DENIED) {
+    // Made by another session: asking only for what a session needs.
+    mutex.reset(OpenMutexW(kSessionLockAccess, FALSE, kSessionLockName));
+    error = GetLastError();
+  }
+  SetLastError(error);
+  return mutex;
+}
+
 // Holds the machine's session lock for as long as it lives.
 class SessionLock {
  public:
   // Waits up to `timeoutSeconds` for another session to end. An exit code
-  // when this session must not go on.
+  // when this session must not go on: a lock that cannot be had keeps it
+  // from starting, since two sessions at once undo each other's entries.
   std::optional<int> acquire(int timeoutSeconds) {
-    mutex_.reset(CreateMutexW(nullptr, FALSE, kSessionLockName));
-    if (!mutex_) return std::nullopt;  // no lock to be had: nothing to wait for
+    mutex_ = openSessionLock();
+    if (!mutex_) {
+      report("could not create or open the session lock " + wideToUtf8(kSessionLockName) + ": " +
+             systemMessage(GetLastError()) + "; nothing was started");
+      return kSessionBusy;
+    }
     if (take(0)) return std::nullopt;
     report("waiting for another varnick-session to end");
     HANDLE waits[] = {mutex_.get(), gStop};
@@ -156,6 +199,10 @@ class SessionLock {
       return std::nullopt;
     }
     if (woke == WAIT_OBJECT_0 + 1) return kSessionInterrupted;
+    if (woke == WAIT_FAILED) {
+      report("could not wait for the session lock: " + systemMessage(GetLastError()));
+      return kSessionBusy;
+    }
     report("another varnick-session did not end within " + std::to_string(timeoutSeconds) +
            " seconds; giving up");
     return kSessionBusy;

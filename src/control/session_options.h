@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "control/session_waits.h"
+
 namespace varnick::control {
 
 // Where entries come from, in the order given: one --add, or one
@@ -25,10 +27,10 @@ struct SessionOptions {
   std::uint16_t port = 0;                   // --port; 0 lets the system pick
   std::optional<std::wstring> varnickPath;  // --varnick; beside varnick-session.exe when absent
   bool utf8 = false;                        // --utf8: send entries as UTF-8, not OEM
-  int connectTimeoutSeconds = 60;           // --timeout: the consent prompt may take a while
-  std::vector<EntrySource> entries;         // --add and --hosts-file, at least one
-  std::optional<int> holdSeconds;           // --for, without a command only
-  std::vector<std::wstring> command;        // after --; empty: hold until Enter or Ctrl+C
+  int connectTimeoutSeconds = kDefaultConnectWaitSeconds;  // --timeout
+  std::vector<EntrySource> entries;                        // --add and --hosts-file, at least one
+  std::optional<int> holdSeconds;                          // --for, without a command only
+  std::vector<std::wstring> command;  // after --; empty: hold until Enter or Ctrl+C
 };
 
 struct ParsedOptions {

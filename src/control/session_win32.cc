@@ -14,12 +14,12 @@
 #include "control/controller.h"
 #include "control/session_checks.h"
 #include "control/session_exit_codes.h"
+#include "control/session_waits.h"
 #include "hosts/hosts_location.h"
 
 namespace varnick::control {
 namespace {
 
-constexpr int kExitWaitSeconds = 30;
 constexpr DWORD kCommandGraceMs = 3000;
 // How a process ended by Ctrl+C exits on Windows (STATUS_CONTROL_C_EXIT);
 // under Wine it exits with 0.
@@ -43,6 +43,37 @@ std::wstring besideThisProgram(const wchar_t* name) {
   path.resize(length);
   std::size_t slash = path.find_last_of(L"\\/");
   return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + name;
+}
+
+// The folder that Varnick runs in, and so keeps varnick.log and its copies
+// in: %LOCALAPPDATA%\Varnick, made when missing, so that a session leaves
+// nothing in the folder it is run from. Nothing (and a report) when it
+// cannot be had.
+std::optional<std::wstring> varnickFolder() {
+  std::wstring base(MAX_PATH, L'\0');
+  DWORD length = 0;
+  while ((length = GetEnvironmentVariableW(L"LOCALAPPDATA", base.data(),
+                                           static_cast<DWORD>(base.size()))) > base.size()) {
+    base.resize(length);
+  }
+  if (length == 0) {
+    report("could not find the folder for Varnick's log: LOCALAPPDATA is not set");
+    return std::nullopt;
+  }
+  base.resize(length);
+  std::wstring folder = base + L"\\Varnick";
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    report("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()) +
+           " (error " + std::to_string(GetLastError()) + ")");
+    return std::nullopt;
+  }
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    report("could not use " + wideToUtf8(folder.c_str()) +
+           " for Varnick's log: it is not a folder");
+    return std::nullopt;
+  }
+  return folder;
 }
 
 // 128 random bits in hexadecimal: a name nobody can guess in advance.
@@ -100,12 +131,14 @@ class Session {
   void warnAboutOthersChanges();
   std::optional<int> end();
   void adviseRestoreByHand();
+  std::string logPath() const;
 
   const SessionOptions& options_;
   const std::vector<SessionEntry>& entries_;
   Interruption interruption_;
   Controller controller_;
   std::wstring backupPath_;
+  std::wstring varnickFolder_;
   bool defaultBackup_ = false;
   std::optional<std::string> expectedHosts_;  // the hosts file as this session alone leaves it
   std::size_t added_ = 0;                     // entries that Varnick wrote
@@ -115,6 +148,9 @@ class Session {
 // session cannot go on.
 std::optional<int> Session::start() {
   controller_.setReporter(report);
+  std::optional<std::wstring> folder = varnickFolder();
+  if (!folder) return kSessionNoVarnick;
+  varnickFolder_ = *folder;
   if (!controller_.listen(options_.port)) {
     report(controller_.error());
     return kSessionCannotListen;
@@ -129,7 +165,7 @@ std::optional<int> Session::start() {
     return kSessionNoVarnick;
   }
   std::wstring varnick = options_.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
-  if (!controller_.startHelper(varnick, backupPath_)) {
+  if (!controller_.startHelper(varnick, backupPath_, varnickFolder_)) {
     report(controller_.error());
     return kSessionNoVarnick;
   }
@@ -142,10 +178,12 @@ std::optional<int> Session::start() {
       controller_.endHelper();
       return kSessionInterrupted;
     case Controller::Accepted::kTimedOut:
+      report(controller_.error());
+      break;
     case Controller::Accepted::kHelperExited:
+      report(controller_.error() + "; see " + logPath());
       break;
   }
-  report(controller_.error());
   controller_.endHelper();
   return kSessionNoConnection;
 }
@@ -216,13 +254,16 @@ int Session::runCommand() {
   return interruption_.happened() ? kSessionInterrupted : static_cast<int>(code);
 }
 
-// Reads standard input until a line ends or the input does, then stops the
-// session.
+// Reads standard input until a line ends, then stops the session. At the
+// end of the input it stops the session only when `kEndOfInputStops`: a
+// script closes a session without a time that way, while a session with
+// one keeps its time whatever its input is (NUL, a closed pipe, none).
+template <bool kEndOfInputStops>
 DWORD WINAPI waitForEnter(void* stop) {
   int c;
   while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
   }
-  SetEvent(static_cast<HANDLE>(stop));
+  if (c == '\n' || kEndOfInputStops) SetEvent(static_cast<HANDLE>(stop));
   return 0;
 }
 
@@ -245,7 +286,9 @@ int Session::holdUntilEnter() {
   } else {
     report("the entries are in the hosts file; press Enter or Ctrl+C to remove them");
   }
-  UniqueHandle reader(CreateThread(nullptr, 0, waitForEnter, interruption_.stop, 0, nullptr));
+  UniqueHandle reader(CreateThread(nullptr, 0,
+                                   options_.holdSeconds ? waitForEnter<false> : waitForEnter<true>,
+                                   interruption_.stop, 0, nullptr));
   WaitForSingleObject(interruption_.stop, wait);
   return interruption_.happened() ? kSessionInterrupted : 0;
 }
@@ -275,20 +318,30 @@ void Session::adviseRestoreByHand() {
          "\"");
 }
 
+std::string Session::logPath() const {
+  return wideToUtf8((varnickFolder_ + L"\\varnick.log").c_str());
+}
+
 // Ends serving and waits for Varnick's restore. A session code unless
 // Varnick answered the shutdown and exited 0.
 std::optional<int> Session::end() {
-  std::optional<Reply> reply = controller_.shutdown();
+  // A connection closed after a reply that never came takes no shutdown:
+  // its end is Varnick's signal to restore.
+  std::optional<Reply> reply;
+  if (controller_.connected()) {
+    reply = controller_.shutdown();
+    if (!reply || *reply != Reply::kSuccess)
+      report("varnick.exe did not answer the shutdown: " + controller_.error());
+  }
   if (!reply || *reply != Reply::kSuccess) {
-    report("varnick.exe did not answer the shutdown: " + controller_.error());
     controller_.disconnect();
-    controller_.waitForHelper(kExitWaitSeconds);
+    controller_.waitForHelper(kExitWaitSeconds, "restore the hosts file");
     adviseRestoreByHand();
     return kSessionConnectionLost;
   }
-  std::optional<DWORD> code = controller_.waitForHelper(kExitWaitSeconds);
+  std::optional<DWORD> code = controller_.waitForHelper(kExitWaitSeconds, "restore the hosts file");
   if (!code || *code != 0) {
-    report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see varnick.log"
+    report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + logPath()
                 : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) +
                       " seconds");
     adviseRestoreByHand();

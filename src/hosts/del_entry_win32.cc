@@ -15,6 +15,7 @@
 #include "hosts/entry_bytes.h"
 #include "hosts/entry_matcher.h"
 #include "hosts/hosts_file.h"
+#include "hosts/hosts_file_state_win32.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"
@@ -144,30 +145,6 @@ int newFileFailed(Logger* log, const NewHostsFile& file, DWORD error) {
   logMessage(kError, log, "Failed to write %s %d, hosts file unchanged",
              wideToUtf8(file.path().c_str()).c_str(), static_cast<int>(error));
   return kExitFailure;
-}
-
-// What the hosts file looked like when it was read: an append since then
-// changes its size and its time of last write.
-struct FileState {
-  DWORD sizeHigh = 0;
-  DWORD sizeLow = 0;
-  FILETIME written{};
-  bool operator==(const FileState& other) const {
-    return sizeHigh == other.sizeHigh && sizeLow == other.sizeLow &&
-           CompareFileTime(&written, &other.written) == 0;
-  }
-};
-
-std::optional<FileState> stateOf(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
-  return FileState{info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime};
-}
-
-std::optional<FileState> stateOfHostsFile() {
-  WIN32_FILE_ATTRIBUTE_DATA info;
-  if (!GetFileAttributesExW(hostsFilePath(), GetFileExInfoStandard, &info)) return std::nullopt;
-  return FileState{info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime};
 }
 
 // The outcome of one rebuild: an exit code, or the news that the hosts file

@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/exit_codes.h"
 #include "base/unique_resource.h"
@@ -14,6 +16,7 @@
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
+#include "hosts/session_files_win32.h"
 #include "link/packet_buffer.h"
 #include "link/request.h"
 #include "link/wire_format.h"
@@ -30,6 +33,7 @@ void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::ui
 }
 
 const wchar_t* armedBackupPath = nullptr;
+const SessionFiles* armedSessionFiles = nullptr;
 
 const char* waitReason(RestoreWait wait) {
   switch (wait) {
@@ -74,21 +78,37 @@ bool restoreFromBackup(const wchar_t* backupPath) {
   return false;
 }
 
+// After a good restore the session's backup and journal have served their
+// turn; one that cannot go is named, and the next session passes over it.
+void removeSessionFiles(Logger* log, const SessionFiles& files) {
+  for (const std::wstring* path : {&files.backup, &files.journal}) {
+    if (DWORD error = removeSessionFile(*path)) {
+      logMessage(kError, log, "Failed to remove %s %d", wideToUtf8(path->c_str()).c_str(),
+                 static_cast<int>(error));
+    }
+  }
+}
+
 // Runs when a request's buffer cannot be had and the process is about to
 // end: the controller's entries must not outlive the session.
-void restoreBeforeTermination() { (void)restoreFromBackup(armedBackupPath); }
+void restoreBeforeTermination() {
+  if (restoreFromBackup(armedBackupPath) && armedSessionFiles != nullptr)
+    removeSessionFiles(getLogger("Server"), *armedSessionFiles);
+}
 
 // Keeps the termination hook armed with the backup for as long as serving
 // may change the hosts file.
 class ArmedRestore {
  public:
-  explicit ArmedRestore(const wchar_t* backupPath) {
+  ArmedRestore(const wchar_t* backupPath, const SessionFiles* sessionFiles) {
     armedBackupPath = backupPath;
+    armedSessionFiles = sessionFiles;
     setTerminationHook(restoreBeforeTermination);
   }
   ~ArmedRestore() {
     setTerminationHook(nullptr);
     armedBackupPath = nullptr;
+    armedSessionFiles = nullptr;
   }
   ArmedRestore(const ArmedRestore&) = delete;
   ArmedRestore& operator=(const ArmedRestore&) = delete;
@@ -195,7 +215,7 @@ bool receiveAll(SOCKET sock, std::uint8_t* buffer, std::uint32_t length, int& er
   return true;
 }
 
-char appendEntry(Logger* log, const std::string& entry) {
+char appendEntry(Logger* log, const std::string& entry, JournalFile* journal) {
   AppendResult appended = appendLine(entry);
   if (appended.step == AppendStep::kLockFailed) {
     logMessage(kError, log, "Failed to take the write lock of the hosts file %d",
@@ -207,15 +227,25 @@ char appendEntry(Logger* log, const std::string& entry) {
   // A failed write is answered without a record of its own.
   if (appended.step != AppendStep::kDone) return kReplyFailure;
   logMessage(kInfo, log, "Written to hosts file '%s'", entry.c_str());
+  // The line is in the hosts file: the journal must say so before the reply,
+  // or a power cut now would leave it there for good. The restore at the
+  // end takes it out all the same.
+  if (journal != nullptr) {
+    // Written as appended: up to the entry's first zero byte.
+    if (DWORD error = journal->append(entry.c_str())) {
+      logMessage(kError, log, "Failed to write the session journal %d", static_cast<int>(error));
+    }
+  }
   return kReplySuccess;
 }
 
 // Carries out one decoded request and returns its reply byte. Clears
 // `serving` on a shutdown.
-char carryOut(Logger* log, const Request& request, std::uint32_t bodyLength, bool& serving) {
+char carryOut(Logger* log, const Request& request, std::uint32_t bodyLength, bool& serving,
+              JournalFile* journal) {
   switch (request.kind) {
     case RequestKind::kAdd:
-      return appendEntry(log, request.entry);
+      return appendEntry(log, request.entry, journal);
     case RequestKind::kRemove:
       logMessage(kInfo, log, "Client requested remove operation (This is currently unsupported)");
       return kReplyFailure;
@@ -239,7 +269,7 @@ char carryOut(Logger* log, const Request& request, std::uint32_t bodyLength, boo
 }
 
 // Serves requests until a shutdown request or the end of the connection.
-void serveRequests(Logger* log, SOCKET sock) {
+void serveRequests(Logger* log, SOCKET sock, JournalFile* journal) {
   std::uint8_t header[kLengthFieldSize];
   bool serving = true;
   while (serving) {
@@ -255,7 +285,7 @@ void serveRequests(Logger* log, SOCKET sock) {
       return;
     }
     Request request = decodeRequest(body);
-    char reply = carryOut(log, request, body.size(), serving);
+    char reply = carryOut(log, request, body.size(), serving, journal);
     send(sock, &reply, 1, 0);
   }
 }
@@ -279,6 +309,75 @@ bool takeServingLock(Logger* log, HostsLock& serving) {
   return error == ERROR_SUCCESS;
 }
 
+// Serves the connected controller, then puts the backup back. Whether the
+// hosts file was restored.
+bool serveAndRestore(Logger* log, SOCKET sock, const wchar_t* backupPath, JournalFile* journal,
+                     const SessionFiles* sessionFiles = nullptr) {
+  ConsoleEvents events(sock);
+  {
+    ArmedRestore armed(backupPath, sessionFiles);
+    serveRequests(log, sock, journal);
+  }
+  logMessage(kInfo, log, "Shutting down");
+  return restoreFromBackup(backupPath);
+}
+
+std::string localTimeText() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond);
+  return text;
+}
+
+const char* recoveryFailure(RecoveryStep step) {
+  switch (step) {
+    case RecoveryStep::kJournalUnreadable:
+      return "its journal could not be read";
+    case RecoveryStep::kLockFailed:
+      return "the write lock of the hosts file could not be taken";
+    case RecoveryStep::kReadFailed:
+      return "the hosts file could not be read";
+    case RecoveryStep::kReplaceFailed:
+      return "the hosts file could not be replaced";
+    case RecoveryStep::kFilesKept:
+    case RecoveryStep::kDone:
+      break;
+  }
+  return "its backup or journal could not be removed";
+}
+
+// Puts right the sessions that ended without their restore: takes out the
+// lines their journals name, and removes their backups and journals. The
+// caller holds the serving lock. False when any could not be put right.
+bool recoverInterruptedSessions(bool sayWhenNone) {
+  Logger* log = getLogger("Recovery");
+  std::vector<SessionFiles> found = findSessionJournals();
+  if (found.empty() && sayWhenNone) logMessage(kInfo, log, "No interrupted session to recover");
+  bool all = true;
+  for (const SessionFiles& files : found) {
+    RecoveryResult result = recoverSession(files);
+    const char* started = result.journal.started.c_str();
+    if (result.step == RecoveryStep::kJournalUnreadable) started = "at an unknown time";
+    for (const std::string& line : result.removal.removed)
+      logMessage(kInfo, log, "Removed '%s' left by the session started %s", line.c_str(), started);
+    for (const std::string& line : result.removal.missing) {
+      logMessage(kInfo, log, "Skipped '%s' of the session started %s: no longer in the hosts file",
+                 line.c_str(), started);
+    }
+    if (result.step == RecoveryStep::kDone) {
+      logMessage(kInfo, log, "Recovered the interrupted session started %s", started);
+      continue;
+    }
+    all = false;
+    logMessage(kError, log, "Failed to recover the session started %s: %s %d; kept %s", started,
+               recoveryFailure(result.step), static_cast<int>(result.error),
+               wideToUtf8(files.journal.c_str()).c_str());
+  }
+  return all;
+}
+
 }  // namespace
 
 int runServer(std::int32_t port, const wchar_t* backupPath) {
@@ -293,15 +392,55 @@ int runServer(std::int32_t port, const wchar_t* backupPath) {
   }
   UniqueSocket sock;
   if (int stop = connectToController(log, port, sock)) return stop;
-  ConsoleEvents events(sock.get());
-  {
-    ArmedRestore armed(backupPath);
-    serveRequests(log, sock.get());
+  return serveAndRestore(log, sock.get(), backupPath, nullptr) ? kExitSuccess : kExitFailure;
+}
+
+int runSessionServer(std::int32_t port) {
+  Logger* log = getLogger("Server");
+  HostsLock serving(HostsLock::Kind::kServing);
+  if (!takeServingLock(log, serving)) return kExitFailure;
+  // Holding the serving lock, this is the only session: any journal beside
+  // the hosts file is an interrupted one's.
+  (void)recoverInterruptedSessions(false);
+  std::optional<SessionFiles> files = nameSessionFiles();
+  if (!files) {
+    logMessage(kError, log, "Failed to name the session's backup %d",
+               static_cast<int>(GetLastError()));
+    return kExitFailure;
   }
-  logMessage(kInfo, log, "Shutting down");
-  // A failed restore leaves the controller's entries in the hosts file, so
-  // the session did not end cleanly.
-  return restoreFromBackup(backupPath) ? kExitSuccess : kExitFailure;
+  if (std::uint32_t error = backUpHostsFile(files->backup.c_str())) {
+    logCopyFailure(log, hostsDirectory(), files->backup.c_str(), error);
+    (void)removeSessionFile(files->backup);
+    return kExitFailure;
+  }
+  JournalFile journal;
+  if (DWORD error = journal.create(files->journal, localTimeText())) {
+    logMessage(kError, log, "Failed to create the session journal %s %d",
+               wideToUtf8(files->journal.c_str()).c_str(), static_cast<int>(error));
+    journal.close();
+    removeSessionFiles(log, *files);
+    return kExitFailure;
+  }
+  UniqueSocket sock;
+  if (int stop = connectToController(log, port, sock)) {
+    // Nothing was added: the backup and journal have nothing to put right.
+    journal.close();
+    removeSessionFiles(log, *files);
+    return stop;
+  }
+  bool restored = serveAndRestore(log, sock.get(), files->backup.c_str(), &journal, &*files);
+  journal.close();
+  // A failed restore keeps both: the next session, or --recover, takes the
+  // journal's lines out.
+  if (restored) removeSessionFiles(log, *files);
+  return restored ? kExitSuccess : kExitFailure;
+}
+
+int runRecovery() {
+  Logger* log = getLogger("Server");
+  HostsLock serving(HostsLock::Kind::kServing);
+  if (!takeServingLock(log, serving)) return kExitFailure;
+  return recoverInterruptedSessions(true) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace varnick

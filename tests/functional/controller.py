@@ -109,8 +109,10 @@ class ServerRun:
         self.varnick = varnick
         self.controller = controller
         self._output = tempfile.TemporaryFile() if stdout is None else None
+        # Without a backup path: the session's mode, which names its own.
+        args = ("server", controller.port, win_path(backup)) if backup else ("session", controller.port)
         self.process = subprocess.Popen(
-            varnick.command("server", controller.port, win_path(backup)), cwd=varnick.work_dir,
+            varnick.command(*args), cwd=varnick.work_dir,
             env=varnick.env(), stdin=subprocess.DEVNULL,
             stdout=self._output if stdout is None else stdout, stderr=subprocess.DEVNULL,
             preexec_fn=preexec_fn)

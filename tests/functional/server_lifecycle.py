@@ -4,6 +4,7 @@ at any instant, Ctrl+C on the console, and a request too large to be held in
 memory."""
 
 import random
+import re
 import resource
 import socket
 import struct
@@ -151,6 +152,51 @@ def test_a_second_server_waits_for_the_first_to_restore(varnick, tmp_path):
     assert varnick.hosts == varnick.DEFAULT_HOSTS
     waits = [r for r in server_records(varnick) if r[2].startswith("Waiting for another")]
     assert waits == [("INFO", "Server", "Waiting for another Varnick server to end, for up to 60 s")]
+
+
+def session_files(varnick):
+    return sorted(p.name.rsplit(".", 1)[1] for p in varnick.hosts_dir.glob("hosts.varnick-session-*"))
+
+
+def test_session_mode_names_and_removes_its_backup_and_journal(varnick):
+    with server_session(varnick, None) as (controller, run):
+        assert controller.request(add(b"10.0.0.15 s.test")) == 0
+        assert session_files(varnick) == ["backup", "journal"]
+        assert controller.request(SHUTDOWN) == 0
+        assert run.wait() == 0
+    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+@pytest.mark.parametrize("recover_with", ["session recover", "next session"])
+def test_killed_session_is_put_right_line_by_line(varnick, recover_with):
+    # Both processes killed, as a power cut would end them: the entries, the
+    # backup and the journal stay. Another program then adds a line.
+    with server_session(varnick, None) as (controller, run):
+        for entry in (b"10.0.0.16 a.test", b"10.0.0.17 b.test", b"10.0.0.18 gone.test"):
+            assert controller.request(add(entry)) == 0
+        run.kill()
+    varnick.hosts_path.write_bytes(varnick.hosts.replace(b"\r\n10.0.0.18 gone.test", b"") +
+                                   b"\r\n10.0.0.99 other.test")
+    assert session_files(varnick) == ["backup", "journal"]
+    if recover_with == "session recover":
+        assert varnick.run("session", "recover").returncode == 0
+    else:
+        with server_session(varnick, None) as (controller, run):
+            assert controller.request(SHUTDOWN) == 0
+            assert run.wait() == 0
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.99 other.test"
+    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    recovery = [r[2] for r in varnick.records() if r[1] == "Recovery"]
+    started = re.fullmatch(r"Recovered the interrupted session started (.+)", recovery[-1]).group(1)
+    assert recovery == [
+        f"Removed '10.0.0.16 a.test' left by the session started {started}",
+        f"Removed '10.0.0.17 b.test' left by the session started {started}",
+        f"Skipped '10.0.0.18 gone.test' of the session started {started}: no longer in the hosts file",
+        f"Recovered the interrupted session started {started}"]
+    # Nothing left to do: said, and still a success.
+    assert varnick.run("session", "recover").returncode == 0
+    assert [r[2] for r in varnick.records() if r[1] == "Recovery"][-1] == "No interrupted session to recover"
 
 
 def test_hosts_file_held_during_an_add_is_refused_and_serving_goes_on(varnick, tmp_path):
