@@ -12,6 +12,7 @@ packages=(
   clang-format clang-tidy      # the format and lint checks
   googletest libgtest-dev      # unit tests
   python3 python3-pytest       # functional tests
+  python3-yaml                 # the functional tests read the winget manifests
   "$@"
 )
 

@@ -1,13 +1,18 @@
 """The executables themselves: what varnick.exe imports and the manifest it
-carries, and the release zip: its checksum, the version resources, and both
-programs run from it."""
+carries; the release zip: its checksum, the version resources, and both
+programs run from it; and the winget and Scoop manifests made with the zip:
+every field their formats require, and the zip's version, hash, URL and
+layout."""
 
+import collections
 import hashlib
+import json
 import re
 import struct
 import zipfile
 
 import pytest
+import yaml
 
 from wine_harness import BUILD_DIR, EXE, run_captured
 
@@ -100,18 +105,29 @@ def fixed_file_version(image):
     return f"{most >> 16}.{most & 0xFFFF}.{least >> 16}"
 
 
+Package = collections.namedtuple("Package", "path version sha256 names")
+
+
 @pytest.fixture(scope="module")
-def release(tmp_path_factory):
-    """The release zip, checked against its checksum file and unpacked:
-    (version, the folder that holds the executables)."""
-    [package] = BUILD_DIR.glob("varnick-*-win64.zip")
-    version = re.fullmatch(r"varnick-(\d+\.\d+\.\d+)-win64\.zip", package.name).group(1)
-    checksum = package.with_name(package.name + ".sha256").read_text().split()
-    assert checksum == [hashlib.sha256(package.read_bytes()).hexdigest(), package.name]
+def package():
+    """The release zip, checked against its checksum file: its path, version,
+    SHA-256 (lower-case hex) and the names of its entries."""
+    [path] = BUILD_DIR.glob("varnick-*-win64.zip")
+    version = re.fullmatch(r"varnick-(\d+\.\d+\.\d+)-win64\.zip", path.name).group(1)
+    sha256 = hashlib.sha256(path.read_bytes()).hexdigest()
+    assert path.with_name(path.name + ".sha256").read_text().split() == [sha256, path.name]
+    with zipfile.ZipFile(path) as archive:
+        names = set(archive.namelist())
+    return Package(path, version, sha256, names)
+
+
+@pytest.fixture(scope="module")
+def release(package, tmp_path_factory):
+    """The release zip unpacked: (version, the folder that holds the executables)."""
     unpacked = tmp_path_factory.mktemp("release")
-    with zipfile.ZipFile(package) as archive:
+    with zipfile.ZipFile(package.path) as archive:
         archive.extractall(unpacked)
-    return version, unpacked / package.stem
+    return package.version, unpacked / package.path.stem
 
 
 @pytest.mark.parametrize("exe", ["varnick.exe", "varnick-session.exe"])
@@ -130,3 +146,114 @@ def test_programs_from_the_release_run(release, varnick):
                          cwd=varnick.work_dir, env=varnick.env())
     assert added.returncode == 0, added
     assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 release.test"
+
+
+MANIFESTS = BUILD_DIR / "manifests"
+WINGET_MANIFEST_VERSION = "1.6.0"
+# The fields that each winget manifest type must have, and each of its installers.
+WINGET_REQUIRED = {
+    "version": ["PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType",
+                "ManifestVersion"],
+    "installer": ["PackageIdentifier", "PackageVersion", "Installers", "ManifestType",
+                  "ManifestVersion"],
+    "defaultLocale": ["PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
+                      "PackageName", "License", "ShortDescription", "ManifestType",
+                      "ManifestVersion"],
+}
+WINGET_INSTALLER_REQUIRED = ["Architecture", "InstallerUrl", "InstallerSha256"]
+# A winget identifier: two to eight dot-separated parts without spaces or path characters.
+WINGET_IDENTIFIER_PART = r'[^.\s\\/:*?"<>|\x01-\x1f]{1,32}'
+WINGET_IDENTIFIER = re.compile(rf"{WINGET_IDENTIFIER_PART}(\.{WINGET_IDENTIFIER_PART}){{1,7}}")
+# What a Scoop manifest needs to install the zip and to follow later releases.
+SCOOP_REQUIRED = ["version", "description", "homepage", "license", "url", "hash", "extract_dir",
+                  "bin", "checkver", "autoupdate"]
+PROGRAMS = ["varnick.exe", "varnick-session.exe"]
+
+
+def missing(manifest, keys):
+    return [key for key in keys if manifest.get(key) in (None, "", [], {})]
+
+
+def assert_downloads(url, package):
+    assert url.startswith("https://"), url
+    assert url.endswith(f"/v{package.version}/{package.path.name}"), url
+
+
+@pytest.fixture(scope="module")
+def winget():
+    """The winget manifests by type: {ManifestType: (file name, first line, fields)}."""
+    manifests = {}
+    for path in (MANIFESTS / "winget").glob("*.yaml"):
+        text = path.read_text(encoding="utf-8")
+        fields = yaml.safe_load(text)
+        manifests[fields.get("ManifestType")] = (path.name, text.splitlines()[0], fields)
+    assert sorted(manifests) == sorted(WINGET_REQUIRED)
+    return manifests
+
+
+@pytest.fixture(scope="module")
+def scoop():
+    return json.loads((MANIFESTS / "scoop" / "varnick.json").read_text(encoding="utf-8"))
+
+
+@pytest.mark.parametrize("manifest_type,file_suffix", [
+    ("version", ".yaml"),
+    ("installer", ".installer.yaml"),
+    ("defaultLocale", ".locale.en-US.yaml"),
+])
+def test_winget_manifest_has_its_required_fields(winget, package, manifest_type, file_suffix):
+    name, first_line, fields = winget[manifest_type]
+    assert first_line == ("# yaml-language-server: $schema=https://aka.ms/winget-manifest."
+                          f"{manifest_type}.{WINGET_MANIFEST_VERSION}.schema.json")
+    assert missing(fields, WINGET_REQUIRED[manifest_type]) == []
+    assert fields["ManifestVersion"] == WINGET_MANIFEST_VERSION
+    assert fields["PackageVersion"] == package.version
+    identifier = winget["version"][2]["PackageIdentifier"]
+    assert WINGET_IDENTIFIER.fullmatch(identifier), identifier
+    assert fields["PackageIdentifier"] == identifier and name == identifier + file_suffix
+
+
+def test_winget_default_locale_is_the_locale_manifests(winget):
+    assert winget["version"][2]["DefaultLocale"] == winget["defaultLocale"][2]["PackageLocale"]
+
+
+def test_winget_installs_both_programs_from_the_zip(winget, package):
+    fields = winget["installer"][2]
+    assert (fields["InstallerType"], fields["NestedInstallerType"]) == ("zip", "portable")
+    [installer] = fields["Installers"]
+    assert missing(installer, WINGET_INSTALLER_REQUIRED) == []
+    assert installer["Architecture"] == "x64"
+    assert installer["InstallerSha256"] == package.sha256.upper()
+    assert_downloads(installer["InstallerUrl"], package)
+    # varnick-session starts the varnick.exe beside the name it was run by,
+    # winget's link among them: each alias must be its program's own name.
+    aliases = {entry["RelativeFilePath"].replace("\\", "/"): entry.get("PortableCommandAlias")
+               for entry in fields["NestedInstallerFiles"]}
+    assert aliases == {f"{package.path.stem}/{exe}": exe[:-len(".exe")] for exe in PROGRAMS}
+    assert set(aliases) <= package.names
+
+
+def test_scoop_manifest_installs_the_zip(scoop, package):
+    assert missing(scoop, SCOOP_REQUIRED) == []
+    assert scoop["version"] == package.version
+    assert scoop["hash"].lower() == package.sha256
+    assert_downloads(scoop["url"], package)
+    folder = scoop["extract_dir"]
+    assert all(name.startswith(folder + "/") for name in package.names)
+    assert sorted(scoop["bin"]) == sorted(PROGRAMS)
+    assert {f"{folder}/{exe}" for exe in scoop["bin"]} <= package.names
+
+
+@pytest.mark.parametrize("version", ["1.0.10", "12.3.0"])
+def test_scoop_finds_and_names_a_release_by_its_version(scoop, package, version):
+    """checkver reads a version from a zip's name; autoupdate builds the
+    manifest of that version from this one."""
+    zip_name = package.path.name.replace(package.version, version)
+    found = re.search(scoop["checkver"]["regex"], f'<a href="v{version}/{zip_name}">')
+    assert found and found.group(1) == version
+    update = scoop["autoupdate"]
+    url = update["url"].replace("$version", version)
+    assert url == scoop["url"].replace(package.version, version)
+    assert update["hash"]["url"].replace("$url", url) == url + ".sha256"
+    assert update["extract_dir"].replace("$version", version) == scoop["extract_dir"].replace(
+        package.version, version)
