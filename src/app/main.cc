@@ -11,11 +11,9 @@
 #include "base/console.h"
 #include "base/exit_codes.h"
 #include "base/wide_text.h"
-#include "hosts/add_entry.h"
-#include "hosts/del_entry.h"
 #include "hosts/hosts_location.h"
-#include "link/server.h"
 #include "log/logging.h"
+#include "modes/modes.h"
 
 namespace varnick {
 namespace {
@@ -51,8 +49,8 @@ int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
   const wchar_t* mode = argv[1];
   if (std::wcscmp(mode, L"server") == 0) return runServerMode(argc, argv, mainLog);
   if (std::wcscmp(mode, L"session") == 0) return runSessionMode(argv, mainLog);
-  if (std::wcscmp(mode, L"add") == 0) return addEntry(argv[2]);
-  if (std::wcscmp(mode, L"del") == 0) return delEntry(argv[2]);
+  if (std::wcscmp(mode, L"add") == 0) return runAdd(argv[2]);
+  if (std::wcscmp(mode, L"del") == 0) return runDel(argv[2]);
   printText("Unknown option %s\r\n", wideToUtf8(mode).c_str());
   return kExitFailure;
 }
@@ -66,7 +64,10 @@ int run(int argc, wchar_t** argv) {
     return kExitUsage;
   }
   if (auto stop = startWinsock()) return *stop;
-  if (auto stop = locateHostsFile()) return *stop;
+  if (LocateFailure failure = locateHostsFile(); failure != LocateFailure::kNone) {
+    printLocateFailure(failure);
+    return kExitFailure;
+  }
   logMessage(kInfo, mainLog, "Using hosts file %s", wideToUtf8(hostsFilePath()).c_str());
   return dispatch(argc, argv, mainLog);
 }

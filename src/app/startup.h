@@ -3,6 +3,8 @@
 
 #include <optional>
 
+#include "hosts/hosts_location.h"
+
 namespace varnick {
 
 // Prints the usage text.
@@ -11,5 +13,8 @@ void printUsage();
 // Starts Winsock 2.2 and prints its report. Returns the exit code when the
 // program must stop here, nothing when it may go on.
 [[nodiscard]] std::optional<int> startWinsock();
+
+// Prints why the hosts file could not be located.
+void printLocateFailure(LocateFailure failure);
 
 }  // namespace varnick

@@ -7,6 +7,7 @@
 
 #include "base/console.h"
 #include "base/exit_codes.h"
+#include "base/wide_text.h"
 
 namespace varnick {
 
@@ -36,6 +37,30 @@ std::optional<int> startWinsock() {
             static_cast<unsigned>(LOBYTE(data.wHighVersion)),
             static_cast<unsigned>(HIBYTE(data.wHighVersion)));
   return std::nullopt;
+}
+
+void printLocateFailure(LocateFailure failure) {
+  switch (failure) {
+    case LocateFailure::kNone:
+      return;
+    case LocateFailure::kNoKey:
+      printText("Could not open System\\CurrentControlSet\\Services\\Tcpip\\Parameters\r\n");
+      return;
+    case LocateFailure::kNoValue:
+      printText("Could not open DataBasePath\r\n");
+      return;
+    case LocateFailure::kNotExpanded:
+      printText("Could not expand %s", wideToUtf8(hostsFilePath()).c_str());
+      return;
+    case LocateFailure::kExpansionTooLong:
+      printText("Could not expand %s: the result does not fit in %u characters\r\n",
+                wideToUtf8(hostsFilePath()).c_str(), static_cast<unsigned>(kPathCapacity));
+      return;
+    case LocateFailure::kPathTooLong:
+      printText("The hosts file path %s\\hosts does not fit in %u characters\r\n",
+                wideToUtf8(hostsDirectory()).c_str(), static_cast<unsigned>(kPathCapacity));
+      return;
+  }
 }
 
 }  // namespace varnick

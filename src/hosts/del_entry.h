@@ -1,10 +1,42 @@
-// `del <entry>`: rewrites the hosts file without the entry's occurrences.
+// Removing an entry's occurrences from the hosts file.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace varnick {
 
-// Rebuilds the hosts file from a temporary copy, leaving out every occurrence
-// of the entry's OEM bytes. Returns 0 on success, 1 on failure.
-[[nodiscard]] int delEntry(const wchar_t* entry);
+// The step at which a delete stopped.
+enum class DelStep {
+  kDone,
+  kLockFailed,         // the write lock could not be had in time
+  kNoTempPath,         // the user's temporary directory is unknown or too long
+  kNoTempName,         // no temporary copy could be made there
+  kTempCopyMisplaced,  // the temporary copy landed elsewhere: a folder on the way is a link
+  kHostsOpenFailed,    // the hosts file could not be opened to be read
+  kTempCopyFailed,     // the temporary copy could not be written
+  kReadFailed,         // reading the hosts file failed part-way
+  kNewFileFailed,      // the new hosts file could not be made, written or flushed
+  kReplaceFailed,      // the new hosts file could not be swapped in
+  kKeptChanging,       // another program wrote to the hosts file in every round
+};
+
+struct DelResult {
+  DelResult() = default;
+  DelResult(DelStep stepped, std::uint32_t code, std::wstring file = {})
+      : step(stepped), error(code), path(std::move(file)) {}
+
+  DelStep step = DelStep::kDone;
+  std::uint32_t error = 0;  // the platform's error code; for kKeptChanging the rounds run
+  std::wstring path;        // the file the step concerns, where one does
+};
+
+// Rewrites the hosts file without the occurrences of `entry` (bytes as the
+// file holds them), through a new file swapped in whole, under the write
+// lock. Leaves a copy of the old content in the user's temporary directory.
+// On any failure the hosts file keeps its content.
+[[nodiscard]] DelResult deleteEntry(std::string_view entry);
 
 }  // namespace varnick

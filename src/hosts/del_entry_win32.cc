@@ -7,20 +7,15 @@
 #include <string>
 #include <string_view>
 
-#include "base/exit_codes.h"
 #include "base/file_identity_win32.h"
 #include "base/file_write_win32.h"
 #include "base/unique_resource.h"
-#include "base/wide_text.h"
-#include "hosts/entry_bytes.h"
 #include "hosts/entry_matcher.h"
-#include "hosts/hosts_file.h"
 #include "hosts/hosts_file_state_win32.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"
 #include "hosts/system_clock_win32.h"
-#include "log/logging.h"
 
 namespace varnick {
 namespace {
@@ -95,14 +90,11 @@ std::uint16_t firstUniqueNumber() {
   return number == 0 ? 1 : number;
 }
 
-// Creates the temporary copy, empty, or logs why it could not.
-std::optional<TemporaryCopy> makeTemporaryCopy(Logger* log) {
+// Creates the temporary copy, empty; the step that failed otherwise.
+DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
   wchar_t directory[kPathCapacity];
   DWORD length = GetTempPathW(kPathCapacity, directory);
-  if (length == 0 || length > kPathCapacity) {
-    logMessage(kError, log, "Unable to get temp path");
-    return std::nullopt;
-  }
+  if (length == 0 || length > kPathCapacity) return {DelStep::kNoTempPath, GetLastError()};
   std::uint16_t number = firstUniqueNumber();
   for (int tries = 0; tries < 0xFFFF; ++tries, number = number == 0xFFFF ? 1 : number + 1) {
     wchar_t name[kPathCapacity];
@@ -113,18 +105,17 @@ std::optional<TemporaryCopy> makeTemporaryCopy(Logger* log) {
     if (!file) {
       DWORD error = GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      break;
+      return {DelStep::kNoTempName, error};
     }
     // A folder on the way that was made a link sends the new file elsewhere.
     if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(name))) {
       (void)deleteByHandle(file.get());
-      logMessage(kInfo, log, "Failed to open temporary hosts file %d", static_cast<int>(error));
-      return std::nullopt;
+      return {DelStep::kTempCopyMisplaced, error, name};
     }
-    return TemporaryCopy{name, std::move(file)};
+    made = TemporaryCopy{name, std::move(file)};
+    return {};
   }
-  logMessage(kError, log, "Unable to get tmp filename");
-  return std::nullopt;
+  return {DelStep::kNoTempName, ERROR_FILE_EXISTS};
 }
 
 // Empties the copy for another round of the rebuild.
@@ -135,32 +126,19 @@ DWORD emptyCopy(HANDLE copy) {
   return ERROR_SUCCESS;
 }
 
-int copyFailed(Logger* log, const std::wstring& copyName, DWORD error) {
-  logMessage(kError, log, "Failed to copy hosts file to %s %d",
-             wideToUtf8(copyName.c_str()).c_str(), static_cast<int>(error));
-  return kExitFailure;
-}
-
-int newFileFailed(Logger* log, const NewHostsFile& file, DWORD error) {
-  logMessage(kError, log, "Failed to write %s %d, hosts file unchanged",
-             wideToUtf8(file.path().c_str()).c_str(), static_cast<int>(error));
-  return kExitFailure;
-}
-
-// The outcome of one rebuild: an exit code, or the news that the hosts file
+// The outcome of one rebuild: done, failed, or stale when the hosts file
 // changed in the instant between letting it go and swapping the new one in.
-constexpr int kRebuildStale = -1;
+DelResult staleRebuild() { return {DelStep::kKeptChanging, ERROR_SUCCESS}; }
 
 // Reads the hosts file once, into the temporary copy as it stands and into
 // the new file without the entry, then swaps the new file in. The hosts file
 // is not written until the whole new content is on the disk.
-int rebuild(Logger* log, UniqueFile& hosts, HANDLE copy, const std::wstring& copyName,
-            std::string_view entry) {
-  HostsSource source(hosts.get(), copy);
+DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view entry) {
+  HostsSource source(hosts.get(), copy.file.get());
   NewHostsFile replacement;
   if (DWORD error = replacement.create()) {
     source.finishCopy();
-    return newFileFailed(log, replacement, error);
+    return {DelStep::kNewFileFailed, error, replacement.path()};
   }
   NewFileSink sink(replacement);
   switch (copyWithoutEntry(source, sink, entry)) {
@@ -168,12 +146,11 @@ int rebuild(Logger* log, UniqueFile& hosts, HANDLE copy, const std::wstring& cop
       break;
     case CopyStatus::kWriteFailed:
       source.finishCopy();
-      return newFileFailed(log, replacement, sink.error());
+      return {DelStep::kNewFileFailed, sink.error(), replacement.path()};
     case CopyStatus::kReadFailed:
-      if (source.copyError() != ERROR_SUCCESS) return copyFailed(log, copyName, source.copyError());
-      logMessage(kError, log, "Failed to read hosts file %d, hosts file unchanged",
-                 static_cast<int>(source.readError()));
-      return kExitFailure;
+      if (source.copyError() != ERROR_SUCCESS)
+        return {DelStep::kTempCopyFailed, source.copyError(), copy.name};
+      return {DelStep::kReadFailed, source.readError()};
   }
   // A rename cannot replace a file that is open, so the hosts file is let
   // go just before the swap; an add in that instant makes the new content
@@ -185,17 +162,15 @@ int rebuild(Logger* log, UniqueFile& hosts, HANDLE copy, const std::wstring& cop
       replacement.commit(clock, [&asRead] { return asRead && stateOfHostsFile() == asRead; });
   switch (committed.stage) {
     case CommitStage::kDone:
-      return kExitSuccess;
+      return {};
     case CommitStage::kStale:
-      return kRebuildStale;
+      return staleRebuild();
     case CommitStage::kFlushFailed:
-      return newFileFailed(log, replacement, committed.error);
+      return {DelStep::kNewFileFailed, committed.error, replacement.path()};
     case CommitStage::kSwapFailed:
       break;
   }
-  // As when the hosts file could not be opened for writing: it stays as it was.
-  logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(committed.error));
-  return kExitFailure;
+  return {DelStep::kReplaceFailed, committed.error};
 }
 
 // Adds that keep landing in the instant before the swap are not waited out
@@ -205,42 +180,26 @@ constexpr int kRebuildRounds = 5;
 // Opens the hosts file so that no other process can write to it, and
 // rebuilds. From here until the new content is about to be swapped in an add
 // in the meantime fails instead of being lost.
-int rebuildOnce(Logger* log, TemporaryCopy& copy, std::string_view entry) {
+DelResult rebuildOnce(const TemporaryCopy& copy, std::string_view entry) {
   SystemClock clock;
   UniqueFile hosts = openHostsFileForRebuild(clock);
-  if (!hosts) return copyFailed(log, copy.name, GetLastError());
-  if (DWORD error = emptyCopy(copy.file.get())) return copyFailed(log, copy.name, error);
-  return rebuild(log, hosts, copy.file.get(), copy.name, entry);
+  if (!hosts) return {DelStep::kHostsOpenFailed, GetLastError()};
+  if (DWORD error = emptyCopy(copy.file.get())) return {DelStep::kTempCopyFailed, error, copy.name};
+  return rebuild(hosts, copy, entry);
 }
 
 }  // namespace
 
-int delEntry(const wchar_t* entry) {
-  Logger* log = getLogger("DelEntry");
-  std::optional<EntryBytes> bytes = toEntryBytes(entry);
-  if (!bytes) {
-    logMessage(kError, log, "Unable to convert %s to multibyte", wideToUtf8(entry).c_str());
-    return kExitFailure;
-  }
+DelResult deleteEntry(std::string_view entry) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) {
-    logMessage(kError, log, "Failed to take the write lock of the hosts file %d",
-               static_cast<int>(error));
-    return kExitFailure;
-  }
+  if (DWORD error = lock.take(kWriteLockWaitMs)) return {DelStep::kLockFailed, error};
   // Made once the lock is held, and kept open until the end.
-  std::optional<TemporaryCopy> copy = makeTemporaryCopy(log);
-  if (!copy) return kExitFailure;
-  std::string_view entryBytes(bytes->data.get(), static_cast<std::size_t>(bytes->length));
-  int result = kRebuildStale;
-  for (int round = 0; round < kRebuildRounds && result == kRebuildStale; ++round) {
-    result = rebuildOnce(log, *copy, entryBytes);
-  }
-  if (result == kRebuildStale) {
-    logMessage(kInfo, log, "Failed to open hosts file %d",
-               static_cast<int>(ERROR_SHARING_VIOLATION));
-    return kExitFailure;
-  }
+  std::optional<TemporaryCopy> copy;
+  if (DelResult made = makeTemporaryCopy(copy); made.step != DelStep::kDone) return made;
+  DelResult result = staleRebuild();
+  for (int round = 0; round < kRebuildRounds && result.step == DelStep::kKeptChanging; ++round)
+    result = rebuildOnce(*copy, entry);
+  if (result.step == DelStep::kKeptChanging) result.error = kRebuildRounds;
   return result;
 }
 

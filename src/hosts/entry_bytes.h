@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace varnick {
 
@@ -14,6 +15,8 @@ constexpr int kEntryConversionRoom = 255;
 struct EntryBytes {
   std::unique_ptr<char[]> data;  // kEntryBufferSize bytes, NUL-terminated text
   int length = 0;                // bytes before the NUL
+
+  std::string_view view() const { return {data.get(), static_cast<std::size_t>(length)}; }
 };
 
 // Converts `entry` to the system's OEM code page. Characters the code page

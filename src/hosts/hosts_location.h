@@ -3,21 +3,28 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 
 namespace varnick {
 
 constexpr std::size_t kPathCapacity = 260;  // wide characters, terminating NUL included
 
-// Reads DataBasePath from the registry, expands it into the hosts directory
-// and builds the hosts file path. Prints what went wrong and returns the exit
-// code when the program must stop here, nothing when it may go on.
-[[nodiscard]] std::optional<int> locateHostsFile();
+// Why the hosts file could not be located.
+enum class LocateFailure {
+  kNone,
+  kNoKey,             // the Parameters key could not be opened
+  kNoValue,           // DataBasePath could not be read, or does not fit
+  kNotExpanded,       // the expansion failed; hostsFilePath() holds the raw value
+  kExpansionTooLong,  // the expansion does not fit; hostsFilePath() holds the raw value
+  kPathTooLong,       // the directory and "\hosts" do not fit
+};
 
-// Finds the hosts file as locateHostsFile does, but prints nothing: true when
-// the two paths below are filled.
-[[nodiscard]] bool findHostsFile();
+// Reads DataBasePath from the registry, expands it into the hosts directory
+// and builds the hosts file path.
+[[nodiscard]] LocateFailure locateHostsFile();
+
+// Whether locateHostsFile filled the two paths below.
+[[nodiscard]] inline bool findHostsFile() { return locateHostsFile() == LocateFailure::kNone; }
 
 // Full path of the hosts file: the hosts directory followed by "\hosts".
 const wchar_t* hostsFilePath();

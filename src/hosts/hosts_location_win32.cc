@@ -4,11 +4,8 @@
 
 #include <cwchar>
 
-#include "base/console.h"
-#include "base/exit_codes.h"
 #include "base/file_identity_win32.h"
 #include "base/unique_resource.h"
-#include "base/wide_text.h"
 
 namespace varnick {
 namespace {
@@ -38,7 +35,7 @@ bool readDataBasePath(HKEY key) {
   return buffer[kPathCapacity - 1] == L'\0';
 }
 
-enum class Failure { kNone, kNoKey, kNoValue, kNotExpanded, kExpansionTooLong, kPathTooLong };
+using Failure = LocateFailure;
 
 Failure expandHostsDirectory() {
   DWORD needed = ExpandEnvironmentStringsW(gHostsFilePath, gHostsDirectory, kPathCapacity);
@@ -70,32 +67,7 @@ Failure locate() {
 
 }  // namespace
 
-std::optional<int> locateHostsFile() {
-  switch (locate()) {
-    case Failure::kNone:
-      return std::nullopt;
-    case Failure::kNoKey:
-      printText("Could not open System\\CurrentControlSet\\Services\\Tcpip\\Parameters\r\n");
-      break;
-    case Failure::kNoValue:
-      printText("Could not open DataBasePath\r\n");
-      break;
-    case Failure::kNotExpanded:
-      printText("Could not expand %s", wideToUtf8(gHostsFilePath).c_str());
-      break;
-    case Failure::kExpansionTooLong:
-      printText("Could not expand %s: the result does not fit in %u characters\r\n",
-                wideToUtf8(gHostsFilePath).c_str(), static_cast<unsigned>(kPathCapacity));
-      break;
-    case Failure::kPathTooLong:
-      printText("The hosts file path %s\\hosts does not fit in %u characters\r\n",
-                wideToUtf8(gHostsDirectory).c_str(), static_cast<unsigned>(kPathCapacity));
-      break;
-  }
-  return kExitFailure;
-}
-
-bool findHostsFile() { return locate() == Failure::kNone; }
+LocateFailure locateHostsFile() { return locate(); }
 
 const wchar_t* hostsFilePath() { return gHostsFilePath; }
 const wchar_t* hostsDirectory() { return gHostsDirectory; }

@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include "base/file_identity_win32.h"
+#include "base/unique_resource.h"
 #include "hosts/hosts_location.h"
 #include "hosts/system_clock_win32.h"
 
@@ -12,41 +13,58 @@ namespace {
 // Protected from inheritance: full access for Administrators and SYSTEM only.
 constexpr wchar_t kLockFileRules[] = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)";
 
-const wchar_t* suffixOf(HostsLock::Kind kind) {
-  return kind == HostsLock::Kind::kWrite ? L".varnick-write-lock" : L".varnick-serving-lock";
+// The file is opened once per process and checked then; each take is a
+// byte-range lock on it, which the system lets go when the handle closes,
+// also when the process is killed. The file itself stays: another Varnick
+// may have it open.
+struct LockFile {
+  UniqueFile file;
+  DWORD error = ERROR_SUCCESS;
+};
+
+LockFile openLockFile(HostsLock::Kind kind) {
+  const std::wstring path = besideHostsFile(
+      kind == HostsLock::Kind::kWrite ? L".varnick-write-lock" : L".varnick-serving-lock");
+  PSECURITY_DESCRIPTOR rules = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockFileRules, SDDL_REVISION_1, &rules,
+                                                            nullptr)) {
+    return {UniqueFile(), GetLastError()};
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, rules, FALSE};
+  LockFile lock{UniqueFile(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr))};
+  lock.error = lock.file ? checkIsFileMeant(lock.file.get(), path) : GetLastError();
+  LocalFree(rules);
+  if (lock.error != ERROR_SUCCESS) lock.file.reset();
+  return lock;
+}
+
+LockFile& lockFile(HostsLock::Kind kind) {
+  static LockFile write = openLockFile(HostsLock::Kind::kWrite);
+  static LockFile serving = openLockFile(HostsLock::Kind::kServing);
+  return kind == HostsLock::Kind::kWrite ? write : serving;
 }
 
 }  // namespace
 
-HostsLock::HostsLock(Kind kind) : path_(besideHostsFile(suffixOf(kind))) {}
-
 HostsLock::~HostsLock() {
-  // Removed so that nothing is left beside the hosts file; a holder that is
-  // killed leaves its file, which the next one takes as it stands.
-  if (file_) (void)deleteByHandle(file_.get());
+  if (!held_) return;
+  OVERLAPPED whole{};
+  UnlockFileEx(lockFile(kind_).file.get(), 0, 1, 0, &whole);
 }
 
 StepResult HostsLock::tryTake() {
-  PSECURITY_DESCRIPTOR rules = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockFileRules, SDDL_REVISION_1, &rules,
-                                                            nullptr)) {
-    return {Attempt::kFailed, GetLastError()};
+  LockFile& lock = lockFile(kind_);
+  if (!lock.file) return {Attempt::kFailed, lock.error};
+  OVERLAPPED whole{};
+  if (LockFileEx(lock.file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                 &whole)) {
+    held_ = true;
+    return {};
   }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, rules, FALSE};
-  // No sharing: while this handle is open, every other open that reads,
-  // writes or deletes fails, and that is the lock.
-  UniqueFile file(CreateFileW(path_.c_str(), GENERIC_READ | DELETE, 0, &attributes, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  DWORD error = file ? ERROR_SUCCESS : GetLastError();
-  LocalFree(rules);
-  // Access denied is what an open meets while the last holder's file is
-  // being removed.
-  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)
-    return {Attempt::kBusy, error};
-  if (error != ERROR_SUCCESS) return {Attempt::kFailed, error};
-  if (DWORD wrong = checkIsFileMeant(file.get(), path_)) return {Attempt::kFailed, wrong};
-  file_ = std::move(file);
-  return {};
+  DWORD error = GetLastError();
+  return {error == ERROR_LOCK_VIOLATION ? Attempt::kBusy : Attempt::kFailed, error};
 }
 
 DWORD HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {

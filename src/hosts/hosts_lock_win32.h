@@ -1,9 +1,9 @@
-// Machine-wide locks that only administrators can take: a file beside the
-// hosts file, held open without sharing. Only administrators may create files
-// in the hosts file's folder, and the lock file's own access rules admit only
+// Machine-wide locks that only administrators can take: a byte-range lock on
+// a file beside the hosts file. Only administrators may create files in the
+// hosts file's folder, and the lock file's own access rules admit only
 // administrators and the system, so no unelevated process can create it
-// first, hold it or deny it. A named kernel object would not do: anyone may
-// create a name in Global\ first, with rules of their own.
+// first, open it to hold the lock, or deny it. A named kernel object would
+// not do: anyone may create a name in Global\ first, with rules of their own.
 #pragma once
 
 #include <windows.h>
@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <string>
 
-#include "base/unique_resource.h"
 #include "hosts/replacement.h"
 
 namespace varnick {
@@ -27,8 +26,8 @@ class HostsLock {
     kServing,
   };
 
-  explicit HostsLock(Kind kind);
-  // Lets the lock go and removes its file.
+  explicit HostsLock(Kind kind) : kind_(kind) {}
+  // Lets the lock go if it is held.
   ~HostsLock();
   HostsLock(const HostsLock&) = delete;
   HostsLock& operator=(const HostsLock&) = delete;
@@ -38,15 +37,14 @@ class HostsLock {
 
   // Takes the lock, waiting up to `waitMs` while another Varnick holds it.
   // 0 when held; ERROR_TIMEOUT when it stayed held; another code when it
-  // cannot be had at all (kErrorIsLink for a link at the lock's name).
+  // cannot be had at all (kErrorIsLink for a link at the lock file's name).
   [[nodiscard]] DWORD take(std::uint32_t waitMs, const BusyNotice& onFirstBusy = nullptr);
 
-  bool held() const { return static_cast<bool>(file_); }
-  const std::wstring& path() const { return path_; }
+  bool held() const { return held_; }
 
  private:
-  std::wstring path_;
-  UniqueFile file_;
+  Kind kind_;
+  bool held_ = false;
 };
 
 }  // namespace varnick

@@ -4,9 +4,9 @@ One scripted session of several requests is cut at every byte offset, from
 before its first byte to after its shutdown request. At each cut the
 controller stops sending and closes, either its sending side only (it still
 reads every reply) or the whole socket at once (varnick's replies then meet a
-closed connection). Every run must carry out exactly the requests that
-arrived whole, end with exit code 0 and put the hosts file back byte for
-byte. The runs go several at a time, each with its own varnick, controller
+closed connection, and a reply that cannot be sent is logged). Every run must
+carry out exactly the requests that arrived whole, end with exit code 0 and
+put the hosts file back byte for byte. The runs go several at a time, each with its own varnick, controller
 port and directories.
 """
 
@@ -34,6 +34,8 @@ SESSION = b"".join(request for request, _, _ in SCRIPT)
 CUTS = range(len(SESSION) + 1)
 PARALLEL_RUNS = 4
 INPUT_FAILED = re.compile(r"Console input failed with error -?\d+$")
+# A reply that meets a connection closed by the other end cannot be sent.
+SEND_FAILED = re.compile(r"Failed to send the reply \d+$")
 
 
 def expected_at(cut):
@@ -86,6 +88,8 @@ def run_cut(base, cut, half_close):
     if varnick.hosts != ORIGINAL_HOSTS:
         problems.append(f"hosts file {varnick.hosts!r}")
     messages = server_messages(varnick)
+    if not half_close:
+        messages = [m for m in messages if not SEND_FAILED.match(m)]
     if not matches(messages, records):
         problems.append(f"records {messages}, expected {records}")
     return problems

@@ -164,7 +164,7 @@ def test_session_mode_names_and_removes_its_backup_and_journal(varnick):
         assert session_files(varnick) == ["backup", "journal"]
         assert controller.request(SHUTDOWN) == 0
         assert run.wait() == 0
-    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    assert varnick.beside_hosts() == ["hosts"]
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
@@ -186,7 +186,7 @@ def test_killed_session_is_put_right_line_by_line(varnick, recover_with):
             assert controller.request(SHUTDOWN) == 0
             assert run.wait() == 0
     assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.99 other.test"
-    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    assert varnick.beside_hosts() == ["hosts"]
     recovery = [r[2] for r in varnick.records() if r[1] == "Recovery"]
     started = re.fullmatch(r"Recovered the interrupted session started (.+)", recovery[-1]).group(1)
     assert recovery == [
@@ -225,7 +225,7 @@ def test_restore_waits_for_a_reader_of_the_hosts_file(varnick, tmp_path, share):
             time.sleep(3)
             assert run.process.poll() is None, "the restore gave up while the reader held on"
         assert run.wait() == 0
-    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    assert varnick.beside_hosts() == ["hosts"]
     waits = [r for r in server_records(varnick) if r[2].startswith("Restore waits")]
     assert waits == [("INFO", "Server", "Restore waits: another process holds the hosts file "
                                         f"(error {ERROR_ACCESS_DENIED}); trying for up to 60 s")]
@@ -291,7 +291,7 @@ def test_restore_killed_at_any_instant_leaves_the_old_or_the_new_file(varnick, t
     assert torn == [], f"{len(torn)} kills of {len(seen)} tore the file (a restore: {normal:.3f} s): {seen}"
     # What a killed run leaves beside the hosts file does not stop the next.
     assert shut_down()[0] == old
-    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    assert varnick.beside_hosts() == ["hosts"]
 
 
 CTRL_C_EVENT = 0

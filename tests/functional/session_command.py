@@ -235,7 +235,7 @@ def test_default_backup_lies_beside_the_hosts_file_under_a_random_name_and_goes(
     assert len(backups) == 1 and re.fullmatch(r"hosts\.varnick-session-[0-9a-f]{32}\.backup",
                                               backups[0]), names
     # Removed after the good restore.
-    assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+    assert varnick.beside_hosts() == ["hosts"]
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 

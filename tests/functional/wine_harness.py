@@ -159,12 +159,12 @@ def run_on_console(command, seconds, on_end=None, **popen):
 
 def processes_naming(text):
     """The ids of running processes whose command line contains `text`; under
-    Wine that is the Windows command line."""
+    Wine that is the Windows command line, its arguments parted by blanks."""
     found = []
     for entry in Path("/proc").iterdir():
         with contextlib.suppress(OSError):
             if (entry.name.isdigit() and int(entry.name) != os.getpid()
-                    and text.encode() in (entry / "cmdline").read_bytes()):
+                    and text.encode() in (entry / "cmdline").read_bytes().replace(b"\0", b" ")):
                 found.append(int(entry.name))
     return found
 
@@ -277,6 +277,11 @@ class Varnick:
     @property
     def hosts(self):
         return self.hosts_path.read_bytes()
+
+    def beside_hosts(self):
+        """The names in the hosts file's folder, but for Varnick's lock files,
+        which stay there once made."""
+        return sorted(p.name for p in self.hosts_dir.iterdir() if not p.name.endswith("-lock"))
 
     def env(self, **extra):
         return wine_env(**{HOSTS_VARIABLE: self.hosts_variable, **extra})

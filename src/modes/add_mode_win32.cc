@@ -1,5 +1,3 @@
-#include "hosts/add_entry.h"
-
 #include <string_view>
 
 #include "base/console.h"
@@ -8,18 +6,19 @@
 #include "hosts/entry_bytes.h"
 #include "hosts/hosts_file.h"
 #include "log/logging.h"
+#include "modes/modes.h"
 
 namespace varnick {
 
-int addEntry(const wchar_t* entry) {
+int runAdd(const wchar_t* entry) {
   Logger* log = getLogger("AddEntry");
   std::optional<EntryBytes> bytes = toEntryBytes(entry);
   if (!bytes) {
+    // Printed, not logged: as the add mode always has.
     printText("Unable to convert %s to multibyte\r\n", wideToUtf8(entry).c_str());
     return kExitFailure;
   }
-  AppendResult appended =
-      appendLine(std::string_view(bytes->data.get(), static_cast<std::size_t>(bytes->length)));
+  AppendResult appended = appendLine(bytes->view());
   switch (appended.step) {
     case AppendStep::kDone:
       logMessage(kInfo, log, "Written to hosts file '%s'", wideToUtf8(entry).c_str());

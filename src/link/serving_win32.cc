@@ -1,0 +1,92 @@
+#include "link/serving_win32.h"
+
+#include <cstring>
+
+#include "link/console_events_win32.h"
+#include "link/packet_buffer.h"
+#include "link/request.h"
+#include "link/wire_format.h"
+
+namespace varnick {
+namespace {
+
+// Receives exactly `length` bytes, in as many recv calls as the stream and
+// recv's int length need. False when the connection ends or fails first;
+// `error` then holds the code that the failing call left.
+bool receiveAll(SOCKET sock, std::uint8_t* buffer, std::uint32_t length, int& error) {
+  std::uint32_t total = 0;
+  while (total < length) {
+    int got =
+        recv(sock, reinterpret_cast<char*>(buffer + total), nextReceiveSize(length - total), 0);
+    if (got == 0 || got == SOCKET_ERROR) {
+      error = static_cast<int>(GetLastError());
+      return false;
+    }
+    total += static_cast<std::uint32_t>(got);
+  }
+  return true;
+}
+
+// Carries out one decoded request through `events` and returns its reply
+// byte. Clears `serving` on a shutdown.
+char carryOut(ServingEvents& events, const Request& request, std::uint32_t bodyLength,
+              bool& serving) {
+  switch (request.kind) {
+    case RequestKind::kAdd:
+      return events.add(request.entry);
+    case RequestKind::kRemove:
+      return events.remove();
+    case RequestKind::kShutdown:
+      serving = false;
+      return events.shutdown();
+    case RequestKind::kInvalid:
+      return events.invalid(request.opCode);
+    case RequestKind::kTooShort:
+      break;
+  }
+  return events.tooShort(bodyLength, request.opCode);
+}
+
+}  // namespace
+
+ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
+  UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!sock) return {ConnectStep::kNoSocket, static_cast<int>(GetLastError())};
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<u_short>(port));
+  hostent* host = gethostbyname("localhost");
+  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
+    return {ConnectStep::kNoAddress, static_cast<int>(GetLastError())};
+  std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
+  if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+      SOCKET_ERROR) {
+    return {ConnectStep::kNoConnection, static_cast<int>(GetLastError())};
+  }
+  sockOut = std::move(sock);
+  return {};
+}
+
+void serveRequests(SOCKET sock, ServingEvents& events) {
+  std::uint8_t header[kLengthFieldSize];
+  bool serving = true;
+  while (serving) {
+    events.awaitingRequest();
+    int error = 0;
+    if (!receiveAll(sock, header, kLengthFieldSize, error)) {
+      events.inputEnded(error, ConsoleEvents::received());
+      return;
+    }
+    PacketBuffer body(readBigEndian32(header));
+    if (!receiveAll(sock, body.data(), body.size(), error)) {
+      events.inputEnded(error, ConsoleEvents::received());
+      return;
+    }
+    Request request = decodeRequest(body);
+    char reply = carryOut(events, request, body.size(), serving);
+    if (send(sock, &reply, 1, 0) == SOCKET_ERROR)
+      events.replyFailed(static_cast<int>(GetLastError()));
+  }
+}
+
+}  // namespace varnick

@@ -1,0 +1,52 @@
+// Server mode's side of the connection: connecting to the controller and
+// serving its requests one at a time. What each request does to the hosts
+// file, and every record, is the caller's: this room only speaks the wire.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "base/unique_resource.h"
+
+namespace varnick {
+
+enum class ConnectStep { kDone, kNoSocket, kNoAddress, kNoConnection };
+
+struct ConnectResult {
+  ConnectStep step = ConnectStep::kDone;
+  int error = 0;  // the platform's error code when not done
+};
+
+// Connects a new socket to the controller on the first address "localhost"
+// resolves to, at `port`: one attempt, no time-out.
+[[nodiscard]] ConnectResult connectToController(std::int32_t port, UniqueSocket& sock);
+
+// What serving meets, told as it happens; the caller carries out the
+// requests and answers each with its reply byte.
+class ServingEvents {
+ public:
+  virtual ~ServingEvents() = default;
+  // About to wait for the next request.
+  virtual void awaitingRequest() = 0;
+  // The connection ended or failed (`error`), or a console event (`event`)
+  // ended it, before a whole request came.
+  virtual void inputEnded(int error, std::optional<long> event) = 0;
+  virtual char add(const std::string& entry) = 0;
+  virtual char remove() = 0;
+  virtual char shutdown() = 0;
+  virtual char invalid(int opCode) = 0;
+  // A body too short for what its op code reads.
+  virtual char tooShort(std::uint32_t bodyLength, int opCode) = 0;
+  // The reply could not be sent.
+  virtual void replyFailed(int error) = 0;
+};
+
+// Serves requests until a shutdown request, the end of the connection or a
+// console event.
+void serveRequests(SOCKET sock, ServingEvents& events);
+
+}  // namespace varnick

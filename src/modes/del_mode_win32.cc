@@ -1,0 +1,70 @@
+#include <string>
+
+#include "base/exit_codes.h"
+#include "base/wide_text.h"
+#include "hosts/del_entry.h"
+#include "hosts/entry_bytes.h"
+#include "log/logging.h"
+#include "modes/modes.h"
+
+namespace varnick {
+namespace {
+
+// The record for a delete that stopped at `result.step`.
+void logDelFailure(Logger* log, const DelResult& result) {
+  const int error = static_cast<int>(result.error);
+  const std::string path = wideToUtf8(result.path.c_str());
+  switch (result.step) {
+    case DelStep::kDone:
+      return;
+    case DelStep::kLockFailed:
+      logMessage(kError, log, "Failed to take the write lock of the hosts file %d", error);
+      return;
+    case DelStep::kNoTempPath:
+      logMessage(kError, log, "Unable to get temp path");
+      return;
+    case DelStep::kNoTempName:
+      logMessage(kError, log, "Unable to get tmp filename");
+      return;
+    case DelStep::kTempCopyMisplaced:
+      logMessage(kInfo, log, "Failed to open temporary hosts file %d", error);
+      return;
+    case DelStep::kHostsOpenFailed:
+      logMessage(kInfo, log, "Failed to open hosts file %d", error);
+      return;
+    case DelStep::kTempCopyFailed:
+      logMessage(kError, log, "Failed to copy hosts file to %s %d", path.c_str(), error);
+      return;
+    case DelStep::kReadFailed:
+      logMessage(kError, log, "Failed to read hosts file %d, hosts file unchanged", error);
+      return;
+    case DelStep::kNewFileFailed:
+      logMessage(kError, log, "Failed to write %s %d, hosts file unchanged", path.c_str(), error);
+      return;
+    case DelStep::kReplaceFailed:
+      logMessage(kError, log, "Failed to replace hosts file %d, hosts file unchanged", error);
+      return;
+    case DelStep::kKeptChanging:
+      logMessage(kError, log,
+                 "Failed to replace hosts file: another program wrote to it during each of %d "
+                 "rebuilds, hosts file unchanged",
+                 error);
+      return;
+  }
+}
+
+}  // namespace
+
+int runDel(const wchar_t* entry) {
+  Logger* log = getLogger("DelEntry");
+  std::optional<EntryBytes> bytes = toEntryBytes(entry);
+  if (!bytes) {
+    logMessage(kError, log, "Unable to convert %s to multibyte", wideToUtf8(entry).c_str());
+    return kExitFailure;
+  }
+  DelResult result = deleteEntry(bytes->view());
+  logDelFailure(log, result);
+  return result.step == DelStep::kDone ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace varnick

@@ -1,0 +1,36 @@
+// The modes of varnick.exe: each turns what the libraries below it return
+// into records and the process exit code. `wmain` runs exactly one.
+#pragma once
+
+#include <cstdint>
+
+namespace varnick {
+
+// `add <entry>`: appends CR LF and the entry's OEM bytes to the hosts file.
+// 0 when both were written in full, 1 on any failure.
+[[nodiscard]] int runAdd(const wchar_t* entry);
+
+// `del <entry>`: rewrites the hosts file without the entry's occurrences.
+// 0 on success (whether or not the entry was there), 1 on failure.
+[[nodiscard]] int runDel(const wchar_t* entry);
+
+// `server <port> <backup_path>`: backs the hosts file up to `backupPath`,
+// connects to the controller on localhost:`port`, serves its requests and
+// restores the backup when serving ends. 0, 1 (serving lock, backup or
+// restore failed), 7 (no socket) or 8 (no connection, "localhost" not
+// resolved included). A request too large for memory ends the process
+// instead, once the backup has been put back.
+[[nodiscard]] int runServer(std::int32_t port, const wchar_t* backupPath);
+
+// `session <port>`: server mode for varnick-session. Puts right any session
+// that ended without its restore first, then serves as runServer does with a
+// backup of its own beside the hosts file and a journal of the lines it
+// appends; both are removed after a good restore and kept after a failed
+// one, for the next session to put right. Same results as runServer.
+[[nodiscard]] int runSessionServer(std::int32_t port);
+
+// `session recover`: puts right the sessions that ended without their
+// restore, once no server is running. 0, or 1 when one could not be.
+[[nodiscard]] int runRecovery();
+
+}  // namespace varnick

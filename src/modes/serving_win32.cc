@@ -1,0 +1,244 @@
+#include "modes/serving_win32.h"
+
+#include <string>
+
+#include "base/exit_codes.h"
+#include "base/wide_text.h"
+#include "hosts/hosts_file.h"
+#include "hosts/hosts_location.h"
+#include "link/console_events_win32.h"
+#include "link/packet_buffer.h"
+#include "link/serving_win32.h"
+#include "link/wire_format.h"
+
+namespace varnick {
+namespace {
+
+const char* waitReason(RestoreWait wait) {
+  switch (wait) {
+    case RestoreWait::kWriteLock:
+      return "another Varnick is writing the hosts file";
+    case RestoreWait::kBackupHeld:
+      return "another process holds the backup";
+    case RestoreWait::kHostsFileHeld:
+      break;
+  }
+  return "another process holds the hosts file";
+}
+
+// Puts the backup back, waiting while another writer or a reader stands in
+// the way; each reason to wait is logged once. A failure names the backup,
+// which is kept.
+bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
+  RestoreOutcome outcome = restoreHostsFile(backupPath, [log](RestoreWait wait,
+                                                              std::uint32_t error) {
+    logMessage(kInfo, log, "Restore waits: %s (error %d); trying for up to %u s", waitReason(wait),
+               static_cast<int>(error), static_cast<unsigned>(kRestoreWaitMs / 1000));
+  });
+  const std::string backup = wideToUtf8(backupPath);
+  switch (outcome.result.stage) {
+    case RestoreStage::kDone:
+      if (outcome.hostsFileWasMissing) {
+        logMessage(kInfo, log, "The hosts file was missing; put back from %s", backup.c_str());
+      }
+      return true;
+    case RestoreStage::kLockFailed:
+      logMessage(kError, log,
+                 "Failed to take the write lock of the hosts file %d; the backup is kept in %s",
+                 static_cast<int>(outcome.result.error), backup.c_str());
+      return false;
+    case RestoreStage::kCopyFailed:
+    case RestoreStage::kFlushFailed:
+    case RestoreStage::kSwapFailed:
+      break;
+  }
+  logCopyFailure(log, backupPath, hostsDirectory(), outcome.result.error);
+  return false;
+}
+
+// What the termination hook puts back when a request's buffer cannot be had
+// and the process is about to end: the controller's entries must not outlive
+// it.
+Logger* armedLog = nullptr;
+const wchar_t* armedBackupPath = nullptr;
+JournalFile* armedJournal = nullptr;
+const SessionFiles* armedSessionFiles = nullptr;
+
+void restoreBeforeTermination() {
+  if (armedJournal != nullptr) armedJournal->close();
+  if (restoreFromBackup(armedLog, armedBackupPath) && armedSessionFiles != nullptr)
+    removeSessionFiles(armedLog, *armedSessionFiles);
+}
+
+// Keeps the termination hook armed with the backup for as long as serving
+// may change the hosts file.
+class ArmedRestore {
+ public:
+  ArmedRestore(Logger* log, const wchar_t* backupPath, JournalFile* journal,
+               const SessionFiles* sessionFiles) {
+    armedLog = log;
+    armedBackupPath = backupPath;
+    armedJournal = journal;
+    armedSessionFiles = sessionFiles;
+    setTerminationHook(restoreBeforeTermination);
+  }
+  ~ArmedRestore() {
+    setTerminationHook(nullptr);
+    armedBackupPath = nullptr;
+    armedJournal = nullptr;
+    armedSessionFiles = nullptr;
+  }
+  ArmedRestore(const ArmedRestore&) = delete;
+  ArmedRestore& operator=(const ArmedRestore&) = delete;
+};
+
+// Carries out the controller's requests on the hosts file and makes their
+// records.
+class ServedRequests final : public ServingEvents {
+ public:
+  ServedRequests(Logger* log, JournalFile* journal) : log_(log), journal_(journal) {}
+
+  void awaitingRequest() override { logMessage(kInfo, log_, "Reading from console"); }
+
+  void inputEnded(int error, std::optional<long> event) override {
+    if (event) {
+      logMessage(kInfo, log_, "Serving interrupted by console event %d", static_cast<int>(*event));
+    } else {
+      logMessage(kInfo, log_, "Console input failed with error %d", error);
+    }
+  }
+
+  char add(const std::string& entry) override {
+    AppendResult appended = appendLine(entry);
+    const int error = static_cast<int>(appended.error);
+    switch (appended.step) {
+      case AppendStep::kDone:
+        break;
+      case AppendStep::kLockFailed:
+        logMessage(kError, log_, "Failed to take the write lock of the hosts file %d", error);
+        return kReplyFailure;
+      case AppendStep::kOpenFailed:
+        logMessage(kInfo, log_, "Failed to open hosts file %d", error);
+        return kReplyFailure;
+      case AppendStep::kWriteFailed:
+        logMessage(kError, log_, "Failed to write %s to hosts file %d", entry.c_str(), error);
+        return kReplyFailure;
+    }
+    logMessage(kInfo, log_, "Written to hosts file '%s'", entry.c_str());
+    // The line is in the hosts file: the journal must say so before the
+    // reply, or a power cut now would leave it there for good. The restore
+    // at the end takes it out all the same. Written as appended: up to the
+    // entry's first zero byte.
+    if (journal_ != nullptr) {
+      if (DWORD failed = journal_->append(entry.c_str())) {
+        logMessage(kError, log_, "Failed to write the session journal %d",
+                   static_cast<int>(failed));
+      }
+    }
+    return kReplySuccess;
+  }
+
+  char remove() override {
+    logMessage(kInfo, log_, "Client requested remove operation (This is currently unsupported)");
+    return kReplyFailure;
+  }
+
+  char shutdown() override {
+    logMessage(kInfo, log_, "Shutting down varnick");
+    return kReplySuccess;
+  }
+
+  char invalid(int opCode) override {
+    logMessage(kInfo, log_, "Invalid operation %d requested", opCode);
+    return kReplyFailure;
+  }
+
+  char tooShort(std::uint32_t bodyLength, int opCode) override {
+    if (bodyLength == 0) {
+      logMessage(kInfo, log_, "Empty request of 0 bytes holds no operation");
+    } else {
+      logMessage(kInfo, log_, "Request of %u bytes is too short for operation %d",
+                 static_cast<unsigned>(bodyLength), opCode);
+    }
+    return kReplyFailure;
+  }
+
+  void replyFailed(int error) override {
+    logMessage(kError, log_, "Failed to send the reply %d", error);
+  }
+
+ private:
+  Logger* log_;
+  JournalFile* journal_;
+};
+
+}  // namespace
+
+bool takeServingLock(Logger* log, HostsLock& serving) {
+  DWORD error = serving.take(kServingLockWaitMs, [log](const StepResult&) {
+    logMessage(kInfo, log, "Waiting for another Varnick server to end, for up to %u s",
+               static_cast<unsigned>(kServingLockWaitMs / 1000));
+  });
+  if (error == ERROR_TIMEOUT) {
+    logMessage(kError, log,
+               "Failed to take the serving lock %d: another Varnick server did not "
+               "end within %u s",
+               static_cast<int>(error), static_cast<unsigned>(kServingLockWaitMs / 1000));
+  } else if (error != ERROR_SUCCESS) {
+    logMessage(kError, log, "Failed to take the serving lock %d", static_cast<int>(error));
+  }
+  return error == ERROR_SUCCESS;
+}
+
+void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::uint32_t error) {
+  logMessage(kInfo, log, "Failed to copy hosts file from %s to %s error code %d",
+             wideToUtf8(from).c_str(), wideToUtf8(to).c_str(), static_cast<int>(error));
+}
+
+int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock) {
+  ConnectResult connected = connectToController(port, sock);
+  switch (connected.step) {
+    case ConnectStep::kDone:
+      return 0;
+    case ConnectStep::kNoSocket:
+      logMessage(kError, log, "Call to socket() returned INVALID_SOCKET");
+      return kExitNoSocket;
+    case ConnectStep::kNoAddress:
+      logMessage(kError, log, "Failed to resolve localhost error=%d", connected.error);
+      return kExitNoConnection;
+    case ConnectStep::kNoConnection:
+      break;
+  }
+  logMessage(kError, log, "Failed to connect socket error=%d", connected.error);
+  return kExitNoConnection;
+}
+
+bool serveAndRestore(Logger* log, SOCKET sock, const wchar_t* backupPath, JournalFile* journal,
+                     const SessionFiles* sessionFiles) {
+  ConsoleEvents events(sock);
+  {
+    ArmedRestore armed(log, backupPath, journal, sessionFiles);
+    ServedRequests requests(log, journal);
+    serveRequests(sock, requests);
+  }
+  logMessage(kInfo, log, "Shutting down");
+  if (journal != nullptr) journal->close();
+  bool restored = restoreFromBackup(log, backupPath);
+  // A failed restore keeps both: the next session, or a recovery, takes the
+  // journal's lines out.
+  if (restored && sessionFiles != nullptr) removeSessionFiles(log, *sessionFiles);
+  return restored;
+}
+
+void removeSessionFiles(Logger* log, const SessionFiles& files) {
+  // The backup first: while the journal is there, a later recovery finds the
+  // pair; a backup without its journal would be found by nobody.
+  for (const std::wstring* path : {&files.backup, &files.journal}) {
+    if (DWORD error = removeSessionFile(*path)) {
+      logMessage(kError, log, "Failed to remove %s %d", wideToUtf8(path->c_str()).c_str(),
+                 static_cast<int>(error));
+    }
+  }
+}
+
+}  // namespace varnick
