@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/file_identity_win32.h"
-#include "base/file_write_win32.h"
+#include "base/file_io_win32.h"
 #include "base/unique_resource.h"
 #include "hosts/entry_matcher.h"
 #include "hosts/hosts_file_state_win32.h"

@@ -14,6 +14,27 @@
 namespace varnick {
 namespace {
 
+// One matching step. `position` entry bytes have been read just before `c`
+// and held back. Appends to `out` what is to be kept and returns how many
+// entry bytes are held back after `c`: a byte that continues the match keeps
+// nothing (a completed occurrence is dropped, and the byte after it may start
+// a further one); a byte that breaks it keeps the held-back bytes in their
+// places, then itself, untried as the start of an occurrence.
+std::size_t matchEntryAt(char c, std::size_t position, std::string_view entry, std::string& out) {
+  if (position < entry.size() && c == entry[position]) {
+    ++position;
+    return position == entry.size() ? 0 : position;
+  }
+  out.append(entry.data(), position);
+  out.push_back(c);
+  return 0;
+}
+
+// At the end of the source: keeps the `position` bytes of an unfinished match.
+void finishMatch(std::size_t position, std::string_view entry, std::string& out) {
+  out.append(entry.data(), position);
+}
+
 // Large enough that a hosts file of a few megabytes takes a handful of reads
 // and writes, small enough that memory stays flat whatever the file's size.
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
@@ -169,20 +190,6 @@ std::size_t filterBlock(char* data, std::size_t count, std::string_view entry,
 }
 
 }  // namespace
-
-std::size_t matchEntryAt(char c, std::size_t position, std::string_view entry, std::string& out) {
-  if (position < entry.size() && c == entry[position]) {
-    ++position;
-    return position == entry.size() ? 0 : position;
-  }
-  out.append(entry.data(), position);
-  out.push_back(c);
-  return 0;
-}
-
-void finishMatch(std::size_t position, std::string_view entry, std::string& out) {
-  out.append(entry.data(), position);
-}
 
 CopyStatus copyWithoutEntry(ByteSource& source, ByteSink& sink, std::string_view entry) {
   std::string block(kBlockSize, '\0');

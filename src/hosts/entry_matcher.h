@@ -27,21 +27,11 @@ class ByteSink {
 
 enum class CopyStatus { kDone, kReadFailed, kWriteFailed };
 
-// One matching step. `position` entry bytes have been read just before `c`
-// and held back. Appends to `out` what is to be kept and returns how many
-// entry bytes are held back after `c`:
-// - `c` continues the match: nothing is kept; a completed occurrence is
-//   dropped and the byte after it may start a further one (returns 0).
-// - `c` breaks the match: the held-back bytes are kept in their places, then
-//   `c`, which is not tried as the start of an occurrence.
-// With an empty entry every byte is kept.
-std::size_t matchEntryAt(char c, std::size_t position, std::string_view entry, std::string& out);
-
-// At the end of the source: keeps the `position` bytes of an unfinished match.
-void finishMatch(std::size_t position, std::string_view entry, std::string& out);
-
 // Copies `source` to `sink` in large blocks, leaving out every occurrence of
-// `entry` as matchEntryAt decides. Stops at the first failed read or write;
+// `entry`: a byte that breaks a partial match is kept, and so are the bytes
+// before it, none of them tried again as the start of an occurrence; the
+// byte after a whole occurrence may start the next. With an empty entry
+// every byte is kept. Stops at the first failed read or write;
 // the sink then holds an unknown prefix of the result.
 [[nodiscard]] CopyStatus copyWithoutEntry(ByteSource& source, ByteSink& sink,
                                           std::string_view entry);

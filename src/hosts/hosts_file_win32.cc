@@ -4,10 +4,9 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "base/file_identity_win32.h"
-#include "base/file_write_win32.h"
+#include "base/file_io_win32.h"
 #include "base/unique_resource.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
@@ -17,16 +16,10 @@
 namespace varnick {
 namespace {
 
-constexpr DWORD kCopyBlock = 1 << 20;
-
-bool isBusy(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
 // A step's result from its error code: 0 is done.
 StepResult stepOf(DWORD error) {
   if (error == ERROR_SUCCESS) return {};
-  return {isBusy(error) ? Attempt::kBusy : Attempt::kFailed, error};
+  return {isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error};
 }
 
 // Opens the backup to be written without following a link: a new file, or
@@ -66,14 +59,7 @@ StepResult copyHostsFileTo(const wchar_t* backupPath) {
   if (!hosts) return stepOf(GetLastError());
   // Whatever a file at the backup path held goes now, through the handle.
   if (!SetEndOfFile(backup.get())) return stepOf(GetLastError());
-  std::vector<char> block(kCopyBlock);
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(hosts.get(), block.data(), kCopyBlock, &got, nullptr))
-      return stepOf(GetLastError());
-    if (got == 0) return {};
-    if (DWORD error = writeAll(backup.get(), block.data(), got)) return stepOf(error);
-  }
+  return stepOf(copyAll(hosts.get(), backup.get()));
 }
 
 // A restore's steps: the write lock, the backup copied beside the hosts

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "base/file_identity_win32.h"
-#include "base/file_write_win32.h"
+#include "base/file_io_win32.h"
 #include "hosts/hosts_location.h"
 
 namespace varnick {
@@ -17,16 +17,10 @@ constexpr wchar_t kNewSuffix[] = L".varnick-new";
 constexpr DWORD kNewFileAccess =
     GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_WRITE_ATTRIBUTES;
 
-constexpr DWORD kCopyBlock = 1 << 20;
-
-bool isBusy(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
 // A rename over a file that another process has open, even one that only
 // reads it, is refused as access denied: so is one over a file that an
 // antivirus or indexer has just opened. Each leaves both files as they were.
-bool isBusySwap(DWORD error) { return isBusy(error) || error == ERROR_ACCESS_DENIED; }
+bool isBusySwap(DWORD error) { return isSharingConflict(error) || error == ERROR_ACCESS_DENIED; }
 
 // The attributes that the new file takes over. Read-only is left out: the
 // old file's flag would stop the rename itself.
@@ -45,7 +39,7 @@ UniqueFile openHostsFileForRebuild(RetryClock& clock) {
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (file) return StepResult{};
         DWORD error = GetLastError();
-        return StepResult{isBusy(error) ? Attempt::kBusy : Attempt::kFailed, error};
+        return StepResult{isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error};
       },
       clock);
   SetLastError(last.error);
@@ -95,13 +89,7 @@ DWORD NewHostsFile::copyFrom(const wchar_t* source) {
   UniqueFile from;
   if (DWORD error = openPlainFileForReading(source, from)) return error;
   if (DWORD error = create()) return error;
-  std::vector<char> block(kCopyBlock);
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(from.get(), block.data(), kCopyBlock, &got, nullptr)) return GetLastError();
-    if (got == 0) return ERROR_SUCCESS;
-    if (DWORD error = write(block.data(), got)) return error;
-  }
+  return copyAll(from.get(), file_.get());
 }
 
 DWORD NewHostsFile::write(const void* data, DWORD size) {

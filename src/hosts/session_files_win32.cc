@@ -3,7 +3,7 @@
 #include <ntsecapi.h>
 
 #include "base/file_identity_win32.h"
-#include "base/file_write_win32.h"
+#include "base/file_io_win32.h"
 #include "hosts/hosts_file_state_win32.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
@@ -36,21 +36,11 @@ SessionFiles filesNamed(const std::wstring& name) {
   return {stem + kBackupSuffix, stem + kJournalSuffix};
 }
 
-DWORD readWhole(HANDLE file, std::string& content) {
-  char block[1 << 16];
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file, block, sizeof block, &got, nullptr)) return GetLastError();
-    if (got == 0) return ERROR_SUCCESS;
-    content.append(block, got);
-  }
-}
-
 std::optional<SessionJournal> readJournal(const std::wstring& path, DWORD& error) {
   UniqueFile file;
   std::string content;
   if ((error = openPlainFileForReading(path.c_str(), file)) != ERROR_SUCCESS ||
-      (error = readWhole(file.get(), content)) != ERROR_SUCCESS) {
+      (error = readAll(file.get(), content)) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   std::optional<SessionJournal> journal = parseJournal(content);
@@ -67,7 +57,7 @@ Round recoverOnce(const SessionJournal& journal, RecoveryResult& result) {
   SystemClock clock;
   UniqueFile hosts = openHostsFileForRebuild(clock);
   std::string content;
-  DWORD error = hosts ? readWhole(hosts.get(), content) : GetLastError();
+  DWORD error = hosts ? readAll(hosts.get(), content) : GetLastError();
   if (error != ERROR_SUCCESS) {
     result.step = RecoveryStep::kReadFailed;
     result.error = error;

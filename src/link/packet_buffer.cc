@@ -14,13 +14,12 @@ void* zeroFilledBlock(std::size_t size) {
   return std::calloc(size, 1);
 }
 
-detail::LoggerSource loggerSource = getLogger;
 detail::BlockAllocator blockAllocator = zeroFilledBlock;
 TerminationHook terminationHook = nullptr;
 
 Logger* packetLogger() {
   Logger*& logger = detail::packetLoggerReference();
-  if (logger == nullptr) logger = loggerSource("Packet");
+  if (logger == nullptr) logger = getLogger("Packet");
   return logger;
 }
 
@@ -86,7 +85,6 @@ Logger*& packetLoggerReference() {
   return logger;
 }
 
-void setPacketLoggerSource(LoggerSource source) { loggerSource = source; }
 void setBlockAllocator(BlockAllocator allocator) { blockAllocator = allocator; }
 
 }  // namespace detail

@@ -62,12 +62,10 @@ using TerminationHook = void (*)();
 void setTerminationHook(TerminationHook hook);
 
 namespace detail {
-// Seams for the unit tests: the process-wide `Packet` logger reference (null
-// until the first construction), the function it is obtained with, and the
-// allocator of the zero-filled block (null result = no memory).
+// For the unit tests: the process-wide `Packet` logger reference (null until
+// the first construction), and the allocator of the zero-filled block (a
+// null result stands for no memory).
 Logger*& packetLoggerReference();
-using LoggerSource = Logger* (*)(const std::string& name);
-void setPacketLoggerSource(LoggerSource source);
 using BlockAllocator = void* (*)(std::size_t size);
 void setBlockAllocator(BlockAllocator allocator);
 }  // namespace detail

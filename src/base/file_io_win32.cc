@@ -1,0 +1,39 @@
+#include "base/file_io_win32.h"
+
+#include <vector>
+
+namespace varnick {
+namespace {
+
+// Large enough that a 50 MB hosts file takes few calls.
+constexpr DWORD kBlockSize = 1 << 20;
+
+}  // namespace
+
+DWORD writeAll(HANDLE file, const void* data, DWORD size) {
+  DWORD written = 0;
+  if (!WriteFile(file, data, size, &written, nullptr)) return GetLastError();
+  return written == size ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+DWORD readAll(HANDLE file, std::string& content) {
+  std::vector<char> block(kBlockSize);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, block.data(), kBlockSize, &got, nullptr)) return GetLastError();
+    if (got == 0) return ERROR_SUCCESS;
+    content.append(block.data(), got);
+  }
+}
+
+DWORD copyAll(HANDLE from, HANDLE to) {
+  std::vector<char> block(kBlockSize);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) return GetLastError();
+    if (got == 0) return ERROR_SUCCESS;
+    if (DWORD error = writeAll(to, block.data(), got)) return error;
+  }
+}
+
+}  // namespace varnick

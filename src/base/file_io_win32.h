@@ -1,0 +1,30 @@
+// Reading and writing whole files through handles: a short write counts as
+// a failure, and every loop stops at the first failed call.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace varnick {
+
+// Writes `size` bytes with one WriteFile call. Returns ERROR_SUCCESS when all
+// of them were written; the platform's error code when the call failed; and
+// ERROR_WRITE_FAULT when it reported fewer bytes than asked, since a short
+// write sets no error code of its own.
+DWORD writeAll(HANDLE file, const void* data, DWORD size);
+
+// Reads from `file` to its end, appending to `content`: 0 or the error code.
+DWORD readAll(HANDLE file, std::string& content);
+
+// Copies what is left of `from` to `to`, a block at a time: 0 or the error
+// code of the read or the write that failed.
+DWORD copyAll(HANDLE from, HANDLE to);
+
+// Whether an open or a rename failed because another process holds the file
+// in a way that conflicts, so that trying again shortly may succeed.
+inline bool isSharingConflict(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+}  // namespace varnick
