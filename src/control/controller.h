@@ -1,6 +1,6 @@
-// A controller for `varnick server`: listens on localhost, starts Varnick
-// (elevated), accepts only that process's connection, sends requests and
-// reads their replies, and waits for Varnick to exit.
+// A controller for Varnick's server modes: listens on localhost, starts
+// Varnick (elevated), accepts only that process's connection, sends requests
+// and reads their replies, and waits for Varnick to exit.
 #pragma once
 
 #include <winsock2.h>
@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/unique_resource.h"
 #include "link/wire_format.h"
@@ -35,11 +36,13 @@ class Controller {
     reporter_ = std::move(reporter);
   }
 
-  // Starts `varnick server <port> <backupPath>` in `directory`, where its log
-  // goes: directly when this process is elevated, otherwise through the
-  // consent prompt. Either way Varnick gets no share of this console, so
-  // console events (Ctrl+C, closing the window) reach only this process.
-  [[nodiscard]] bool startHelper(const std::wstring& varnickPath, const std::wstring& backupPath,
+  // Starts `varnick <arguments>` (each quoted as needed) in `directory`,
+  // where its log goes: directly when this process is elevated, otherwise
+  // through the consent prompt. Either way Varnick gets no share of this
+  // console, so console events (Ctrl+C, closing the window) reach only this
+  // process.
+  [[nodiscard]] bool startHelper(const std::wstring& varnickPath,
+                                 const std::vector<std::wstring>& arguments,
                                  const std::wstring& directory);
 
   enum class Accepted { kConnected, kTimedOut, kHelperExited, kInterrupted };

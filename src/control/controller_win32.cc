@@ -191,13 +191,14 @@ bool Controller::listen(std::uint16_t port) {
   return true;
 }
 
-bool Controller::startHelper(const std::wstring& varnickPath, const std::wstring& backupPath,
+bool Controller::startHelper(const std::wstring& varnickPath,
+                             const std::vector<std::wstring>& arguments,
                              const std::wstring& directory) {
   if (GetFileAttributesW(varnickPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
     error_ = "varnick.exe not found at " + wideToUtf8(varnickPath.c_str());
     return false;
   }
-  std::wstring parameters = L"server " + std::to_wstring(port_) + L" " + quoteArgument(backupPath);
+  std::wstring parameters = buildCommandLine(arguments);
 
   if (isElevated()) {
     // Varnick's records go to varnick.log; keep its console echo out of the

@@ -29,6 +29,10 @@ struct SessionEntry {
   std::string shown;
 };
 
+// Runs `varnick session recover`, which puts right the sessions that were
+// interrupted, waits for it and says what it did. 0, or a session code.
+int runRecovery(const SessionOptions& options);
+
 // Runs the session with the entries already converted and checked. Returns
 // the session's exit code.
 int runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,

@@ -1,6 +1,7 @@
 #include "control/session_checks.h"
 
 #include <map>
+#include <utility>
 
 namespace varnick::control {
 namespace {
@@ -43,6 +44,50 @@ bool isControl(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }
 std::string hexDigits(unsigned char c) {
   const char digits[] = "0123456789ABCDEF";
   return {digits[c >> 4], digits[c & 15]};
+}
+
+// The text between `prefix` and `suffix` when `text` starts and ends with them.
+std::optional<std::string_view> between(std::string_view text, std::string_view prefix,
+                                        std::string_view suffix) {
+  if (text.size() < prefix.size() + suffix.size() || text.substr(0, prefix.size()) != prefix ||
+      text.substr(text.size() - suffix.size()) != suffix) {
+    return std::nullopt;
+  }
+  return text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+}
+
+// A line and a start time, from "<prefix><line><middle><start><suffix>". The
+// time never holds `middle`; the line, being anyone's, might.
+std::optional<std::pair<std::string, std::string>> lineAndStart(std::string_view message,
+                                                                std::string_view prefix,
+                                                                std::string_view middle,
+                                                                std::string_view suffix) {
+  std::optional<std::string_view> inner = between(message, prefix, suffix);
+  std::size_t at = inner ? inner->rfind(middle) : std::string_view::npos;
+  if (at == std::string_view::npos) return std::nullopt;
+  return std::make_pair(std::string(inner->substr(0, at)),
+                        std::string(inner->substr(at + middle.size())));
+}
+
+std::string recoveryNote(std::string_view message) {
+  constexpr std::string_view kInterrupted = "an interrupted session that started ";
+  if (auto removed = lineAndStart(message, "Removed '", "' left by the session started ", "")) {
+    return "removed '" + removed->first + "', left by " + std::string(kInterrupted) +
+           removed->second;
+  }
+  if (auto skipped = lineAndStart(message, "Skipped '", "' of the session started ",
+                                  ": no longer in the hosts file")) {
+    return "skipped '" + skipped->first + "', added by " + std::string(kInterrupted) +
+           skipped->second + ": it is no longer in the hosts file";
+  }
+  if (auto started = between(message, "Recovered the interrupted session started ", "")) {
+    return "put right " + std::string(kInterrupted) + std::string(*started) +
+           ", and removed its backup and journal";
+  }
+  std::string note(message);
+  if (!note.empty() && note[0] >= 'A' && note[0] <= 'Z')
+    note[0] = static_cast<char>(note[0] - 'A' + 'a');
+  return note;
 }
 
 }  // namespace
@@ -93,6 +138,23 @@ LineChanges changedLines(std::string_view expected, std::string_view now) {
   std::vector<std::string_view> before = splitLines(expected);
   std::vector<std::string_view> after = splitLines(now);
   return {missingFrom(after, before), missingFrom(before, after)};
+}
+
+std::vector<std::string> recoveryNotes(std::string_view logText) {
+  // The time (8), a blank, the level (5), a blank: then the category.
+  constexpr std::size_t kCategoryAt = 15;
+  constexpr std::string_view kCategory = "Recovery - ";
+  std::vector<std::string> notes;
+  for (std::size_t end; (end = logText.find('\n')) != std::string_view::npos;
+       logText.remove_prefix(end + 1)) {
+    std::string_view record = logText.substr(0, end);
+    if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
+    if (record.size() >= kCategoryAt + kCategory.size() &&
+        record.substr(kCategoryAt, kCategory.size()) == kCategory) {
+      notes.push_back(visibleText(recoveryNote(record.substr(kCategoryAt + kCategory.size()))));
+    }
+  }
+  return notes;
 }
 
 }  // namespace varnick::control

@@ -1,5 +1,5 @@
 // Checks that varnick-session makes on the bytes it sends and on the hosts
-// file it leaves behind.
+// file it leaves behind, and what it reads of Varnick's log.
 #pragma once
 
 #include <cstddef>
@@ -34,5 +34,13 @@ struct LineChanges {
   bool empty() const { return added.empty() && removed.empty(); }
 };
 LineChanges changedLines(std::string_view expected, std::string_view now);
+
+// What Varnick's "Recovery" records in `logText` (whole records of
+// varnick.log, "HH:MM:SS LEVEL Recovery - message") say, one note each, in
+// their order, in the session's words: "removed '10.0.0.1 a.test', left by
+// an interrupted session that started 2026-12-07 13:25:03". A message of
+// another form is passed on as it stands. A last record without its line
+// end is left out: it may still be being written.
+std::vector<std::string> recoveryNotes(std::string_view logText);
 
 }  // namespace varnick::control

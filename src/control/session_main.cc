@@ -1,9 +1,12 @@
 // varnick-session: hosts entries that last exactly as long as a command.
 //
 //   varnick-session [--backup PATH] [--port N] --add ENTRY ... [-- COMMAND ...]
+//   varnick-session --recover
 //
-// Starts `varnick server` (elevated), adds the entries, runs the command and
-// waits for it, then shuts Varnick down, which restores the hosts file.
+// Starts `varnick session` (elevated; `varnick server` with a --backup),
+// adds the entries, runs the command and waits for it, then shuts Varnick
+// down, which restores the hosts file. --recover has Varnick take out what
+// an interrupted session left, and does nothing else.
 #include <winsock2.h>
 #include <windows.h>
 #include <sddl.h>
@@ -240,8 +243,11 @@ int run(int argc, wchar_t** argv) {
     std::fputs(kSessionUsageText, stderr);
     return kSessionUsage;
   }
-  std::optional<std::vector<SessionEntry>> entries = entriesToSend(*parsed.options);
-  if (!entries) return kSessionUsage;
+  std::optional<std::vector<SessionEntry>> entries;
+  if (!parsed.options->recover) {
+    entries = entriesToSend(*parsed.options);
+    if (!entries) return kSessionUsage;
+  }
 
   UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -251,9 +257,16 @@ int run(int argc, wchar_t** argv) {
   int result = 0;
   {
     SessionLock lock;
+    // A recovery waits for a running session as another session would;
+    // its Varnick alone would give up on that session's Varnick in a minute.
     std::optional<int> busy = lock.acquire(parsed.options->connectTimeoutSeconds);
-    result =
-        busy ? *busy : runSession(*parsed.options, *entries, Interruption{gStop, &gInterrupted});
+    if (busy) {
+      result = *busy;
+    } else if (parsed.options->recover) {
+      result = runRecovery(*parsed.options);
+    } else {
+      result = runSession(*parsed.options, *entries, Interruption{gStop, &gInterrupted});
+    }
   }
   SetEvent(gDone);
   return result;

@@ -11,8 +11,10 @@ const char kSessionUsageText[] =
     "       varnick-session [--backup PATH] [--port N] [--varnick PATH] [--utf8]\n"
     "                       [--timeout SECONDS] (--add ENTRY | --hosts-file PATH) ...\n"
     "                       [--for DURATION | -- COMMAND [ARG ...]]\n"
+    "       varnick-session --recover [--varnick PATH] [--timeout SECONDS]\n"
     "  --hosts-file PATH  entries from a file, one per line, # for comments\n"
-    "  --for DURATION     without a command: remove the entries after 90s, 30m, 2h\n";
+    "  --for DURATION     without a command: remove the entries after 90s, 30m, 2h\n"
+    "  --recover          take out the entries that an interrupted session left\n";
 
 namespace {
 
@@ -30,6 +32,12 @@ std::optional<long> readNumber(const std::wstring& text, long limit) {
 
 ParsedOptions refuse(std::string why) { return ParsedOptions{std::nullopt, std::move(why)}; }
 
+// The options that make a session: none of them goes with --recover.
+bool asksForASession(const SessionOptions& options) {
+  return !options.entries.empty() || !options.command.empty() || options.holdSeconds ||
+         options.backupPath || options.port != 0 || options.utf8;
+}
+
 }  // namespace
 
 ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
@@ -44,6 +52,10 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
     }
     if (flag == L"--utf8") {
       options.utf8 = true;
+      continue;
+    }
+    if (flag == L"--recover") {
+      options.recover = true;
       continue;
     }
     if (flag == L"--help") return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kHelp};
@@ -77,6 +89,14 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
         return refuse("--timeout takes a number of seconds from 1 to 86400");
       options.connectTimeoutSeconds = static_cast<int>(*seconds);
     }
+  }
+  if (options.recover) {
+    if (asksForASession(options)) {
+      return refuse(
+          "--recover goes with --varnick and --timeout only: no entries, command, --for, "
+          "--backup, --port or --utf8");
+    }
+    return ParsedOptions{std::move(options), {}};
   }
   if (options.entries.empty())
     return refuse("at least one --add ENTRY or --hosts-file PATH is needed");

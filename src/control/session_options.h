@@ -23,7 +23,10 @@ struct EntrySource {
 };
 
 struct SessionOptions {
-  std::optional<std::wstring> backupPath;   // --backup; a temporary file when absent
+  // --recover: no session, only the recovery of interrupted ones; goes with
+  // --varnick and --timeout alone.
+  bool recover = false;
+  std::optional<std::wstring> backupPath;   // --backup; Varnick names its own when absent
   std::uint16_t port = 0;                   // --port; 0 lets the system pick
   std::optional<std::wstring> varnickPath;  // --varnick; beside varnick-session.exe when absent
   bool utf8 = false;                        // --utf8: send entries as UTF-8, not OEM

@@ -49,12 +49,29 @@ TEST(SessionOptions, RefusesBadCommandLines) {
       {L"--hosts-file"},
       {L"--add", L"x", L"--for", L"10m", L"--", L"cmd"},
       {L"--add", L"x", L"--for", L"soon"},
+      {L"--recover", L"--add", L"x"},
+      {L"--hosts-file", L"dev.hosts", L"--recover"},
+      {L"--recover", L"--", L"cmd"},
+      {L"--recover", L"--for", L"10m"},
+      {L"--recover", L"--backup", L"C:\\b"},
+      {L"--recover", L"--port", L"8080"},
+      {L"--recover", L"--utf8"},
   };
   for (const auto& arguments : refused) {
     ParsedOptions parsed = parseSessionOptions(arguments);
     EXPECT_FALSE(parsed.options) << arguments.size();
     EXPECT_FALSE(parsed.error.empty());
   }
+}
+
+TEST(SessionOptions, RecoverNeedsNoEntriesAndKeepsVarnickAndTimeout) {
+  ParsedOptions parsed =
+      parseSessionOptions({L"--timeout", L"5", L"--recover", L"--varnick", L"D:\\v.exe"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_TRUE(parsed.options->recover);
+  EXPECT_EQ(parsed.options->connectTimeoutSeconds, 5);
+  EXPECT_EQ(parsed.options->varnickPath, L"D:\\v.exe");
+  EXPECT_FALSE(parseSessionOptions({L"--add", L"x"}).options->recover);
 }
 
 TEST(SessionOptions, HostsFilesMixWithEntriesInOrderAndForHoldsAlone) {

@@ -2,8 +2,8 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <ntsecapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -76,27 +76,77 @@ std::optional<std::wstring> varnickFolder() {
   return folder;
 }
 
-// 128 random bits in hexadecimal: a name nobody can guess in advance.
-std::optional<std::wstring> randomName() {
-  unsigned char bytes[16];
-  // The system's random source, from ADVAPI32, which the session loads anyway.
-  if (!RtlGenRandom(bytes, sizeof bytes)) return std::nullopt;
-  std::wstring hex;
-  for (unsigned char b : bytes) {
-    hex += L"0123456789abcdef"[b >> 4];
-    hex += L"0123456789abcdef"[b & 15];
-  }
-  return hex;
-}
+// varnick.log in the folder that Varnick runs in, and where in it the
+// records of the Varnick started next begin.
+class VarnickLog {
+ public:
+  VarnickLog() = default;
+  explicit VarnickLog(const std::wstring& folder) : path_(folder + L"\\varnick.log") {}
 
-// The default backup lies beside the hosts file: on Windows only
-// administrators may create or change files in that directory, so no process
-// without those rights can plant a link at the name beforehand or rewrite
-// the backup afterwards, and the name cannot be guessed.
-std::optional<std::wstring> defaultBackupPath() {
-  std::optional<std::wstring> name = randomName();
-  if (!name) return std::nullopt;
-  return std::wstring(hostsDirectory()) + L"\\hosts.varnick-session-" + *name + L".backup";
+  // Notes the log's size before Varnick starts: what comes after is its.
+  void mark() {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    start_ = GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)
+                 ? (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow
+                 : 0;
+  }
+
+  // Says what Varnick's recovery records since the mark say, one line each.
+  // A log that cannot be read says nothing: the records stay for the user.
+  void reportRecovery() const {
+    for (const std::string& note : recoveryNotes(recordsSinceMark()))
+      report(note);
+  }
+
+  std::string shown() const { return wideToUtf8(path_.c_str()); }
+
+ private:
+  std::string recordsSinceMark() const {
+    // Shared every way, so that Varnick can go on writing and rotating it.
+    UniqueFile file(CreateFileW(path_.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size)) return {};
+    // Smaller than at the mark: rotated since, and all of it is new.
+    LARGE_INTEGER from{};
+    from.QuadPart =
+        static_cast<std::uint64_t>(size.QuadPart) < start_ ? 0 : static_cast<LONGLONG>(start_);
+    if (!SetFilePointerEx(file.get(), from, nullptr, FILE_BEGIN)) return {};
+    std::string records;
+    char block[1 << 16];
+    DWORD got = 0;
+    while (ReadFile(file.get(), block, sizeof block, &got, nullptr) && got != 0)
+      records.append(block, got);
+    return records;
+  }
+
+  std::wstring path_;
+  std::uint64_t start_ = 0;
+};
+
+// The newest backup that a session's Varnick keeps beside the hosts file
+// (the folder is readable to all): this session's, when its Varnick made
+// one. Nothing when there is none.
+std::optional<std::wstring> newestSessionBackup() {
+  // Named as the hosts file's path names its folder.
+  const std::wstring folder = std::wstring(hostsDirectory()) + L"\\";
+  const std::wstring pattern = folder + L"hosts.varnick-session-*.backup";
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::optional<std::wstring> newest;
+  FILETIME newestTime{};
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (newest && CompareFileTime(&data.ftLastWriteTime, &newestTime) <= 0)) {
+      continue;
+    }
+    newest = folder + data.cFileName;
+    newestTime = data.ftLastWriteTime;
+  } while (FindNextFileW(search, &data));
+  FindClose(search);
+  return newest;
 }
 
 // The hosts file as it stands, read while others may go on using it;
@@ -131,15 +181,12 @@ class Session {
   void warnAboutOthersChanges();
   std::optional<int> end();
   void adviseRestoreByHand();
-  std::string logPath() const;
 
   const SessionOptions& options_;
   const std::vector<SessionEntry>& entries_;
   Interruption interruption_;
   Controller controller_;
-  std::wstring backupPath_;
-  std::wstring varnickFolder_;
-  bool defaultBackup_ = false;
+  VarnickLog log_;
   std::optional<std::string> expectedHosts_;  // the hosts file as this session alone leaves it
   std::size_t added_ = 0;                     // entries that Varnick wrote
 };
@@ -150,27 +197,27 @@ std::optional<int> Session::start() {
   controller_.setReporter(report);
   std::optional<std::wstring> folder = varnickFolder();
   if (!folder) return kSessionNoVarnick;
-  varnickFolder_ = *folder;
+  log_ = VarnickLog(*folder);
   if (!controller_.listen(options_.port)) {
     report(controller_.error());
     return kSessionCannotListen;
   }
-  if (options_.backupPath) {
-    backupPath_ = *options_.backupPath;
-  } else if (auto path = defaultBackupPath()) {
-    backupPath_ = *path;
-    defaultBackup_ = true;
-  } else {
-    report("could not make a name for the backup (error " + std::to_string(GetLastError()) + ")");
-    return kSessionNoVarnick;
-  }
+  // Without a --backup, Varnick's session mode names its own backup and
+  // journal beside the hosts file, where only administrators may create or
+  // remove files, and first puts right any session that was interrupted.
+  const std::wstring port = std::to_wstring(controller_.port());
+  std::vector<std::wstring> arguments{L"session", port};
+  if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
+  log_.mark();
   std::wstring varnick = options_.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
-  if (!controller_.startHelper(varnick, backupPath_, varnickFolder_)) {
+  if (!controller_.startHelper(varnick, arguments, *folder)) {
     report(controller_.error());
     return kSessionNoVarnick;
   }
   switch (controller_.acceptHelper(options_.connectTimeoutSeconds, interruption_.stop)) {
     case Controller::Accepted::kConnected:
+      // Its recovery comes before it connects.
+      log_.reportRecovery();
       return std::nullopt;
     case Controller::Accepted::kInterrupted:
       // Nothing is in the hosts file yet: the command never starts.
@@ -181,7 +228,8 @@ std::optional<int> Session::start() {
       report(controller_.error());
       break;
     case Controller::Accepted::kHelperExited:
-      report(controller_.error() + "; see " + logPath());
+      log_.reportRecovery();
+      report(controller_.error() + "; see " + log_.shown());
       break;
   }
   controller_.endHelper();
@@ -310,16 +358,26 @@ void Session::warnAboutOthersChanges() {
 }
 
 void Session::adviseRestoreByHand() {
-  std::string hosts = wideToUtf8(hostsFilePath());
-  std::string backup = wideToUtf8(backupPath_.c_str());
-  report("the entries may still be in the hosts file " + hosts +
-         "; its content from before the session is in " + backup +
-         "; to put it back, run from an elevated prompt: copy /y \"" + backup + "\" \"" + hosts +
-         "\"");
-}
-
-std::string Session::logPath() const {
-  return wideToUtf8((varnickFolder_ + L"\\varnick.log").c_str());
+  const std::string hosts = wideToUtf8(hostsFilePath());
+  auto copyCommand = [&hosts](const std::string& backup) {
+    return "copy /y \"" + backup + "\" \"" + hosts + "\"";
+  };
+  std::string advice = "the entries may still be in the hosts file " + hosts;
+  if (options_.backupPath) {
+    const std::string saved = wideToUtf8(options_.backupPath->c_str());
+    advice += "; its content from before the session is in " + saved +
+              "; to put it back, run from an elevated prompt: " + copyCommand(saved);
+  } else {
+    // Varnick's journal names the lines that this session added: a recovery
+    // takes out those and keeps what others wrote since.
+    advice += "; to take them out, run: varnick-session --recover (the next session does it too)";
+    if (std::optional<std::wstring> backup = newestSessionBackup()) {
+      const std::string saved = wideToUtf8(backup->c_str());
+      advice += "; failing that, put back its content from before the session, kept in " + saved +
+                ", from an elevated prompt: " + copyCommand(saved);
+    }
+  }
+  report(advice);
 }
 
 // Ends serving and waits for Varnick's restore. A session code unless
@@ -341,14 +399,12 @@ std::optional<int> Session::end() {
   }
   std::optional<DWORD> code = controller_.waitForHelper(kExitWaitSeconds, "restore the hosts file");
   if (!code || *code != 0) {
-    report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + logPath()
+    report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + log_.shown()
                 : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) +
                       " seconds");
     adviseRestoreByHand();
     return kSessionVarnickFailed;
   }
-  // Removed only where it was made by default: a --backup is the user's.
-  if (defaultBackup_) DeleteFileW(backupPath_.c_str());
   return std::nullopt;
 }
 
@@ -379,6 +435,30 @@ int Session::run() {
 void report(const std::string& message) {
   std::fprintf(stderr, "varnick-session: %s\n", message.c_str());
   std::fflush(stderr);
+}
+
+int runRecovery(const SessionOptions& options) {
+  std::optional<std::wstring> folder = varnickFolder();
+  if (!folder) return kSessionNoVarnick;
+  VarnickLog log(*folder);
+  log.mark();
+  Controller controller;
+  controller.setReporter(report);
+  std::wstring varnick = options.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
+  if (!controller.startHelper(varnick, {L"session", L"recover"}, *folder)) {
+    report(controller.error());
+    return kSessionNoVarnick;
+  }
+  std::optional<DWORD> code = controller.waitForHelper(
+      kRecoveryWaitSeconds,
+      "put right what interrupted sessions left; another Varnick server may still be running");
+  log.reportRecovery();
+  if (code && *code == 0) return 0;
+  report(code ? "the recovery failed: varnick.exe exited with code " + std::to_string(*code) +
+                    "; see " + log.shown()
+              : "varnick.exe did not finish the recovery within " +
+                    std::to_string(kRecoveryWaitSeconds) + " seconds; see " + log.shown());
+  return kSessionVarnickFailed;
 }
 
 int runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,

@@ -13,8 +13,9 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from wine_harness import (BUILD_DIR, PREFIX, SEND_CTRL_C, Varnick, processes_naming, run_captured,
-                          run_on_console, timeout, win_path)
+from controller import SHUTDOWN, Controller, ServerRun, add
+from wine_harness import (BUILD_DIR, PREFIX, SEND_CTRL_C, Varnick, parse_records, processes_naming,
+                          run_captured, run_on_console, timeout, win_path)
 
 SESSION_EXE = BUILD_DIR / "varnick-session.exe"
 HOLD_MUTEX = BUILD_DIR / "hold_mutex.exe"
@@ -31,6 +32,9 @@ ENTRY_REFUSED = 123
 VARNICK_FAILED = 124
 CONNECTION_LOST = 125
 INTERRUPTED = 130
+
+# What a Varnick server logs while another one holds the serving lock.
+WAITS_FOR_SERVER = ("INFO", "Server", "Waiting for another Varnick server to end, for up to 60 s")
 
 
 class SessionVarnick(Varnick):
@@ -227,13 +231,18 @@ def hosts_dir_listing(varnick):
     return ["--", "cmd", "/c", f"dir /b {win_path(varnick.hosts_dir)}"]
 
 
+def session_files(varnick):
+    return sorted(p.name for p in varnick.hosts_dir.glob("hosts.varnick-session-*"))
+
+
 def test_default_backup_lies_beside_the_hosts_file_under_a_random_name_and_goes(varnick):
     result = session(varnick, "--add", "10.0.0.1 b.test", *hosts_dir_listing(varnick))
     assert result.returncode == 0, result
-    names = result.stdout.decode().split()
-    backups = [n for n in names if n.startswith("hosts.varnick-session-")]
-    assert len(backups) == 1 and re.fullmatch(r"hosts\.varnick-session-[0-9a-f]{32}\.backup",
-                                              backups[0]), names
+    names = [n for n in result.stdout.decode().split() if n.startswith("hosts.varnick-session-")]
+    # Varnick's backup and the journal of the lines it appends, under one name.
+    assert len(names) == 2 and re.fullmatch(r"hosts\.varnick-session-([0-9a-f]{32})\.backup "
+                                            r"hosts\.varnick-session-\1\.journal",
+                                            " ".join(sorted(names))), names
     # Removed after the good restore.
     assert varnick.beside_hosts() == ["hosts"]
     assert varnick.hosts == varnick.DEFAULT_HOSTS
@@ -274,14 +283,19 @@ def test_entries_that_are_not_one_exact_line_are_refused_before_anything_starts(
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
-def test_varnick_killed_mid_session_is_reported_with_the_way_back(varnick, tmp_path):
-    backup = tmp_path / "saved.hosts"
-    result = session(varnick, "--backup", win_path(backup), "--add", "10.0.0.1 stuck.test",
+@pytest.mark.parametrize("own_backup", [True, False], ids=["backup", "session-mode"])
+def test_varnick_killed_mid_session_is_reported_with_the_way_back(varnick, tmp_path, own_backup):
+    given = ["--backup", win_path(tmp_path / "saved.hosts")] if own_backup else []
+    result = session(varnick, *given, "--add", "10.0.0.1 stuck.test",
                      "--", "cmd", "/c", "taskkill /f /im varnick.exe >nul & exit 0")
     assert result.returncode == CONNECTION_LOST, result
-    # Nobody restored the hosts file: the session says so, and how to mend it.
+    # Nobody restored the hosts file: the session says so, and how to mend it:
+    # by the journal when Varnick kept one, or from the backup.
     assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 stuck.test"
     assert b"the entries may still be in the hosts file" in result.stderr
+    assert (b"run: varnick-session --recover" in result.stderr) != own_backup
+    [backup] = [tmp_path / "saved.hosts"] if own_backup else \
+        varnick.hosts_dir.glob("hosts.varnick-session-*.backup")
     assert f'copy /y "{win_path(backup)}" "{win_path(varnick.hosts_path)}"'.encode() in result.stderr
     assert backup.read_bytes() == varnick.DEFAULT_HOSTS
 
@@ -332,13 +346,19 @@ def test_a_session_lock_that_cannot_be_had_keeps_everything_from_starting(varnic
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
+def session_varnick(port):
+    """The ids of the Varnick that a session on `port` started: its command
+    line is `varnick.exe session <port>`."""
+    pids = processes_naming(f"session {port}")
+    assert pids, "varnick.exe is not running"
+    return pids
+
+
 @contextlib.contextmanager
-def varnick_stopped(varnick):
+def varnick_stopped(varnick, port):
     """Varnick's process frozen (SIGSTOP) until the block ends: a Varnick that
     takes its time over whatever it does."""
-    # Its command line names the backup, which lies beside this test's hosts file.
-    pids = processes_naming(win_path(varnick.hosts_dir))
-    assert pids, "varnick.exe is not running"
+    pids = session_varnick(port)
     for pid in pids:
         os.kill(pid, signal.SIGSTOP)
     try:
@@ -351,14 +371,15 @@ def varnick_stopped(varnick):
 @pytest.mark.parametrize("obstacle, notice", [
     (varnick_stopped, b"waiting for varnick.exe to answer the shutdown"),
     # The restore tries again while a reader keeps the hosts file from being replaced.
-    (lambda varnick: varnick.hold(varnick.hosts_path, "r", 1),
+    (lambda varnick, port: varnick.hold(varnick.hosts_path, "r", 1),
      b"waiting for varnick.exe to restore the hosts file"),
 ], ids=["reply", "restore"])
-def test_a_long_wait_says_what_it_waits_for_and_goes_on(varnick, tmp_path, obstacle, notice):
-    with session_started(varnick, tmp_path, "--add", "10.0.0.1 slow.test",
+def test_a_long_wait_says_what_it_waits_for_and_goes_on(varnick, tmp_path, unused_port, obstacle,
+                                                        notice):
+    with session_started(varnick, tmp_path, "--port", unused_port, "--add", "10.0.0.1 slow.test",
                          "--", "cmd", "/c", "ping -n 5 127.0.0.1 >nul") as (tool, errors):
         wait_until(lambda: varnick.hosts.endswith(b"slow.test"))
-        with obstacle(varnick):
+        with obstacle(varnick, unused_port):
             wait_until(lambda: notice in errors())
         assert tool.wait(timeout=timeout(60)) == 0, errors()
     assert varnick.hosts == varnick.DEFAULT_HOSTS
@@ -510,3 +531,164 @@ def test_a_hosts_file_that_cannot_be_used_is_refused_before_anything_starts(varn
     assert message in result.stderr
     assert b"COMMAND RAN" not in result.stdout
     assert varnick.log_bytes() == b""
+
+
+def notes(result):
+    """The session's messages, without their "varnick-session: "."""
+    return [line.removeprefix("varnick-session: ") for line in result.stderr.decode().splitlines()]
+
+
+@pytest.mark.parametrize("put_right_by", ["next-session", "recover"])
+def test_an_interrupted_session_is_put_right_line_by_line(varnick, tmp_path, unused_port,
+                                                          put_right_by):
+    ours = ["10.0.0.1 a.test", "10.0.0.2 b.test", "10.0.0.3 gone.test"]
+    with session_started(varnick, tmp_path, "--port", unused_port, "--for", "60s",
+                         *(arg for entry in ours for arg in ("--add", entry))) as (tool, _):
+        wait_until(lambda: varnick.hosts.endswith(b"gone.test"))
+        # Both killed, Varnick first, as a power cut would end them: nobody
+        # restores, and the entries, the backup and the journal stay.
+        for pid in session_varnick(unused_port):
+            os.kill(pid, signal.SIGKILL)
+        tool.kill()
+        tool.wait(timeout=timeout(30))
+    backup, journal = (varnick.hosts_dir / name for name in session_files(varnick))
+    started = re.search(rb"\r\nstarted (.+?)\r\n", journal.read_bytes()).group(1).decode()
+    # Another program takes one of the lines out and adds one of its own.
+    varnick.hosts_path.write_bytes(varnick.hosts.replace(b"\r\n10.0.0.3 gone.test", b"") +
+                                   b"\r\n10.0.0.9 other.test")
+    theirs = varnick.hosts
+    # A recovery that cannot read the journal changes nothing and says where to look.
+    with varnick.hold(journal, "r", 0):
+        failed = session(varnick, "--recover")
+    assert failed.returncode == VARNICK_FAILED, failed
+    assert b"the recovery failed: varnick.exe exited with code 1; see " + LOG_SHOWN in failed.stderr
+    assert varnick.hosts == theirs and backup.exists() and journal.exists()
+
+    if put_right_by == "recover":
+        result = session(varnick, "--recover")
+    else:
+        result = session(varnick, "--add", "10.0.0.5 next.test", *type_hosts(varnick))
+        # Its entry went into the file as put right.
+        assert result.stdout.endswith(varnick.DEFAULT_HOSTS + b"\r\n10.0.0.9 other.test"
+                                      b"\r\n10.0.0.5 next.test")
+    assert result.returncode == 0, result
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.9 other.test"
+    assert varnick.beside_hosts() == ["hosts"]
+    assert notes(result) == [
+        f"removed '10.0.0.1 a.test', left by an interrupted session that started {started}",
+        f"removed '10.0.0.2 b.test', left by an interrupted session that started {started}",
+        f"skipped '10.0.0.3 gone.test', added by an interrupted session that started {started}: "
+        "it is no longer in the hosts file",
+        f"put right an interrupted session that started {started}, and removed its backup and "
+        "journal"]
+    nothing = session(varnick, "--recover")
+    assert nothing.returncode == 0, nothing
+    assert notes(nothing) == ["no interrupted session to recover"]
+
+
+class HeldSession:
+    """A session that holds its entry until Enter."""
+
+    def __init__(self, varnick, entry):
+        self.entry = entry
+        self.varnick = varnick
+        self.process = subprocess.Popen(["wine", str(SESSION_EXE), "--add", entry.decode()],
+                                        cwd=varnick.work_dir, env=varnick.env(),
+                                        stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+
+    def serving(self):
+        pass  # its Varnick connects and adds on its own
+
+    def waits(self):
+        return WAITS_FOR_SERVER in self.varnick.records()
+
+    def end(self):
+        self.process.stdin.write(b"\n")
+        self.process.stdin.close()
+        return self.process.wait(timeout=timeout(60))
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+
+
+class BareServer:
+    """`varnick server` with a backup of its own, driven by a scripted controller."""
+
+    def __init__(self, varnick, entry):
+        self.entry = entry
+        self.controller = Controller()
+        self.run = ServerRun(varnick, self.controller, varnick.work_dir / "backup")
+        self.log = varnick.work_dir / "varnick.log"
+
+    def serving(self):
+        self.controller.accept()
+        assert self.controller.request(add(self.entry)) == 0
+
+    def waits(self):
+        return self.log.exists() and WAITS_FOR_SERVER in parse_records(self.log.read_text())
+
+    def end(self):
+        assert self.controller.request(SHUTDOWN) == 0
+        return self.run.wait()
+
+    def kill(self):
+        self.run.kill()
+        self.controller.close()
+
+
+@pytest.mark.parametrize("first, second", [(HeldSession, BareServer), (BareServer, HeldSession)],
+                         ids=["session-first", "server-first"])
+def test_a_session_and_a_bare_server_take_turns(varnick, first, second):
+    # The serving lock keeps the second Varnick from backing up, and later
+    # restoring, the first one's entry, or from having its own restored away.
+    started = []
+    try:
+        started.append(first(varnick, b"10.0.0.1 first.test"))
+        started[0].serving()
+        wait_until(lambda: varnick.hosts.endswith(b"first.test"))
+        started.append(second(varnick, b"10.0.0.2 second.test"))
+        wait_until(started[1].waits)
+        assert started[0].end() == 0
+        started[1].serving()
+        wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.2 second.test")
+        assert started[1].end() == 0
+    finally:
+        for run in started:
+            run.kill()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_a_session_killed_while_its_restore_waits_is_restored_before_the_next_starts(varnick,
+                                                                                    tmp_path):
+    first = HeldSession(varnick, b"10.0.0.1 first.test")
+    try:
+        wait_until(lambda: varnick.hosts.endswith(b"first.test"))
+        with contextlib.ExitStack() as reader:
+            # Its Varnick restores once the reader lets go; the next session's
+            # Varnick waits for that restore, not for the session.
+            reader.enter_context(varnick.hold(varnick.hosts_path, "r", 1))
+            first.kill()
+            with session_started(varnick, tmp_path, "--add", "10.0.0.2 second.test",
+                                 "--", "cmd", "/c", "exit 0") as (second, errors):
+                wait_until(lambda: WAITS_FOR_SERVER in varnick.records())
+                reader.close()
+                assert second.wait(timeout=timeout(90)) == 0, errors()
+    finally:
+        first.kill()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+@pytest.mark.parametrize("how", ["hold", "deny"])
+def test_the_name_of_the_old_replacement_mutex_stands_in_nobodys_way(varnick, how):
+    with mutex_taken(varnick, r"Global\VarnickHostsFileReplace", how):
+        assert varnick.run("add", "10.0.0.1 a.test").returncode == 0
+        assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 a.test"
+        assert varnick.run("del", "10.0.0.1 a.test").returncode == 0
+        before = varnick.hosts
+        assert b"a.test" not in before
+        result = session(varnick, "--add", "10.0.0.2 b.test", *type_hosts(varnick))
+    assert result.returncode == 0, result
+    assert result.stdout.endswith(before + b"\r\n10.0.0.2 b.test")
+    assert varnick.hosts == before
