@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/unique_resource.h"
+
 namespace varnick {
 namespace {
 
@@ -81,6 +83,20 @@ DWORD deleteByHandle(HANDLE file) {
   if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
     return GetLastError();
   return ERROR_SUCCESS;
+}
+
+DWORD removePlainFile(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  // Removing a link by name may remove what it leads to: only a plain file
+  // at the very name meant goes, through the handle that was checked.
+  if (DWORD error = checkIsFileMeant(file.get(), path)) return error;
+  return deleteByHandle(file.get());
 }
 
 DWORD renameByHandle(HANDLE file, const std::wstring& target) {

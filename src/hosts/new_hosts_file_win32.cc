@@ -61,23 +61,10 @@ NewHostsFile::~NewHostsFile() {
   if (!committed_) discard();
 }
 
-DWORD NewHostsFile::removeLeftover() {
-  UniqueFile leftover(CreateFileW(path_.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!leftover) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
-  }
-  // Only the plain file of a killed run goes: removing a link by name may
-  // remove what it leads to.
-  if (DWORD error = checkIsFileMeant(leftover.get(), path_)) return error;
-  return deleteByHandle(leftover.get());
-}
-
 DWORD NewHostsFile::create() {
   discard();
-  if (DWORD error = removeLeftover()) return error;
+  // A plain file left by a killed run goes; a link there is refused.
+  if (DWORD error = removePlainFile(path_)) return error;
   // A new file or nothing: whatever stands at the name now, a link included,
   // makes this fail rather than be written through.
   file_.reset(CreateFileW(path_.c_str(), kNewFileAccess, 0, nullptr, CREATE_NEW,

@@ -61,7 +61,6 @@ class NewHostsFile final : public ReplacementSteps {
   const std::wstring& path() const { return path_; }
 
  private:
-  DWORD removeLeftover();
   DWORD takeOverIdentity();
 
   std::wstring path_;

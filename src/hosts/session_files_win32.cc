@@ -109,15 +109,7 @@ DWORD JournalFile::writeFlushed(const std::string& bytes) {
 }
 
 DWORD removeSessionFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
-  }
-  if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(path.c_str()))) return error;
-  return deleteByHandle(file.get());
+  return removePlainFile(fullLongPath(path.c_str()));
 }
 
 std::vector<SessionFiles> findSessionJournals() {

@@ -41,29 +41,21 @@ def test_no_controller_listening_ends_with_8_after_the_backup(varnick, tmp_path)
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
-@pytest.mark.parametrize("folder", ["missing", "missing-\u00fcber"])
-def test_backup_that_cannot_be_written_ends_with_1_before_connecting(varnick, tmp_path, folder):
-    backup = tmp_path / folder / "backup"
-    controller = Controller()
-    try:
-        result = varnick.run("server", controller.port, win_path(backup))
-        assert controller.accepts_nothing(0.5)
-    finally:
-        controller.close()
-    assert result.returncode == 1
-    # The record names the hosts directory, not the hosts file.
-    assert server_records(varnick) == [
-        ("INFO", "Server", f"Failed to copy hosts file from {varnick.hosts_variable} to "
-                           f"{win_path(backup)} error code {ERROR_PATH_NOT_FOUND}")]
-    assert not backup.parent.exists()
-    assert varnick.hosts == varnick.DEFAULT_HOSTS
-
-
-@pytest.mark.parametrize("kind", ["symlink", "hardlink", "dangling", "linked folder"])
-def test_backup_path_that_is_a_link_is_refused_before_anything_changes(varnick, tmp_path, kind):
+@pytest.mark.parametrize("kind, code", [
+    # A folder that is not there: nothing is made, not even the folder.
+    ("missing", ERROR_PATH_NOT_FOUND), ("missing-\u00fcber", ERROR_PATH_NOT_FOUND),
+    # A link, or a folder on the way that leads elsewhere: refused before
+    # anything is written through it.
+    ("symlink", ERROR_IS_LINK), ("hardlink", ERROR_IS_LINK), ("dangling", ERROR_IS_LINK),
+    ("linked folder", ERROR_IS_LINK),
+])
+def test_backup_that_cannot_be_written_ends_with_1_before_connecting(varnick, tmp_path, kind, code):
     victim = tmp_path / "victims" / "victim"
     victim.parent.mkdir()
-    if kind == "linked folder":
+    before = None
+    if kind.startswith("missing"):
+        backup = tmp_path / kind / "backup"
+    elif kind == "linked folder":
         (tmp_path / "linked").symlink_to(victim.parent)
         backup = tmp_path / "linked" / "victim"
         before = plant_link(tmp_path / "unused", victim, "symlink")
@@ -77,9 +69,12 @@ def test_backup_path_that_is_a_link_is_refused_before_anything_changes(varnick, 
     finally:
         controller.close()
     assert result.returncode == 1
+    # The record names the hosts directory, not the hosts file.
     assert server_records(varnick) == [
         ("INFO", "Server", f"Failed to copy hosts file from {varnick.hosts_variable} to "
-                           f"{win_path(backup)} error code {ERROR_IS_LINK}")]
+                           f"{win_path(backup)} error code {code}")]
+    if kind.startswith("missing"):
+        assert not backup.parent.exists()
     if before is None:
         assert not victim.exists()
     else:
