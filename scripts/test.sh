@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the format, builds both presets with
+# Installs what is missing, checks the format and the rooms' includes
+# against docs/architecture.md, builds both presets with
 # warnings as errors, lints the portable code, and runs every test: the
 # native unit tests (with AddressSanitizer and UBSan), the fuzzers for a
 # bounded time, and the functional tests that drive varnick.exe under Wine.
@@ -9,6 +10,8 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 echo "== format"
 bash scripts/format.sh
+echo "== rooms"
+/usr/bin/python3 scripts/check_rooms.py
 VARNICK_WERROR=ON bash scripts/build.sh native windows
 echo "== clang-tidy"
 bash scripts/lint.sh build/native

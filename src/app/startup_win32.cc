@@ -4,12 +4,20 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "base/console.h"
 #include "base/exit_codes.h"
 #include "base/wide_text.h"
+#include "base/winsock_win32.h"
 
 namespace varnick {
+namespace {
+
+// Started once, for whichever mode runs, and cleaned up as the process ends.
+std::optional<Winsock> gWinsock;
+
+}  // namespace
 
 void printUsage() {
   printText("Incorrect parameters! Usage: Varnick server <port> <backup_path>\r\n");
@@ -17,19 +25,20 @@ void printUsage() {
 }
 
 std::optional<int> startWinsock() {
-  WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+  const Winsock& winsock = gWinsock.emplace();
+  if (!winsock.started()) {
     printText("The Winsock dll not found!\n");
     // The requested mode never ran: report a failure, not success.
     return kExitFailure;
   }
+  const WSADATA& data = winsock.data();
   printText("The Winsock dll found!\n");
   printText("The status: %s.\n", data.szSystemStatus);
-  if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
+  if (!winsock.hasVersion22()) {
     printText("The dll do not support the Winsock version %u.%u!\n",
               static_cast<unsigned>(LOBYTE(data.wVersion)),
               static_cast<unsigned>(HIBYTE(data.wVersion)));
-    WSACleanup();
+    gWinsock.reset();
     return kExitFailure;
   }
   printText("The dll supports the Winsock version %u.%u!\n", 2u, 2u);

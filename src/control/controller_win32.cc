@@ -1,4 +1,4 @@
-#include "control/controller.h"
+#include "control/controller_win32.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -20,18 +20,6 @@ constexpr std::uint64_t kAcceptSliceMs = 200;
 
 std::string withCode(const std::string& what, unsigned long code) {
   return what + " (error " + std::to_string(code) + ")";
-}
-
-bool isElevated() {
-  HANDLE rawToken = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
-  UniqueHandle token(rawToken);
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) {
-    return false;
-  }
-  return elevation.TokenIsElevated != 0;
 }
 
 // Our sockets must not leak into Varnick or the command: a child holding a
@@ -118,51 +106,21 @@ bool sendAll(SOCKET s, const std::string& bytes) {
 
 }  // namespace
 
-std::optional<std::string> entryInOemCodePage(const std::wstring& entry) {
-  if (entry.empty()) return std::string();
-  // UTF-8 holds every character, and takes neither flag below.
-  if (GetOEMCP() == CP_UTF8) return entryInUtf8(entry);
-  const int wideLength = static_cast<int>(entry.size());
-  BOOL usedDefault = FALSE;
-  int length = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, entry.data(), wideLength,
-                                   nullptr, 0, nullptr, &usedDefault);
-  if (length == 0 || usedDefault) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, entry.data(), wideLength, bytes.data(),
-                      length, nullptr, &usedDefault);
-  // The way back as well: a code page may still map a character to a byte
-  // that reads back as another one.
-  std::wstring back(entry.size(), L'\0');
-  int backLength = MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes.data(), length,
-                                       back.data(), wideLength);
-  if (usedDefault || backLength != wideLength || back != entry) return std::nullopt;
-  return bytes;
-}
-
-std::string entryInUtf8(const std::wstring& entry) {
-  if (entry.empty()) return {};
-  const int wideLength = static_cast<int>(entry.size());
-  int length =
-      WideCharToMultiByte(CP_UTF8, 0, entry.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, entry.data(), wideLength, bytes.data(), length, nullptr, nullptr);
-  return bytes;
-}
-
-Controller::Controller() {
-  WSADATA data;
-  winsockStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-}
-
-Controller::~Controller() {
-  connection_.reset();
-  listener_.reset();
-  if (winsockStarted_) WSACleanup();
+bool runsElevated() {
+  HANDLE rawToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
+  UniqueHandle token(rawToken);
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) {
+    return false;
+  }
+  return elevation.TokenIsElevated != 0;
 }
 
 bool Controller::listen(std::uint16_t port) {
-  if (!winsockStarted_) {
-    error_ = "Winsock could not be started";
+  if (!winsock_.started()) {
+    error_ = withCode("Winsock could not be started", static_cast<unsigned long>(winsock_.error()));
     return false;
   }
   listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -191,16 +149,16 @@ bool Controller::listen(std::uint16_t port) {
   return true;
 }
 
-bool Controller::startHelper(const std::wstring& varnickPath,
-                             const std::vector<std::wstring>& arguments,
-                             const std::wstring& directory) {
+bool Controller::startVarnick(const std::wstring& varnickPath,
+                              const std::vector<std::wstring>& arguments,
+                              const std::wstring& directory) {
   if (GetFileAttributesW(varnickPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
     error_ = "varnick.exe not found at " + wideToUtf8(varnickPath.c_str());
     return false;
   }
   std::wstring parameters = buildCommandLine(arguments);
 
-  if (isElevated()) {
+  if (runsElevated()) {
     // Varnick's records go to varnick.log; keep its console echo out of the
     // command's output.
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
@@ -222,7 +180,7 @@ bool Controller::startHelper(const std::wstring& varnickPath,
       return false;
     }
     CloseHandle(process.hThread);
-    helper_.reset(process.hProcess);
+    varnick_.reset(process.hProcess);
     (void)tcpTableFunction();  // while Varnick starts
     return true;
   }
@@ -246,24 +204,24 @@ bool Controller::startHelper(const std::wstring& varnickPath,
             : withCode("could not start " + wideToUtf8(varnickPath.c_str()) + " elevated", code);
     return false;
   }
-  helper_.reset(info.hProcess);
+  varnick_.reset(info.hProcess);
   (void)tcpTableFunction();  // while Varnick starts
   return true;
 }
 
-std::optional<DWORD> Controller::helperExitCode() const {
-  if (!helper_ || WaitForSingleObject(helper_.get(), 0) != WAIT_OBJECT_0) return std::nullopt;
+std::optional<DWORD> Controller::varnickExitCode() const {
+  if (!varnick_ || WaitForSingleObject(varnick_.get(), 0) != WAIT_OBJECT_0) return std::nullopt;
   DWORD code = 0;
-  GetExitCodeProcess(helper_.get(), &code);
+  GetExitCodeProcess(varnick_.get(), &code);
   return code;
 }
 
-bool Controller::peerIsHelper(SOCKET connection) {
+bool Controller::peerIsVarnick(SOCKET connection) {
   auto peer = endpointOf(connection, true);
   auto us = endpointOf(connection, false);
   if (!peer || !us) return false;
-  DWORD helperPid = GetProcessId(helper_.get());
-  switch (checkPeerOwner(tcpConnections(), *peer, *us, helperPid)) {
+  DWORD varnickPid = GetProcessId(varnick_.get());
+  switch (checkPeerOwner(tcpConnections(), *peer, *us, varnickPid)) {
     case PeerOwner::kExpected:
       return true;
     case PeerOwner::kOtherProcess:
@@ -282,16 +240,16 @@ void Controller::report(const std::string& note) {
   if (reporter_) reporter_(note);
 }
 
-Controller::Accepted Controller::acceptHelper(int timeoutSeconds, HANDLE stop) {
+Controller::Accepted Controller::acceptVarnick(int timeoutSeconds, HANDLE stop) {
   PatientWait wait(GetTickCount64(), static_cast<std::uint64_t>(timeoutSeconds) * 1000);
   while (!wait.expired(GetTickCount64())) {
     if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
       error_ = "interrupted while waiting for varnick.exe to connect";
       return Accepted::kInterrupted;
     }
-    if (auto code = helperExitCode()) {
+    if (auto code = varnickExitCode()) {
       error_ = "varnick.exe exited with code " + std::to_string(*code) + " before it connected";
-      return Accepted::kHelperExited;
+      return Accepted::kVarnickExited;
     }
     if (wait.noticeDue(GetTickCount64()))
       report("waiting for varnick.exe to connect; another Varnick server may still be running");
@@ -303,7 +261,7 @@ Controller::Accepted Controller::acceptHelper(int timeoutSeconds, HANDLE stop) {
     UniqueSocket accepted(accept(listener_.get(), nullptr, nullptr));
     if (!accepted) continue;
     keepFromChildren(accepted.get());
-    if (!peerIsHelper(accepted.get())) continue;
+    if (!peerIsVarnick(accepted.get())) continue;
     connection_ = std::move(accepted);
     listener_.reset();  // one connection only: free the port
     return Accepted::kConnected;
@@ -312,10 +270,10 @@ Controller::Accepted Controller::acceptHelper(int timeoutSeconds, HANDLE stop) {
   return Accepted::kTimedOut;
 }
 
-void Controller::endHelper() {
-  if (helper_ && !helperExitCode()) {
-    TerminateProcess(helper_.get(), 1);
-    WaitForSingleObject(helper_.get(), 5000);
+void Controller::endVarnick() {
+  if (varnick_ && !varnickExitCode()) {
+    TerminateProcess(varnick_.get(), 1);
+    WaitForSingleObject(varnick_.get(), 5000);
   }
 }
 
@@ -366,25 +324,21 @@ std::optional<Reply> Controller::add(const std::string& entryBytes) {
   return request(*frame, "write the entry; another Varnick may be changing the hosts file");
 }
 
-std::optional<Reply> Controller::remove() {
-  return request(removeRequest(), "answer the remove request");
-}
-
 std::optional<Reply> Controller::shutdown() {
   return request(shutdownRequest(), "answer the shutdown");
 }
 
 void Controller::disconnect() { connection_.reset(); }
 
-std::optional<DWORD> Controller::waitForHelper(int timeoutSeconds, const char* waitingFor) {
-  if (!helper_) return std::nullopt;
+std::optional<DWORD> Controller::waitForVarnick(int timeoutSeconds, const char* waitingFor) {
+  if (!varnick_) return std::nullopt;
   PatientWait wait(GetTickCount64(), static_cast<std::uint64_t>(timeoutSeconds) * 1000);
   for (std::uint64_t now = GetTickCount64(); !wait.expired(now); now = GetTickCount64()) {
     if (wait.noticeDue(now)) report(std::string("waiting for varnick.exe to ") + waitingFor);
     DWORD slice = static_cast<DWORD>(wait.sliceMs(now, kWaitNoticeMs));
-    if (WaitForSingleObject(helper_.get(), slice) != WAIT_TIMEOUT) break;
+    if (WaitForSingleObject(varnick_.get(), slice) != WAIT_TIMEOUT) break;
   }
-  return helperExitCode();
+  return varnickExitCode();
 }
 
 }  // namespace varnick::control

@@ -1,17 +1,22 @@
 // Checks that varnick-session makes on the bytes it sends and on the hosts
-// file it leaves behind, and what it reads of Varnick's log.
+// file it leaves behind, what it reads of Varnick's log, and how --status
+// puts what it found into words.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "hosts/entry_bytes.h"
+
 namespace varnick::control {
 
-// `varnick add` takes at most 254 bytes of entry, and so does a session.
-constexpr std::size_t kMaxSessionEntryBytes = 254;
+// A session takes as much entry as `varnick add`: its conversion room less
+// the NUL.
+constexpr std::size_t kMaxSessionEntryBytes = kEntryConversionRoom - 1;
 
 // Why an entry, in the bytes it is sent as, cannot go into the hosts file as
 // one line of what it says: it holds a CR, LF or NUL, another control
@@ -42,5 +47,44 @@ LineChanges changedLines(std::string_view expected, std::string_view now);
 // another form is passed on as it stands. A last record without its line
 // end is left out: it may still be being written.
 std::vector<std::string> recoveryNotes(std::string_view logText);
+
+// A size for people: "27 bytes", "1 byte", "12.3 KB", "4.0 MB" (units of 1024).
+std::string sizeText(std::uint64_t bytes);
+
+// What varnick-session --status found. Paths are UTF-8; a size is nothing
+// when the file is not there.
+struct FileFact {
+  std::string path;
+  std::optional<std::uint64_t> size;
+};
+
+// Whether something runs: kHidden when this process may not look.
+enum class Running { kYes, kNo, kUnknown, kHidden };
+
+struct JournalFact {
+  FileFact journal;
+  FileFact backup;                   // the backup of the same session
+  std::optional<std::string> bytes;  // the journal's content, when it could be read
+  unsigned long readError = 0;       // why it could not, when it could not
+};
+
+struct StatusFacts {
+  std::optional<FileFact> hostsFile;  // nothing when DataBasePath does not lead to it
+  Running session = Running::kUnknown;
+  unsigned long sessionError = 0;  // when kUnknown
+  Running server = Running::kUnknown;
+  unsigned long serverError = 0;  // when kUnknown
+  std::vector<JournalFact> journals;
+  std::vector<FileFact> backupsAlone;  // session backups whose journal is gone
+  std::string tempFolder;
+  std::size_t tempCopies = 0;
+  std::uint64_t tempBytes = 0;
+  std::optional<FileFact> log;  // nothing when LOCALAPPDATA is not set
+};
+
+// The report, one fact a line; details of a fact are indented under it.
+// A journal is read with parseJournal; while no session runs, it is an
+// interrupted session's, and the lines say how to take its entries out.
+std::vector<std::string> statusLines(const StatusFacts& facts);
 
 }  // namespace varnick::control

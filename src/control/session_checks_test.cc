@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
+#include "hosts/session_journal.h"
+
 namespace varnick::control {
 namespace {
 
@@ -109,6 +114,117 @@ TEST(RecoveryNotes, SaysWhatTheRecoveryRecordsSayAndNothingElse) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(recoveryNotes(c.log), c.notes) << c.name;
+}
+
+TEST(SizeText, BytesThenTenthsOfTheLargestUnitBelow1024) {
+  const std::pair<std::uint64_t, const char*> cases[] = {
+      {0, "0 bytes"},
+      {1, "1 byte"},
+      {1023, "1023 bytes"},
+      {1024, "1.0 KB"},
+      {1536, "1.5 KB"},
+      {1075, "1.0 KB"},  // 1.049: rounded down
+      {1076, "1.1 KB"},  // 1.051: rounded up
+      // 1023.96 KB rounds to a whole MB, not to 1024.0 KB.
+      {1048575, "1.0 MB"},
+      {5 * 1048576 + 943719, "5.9 MB"},
+      {std::uint64_t{1} << 40, "1.0 TB"},
+      // No larger unit: TB goes on counting, and nothing overflows.
+      {UINT64_MAX, "16777216.0 TB"},
+  };
+  for (const auto& [bytes, text] : cases)
+    EXPECT_EQ(sizeText(bytes), text) << bytes;
+}
+
+TEST(StatusLines, NameWhatRunsWhatIsLeftAndHowToTakeItOut) {
+  const std::string kRecover =
+      "  to take its entries out of the hosts file, run: varnick-session --recover";
+  const std::string kDelCopies = "  to remove them, run: del \"%TEMP%\\hos*.tmp\"";
+  const std::string journal = journalHeader("2026-12-07 13:25:03") +
+                              journalRecord("10.0.0.1 a.test") +
+                              journalRecord("10.0.0.2 b\x0b.test");
+  StatusFacts quiet;
+  quiet.hostsFile = FileFact{"C:\\etc\\hosts", 27};
+  quiet.session = Running::kNo;
+  quiet.server = Running::kHidden;
+  quiet.tempFolder = "C:\\Temp";
+  quiet.log = FileFact{"C:\\L\\varnick.log", std::nullopt};
+  const JournalFact left{
+      {"C:\\etc\\j.journal", 88}, {"C:\\etc\\j.backup", std::nullopt}, journal, 0};
+  auto with = [&quiet](auto change) {
+    StatusFacts facts = quiet;
+    change(facts);
+    return facts;
+  };
+  struct Case {
+    const char* name;
+    StatusFacts facts;
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+  };
+  const Case cases[] = {
+      {"nothing left",
+       quiet,
+       {"hosts file: C:\\etc\\hosts (27 bytes)", "session: no varnick-session is running",
+        "interrupted sessions: none", "temporary copies from varnick del: none in C:\\Temp",
+        "varnick.log: C:\\L\\varnick.log (not there)"},
+       {kRecover, kDelCopies}},
+      {"an interrupted session",
+       with([&left](StatusFacts& f) { f.journals = {left}; }),
+       {"interrupted session: started 2026-12-07 13:25:03, 2 entries", "  entry: 10.0.0.1 a.test",
+        "  entry: 10.0.0.2 b\\x0B.test", "  journal: C:\\etc\\j.journal (88 bytes)",
+        "  backup: C:\\etc\\j.backup (not there)", kRecover},
+       {"interrupted sessions: none"}},
+      // While a session runs its journal is no leftover, and --recover
+      // would only wait for it.
+      {"the running session's journal",
+       with([&left](StatusFacts& f) {
+         f.session = Running::kYes;
+         f.journals = {left};
+       }),
+       {"session: a varnick-session is running",
+        "session journal: started 2026-12-07 13:25:03, 2 entries (the running session's, "
+        "unless it has a --backup)"},
+       {kRecover, "interrupted sessions: none"}},
+      {"a journal that is not one, and one that cannot be read",
+       with([&left](StatusFacts& f) {
+         JournalFact garbled = left;
+         garbled.bytes = "not a journal\r\n";
+         JournalFact held = left;
+         held.bytes.reset();
+         held.readError = 32;
+         f.journals = {garbled, held};
+       }),
+       {"interrupted session: its journal cannot be read (not a session journal)",
+        "interrupted session: its journal cannot be read (error 32)", kRecover},
+       {"  entry: 10.0.0.1 a.test"}},
+      {"temporary copies",
+       with([](StatusFacts& f) {
+         f.tempCopies = 3;
+         f.tempBytes = 3000;
+       }),
+       {"temporary copies from varnick del: 3 in C:\\Temp, 2.9 KB in all", kDelCopies},
+       {}},
+      {"a server seen from an elevated prompt, a session lock that cannot be looked at",
+       with([](StatusFacts& f) {
+         f.server = Running::kYes;
+         f.session = Running::kUnknown;
+         f.sessionError = 5;
+       }),
+       {"server: a Varnick is serving (a varnick server, or a session's Varnick)",
+        "session: cannot tell whether a varnick-session is running (error 5)"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::string> lines = statusLines(c.facts);
+    auto has = [&lines](const std::string& line) {
+      return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    for (const std::string& line : c.present)
+      EXPECT_TRUE(has(line)) << c.name << ": " << line;
+    for (const std::string& line : c.absent)
+      EXPECT_FALSE(has(line)) << c.name << ": " << line;
+  }
 }
 
 }  // namespace

@@ -3,18 +3,83 @@
 #include <string_view>
 
 #include "base/wide_text.h"
+#include "control/session_exit_codes.h"
 
 namespace varnick::control {
 
 const char kSessionUsageText[] =
-    "Usage: varnick-session [--help | --version]\n"
-    "       varnick-session [--backup PATH] [--port N] [--varnick PATH] [--utf8]\n"
-    "                       [--timeout SECONDS] (--add ENTRY | --hosts-file PATH) ...\n"
+    "Usage: varnick-session [OPTIONS] (--add ENTRY | --hosts-file PATH) ...\n"
     "                       [--for DURATION | -- COMMAND [ARG ...]]\n"
     "       varnick-session --recover [--varnick PATH] [--timeout SECONDS]\n"
-    "  --hosts-file PATH  entries from a file, one per line, # for comments\n"
-    "  --for DURATION     without a command: remove the entries after 90s, 30m, 2h\n"
-    "  --recover          take out the entries that an interrupted session left\n";
+    "       varnick-session --status | --help | --version\n";
+
+std::string sessionHelpText() {
+  struct ExitCode {
+    int code;
+    const char* meaning;
+  };
+  const ExitCode exitCodes[] = {
+      {kSessionBusy, "another session did not end in time, or the session lock cannot be had"},
+      {kSessionUsage, "the command line, a --hosts-file or an entry was refused"},
+      {kSessionNoVarnick, "varnick.exe missing or not started, consent declined, no hosts file"},
+      {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
+      {kSessionEntryRefused, "Varnick refused an entry; the command did not run"},
+      {kSessionVarnickFailed, "Varnick's restore or recovery failed (see varnick.log)"},
+      {kSessionConnectionLost, "Varnick did not answer in time, or the connection broke"},
+      {kSessionCannotListen, "the port could not be listened on"},
+      {kSessionNoCommand, "the command could not be started"},
+      {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console"},
+  };
+  std::string text = kSessionUsageText;
+  text +=
+      "\n"
+      "Keeps entries in the hosts file for as long as a command runs: starts\n"
+      "varnick.exe elevated (asking for consent when this prompt is not), adds the\n"
+      "entries, runs the command, and has Varnick restore the hosts file however\n"
+      "the command ends. Without a command the entries stay until Enter, Ctrl+C or\n"
+      "the end of standard input, or for the time that --for gives.\n"
+      "\n"
+      "Options:\n"
+      "  --add ENTRY         an entry to add (one hosts file line); may be repeated\n"
+      "  --hosts-file PATH   entries from a UTF-8 file, one a line, # for comments;\n"
+      "                      may be repeated and mixed with --add, in the order given\n"
+      "  --for DURATION      without a command: remove the entries after 90s, 30m, 2h\n"
+      "                      (a bare number is seconds; up to 7 days), or sooner on\n"
+      "                      Enter or Ctrl+C (default: until Enter, Ctrl+C or the end\n"
+      "                      of standard input)\n"
+      "  --utf8              send the entries as UTF-8 (default: the OEM code page; an\n"
+      "                      entry that it cannot hold exactly is refused)\n"
+      "  --backup PATH       where Varnick keeps its backup of the hosts file, left in\n"
+      "                      place, with no journal (default: Varnick names one beside\n"
+      "                      the hosts file, keeps a journal, and removes both)\n"
+      "  --port N            the port to listen on (default 0: the system picks one)\n"
+      "  --varnick PATH      the Varnick to start (default: varnick.exe beside\n"
+      "                      varnick-session.exe)\n"
+      "  --timeout SECONDS   how long to wait for Varnick to connect, and for another\n"
+      "                      session to end (default " +
+      std::to_string(kDefaultConnectWaitSeconds) +
+      ")\n"
+      "  --recover           no session: take out what interrupted sessions left, and\n"
+      "                      say what was taken out\n"
+      "  --status            say what runs and what sessions and varnick del left\n"
+      "                      behind; changes nothing\n"
+      "  --help              this text\n"
+      "  --version           the version\n"
+      "\n"
+      "Exit codes: the command's own, or 0 when the entries were held until Enter\n"
+      "or for the time given; or:\n";
+  for (const ExitCode& exit : exitCodes)
+    text += "  " + std::to_string(exit.code) + "  " + exit.meaning + "\n";
+  text += "After " + std::to_string(kSessionVarnickFailed) + " or " +
+          std::to_string(kSessionConnectionLost) +
+          " the entries may still be in the hosts file: run\n"
+          "varnick-session --recover. README.md says more under \"What it is for\".\n"
+          "\n"
+          "Examples:\n"
+          "  varnick-session --add \"127.0.0.1 api.myapp.test\" -- npm run dev\n"
+          "  varnick-session --hosts-file dev.hosts -- npm run dev\n";
+  return text;
+}
 
 namespace {
 
@@ -59,6 +124,8 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
       continue;
     }
     if (flag == L"--help") return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kHelp};
+    if (flag == L"--status")
+      return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kStatus};
     if (flag == L"--version")
       return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kVersion};
     if (flag != L"--add" && flag != L"--backup" && flag != L"--port" && flag != L"--varnick" &&

@@ -26,7 +26,7 @@ struct SessionOptions {
   // --recover: no session, only the recovery of interrupted ones; goes with
   // --varnick and --timeout alone.
   bool recover = false;
-  std::optional<std::wstring> backupPath;   // --backup; Varnick names its own when absent
+  std::optional<std::wstring> backupPath;   // --backup; Varnick names its own beside the hosts file
   std::uint16_t port = 0;                   // --port; 0 lets the system pick
   std::optional<std::wstring> varnickPath;  // --varnick; beside varnick-session.exe when absent
   bool utf8 = false;                        // --utf8: send entries as UTF-8, not OEM
@@ -37,8 +37,8 @@ struct SessionOptions {
 };
 
 struct ParsedOptions {
-  // --help and --version ask for text instead of a session.
-  enum class Request { kSession, kHelp, kVersion };
+  // --help, --version and --status ask for text instead of a session.
+  enum class Request { kSession, kHelp, kVersion, kStatus };
   std::optional<SessionOptions> options;
   std::string error;  // why the command line was refused, when options is empty
   Request request = Request::kSession;
@@ -62,6 +62,11 @@ struct FileEntry {
 // and tabs around each entry trimmed, a UTF-8 byte order mark ignored.
 std::vector<FileEntry> parseEntryFile(std::string_view bytes);
 
+// The usage lines alone, for a command line that was refused.
 extern const char kSessionUsageText[];
+
+// The usage, every option with its default, the exit codes and examples:
+// what --help prints.
+std::string sessionHelpText();
 
 }  // namespace varnick::control

@@ -85,14 +85,29 @@ TEST(SessionOptions, HostsFilesMixWithEntriesInOrderAndForHoldsAlone) {
   EXPECT_EQ(parsed.options->holdSeconds, 1800);
 }
 
-TEST(SessionOptions, HelpAndVersionAskForTextBeforeAnythingElse) {
+TEST(SessionOptions, HelpVersionAndStatusAskForTextBeforeAnythingElse) {
   EXPECT_EQ(parseSessionOptions({L"--help"}).request, ParsedOptions::Request::kHelp);
   EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"--version"}).request,
             ParsedOptions::Request::kVersion);
+  EXPECT_EQ(parseSessionOptions({L"--status"}).request, ParsedOptions::Request::kStatus);
   // After --, they belong to the command.
   ParsedOptions parsed = parseSessionOptions({L"--add", L"x", L"--", L"tool", L"--help"});
   EXPECT_EQ(parsed.request, ParsedOptions::Request::kSession);
   ASSERT_TRUE(parsed.options);
+}
+
+TEST(SessionHelp, EveryOptionHasALineAndEveryLineFitsAConsole) {
+  const std::string help = sessionHelpText();
+  for (const char* option :
+       {"--add ENTRY", "--hosts-file PATH", "--for DURATION", "--utf8", "--backup PATH", "--port N",
+        "--varnick PATH", "--timeout SECONDS", "--recover", "--status", "--help", "--version"}) {
+    EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+  }
+  // An 80-column console wraps a line of 80 before its line end.
+  std::size_t start = 0;
+  for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
+    EXPECT_LT(end - start, 80u) << help.substr(start, end - start);
+  EXPECT_EQ(help.back(), '\n');
 }
 
 TEST(ParseDuration, SecondsMinutesHours) {

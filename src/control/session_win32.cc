@@ -1,4 +1,4 @@
-#include "control/session.h"
+#include "control/session_win32.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -8,10 +8,11 @@
 #include <ctime>
 #include <optional>
 
+#include "base/file_io_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "control/command_line.h"
-#include "control/controller.h"
+#include "control/controller_win32.h"
 #include "control/session_checks.h"
 #include "control/session_exit_codes.h"
 #include "control/session_waits.h"
@@ -46,22 +47,15 @@ std::wstring besideThisProgram(const wchar_t* name) {
 }
 
 // The folder that Varnick runs in, and so keeps varnick.log and its copies
-// in: %LOCALAPPDATA%\Varnick, made when missing, so that a session leaves
-// nothing in the folder it is run from. Nothing (and a report) when it
-// cannot be had.
+// in, made when missing, so that a session leaves nothing in the folder it
+// is run from. Nothing (and a report) when it cannot be had.
 std::optional<std::wstring> varnickFolder() {
-  std::wstring base(MAX_PATH, L'\0');
-  DWORD length = 0;
-  while ((length = GetEnvironmentVariableW(L"LOCALAPPDATA", base.data(),
-                                           static_cast<DWORD>(base.size()))) > base.size()) {
-    base.resize(length);
-  }
-  if (length == 0) {
+  std::optional<std::wstring> path = varnickFolderPath();
+  if (!path) {
     report("could not find the folder for Varnick's log: LOCALAPPDATA is not set");
     return std::nullopt;
   }
-  base.resize(length);
-  std::wstring folder = base + L"\\Varnick";
+  const std::wstring& folder = *path;
   if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     report("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()) +
            " (error " + std::to_string(GetLastError()) + ")");
@@ -81,7 +75,7 @@ std::optional<std::wstring> varnickFolder() {
 class VarnickLog {
  public:
   VarnickLog() = default;
-  explicit VarnickLog(const std::wstring& folder) : path_(folder + L"\\varnick.log") {}
+  explicit VarnickLog(const std::wstring& folder) : path_(folder + L"\\" + kVarnickLogName) {}
 
   // Notes the log's size before Varnick starts: what comes after is its.
   void mark() {
@@ -113,11 +107,9 @@ class VarnickLog {
     from.QuadPart =
         static_cast<std::uint64_t>(size.QuadPart) < start_ ? 0 : static_cast<LONGLONG>(start_);
     if (!SetFilePointerEx(file.get(), from, nullptr, FILE_BEGIN)) return {};
+    // What could be read: a note less is no reason to fail the session.
     std::string records;
-    char block[1 << 16];
-    DWORD got = 0;
-    while (ReadFile(file.get(), block, sizeof block, &got, nullptr) && got != 0)
-      records.append(block, got);
+    (void)readAll(file.get(), records);
     return records;
   }
 
@@ -130,37 +122,19 @@ class VarnickLog {
 // one. Nothing when there is none.
 std::optional<std::wstring> newestSessionBackup() {
   // Named as the hosts file's path names its folder.
-  const std::wstring folder = std::wstring(hostsDirectory()) + L"\\";
-  const std::wstring pattern = folder + L"hosts.varnick-session-*.backup";
-  WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW(pattern.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::optional<std::wstring> newest;
-  FILETIME newestTime{};
-  do {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (newest && CompareFileTime(&data.ftLastWriteTime, &newestTime) <= 0)) {
-      continue;
-    }
-    newest = folder + data.cFileName;
-    newestTime = data.ftLastWriteTime;
-  } while (FindNextFileW(search, &data));
-  FindClose(search);
-  return newest;
+  std::optional<FoundFile> newest;
+  for (FoundFile& found : findFiles(hostsDirectory(), kSessionBackups)) {
+    if (!newest || CompareFileTime(&found.written, &newest->written) > 0) newest = std::move(found);
+  }
+  if (!newest) return std::nullopt;
+  return newest->path;
 }
 
 // The hosts file as it stands, read while others may go on using it;
 // nothing when it cannot be read.
 std::optional<std::string> readHostsFile() {
-  UniqueFile file(CreateFileW(hostsFilePath(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
   std::string content;
-  char block[1 << 16];
-  DWORD got = 0;
-  while (ReadFile(file.get(), block, sizeof block, &got, nullptr) && got != 0)
-    content.append(block, got);
+  if (readShared(hostsFilePath(), content) != ERROR_SUCCESS) return std::nullopt;
   return content;
 }
 
@@ -210,11 +184,11 @@ std::optional<int> Session::start() {
   if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
   log_.mark();
   std::wstring varnick = options_.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
-  if (!controller_.startHelper(varnick, arguments, *folder)) {
+  if (!controller_.startVarnick(varnick, arguments, *folder)) {
     report(controller_.error());
     return kSessionNoVarnick;
   }
-  switch (controller_.acceptHelper(options_.connectTimeoutSeconds, interruption_.stop)) {
+  switch (controller_.acceptVarnick(options_.connectTimeoutSeconds, interruption_.stop)) {
     case Controller::Accepted::kConnected:
       // Its recovery comes before it connects.
       log_.reportRecovery();
@@ -222,17 +196,17 @@ std::optional<int> Session::start() {
     case Controller::Accepted::kInterrupted:
       // Nothing is in the hosts file yet: the command never starts.
       report("interrupted before the entries were added; the command was not run");
-      controller_.endHelper();
+      controller_.endVarnick();
       return kSessionInterrupted;
     case Controller::Accepted::kTimedOut:
       report(controller_.error());
       break;
-    case Controller::Accepted::kHelperExited:
+    case Controller::Accepted::kVarnickExited:
       log_.reportRecovery();
       report(controller_.error() + "; see " + log_.shown());
       break;
   }
-  controller_.endHelper();
+  controller_.endVarnick();
   return kSessionNoConnection;
 }
 
@@ -283,7 +257,7 @@ int Session::runCommand() {
   }
   CloseHandle(process.hThread);
   UniqueHandle child(process.hProcess);
-  HANDLE waits[] = {child.get(), interruption_.stop, controller_.helperProcess()};
+  HANDLE waits[] = {child.get(), interruption_.stop, controller_.varnickProcess()};
   DWORD woke = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
   if (woke == WAIT_OBJECT_0 + 2) {
     report("varnick.exe ended while the command was running");
@@ -315,7 +289,7 @@ DWORD WINAPI waitForEnter(void* stop) {
   return 0;
 }
 
-// "HH:MM" of the local time `seconds` from now.
+// The local time `seconds` from now, "HH:MM:SS".
 std::string localTimeIn(int seconds) {
   std::time_t then = std::time(nullptr) + seconds;
   char text[16] = "?";
@@ -393,11 +367,12 @@ std::optional<int> Session::end() {
   }
   if (!reply || *reply != Reply::kSuccess) {
     controller_.disconnect();
-    controller_.waitForHelper(kExitWaitSeconds, "restore the hosts file");
+    controller_.waitForVarnick(kExitWaitSeconds, "restore the hosts file");
     adviseRestoreByHand();
     return kSessionConnectionLost;
   }
-  std::optional<DWORD> code = controller_.waitForHelper(kExitWaitSeconds, "restore the hosts file");
+  std::optional<DWORD> code =
+      controller_.waitForVarnick(kExitWaitSeconds, "restore the hosts file");
   if (!code || *code != 0) {
     report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + log_.shown()
                 : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) +
@@ -432,6 +407,43 @@ int Session::run() {
 
 }  // namespace
 
+std::optional<std::wstring> varnickFolderPath() {
+  std::wstring base(MAX_PATH, L'\0');
+  DWORD length = 0;
+  while ((length = GetEnvironmentVariableW(L"LOCALAPPDATA", base.data(),
+                                           static_cast<DWORD>(base.size()))) > base.size()) {
+    base.resize(length);
+  }
+  if (length == 0) return std::nullopt;
+  base.resize(length);
+  return base + L"\\Varnick";
+}
+
+std::vector<FoundFile> findFiles(const std::wstring& folder, const wchar_t* pattern) {
+  std::wstring prefix = folder;
+  if (!prefix.empty() && prefix.back() != L'\\') prefix += L'\\';
+  std::vector<FoundFile> found;
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW((prefix + pattern).c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return found;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    found.push_back({prefix + data.cFileName,
+                     (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+                     data.ftLastWriteTime});
+  } while (FindNextFileW(search, &data));
+  FindClose(search);
+  return found;
+}
+
+DWORD readShared(const wchar_t* path, std::string& content) {
+  UniqueFile file(CreateFileW(path, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return GetLastError();
+  return readAll(file.get(), content);
+}
+
 void report(const std::string& message) {
   std::fprintf(stderr, "varnick-session: %s\n", message.c_str());
   std::fflush(stderr);
@@ -445,11 +457,11 @@ int runRecovery(const SessionOptions& options) {
   Controller controller;
   controller.setReporter(report);
   std::wstring varnick = options.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
-  if (!controller.startHelper(varnick, {L"session", L"recover"}, *folder)) {
+  if (!controller.startVarnick(varnick, {L"session", L"recover"}, *folder)) {
     report(controller.error());
     return kSessionNoVarnick;
   }
-  std::optional<DWORD> code = controller.waitForHelper(
+  std::optional<DWORD> code = controller.waitForVarnick(
       kRecoveryWaitSeconds,
       "put right what interrupted sessions left; another Varnick server may still be running");
   log.reportRecovery();

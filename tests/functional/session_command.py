@@ -14,6 +14,7 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 from controller import SHUTDOWN, Controller, ServerRun, add
+from del_entry import temp_dir  # noqa: F401 (a fixture: the Wine user's temporary directory)
 from wine_harness import (BUILD_DIR, PREFIX, SEND_CTRL_C, Varnick, parse_records, processes_naming,
                           run_captured, run_on_console, timeout, win_path)
 
@@ -191,6 +192,13 @@ def test_bad_command_lines(varnick, args):
     assert result.returncode == USAGE_ERROR
     assert b"Usage: varnick-session" in result.stderr
     assert varnick.log_bytes() == b""
+
+
+def test_help_is_the_answer_to_a_bare_command_too(varnick):
+    asked, bare = session(varnick, "--help"), session(varnick)
+    assert (asked.returncode, bare.returncode) == (0, USAGE_ERROR)
+    assert bare.stderr == asked.stdout
+    assert b"\r\n  --status " in asked.stdout and b"\r\n  125  " in asked.stdout
 
 
 def test_killed_session_tool_still_gets_the_hosts_file_restored(varnick):
@@ -692,3 +700,109 @@ def test_the_name_of_the_old_replacement_mutex_stands_in_nobodys_way(varnick, ho
     assert result.returncode == 0, result
     assert result.stdout.endswith(before + b"\r\n10.0.0.2 b.test")
     assert varnick.hosts == before
+
+
+@pytest.fixture
+def temp_copies(temp_dir):  # noqa: F811 (the fixture imported above)
+    """Makes copies as `varnick del` leaves them in the Wine user's temporary
+    directory, where only those stand while the test runs: copies that were
+    there before wait in a folder aside and come back afterwards."""
+    aside = temp_dir / "status-test-aside"
+    aside.mkdir()
+    for path in temp_dir.glob("hos*.tmp"):
+        path.rename(aside / path.name)
+    made = []
+
+    def make(count, size):
+        for number in range(count):
+            made.append(temp_dir / f"hos{0xbe00 + number:x}.tmp")
+            made[-1].write_bytes(b"x" * size)
+
+    try:
+        yield make
+    finally:
+        for path in made:
+            path.unlink(missing_ok=True)
+        for path in aside.iterdir():
+            path.rename(temp_dir / path.name)
+        aside.rmdir()
+
+
+RECOVER_ADVICE = "  to take its entries out of the hosts file, run: varnick-session --recover"
+
+
+@contextlib.contextmanager
+def nothing_left(varnick, temp_copies):
+    yield [f"hosts file: {win_path(varnick.hosts_path)} ({len(varnick.hosts)} bytes)",
+           "session: no varnick-session is running",
+           # Under Wine the session runs elevated, so it may look at the serving lock.
+           "server: no Varnick is serving",
+           "interrupted sessions: none",
+           re.compile(r"temporary copies from varnick del: none in C:\\.+")]
+
+
+@contextlib.contextmanager
+def killed_session_left(varnick, temp_copies):
+    """A backup, a journal and the journal's lines in the hosts file, as a
+    session killed together with its Varnick leaves them."""
+    name = "hosts.varnick-session-" + "0123456789abcdef" * 2
+    backup, journal = (varnick.hosts_dir / f"{name}.{kind}" for kind in ("backup", "journal"))
+    backup.write_bytes(varnick.hosts)
+    entries = [b"10.0.0.1 a.test", b"10.0.0.2 b\x0b.test"]
+    journal.write_bytes(b"varnick session journal 1\r\nstarted 2026-12-07 13:25:03\r\n" +
+                        b"".join(entry.hex().encode() + b"\r\n" for entry in entries))
+    varnick.hosts_path.write_bytes(varnick.hosts + b"".join(b"\r\n" + e for e in entries))
+    yield ["session: no varnick-session is running",
+           "interrupted session: started 2026-12-07 13:25:03, 2 entries",
+           "  entry: 10.0.0.1 a.test",
+           "  entry: 10.0.0.2 b\\x0B.test",
+           f"  journal: {win_path(journal)} ({journal.stat().st_size} bytes)",
+           f"  backup: {win_path(backup)} ({backup.stat().st_size} bytes)",
+           RECOVER_ADVICE]
+
+
+@contextlib.contextmanager
+def copies_left_by_del(varnick, temp_copies):
+    temp_copies(3, 1000)
+    yield [re.compile(r"temporary copies from varnick del: 3 in C:\\.+, 2\.9 KB in all"),
+           '  to remove them, run: del "%TEMP%\\hos*.tmp"']
+
+
+@contextlib.contextmanager
+def session_running(varnick, temp_copies):
+    held = HeldSession(varnick, b"10.0.0.1 held.test")
+    try:
+        # Its journal holds the entry before Varnick replies to the add.
+        wait_until(lambda: any(b"10.0.0.1 held.test".hex().encode() in path.read_bytes()
+                               for path in varnick.hosts_dir.glob("*.journal")))
+        yield ["session: a varnick-session is running",
+               "server: a Varnick is serving (a varnick server, or a session's Varnick)",
+               re.compile(r"session journal: started [-0-9: ]+, 1 entry \(the running "
+                          r"session's, unless it has a --backup\)"),
+               "  entry: 10.0.0.1 held.test"]
+        assert held.end() == 0
+    finally:
+        held.kill()
+
+
+@pytest.mark.parametrize("state", [nothing_left, killed_session_left, copies_left_by_del,
+                                   session_running],
+                         ids=["nothing", "killed-session", "del-copies", "session-running"])
+def test_status_says_what_runs_and_what_is_left_and_changes_nothing(varnick, temp_copies, state):
+    def everything():
+        return sorted(varnick.hosts_dir.iterdir()), varnick.hosts, varnick.log_bytes()
+
+    with state(varnick, temp_copies) as expected:
+        before = everything()
+        result = session(varnick, "--status")
+        assert result.returncode == 0, result
+        lines = result.stdout.decode().splitlines()
+        for line in expected + [re.compile(re.escape(f"varnick.log: {LOG_SHOWN.decode()} (") +
+                                           r"(not there|[0-9.]+ (bytes?|KB|MB))\)")]:
+            found = (any(line.fullmatch(it) for it in lines) if isinstance(line, re.Pattern)
+                     else line in lines)
+            assert found, (line, lines)
+        # Nothing made (no lock file either), changed or put right, and no Varnick started.
+        assert everything() == before
+        assert result.stderr == b""
+

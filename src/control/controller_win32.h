@@ -13,14 +13,18 @@
 #include <vector>
 
 #include "base/unique_resource.h"
+#include "base/winsock_win32.h"
 #include "link/wire_format.h"
 
 namespace varnick::control {
 
+// Whether this process runs with administrator rights in force (an elevated
+// token), and so starts Varnick without asking.
+bool runsElevated();
+
 class Controller {
  public:
-  Controller();
-  ~Controller();
+  Controller() = default;
   Controller(const Controller&) = delete;
   Controller& operator=(const Controller&) = delete;
 
@@ -41,27 +45,26 @@ class Controller {
   // through the consent prompt. Either way Varnick gets no share of this
   // console, so console events (Ctrl+C, closing the window) reach only this
   // process.
-  [[nodiscard]] bool startHelper(const std::wstring& varnickPath,
-                                 const std::vector<std::wstring>& arguments,
-                                 const std::wstring& directory);
+  [[nodiscard]] bool startVarnick(const std::wstring& varnickPath,
+                                  const std::vector<std::wstring>& arguments,
+                                  const std::wstring& directory);
 
-  enum class Accepted { kConnected, kTimedOut, kHelperExited, kInterrupted };
+  enum class Accepted { kConnected, kTimedOut, kVarnickExited, kInterrupted };
 
   // Waits up to `timeoutSeconds` for the started Varnick to connect, or until
   // `stop` is signalled, saying after a while that it waits. A connection
   // from any other process, or from one the system cannot name, is closed
   // and waiting goes on.
-  [[nodiscard]] Accepted acceptHelper(int timeoutSeconds, HANDLE stop);
+  [[nodiscard]] Accepted acceptVarnick(int timeoutSeconds, HANDLE stop);
 
   // Ends a Varnick that never connected, and so never changed the hosts file.
-  void endHelper();
+  void endVarnick();
 
   // One request each; the reply, or nothing when the connection failed or
   // the reply did not come within kReplyWaitSeconds. A wait of more than a
   // few seconds is reported as it goes on; a reply that does not come in time
   // closes the connection, so that no later request can get it.
   std::optional<Reply> add(const std::string& entryBytes);
-  std::optional<Reply> remove();
   std::optional<Reply> shutdown();
 
   // Whether requests can still be sent.
@@ -73,13 +76,10 @@ class Controller {
   // Waits up to `timeoutSeconds` for Varnick to exit, saying after a while
   // "waiting for varnick.exe to <waitingFor>"; its exit code, or nothing when
   // it is still running.
-  std::optional<DWORD> waitForHelper(int timeoutSeconds, const char* waitingFor);
+  std::optional<DWORD> waitForVarnick(int timeoutSeconds, const char* waitingFor);
 
   // The started Varnick's process, to wait on.
-  HANDLE helperProcess() const { return helper_.get(); }
-
-  // Whether Varnick has exited already, and with which code.
-  std::optional<DWORD> helperExitCode() const;
+  HANDLE varnickProcess() const { return varnick_.get(); }
 
   // What went wrong last, for the user.
   const std::string& error() const { return error_; }
@@ -89,23 +89,19 @@ class Controller {
   // Waits for the connection to become readable; false when the reply wait
   // has run out.
   bool awaitReply(const char* waitingFor);
-  bool peerIsHelper(SOCKET connection);
+  bool peerIsVarnick(SOCKET connection);
+  // Whether Varnick has exited already, and with which code.
+  std::optional<DWORD> varnickExitCode() const;
   void report(const std::string& note);
 
-  bool winsockStarted_ = false;
+  // First, so that the sockets below are closed before Winsock is cleaned up.
+  Winsock winsock_;
   UniqueSocket listener_;
   UniqueSocket connection_;
-  UniqueHandle helper_;
+  UniqueHandle varnick_;
   std::uint16_t port_ = 0;
   std::string error_;
   std::function<void(const std::string&)> reporter_;
 };
-
-// The entry's bytes for the wire in the OEM code page, as `varnick add`
-// writes entries; nothing when the code page cannot hold every character as
-// it is (a best-fit look-alike or a default character would change the name).
-std::optional<std::string> entryInOemCodePage(const std::wstring& entry);
-// The entry's bytes for the wire in UTF-8.
-std::string entryInUtf8(const std::wstring& entry);
 
 }  // namespace varnick::control

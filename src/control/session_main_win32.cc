@@ -1,12 +1,13 @@
 // varnick-session: hosts entries that last exactly as long as a command.
 //
-//   varnick-session [--backup PATH] [--port N] --add ENTRY ... [-- COMMAND ...]
-//   varnick-session --recover
+//   varnick-session [options] (--add ENTRY | --hosts-file PATH) ...
+//                   [--for DURATION | -- COMMAND ...]
+//   varnick-session --recover | --status | --help | --version
 //
 // Starts `varnick session` (elevated; `varnick server` with a --backup),
 // adds the entries, runs the command and waits for it, then shuts Varnick
 // down, which restores the hosts file. --recover has Varnick take out what
-// an interrupted session left, and does nothing else.
+// an interrupted session left, and does nothing else; --status only looks.
 #include <winsock2.h>
 #include <windows.h>
 #include <sddl.h>
@@ -17,13 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "base/console_events_win32.h"
+#include "base/oem_text_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
-#include "control/controller.h"
-#include "control/session.h"
 #include "control/session_checks.h"
 #include "control/session_exit_codes.h"
 #include "control/session_options.h"
+#include "control/session_win32.h"
 
 #ifndef VARNICK_VERSION
 #define VARNICK_VERSION "unknown"
@@ -32,11 +34,6 @@
 namespace varnick::control {
 namespace {
 
-// One session at a time on the machine: a second one would back up the
-// first one's entries and later restore them, or remove them under it.
-constexpr wchar_t kSessionLockName[] = L"Global\\VarnickSession";
-// What a session needs of the lock: to wait on it and to release it.
-constexpr DWORD kSessionLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 // The lock's rules when this session makes it: every session of the
 // machine's users, elevated or not, may wait on it and release it (0x00100001
 // is SYNCHRONIZE | MUTEX_MODIFY_STATE), and nobody else may change its rules.
@@ -55,11 +52,19 @@ std::atomic<bool> gInterrupted{false};
 BOOL WINAPI onConsoleEvent(DWORD event) {
   gInterrupted = true;
   SetEvent(gStop);
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    // The system ends the process when this returns: wait for the shutdown.
-    WaitForSingleObject(gDone, 4500);
-  }
+  // The system ends the process when this returns: wait for the shutdown.
+  if (eventEndsProcess(event)) WaitForSingleObject(gDone, kCloseEventWaitMs);
   return TRUE;
+}
+
+// The entry's bytes for the wire: UTF-8, or the OEM code page as `varnick
+// add` writes entries, but with no best-fit look-alike and no default
+// character, which would change the name. Nothing when the code page cannot
+// hold every character as it is.
+std::optional<std::string> entryBytes(const std::wstring& entry, bool utf8) {
+  // The length is the entry's own: a NUL inside it must reach the checks.
+  if (utf8) return utf16ToUtf8(reinterpret_cast<const char16_t*>(entry.data()), entry.size());
+  return toOemCodePage(entry, OemFit::kExact);
 }
 
 // Converts one entry as the options ask and checks that it makes one line
@@ -67,8 +72,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 std::optional<SessionEntry> entryToSend(const SessionOptions& options, const std::wstring& entry,
                                         const std::string& where) {
   std::string shown = visibleText(wideToUtf8(entry.c_str()));
-  std::optional<std::string> converted =
-      options.utf8 ? entryInUtf8(entry) : entryInOemCodePage(entry);
+  std::optional<std::string> converted = entryBytes(entry, options.utf8);
   if (!converted) {
     report(where + "the entry '" + shown + "' cannot be written exactly in the OEM code page (" +
            std::to_string(GetOEMCP()) + "); to send it as UTF-8, add --utf8");
@@ -98,17 +102,9 @@ std::string systemMessage(DWORD code) {
 
 // The whole of a file's bytes; nothing (and a report) when it cannot be read.
 std::optional<std::string> readWholeFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string content;
-  char block[1 << 16];
-  DWORD got = 0;
-  BOOL ok = file ? TRUE : FALSE;
-  while (ok && (ok = ReadFile(file.get(), block, sizeof block, &got, nullptr)) && got != 0) {
-    content.append(block, got);
-  }
-  if (!ok) {
-    report("could not read " + wideToUtf8(path.c_str()) + ": " + systemMessage(GetLastError()));
+  if (DWORD error = readShared(path.c_str(), content)) {
+    report("could not read " + wideToUtf8(path.c_str()) + ": " + systemMessage(error));
     return std::nullopt;
   }
   return content;
@@ -235,12 +231,19 @@ int run(int argc, wchar_t** argv) {
     return 0;
   }
   if (parsed.request == ParsedOptions::Request::kHelp) {
-    std::fputs(kSessionUsageText, stdout);
+    std::fputs(sessionHelpText().c_str(), stdout);
     return 0;
+  }
+  if (parsed.request == ParsedOptions::Request::kStatus) return reportStatus();
+  if (argc < 2) {
+    // Nothing asked for at all: the whole help answers better than a refusal.
+    std::fputs(sessionHelpText().c_str(), stderr);
+    return kSessionUsage;
   }
   if (!parsed.options) {
     report(parsed.error);
     std::fputs(kSessionUsageText, stderr);
+    std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
     return kSessionUsage;
   }
   std::optional<std::vector<SessionEntry>> entries;

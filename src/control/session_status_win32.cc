@@ -1,0 +1,176 @@
+// varnick-session --status: what runs, and what sessions and `varnick del`
+// left behind, as far as this process may see. It takes no lock for longer
+// than a look and changes nothing.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/unique_resource.h"
+#include "base/wide_text.h"
+#include "control/controller_win32.h"
+#include "control/session_checks.h"
+#include "control/session_win32.h"
+#include "hosts/hosts_location.h"
+
+namespace varnick::control {
+namespace {
+
+constexpr std::wstring_view kJournalSuffix = L".journal";
+constexpr std::wstring_view kBackupSuffix = L".backup";
+// What `varnick del` names its temporary copies (GetTempFileNameW keeps the
+// first three characters of its prefix), as `del "%TEMP%\hos*.tmp"` finds them.
+constexpr wchar_t kTemporaryCopies[] = L"hos*.tmp";
+
+std::optional<std::uint64_t> sizeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return std::nullopt;
+  }
+  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+FileFact fileFact(const std::wstring& path) { return {wideToUtf8(path.c_str()), sizeOf(path)}; }
+
+// Whether another session holds the session lock. The lock lives only while
+// some process has it open, so one that is not there is free. It is opened
+// with what every session may have, so that a lock found free, and so taken
+// by the wait, is let go at once.
+void lookAtSessionLock(StatusFacts& facts) {
+  UniqueHandle lock(OpenMutexW(kSessionLockAccess, FALSE, kSessionLockName));
+  if (!lock) {
+    const DWORD error = GetLastError();
+    facts.session = error == ERROR_FILE_NOT_FOUND ? Running::kNo : Running::kUnknown;
+    facts.sessionError = error;
+    return;
+  }
+  switch (WaitForSingleObject(lock.get(), 0)) {
+    case WAIT_TIMEOUT:
+      facts.session = Running::kYes;
+      return;
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+      ReleaseMutex(lock.get());
+      facts.session = Running::kNo;
+      return;
+    default:
+      facts.session = Running::kUnknown;
+      facts.sessionError = GetLastError();
+  }
+}
+
+// Whether a Varnick serves: every server and session mode holds a
+// byte-range lock on a file beside the hosts file that only Administrators
+// and SYSTEM may open, so only an elevated process can look. The lock is
+// taken without waiting and let go at once; a Varnick that comes in that
+// instant tries again a moment later.
+void lookAtServingLock(StatusFacts& facts, bool hostsFound) {
+  if (!runsElevated()) {
+    facts.server = Running::kHidden;
+    return;
+  }
+  if (!hostsFound) {
+    facts.serverError = ERROR_PATH_NOT_FOUND;
+    return;
+  }
+  UniqueFile file(CreateFileW(besideHostsFile(L".varnick-serving-lock").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    const DWORD error = GetLastError();
+    // The first Varnick that serves makes the file: none has served yet.
+    const bool none = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    facts.server = none ? Running::kNo : Running::kUnknown;
+    facts.serverError = error;
+    return;
+  }
+  OVERLAPPED whole{};
+  if (LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                 &whole)) {
+    UnlockFileEx(file.get(), 0, 1, 0, &whole);
+    facts.server = Running::kNo;
+    return;
+  }
+  const DWORD error = GetLastError();
+  facts.server = error == ERROR_LOCK_VIOLATION ? Running::kYes : Running::kUnknown;
+  facts.serverError = error;
+}
+
+bool endsWith(const std::wstring& text, std::wstring_view suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The journals beside the hosts file, each with its session's backup and
+// its content (users may read that folder), and any backup left alone.
+void lookAtSessionFiles(StatusFacts& facts) {
+  std::vector<std::wstring> stems;
+  for (const FoundFile& found : findFiles(hostsDirectory(), kSessionJournals)) {
+    if (!endsWith(found.path, kJournalSuffix)) continue;
+    const std::wstring stem = found.path.substr(0, found.path.size() - kJournalSuffix.size());
+    JournalFact fact{{wideToUtf8(found.path.c_str()), found.size},
+                     fileFact(stem + std::wstring(kBackupSuffix)),
+                     std::nullopt,
+                     0};
+    std::string bytes;
+    if (DWORD error = readShared(found.path.c_str(), bytes)) {
+      fact.readError = error;
+    } else {
+      fact.bytes = std::move(bytes);
+    }
+    facts.journals.push_back(std::move(fact));
+    stems.push_back(stem);
+  }
+  for (const FoundFile& found : findFiles(hostsDirectory(), kSessionBackups)) {
+    if (!endsWith(found.path, kBackupSuffix)) continue;
+    const std::wstring stem = found.path.substr(0, found.path.size() - kBackupSuffix.size());
+    if (std::find(stems.begin(), stems.end(), stem) == stems.end())
+      facts.backupsAlone.push_back({wideToUtf8(found.path.c_str()), found.size});
+  }
+}
+
+void lookAtTemporaryCopies(StatusFacts& facts) {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+  if (length == 0 || length > MAX_PATH) {
+    facts.tempFolder = "%TEMP%";
+    return;
+  }
+  const std::wstring folder(buffer, length);
+  std::string shown = wideToUtf8(folder.c_str());
+  if (shown.size() > 3 && shown.back() == '\\') shown.pop_back();  // but C:\ stays
+  facts.tempFolder = shown;
+  for (const FoundFile& copy : findFiles(folder, kTemporaryCopies)) {
+    ++facts.tempCopies;
+    facts.tempBytes += copy.size;
+  }
+}
+
+}  // namespace
+
+int reportStatus() {
+  StatusFacts facts;
+  // The lock first: whether a session runs says whose the journals are.
+  lookAtSessionLock(facts);
+  const bool hostsFound = findHostsFile();
+  if (hostsFound) {
+    facts.hostsFile = fileFact(hostsFilePath());
+    lookAtSessionFiles(facts);
+  }
+  lookAtServingLock(facts, hostsFound);
+  lookAtTemporaryCopies(facts);
+  if (std::optional<std::wstring> folder = varnickFolderPath())
+    facts.log = fileFact(*folder + L"\\" + kVarnickLogName);
+  for (const std::string& line : statusLines(facts))
+    std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace varnick::control

@@ -1,0 +1,84 @@
+// One varnick-session: Varnick started, the entries added, the command run,
+// and the hosts file restored; or, without a session, the recovery of
+// interrupted ones, or a look at what runs and what is left over.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/session_options.h"
+
+namespace varnick::control {
+
+// What ends a session early or holds it. `stop` is signalled by Ctrl+C,
+// Ctrl+Break or closing the console, and also by Enter (or the end of
+// standard input) while a session without a command holds its entries;
+// `interrupted` is set by the console events alone, and tells the two
+// apart.
+struct Interruption {
+  HANDLE stop = nullptr;
+  const std::atomic<bool>* interrupted = nullptr;
+  bool happened() const { return interrupted->load(); }
+};
+
+// One session at a time on the machine: a second one would back up the
+// first one's entries and later restore them, or remove them under it.
+constexpr wchar_t kSessionLockName[] = L"Global\\VarnickSession";
+// What a session needs of the lock: to wait on it and to release it.
+constexpr DWORD kSessionLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
+// Prints "varnick-session: <message>" on standard error.
+void report(const std::string& message);
+
+// One entry as it goes on the wire, and as messages name it.
+struct SessionEntry {
+  std::string bytes;
+  std::string shown;
+};
+
+// Runs `varnick session recover`, which puts right the sessions that were
+// interrupted, waits for it and says what it did. 0, or a session code.
+int runRecovery(const SessionOptions& options);
+
+// Runs the session with the entries already converted and checked. Returns
+// the session's exit code.
+int runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
+               const Interruption& interruption);
+
+// %LOCALAPPDATA%\Varnick, the folder that the session's Varnick runs in and
+// keeps varnick.log in, whether it exists or not; nothing when LOCALAPPDATA
+// is not set.
+std::optional<std::wstring> varnickFolderPath();
+constexpr wchar_t kVarnickLogName[] = L"varnick.log";
+
+// The backups and journals that Varnick's session mode keeps beside the
+// hosts file: "hosts.varnick-session-<32 hexadecimal digits>.backup", and
+// ".journal" under the same name.
+constexpr wchar_t kSessionBackups[] = L"hosts.varnick-session-*.backup";
+constexpr wchar_t kSessionJournals[] = L"hosts.varnick-session-*.journal";
+
+// A plain file that a search found.
+struct FoundFile {
+  std::wstring path;
+  std::uint64_t size = 0;
+  FILETIME written{};
+};
+
+// The plain files in `folder` whose names match `pattern` (* and ? as the
+// system reads them); folders are passed over.
+std::vector<FoundFile> findFiles(const std::wstring& folder, const wchar_t* pattern);
+
+// Reads the whole of the file at `path`, opened so that others may go on
+// reading, writing and removing it, into `content`: 0 or the error code.
+DWORD readShared(const wchar_t* path, std::string& content);
+
+// Prints on standard output what runs and what earlier sessions and `varnick
+// del` left, one fact a line; takes no lock and changes nothing. Returns 0.
+int reportStatus();
+
+}  // namespace varnick::control
