@@ -19,7 +19,6 @@ from wine_harness import (BUILD_DIR, PREFIX, SEND_CTRL_C, Varnick, parse_records
                           run_captured, run_on_console, timeout, win_path)
 
 SESSION_EXE = BUILD_DIR / "varnick-session.exe"
-HOLD_MUTEX = BUILD_DIR / "hold_mutex.exe"
 # Where a session runs Varnick: %LOCALAPPDATA%\Varnick. Wine sets
 # LOCALAPPDATA from the prefix's profile, whatever the environment says.
 VARNICK_FOLDER = PREFIX / "drive_c" / "users" / getpass.getuser() / "AppData" / "Local" / "Varnick"
@@ -318,22 +317,6 @@ def test_a_failed_restore_names_the_log_by_its_full_path(varnick, tmp_path):
     assert any(m.startswith("Failed to copy hosts file from") for _, _, m in varnick.records())
 
 
-@contextlib.contextmanager
-def mutex_taken(varnick, name, how):
-    """hold_mutex takes `name` (hold) or makes it with rules that let nobody
-    else own it (deny), until the block ends."""
-    holder = subprocess.Popen(["wine", str(HOLD_MUTEX), name, how], env=varnick.env(),
-                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
-    try:
-        line = holder.stdout.readline()
-        assert line.strip() == b"held", f"hold_mutex could not take {name}: {line!r}"
-        yield
-    finally:
-        holder.stdin.close()
-        holder.wait(timeout=timeout(30))
-
-
 @pytest.mark.parametrize("how, messages", [
     # Whoever made the lock first let nobody else own it: no session can
     # keep others out, so none starts.
@@ -343,7 +326,7 @@ def mutex_taken(varnick, name, how):
               b"another varnick-session did not end within 1 seconds; giving up"]),
 ])
 def test_a_session_lock_that_cannot_be_had_keeps_everything_from_starting(varnick, how, messages):
-    with mutex_taken(varnick, r"Global\VarnickSession", how):
+    with varnick.hold_mutex(r"Global\VarnickSession", how):
         result = session(varnick, "--timeout", 1, "--add", "10.0.0.1 x.test",
                          "--", "cmd", "/c", "echo COMMAND RAN")
     assert result.returncode == BUSY, result
@@ -690,7 +673,7 @@ def test_a_session_killed_while_its_restore_waits_is_restored_before_the_next_st
 
 @pytest.mark.parametrize("how", ["hold", "deny"])
 def test_the_name_of_the_old_replacement_mutex_stands_in_nobodys_way(varnick, how):
-    with mutex_taken(varnick, r"Global\VarnickHostsFileReplace", how):
+    with varnick.hold_mutex(r"Global\VarnickHostsFileReplace", how):
         assert varnick.run("add", "10.0.0.1 a.test").returncode == 0
         assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 a.test"
         assert varnick.run("del", "10.0.0.1 a.test").returncode == 0

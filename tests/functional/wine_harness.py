@@ -26,6 +26,7 @@ BUILD_DIR = Path(os.environ.get("VARNICK_BUILD_DIR", ROOT / "build" / "windows")
 PREFIX = Path(os.environ.get("VARNICK_WINEPREFIX", ROOT / "build" / "wine"))
 EXE = BUILD_DIR / "varnick.exe"
 HOLD_FILE = BUILD_DIR / "hold_file.exe"
+HOLD_MUTEX = BUILD_DIR / "hold_mutex.exe"
 SEND_CTRL_C = BUILD_DIR / "send_ctrl_c.exe"
 
 # One factor scales every time-out, for slow machines.
@@ -308,17 +309,27 @@ class Varnick:
         return parse_records(self.log_bytes().decode("utf-8"))
 
     @contextlib.contextmanager
-    def hold(self, path, access="rw", share=0):
-        """Keeps `path` open in another process with the given access and share mode."""
-        holder = subprocess.Popen(["wine", str(HOLD_FILE), win_path(path), access, str(share)],
-                                  env=self.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    def holding(self, program, *args):
+        """Runs a tests/helpers program that takes something and prints "held",
+        and keeps it running until the block ends (its standard input closes)."""
+        holder = subprocess.Popen(["wine", str(program), *map(str, args)], env=self.env(),
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                   stderr=subprocess.DEVNULL)
         try:
             line = holder.stdout.readline()
-            assert line.strip() == b"held", f"hold_file could not open {path}: {line!r}"
+            assert line.strip() == b"held", f"{program.name} {args}: {line!r}"
             yield
         finally:
             holder.stdin.close()
             holder.wait(timeout=timeout(30))
+
+    def hold(self, path, access="rw", share=0):
+        """Keeps `path` open in another process with the given access and share mode."""
+        return self.holding(HOLD_FILE, win_path(path), access, share)
+
+    def hold_mutex(self, name, how):
+        """Takes the named mutex `name` in another process (hold), or makes it
+        with rules that let nobody else own it (deny)."""
+        return self.holding(HOLD_MUTEX, name, how)
 
 
