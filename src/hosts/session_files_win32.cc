@@ -147,8 +147,8 @@ RecoveryResult recoverSession(const SessionFiles& files) {
   for (int i = 0; i < kRecoveryRounds && round == Round::kStale; ++i)
     round = recoverOnce(result.journal, result);
   if (round == Round::kStale) {
-    result.step = RecoveryStep::kReplaceFailed;
-    result.error = ERROR_SHARING_VIOLATION;
+    result.step = RecoveryStep::kKeptChanging;
+    result.error = kRecoveryRounds;
   }
   if (round != Round::kDone) return result;
   // The journal goes last: while it is there, the next try starts over.

@@ -53,12 +53,13 @@ enum class RecoveryStep {
   kLockFailed,         // the write lock
   kReadFailed,         // the hosts file could not be read
   kReplaceFailed,      // the new hosts file could not be written or swapped in
+  kKeptChanging,       // another program wrote to the hosts file during every round
   kFilesKept,          // the hosts file is right, but backup or journal could not go
 };
 
 struct RecoveryResult {
   RecoveryStep step = RecoveryStep::kDone;
-  DWORD error = 0;
+  DWORD error = 0;  // the platform's error code; for kKeptChanging the rounds run
   SessionJournal journal;
   LineRemoval removal;  // the lines taken out and those no longer there
 };

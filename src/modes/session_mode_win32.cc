@@ -33,6 +33,8 @@ const char* recoveryFailure(RecoveryStep step) {
       return "the hosts file could not be read";
     case RecoveryStep::kReplaceFailed:
       return "the hosts file could not be replaced";
+    case RecoveryStep::kKeptChanging:
+      return "another program kept writing to the hosts file, rounds";
     case RecoveryStep::kFilesKept:
     case RecoveryStep::kDone:
       break;
