@@ -11,18 +11,20 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_identity_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "control/controller_win32.h"
 #include "control/session_checks.h"
 #include "control/session_win32.h"
 #include "hosts/hosts_location.h"
+#include "hosts/session_files_win32.h"
 
 namespace varnick::control {
 namespace {
 
-constexpr std::wstring_view kJournalSuffix = L".journal";
-constexpr std::wstring_view kBackupSuffix = L".backup";
+constexpr std::wstring_view kJournalSuffix = kSessionJournalSuffix;
+constexpr std::wstring_view kBackupSuffix = kSessionBackupSuffix;
 // What `varnick del` names its temporary copies (GetTempFileNameW keeps the
 // first three characters of its prefix), as `del "%TEMP%\hos*.tmp"` finds them.
 constexpr wchar_t kTemporaryCopies[] = L"hos*.tmp";
@@ -79,9 +81,16 @@ void lookAtServingLock(StatusFacts& facts, bool hostsFound) {
     facts.serverError = ERROR_PATH_NOT_FOUND;
     return;
   }
-  UniqueFile file(CreateFileW(besideHostsFile(L".varnick-serving-lock").c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::wstring path = besideHostsFile(L".varnick-serving-lock");
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // An elevated look locks nothing that a link at the name leads to.
+  if (file && checkIsFileMeant(file.get(), path) != ERROR_SUCCESS) {
+    facts.server = Running::kUnknown;
+    facts.serverError = kErrorIsLink;
+    return;
+  }
   if (!file) {
     const DWORD error = GetLastError();
     // The first Varnick that serves makes the file: none has served yet.

@@ -17,6 +17,7 @@
 #include "control/session_exit_codes.h"
 #include "control/session_waits.h"
 #include "hosts/hosts_location.h"
+#include "hosts/session_files_win32.h"
 
 namespace varnick::control {
 namespace {

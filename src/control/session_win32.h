@@ -56,12 +56,6 @@ int runSession(const SessionOptions& options, const std::vector<SessionEntry>& e
 std::optional<std::wstring> varnickFolderPath();
 constexpr wchar_t kVarnickLogName[] = L"varnick.log";
 
-// The backups and journals that Varnick's session mode keeps beside the
-// hosts file: "hosts.varnick-session-<32 hexadecimal digits>.backup", and
-// ".journal" under the same name.
-constexpr wchar_t kSessionBackups[] = L"hosts.varnick-session-*.backup";
-constexpr wchar_t kSessionJournals[] = L"hosts.varnick-session-*.journal";
-
 // A plain file that a search found.
 struct FoundFile {
   std::wstring path;

@@ -13,9 +13,6 @@
 namespace varnick {
 namespace {
 
-constexpr wchar_t kSessionPrefix[] = L".varnick-session-";
-constexpr wchar_t kBackupSuffix[] = L".backup";
-constexpr wchar_t kJournalSuffix[] = L".journal";
 // Appends that keep landing in the instant before the swap are not waited
 // out for ever.
 constexpr int kRecoveryRounds = 5;
@@ -32,8 +29,8 @@ std::optional<std::wstring> randomHex() {
 }
 
 SessionFiles filesNamed(const std::wstring& name) {
-  std::wstring stem = besideHostsFile(kSessionPrefix) + name;
-  return {stem + kBackupSuffix, stem + kJournalSuffix};
+  std::wstring stem = besideHostsFile(kSessionStem) + name;
+  return {stem + kSessionBackupSuffix, stem + kSessionJournalSuffix};
 }
 
 std::optional<SessionJournal> readJournal(const std::wstring& path, DWORD& error) {
@@ -114,12 +111,12 @@ DWORD removeSessionFile(const std::wstring& path) {
 
 std::vector<SessionFiles> findSessionJournals() {
   std::vector<SessionFiles> found;
-  std::wstring pattern = besideHostsFile(kSessionPrefix) + L"*" + kJournalSuffix;
+  std::wstring pattern = besideHostsFile(kSessionStem) + L"*" + kSessionJournalSuffix;
   WIN32_FIND_DATAW data;
   HANDLE search = FindFirstFileW(pattern.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return found;
-  const std::wstring prefix = std::wstring(L"hosts") + kSessionPrefix;
-  const std::size_t suffix = std::wstring(kJournalSuffix).size();
+  const std::wstring prefix = std::wstring(L"hosts") + kSessionStem;
+  const std::size_t suffix = std::wstring(kSessionJournalSuffix).size();
   do {
     std::wstring name = data.cFileName;
     if (name.size() > prefix.size() + suffix && name.compare(0, prefix.size(), prefix) == 0)

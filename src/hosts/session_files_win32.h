@@ -16,6 +16,15 @@
 
 namespace varnick {
 
+// How a session's files are named beside the hosts file, for everyone who
+// looks for them: "hosts.varnick-session-<32 hexadecimal digits>" followed
+// by one of the suffixes.
+constexpr wchar_t kSessionStem[] = L".varnick-session-";  // after "hosts"
+constexpr wchar_t kSessionBackupSuffix[] = L".backup";
+constexpr wchar_t kSessionJournalSuffix[] = L".journal";
+constexpr wchar_t kSessionBackups[] = L"hosts.varnick-session-*.backup";
+constexpr wchar_t kSessionJournals[] = L"hosts.varnick-session-*.journal";
+
 struct SessionFiles {
   std::wstring backup;
   std::wstring journal;
