@@ -1,6 +1,7 @@
 // Building a Windows command line from separate arguments.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,5 +14,19 @@ std::wstring quoteArgument(const std::wstring& argument);
 
 // Joins the quoted arguments with single blanks.
 std::wstring buildCommandLine(const std::vector<std::wstring>& arguments);
+
+// The command line that runs the batch file `script` through cmd.exe
+// (`comSpec`) with `arguments`, each reaching the programs that the script
+// passes %* to exactly as given. Or, when cmd.exe would read part of an
+// argument (or of the script's path) as its own whatever the quoting, the
+// refusal: the first such text and why, and no line.
+struct BatchCommandLine {
+  std::wstring line;
+  std::optional<std::wstring> refused;
+  std::string why;  // "cmd.exe would expand % in it", ...
+};
+[[nodiscard]] BatchCommandLine batchCommandLine(const std::wstring& comSpec,
+                                                const std::wstring& script,
+                                                const std::vector<std::wstring>& arguments);
 
 }  // namespace varnick::control

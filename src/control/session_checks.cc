@@ -72,9 +72,13 @@ std::optional<std::pair<std::string, std::string>> lineAndStart(std::string_view
                         std::string(inner->substr(at + middle.size())));
 }
 
+// Varnick's record of a line that its recovery took out.
+constexpr std::string_view kRemovedPrefix = "Removed '";
+constexpr std::string_view kRemovedMiddle = "' left by the session started ";
+
 std::string recoveryNote(std::string_view message) {
   constexpr std::string_view kInterrupted = "an interrupted session that started ";
-  if (auto removed = lineAndStart(message, "Removed '", "' left by the session started ", "")) {
+  if (auto removed = lineAndStart(message, kRemovedPrefix, kRemovedMiddle, "")) {
     return "removed '" + removed->first + "', left by " + std::string(kInterrupted) +
            removed->second;
   }
@@ -246,21 +250,42 @@ LineChanges changedLines(std::string_view expected, std::string_view now) {
   return {missingFrom(after, before), missingFrom(before, after)};
 }
 
-std::vector<std::string> recoveryNotes(std::string_view logText) {
+namespace {
+
+// The messages of the whole "Recovery" records in `logText`, in order.
+std::vector<std::string_view> recoveryMessages(std::string_view logText) {
   // The time (8), a blank, the level (5), a blank: then the category.
   constexpr std::size_t kCategoryAt = 15;
   constexpr std::string_view kCategory = "Recovery - ";
-  std::vector<std::string> notes;
+  std::vector<std::string_view> messages;
   for (std::size_t end; (end = logText.find('\n')) != std::string_view::npos;
        logText.remove_prefix(end + 1)) {
     std::string_view record = logText.substr(0, end);
     if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
     if (record.size() >= kCategoryAt + kCategory.size() &&
         record.substr(kCategoryAt, kCategory.size()) == kCategory) {
-      notes.push_back(visibleText(recoveryNote(record.substr(kCategoryAt + kCategory.size()))));
+      messages.push_back(record.substr(kCategoryAt + kCategory.size()));
     }
   }
+  return messages;
+}
+
+}  // namespace
+
+std::vector<std::string> recoveryNotes(std::string_view logText) {
+  std::vector<std::string> notes;
+  for (std::string_view message : recoveryMessages(logText))
+    notes.push_back(visibleText(recoveryNote(message)));
   return notes;
+}
+
+std::vector<RecoveredLine> recoveredLines(std::string_view logText) {
+  std::vector<RecoveredLine> lines;
+  for (std::string_view message : recoveryMessages(logText)) {
+    if (auto removed = lineAndStart(message, kRemovedPrefix, kRemovedMiddle, ""))
+      lines.push_back({std::move(removed->first), std::move(removed->second)});
+  }
+  return lines;
 }
 
 }  // namespace varnick::control

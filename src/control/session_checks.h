@@ -48,6 +48,17 @@ LineChanges changedLines(std::string_view expected, std::string_view now);
 // end is left out: it may still be being written.
 std::vector<std::string> recoveryNotes(std::string_view logText);
 
+// The lines that the "Removed" records in `logText` name, each with the time
+// its session started, in their order; the line as Varnick wrote it.
+struct RecoveredLine {
+  std::string line;
+  std::string sessionStarted;
+  bool operator==(const RecoveredLine& other) const {
+    return line == other.line && sessionStarted == other.sessionStarted;
+  }
+};
+std::vector<RecoveredLine> recoveredLines(std::string_view logText);
+
 // A size for people: "27 bytes", "1 byte", "12.3 KB", "4.0 MB" (units of 1024).
 std::string sizeText(std::uint64_t bytes);
 

@@ -114,6 +114,10 @@ TEST(RecoveryNotes, SaysWhatTheRecoveryRecordsSayAndNothingElse) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(recoveryNotes(c.log), c.notes) << c.name;
+  // Events name the removed lines alone, with their sessions' start.
+  EXPECT_EQ(recoveredLines(cases[0].log + recovery("Removed 'a' left by the session started x") +
+                           cases[std::size(cases) - 2].log),
+            (std::vector<RecoveredLine>{{"10.0.0.1 a.test", at}, {"a", "x"}}));
 }
 
 TEST(SizeText, BytesThenTenthsOfTheLargestUnitBelow1024) {

@@ -22,7 +22,9 @@
 #include "base/oem_text_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
+#include "control/entry_syntax.h"
 #include "control/session_checks.h"
+#include "control/session_events.h"
 #include "control/session_exit_codes.h"
 #include "control/session_options.h"
 #include "control/session_win32.h"
@@ -81,6 +83,13 @@ std::optional<SessionEntry> entryToSend(const SessionOptions& options, const std
   std::string bytes = std::move(*converted);
   if (std::optional<std::string> problem = entryProblem(bytes)) {
     report(where + "the entry '" + shown + "' " + *problem);
+    return std::nullopt;
+  }
+  if (options.raw) return SessionEntry{std::move(bytes), std::move(shown)};
+  if (std::optional<std::string> problem = entrySyntaxProblem(wideToUtf8(entry.c_str()))) {
+    // A problem that names a part of the entry starts with it.
+    const char* joint = problem->front() == '\'' ? "' is refused: " : "' ";
+    report(where + "the entry '" + shown + joint + *problem + " (--raw sends entries as they are)");
     return std::nullopt;
   }
   return SessionEntry{std::move(bytes), std::move(shown)};
@@ -190,7 +199,7 @@ class SessionLock {
       return kSessionBusy;
     }
     if (take(0)) return std::nullopt;
-    report("waiting for another varnick-session to end");
+    notice("waiting for another varnick-session to end");
     HANDLE waits[] = {mutex_.get(), gStop};
     DWORD woke = WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(timeoutSeconds) * 1000);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_ABANDONED_0) {
@@ -224,6 +233,41 @@ class SessionLock {
   bool held_ = false;
 };
 
+// A session or a recovery, from the checked command line to its end.
+SessionOutcome runChecked(const SessionOptions& options, const EventStream& events) {
+  std::optional<std::vector<SessionEntry>> entries;
+  std::optional<CommandToRun> command;
+  if (!options.recover) {
+    entries = entriesToSend(options);
+    if (!entries) return {kSessionUsage, true};
+    int failure = 0;
+    if (!options.command.empty() && !(command = prepareCommand(options.command, failure)))
+      return {failure, true};
+  }
+  UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  gStop = stop.get();
+  gDone = done.get();
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+  SessionOutcome outcome;
+  {
+    SessionLock lock;
+    // A recovery waits for a running session as another session would;
+    // its Varnick alone would give up on that session's Varnick in a minute.
+    std::optional<int> busy = lock.acquire(options.connectTimeoutSeconds);
+    if (busy) {
+      outcome = {*busy, true};
+    } else if (options.recover) {
+      int code = runRecovery(options, events);
+      outcome = {code, code != 0};
+    } else {
+      outcome = runSession(options, *entries, command, Interruption{gStop, &gInterrupted}, events);
+    }
+  }
+  SetEvent(gDone);
+  return outcome;
+}
+
 int run(int argc, wchar_t** argv) {
   ParsedOptions parsed = parseSessionOptions(std::vector<std::wstring>(argv + 1, argv + argc));
   if (parsed.request == ParsedOptions::Request::kVersion) {
@@ -240,39 +284,22 @@ int run(int argc, wchar_t** argv) {
     std::fputs(sessionHelpText().c_str(), stderr);
     return kSessionUsage;
   }
-  if (!parsed.options) {
+  EventStream events(parsed.json);
+  SessionOutcome outcome{kSessionUsage, true};
+  if (parsed.options) {
+    outcome = runChecked(*parsed.options, events);
+  } else {
     report(parsed.error);
     std::fputs(kSessionUsageText, stderr);
     std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
-    return kSessionUsage;
   }
-  std::optional<std::vector<SessionEntry>> entries;
-  if (!parsed.options->recover) {
-    entries = entriesToSend(*parsed.options);
-    if (!entries) return kSessionUsage;
+  if (outcome.failed) {
+    std::string message = reportedSoFar();
+    events.write(errorEvent(outcome.exitCode,
+                            message.empty() ? sessionExitMeaning(outcome.exitCode) : message));
   }
-
-  UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  gStop = stop.get();
-  gDone = done.get();
-  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-  int result = 0;
-  {
-    SessionLock lock;
-    // A recovery waits for a running session as another session would;
-    // its Varnick alone would give up on that session's Varnick in a minute.
-    std::optional<int> busy = lock.acquire(parsed.options->connectTimeoutSeconds);
-    if (busy) {
-      result = *busy;
-    } else if (parsed.options->recover) {
-      result = runRecovery(*parsed.options);
-    } else {
-      result = runSession(*parsed.options, *entries, Interruption{gStop, &gInterrupted});
-    }
-  }
-  SetEvent(gDone);
-  return result;
+  events.write(endedEvent(outcome.exitCode));
+  return outcome.exitCode;
 }
 
 }  // namespace

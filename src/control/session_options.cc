@@ -10,26 +10,38 @@ namespace varnick::control {
 const char kSessionUsageText[] =
     "Usage: varnick-session [OPTIONS] (--add ENTRY | --hosts-file PATH) ...\n"
     "                       [--for DURATION | -- COMMAND [ARG ...]]\n"
-    "       varnick-session --recover [--varnick PATH] [--timeout SECONDS]\n"
+    "       varnick-session --recover [--varnick PATH] [--timeout SECONDS] [--json]\n"
     "       varnick-session --status | --help | --version\n";
 
+namespace {
+
+struct ExitCodeMeaning {
+  int code;
+  const char* meaning;
+};
+constexpr ExitCodeMeaning kExitCodes[] = {
+    {kSessionBusy, "another session did not end in time, or the session lock cannot be had"},
+    {kSessionUsage, "the command line, a --hosts-file or an entry was refused"},
+    {kSessionNoVarnick, "varnick.exe missing or not started, consent declined, no hosts file"},
+    {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
+    {kSessionEntryRefused, "Varnick refused an entry; the command did not run"},
+    {kSessionVarnickFailed, "Varnick's restore or recovery failed (see varnick.log)"},
+    {kSessionConnectionLost, "Varnick did not answer in time, or the connection broke"},
+    {kSessionCannotListen, "the port could not be listened on"},
+    {kSessionNoCommand, "the command could not be found or started"},
+    {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console"},
+};
+
+}  // namespace
+
+std::string sessionExitMeaning(int code) {
+  for (const ExitCodeMeaning& exit : kExitCodes) {
+    if (exit.code == code) return exit.meaning;
+  }
+  return "exit code " + std::to_string(code);
+}
+
 std::string sessionHelpText() {
-  struct ExitCode {
-    int code;
-    const char* meaning;
-  };
-  const ExitCode exitCodes[] = {
-      {kSessionBusy, "another session did not end in time, or the session lock cannot be had"},
-      {kSessionUsage, "the command line, a --hosts-file or an entry was refused"},
-      {kSessionNoVarnick, "varnick.exe missing or not started, consent declined, no hosts file"},
-      {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
-      {kSessionEntryRefused, "Varnick refused an entry; the command did not run"},
-      {kSessionVarnickFailed, "Varnick's restore or recovery failed (see varnick.log)"},
-      {kSessionConnectionLost, "Varnick did not answer in time, or the connection broke"},
-      {kSessionCannotListen, "the port could not be listened on"},
-      {kSessionNoCommand, "the command could not be started"},
-      {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console"},
-  };
   std::string text = kSessionUsageText;
   text +=
       "\n"
@@ -37,7 +49,9 @@ std::string sessionHelpText() {
       "varnick.exe elevated (asking for consent when this prompt is not), adds the\n"
       "entries, runs the command, and has Varnick restore the hosts file however\n"
       "the command ends. Without a command the entries stay until Enter, Ctrl+C or\n"
-      "the end of standard input, or for the time that --for gives.\n"
+      "the end of standard input, or for the time that --for gives. The command is\n"
+      "found as the shell finds it (PATH and PATHEXT), and a .cmd or .bat file runs\n"
+      "through cmd.exe.\n"
       "\n"
       "Options:\n"
       "  --add ENTRY         an entry to add (one hosts file line); may be repeated\n"
@@ -49,6 +63,12 @@ std::string sessionHelpText() {
       "                      of standard input)\n"
       "  --utf8              send the entries as UTF-8 (default: the OEM code page; an\n"
       "                      entry that it cannot hold exactly is refused)\n"
+      "  --raw               send the entries as they are (default: each must read as\n"
+      "                      an IPv4 or IPv6 address, then 1 to 9 host names, then\n"
+      "                      an optional # comment)\n"
+      "  --json              write events for programs on standard output, one JSON\n"
+      "                      object a line: ready, recovered, error, ended (default:\n"
+      "                      messages for people on standard error only)\n"
       "  --backup PATH       where Varnick keeps its backup of the hosts file, left in\n"
       "                      place, with no journal (default: Varnick names one beside\n"
       "                      the hosts file, keeps a journal, and removes both)\n"
@@ -63,12 +83,12 @@ std::string sessionHelpText() {
       "                      say what was taken out\n"
       "  --status            say what runs and what sessions and varnick del left\n"
       "                      behind; changes nothing\n"
-      "  --help              this text\n"
+      "  --help, -h, /?      this text\n"
       "  --version           the version\n"
       "\n"
       "Exit codes: the command's own, or 0 when the entries were held until Enter\n"
       "or for the time given; or:\n";
-  for (const ExitCode& exit : exitCodes)
+  for (const ExitCodeMeaning& exit : kExitCodes)
     text += "  " + std::to_string(exit.code) + "  " + exit.meaning + "\n";
   text += "After " + std::to_string(kSessionVarnickFailed) + " or " +
           std::to_string(kSessionConnectionLost) +
@@ -97,15 +117,34 @@ std::optional<long> readNumber(const std::wstring& text, long limit) {
 
 ParsedOptions refuse(std::string why) { return ParsedOptions{std::nullopt, std::move(why)}; }
 
+ParsedOptions asked(ParsedOptions::Request request) {
+  return ParsedOptions{std::nullopt, {}, request};
+}
+
+// Whether --json stands among the options, before any --.
+bool asksForJson(const std::vector<std::wstring>& arguments) {
+  for (const std::wstring& argument : arguments) {
+    if (argument == L"--") return false;
+    if (argument == L"--json") return true;
+  }
+  return false;
+}
+
+// A word that is no option: most often a command whose -- was forgotten.
+ParsedOptions refuseStrayWord(const std::vector<std::wstring>& arguments, std::size_t at) {
+  std::string command;
+  for (std::size_t i = at; i < arguments.size() && arguments[i] != L"--"; ++i)
+    command += " " + wideToUtf8(arguments[i].c_str());
+  return refuse("put -- before the command: varnick-session --add ... --" + command);
+}
+
 // The options that make a session: none of them goes with --recover.
 bool asksForASession(const SessionOptions& options) {
   return !options.entries.empty() || !options.command.empty() || options.holdSeconds ||
-         options.backupPath || options.port != 0 || options.utf8;
+         options.backupPath || options.port != 0 || options.utf8 || options.raw;
 }
 
-}  // namespace
-
-ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
+ParsedOptions parseArguments(const std::vector<std::wstring>& arguments) {
   SessionOptions options;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::wstring& flag = arguments[i];
@@ -119,15 +158,23 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
       options.utf8 = true;
       continue;
     }
+    if (flag == L"--raw") {
+      options.raw = true;
+      continue;
+    }
+    if (flag == L"--json") {
+      options.json = true;
+      continue;
+    }
     if (flag == L"--recover") {
       options.recover = true;
       continue;
     }
-    if (flag == L"--help") return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kHelp};
-    if (flag == L"--status")
-      return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kStatus};
-    if (flag == L"--version")
-      return ParsedOptions{std::nullopt, {}, ParsedOptions::Request::kVersion};
+    if (flag == L"--help" || flag == L"-h" || flag == L"/?")
+      return asked(ParsedOptions::Request::kHelp);
+    if (flag == L"--status") return asked(ParsedOptions::Request::kStatus);
+    if (flag == L"--version") return asked(ParsedOptions::Request::kVersion);
+    if (flag.empty() || (flag[0] != L'-' && flag[0] != L'/')) return refuseStrayWord(arguments, i);
     if (flag != L"--add" && flag != L"--backup" && flag != L"--port" && flag != L"--varnick" &&
         flag != L"--timeout" && flag != L"--hosts-file" && flag != L"--for") {
       return refuse("unknown option " + wideToUtf8(flag.c_str()));
@@ -160,8 +207,8 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
   if (options.recover) {
     if (asksForASession(options)) {
       return refuse(
-          "--recover goes with --varnick and --timeout only: no entries, command, --for, "
-          "--backup, --port or --utf8");
+          "--recover goes with --varnick, --timeout and --json only: no entries, command, "
+          "--for, --backup, --port, --utf8 or --raw");
     }
     return ParsedOptions{std::move(options), {}};
   }
@@ -171,6 +218,14 @@ ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
     return refuse("--for is for a session without a command: the command's life is the session's");
   }
   return ParsedOptions{std::move(options), {}};
+}
+
+}  // namespace
+
+ParsedOptions parseSessionOptions(const std::vector<std::wstring>& arguments) {
+  ParsedOptions parsed = parseArguments(arguments);
+  parsed.json = asksForJson(arguments);
+  return parsed;
 }
 
 std::optional<int> parseDuration(const std::wstring& text) {

@@ -30,6 +30,8 @@ struct SessionOptions {
   std::uint16_t port = 0;                   // --port; 0 lets the system pick
   std::optional<std::wstring> varnickPath;  // --varnick; beside varnick-session.exe when absent
   bool utf8 = false;                        // --utf8: send entries as UTF-8, not OEM
+  bool raw = false;                         // --raw: entries need not read as address and names
+  bool json = false;                        // --json: events for programs on standard output
   int connectTimeoutSeconds = kDefaultConnectWaitSeconds;  // --timeout
   std::vector<EntrySource> entries;                        // --add and --hosts-file, at least one
   std::optional<int> holdSeconds;                          // --for, without a command only
@@ -42,6 +44,9 @@ struct ParsedOptions {
   std::optional<SessionOptions> options;
   std::string error;  // why the command line was refused, when options is empty
   Request request = Request::kSession;
+  // --json stood before any --, even on a command line that was refused: the
+  // caller still owes its reader the events.
+  bool json = false;
 };
 
 // Parses the arguments after the program name.
@@ -64,6 +69,9 @@ std::vector<FileEntry> parseEntryFile(std::string_view bytes);
 
 // The usage lines alone, for a command line that was refused.
 extern const char kSessionUsageText[];
+
+// What a session exit code of varnick-session's own means, in a few words.
+std::string sessionExitMeaning(int code);
 
 // The usage, every option with its default, the exit codes and examples:
 // what --help prints.

@@ -56,6 +56,7 @@ TEST(SessionOptions, RefusesBadCommandLines) {
       {L"--recover", L"--backup", L"C:\\b"},
       {L"--recover", L"--port", L"8080"},
       {L"--recover", L"--utf8"},
+      {L"--recover", L"--raw"},
   };
   for (const auto& arguments : refused) {
     ParsedOptions parsed = parseSessionOptions(arguments);
@@ -85,8 +86,25 @@ TEST(SessionOptions, HostsFilesMixWithEntriesInOrderAndForHoldsAlone) {
   EXPECT_EQ(parsed.options->holdSeconds, 1800);
 }
 
+TEST(SessionOptions, AWordThatIsNoOptionIsTakenForACommandWithoutItsDashes) {
+  EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"npm", L"run", L"dev", L"--", L"y"}).error,
+            "put -- before the command: varnick-session --add ... -- npm run dev");
+  EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"/x"}).error, "unknown option /x");
+}
+
+TEST(SessionOptions, RawAndJsonAreFlagsAndJsonIsSeenOnARefusedLineToo) {
+  ParsedOptions parsed = parseSessionOptions({L"--raw", L"--json", L"--add", L"x"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_TRUE(parsed.options->raw && parsed.options->json && parsed.json);
+  EXPECT_TRUE(parseSessionOptions({L"--json", L"--bogus"}).json);
+  EXPECT_TRUE(parseSessionOptions({L"--json", L"--recover"}).options);
+  EXPECT_FALSE(parseSessionOptions({L"--add", L"x", L"--", L"tool", L"--json"}).json);
+}
+
 TEST(SessionOptions, HelpVersionAndStatusAskForTextBeforeAnythingElse) {
   EXPECT_EQ(parseSessionOptions({L"--help"}).request, ParsedOptions::Request::kHelp);
+  EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"-h"}).request, ParsedOptions::Request::kHelp);
+  EXPECT_EQ(parseSessionOptions({L"/?"}).request, ParsedOptions::Request::kHelp);
   EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"--version"}).request,
             ParsedOptions::Request::kVersion);
   EXPECT_EQ(parseSessionOptions({L"--status"}).request, ParsedOptions::Request::kStatus);
@@ -98,10 +116,13 @@ TEST(SessionOptions, HelpVersionAndStatusAskForTextBeforeAnythingElse) {
 
 TEST(SessionHelp, EveryOptionHasALineAndEveryLineFitsAConsole) {
   const std::string help = sessionHelpText();
-  for (const char* option :
-       {"--add ENTRY", "--hosts-file PATH", "--for DURATION", "--utf8", "--backup PATH", "--port N",
-        "--varnick PATH", "--timeout SECONDS", "--recover", "--status", "--help", "--version"}) {
-    EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+  for (const char* option : {"--add ENTRY", "--hosts-file PATH", "--for DURATION", "--utf8",
+                             "--backup PATH", "--port N", "--varnick PATH", "--timeout SECONDS",
+                             "--recover", "--status", "--help", "--version", "--raw", "--json"}) {
+    EXPECT_NE(
+        help.find(std::string("\n  ") + option + (option == std::string("--help") ? "," : " ")),
+        std::string::npos)
+        << option;
   }
   // An 80-column console wraps a line of 80 before its line end.
   std::size_t start = 0;

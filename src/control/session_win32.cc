@@ -11,9 +11,10 @@
 #include "base/file_io_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
-#include "control/command_line.h"
 #include "control/controller_win32.h"
+#include "control/entry_syntax.h"
 #include "control/session_checks.h"
+#include "control/session_events.h"
 #include "control/session_exit_codes.h"
 #include "control/session_waits.h"
 #include "hosts/hosts_location.h"
@@ -86,11 +87,15 @@ class VarnickLog {
                  : 0;
   }
 
-  // Says what Varnick's recovery records since the mark say, one line each.
-  // A log that cannot be read says nothing: the records stay for the user.
-  void reportRecovery() const {
-    for (const std::string& note : recoveryNotes(recordsSinceMark()))
-      report(note);
+  // Says what Varnick's recovery records since the mark say, one line each,
+  // and writes an event for each line it took out. A log that cannot be read
+  // says nothing: the records stay for the user.
+  void reportRecovery(const EventStream& events) const {
+    std::string records = recordsSinceMark();
+    for (const std::string& note : recoveryNotes(records))
+      notice(note);
+    for (const RecoveredLine& removed : recoveredLines(records))
+      events.write(recoveredEvent(removed.line, removed.sessionStarted));
   }
 
   std::string shown() const { return wideToUtf8(path_.c_str()); }
@@ -142,15 +147,21 @@ std::optional<std::string> readHostsFile() {
 class Session {
  public:
   Session(const SessionOptions& options, const std::vector<SessionEntry>& entries,
-          const Interruption& interruption)
-      : options_(options), entries_(entries), interruption_(interruption) {}
+          const std::optional<CommandToRun>& command, const Interruption& interruption,
+          const EventStream& events)
+      : options_(options),
+        entries_(entries),
+        command_(command),
+        interruption_(interruption),
+        events_(events) {}
 
-  int run();
+  SessionOutcome run();
 
  private:
   std::optional<int> start();
-  int serve();
+  SessionOutcome serve();
   bool addEntries(int& failure);
+  void warnAboutLinesAlreadyThere() const;
   int runCommand();
   int holdUntilEnter();
   void warnAboutOthersChanges();
@@ -159,17 +170,20 @@ class Session {
 
   const SessionOptions& options_;
   const std::vector<SessionEntry>& entries_;
+  const std::optional<CommandToRun>& command_;
   Interruption interruption_;
+  const EventStream& events_;
   Controller controller_;
   VarnickLog log_;
   std::optional<std::string> expectedHosts_;  // the hosts file as this session alone leaves it
   std::size_t added_ = 0;                     // entries that Varnick wrote
+  bool commandsCode_ = false;                 // the result is the command's own exit code
 };
 
 // Listens, starts Varnick and waits for its connection. An exit code when the
 // session cannot go on.
 std::optional<int> Session::start() {
-  controller_.setReporter(report);
+  controller_.setReporter(notice);
   std::optional<std::wstring> folder = varnickFolder();
   if (!folder) return kSessionNoVarnick;
   log_ = VarnickLog(*folder);
@@ -192,7 +206,7 @@ std::optional<int> Session::start() {
   switch (controller_.acceptVarnick(options_.connectTimeoutSeconds, interruption_.stop)) {
     case Controller::Accepted::kConnected:
       // Its recovery comes before it connects.
-      log_.reportRecovery();
+      log_.reportRecovery(events_);
       return std::nullopt;
     case Controller::Accepted::kInterrupted:
       // Nothing is in the hosts file yet: the command never starts.
@@ -203,7 +217,7 @@ std::optional<int> Session::start() {
       report(controller_.error());
       break;
     case Controller::Accepted::kVarnickExited:
-      log_.reportRecovery();
+      log_.reportRecovery(events_);
       report(controller_.error() + "; see " + log_.shown());
       break;
   }
@@ -215,6 +229,7 @@ std::optional<int> Session::start() {
 // the connection broke or the session was interrupted (`failure` says which).
 bool Session::addEntries(int& failure) {
   expectedHosts_ = readHostsFile();
+  warnAboutLinesAlreadyThere();
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (interruption_.happened()) {
       report("interrupted before all the entries were added; the command was not run");
@@ -243,16 +258,28 @@ bool Session::addEntries(int& failure) {
   return true;
 }
 
+// A line that the hosts file holds already is still added: the session's
+// copy comes and goes with it, and the other stays.
+void Session::warnAboutLinesAlreadyThere() const {
+  if (!expectedHosts_) return;
+  for (const SessionEntry& entry : entries_) {
+    if (holdsLine(*expectedHosts_, entry.bytes))
+      notice("the hosts file already holds the line '" + entry.shown + "'; it is added again");
+  }
+}
+
 // Runs the command and waits for it or for an interruption. The command's
 // exit code, or a session code when it could not run or was interrupted.
 int Session::runCommand() {
-  std::wstring line = buildCommandLine(options_.command);
+  std::wstring line = command_->commandLine;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    report("could not start " + wideToUtf8(options_.command.front().c_str()) + " (error " +
+  // The program is named: CreateProcessW's own search would run a batch
+  // file through cmd.exe with the arguments as they stand.
+  if (!CreateProcessW(command_->application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                      nullptr, nullptr, &startup, &process)) {
+    report("could not start " + wideToUtf8(command_->application.c_str()) + " (error " +
            std::to_string(GetLastError()) + ")");
     return kSessionNoCommand;
   }
@@ -274,7 +301,9 @@ int Session::runCommand() {
   // A Ctrl+C reaches every process on the console at about the same moment,
   // and may end the command before this process's handler has run.
   if (code == kControlCExit || onConsole()) WaitForSingleObject(interruption_.stop, kEventLagMs);
-  return interruption_.happened() ? kSessionInterrupted : static_cast<int>(code);
+  if (interruption_.happened()) return kSessionInterrupted;
+  commandsCode_ = true;
+  return static_cast<int>(code);
 }
 
 // Reads standard input until a line ends, then stops the session. At the
@@ -303,11 +332,11 @@ int Session::holdUntilEnter() {
   DWORD wait = INFINITE;
   if (options_.holdSeconds) {
     wait = static_cast<DWORD>(*options_.holdSeconds) * 1000;
-    report("the entries are in the hosts file until " + localTimeIn(*options_.holdSeconds) + " (" +
+    notice("the entries are in the hosts file until " + localTimeIn(*options_.holdSeconds) + " (" +
            std::to_string(*options_.holdSeconds) +
            " s); press Enter or Ctrl+C to remove them sooner");
   } else {
-    report("the entries are in the hosts file; press Enter or Ctrl+C to remove them");
+    notice("the entries are in the hosts file; press Enter or Ctrl+C to remove them");
   }
   UniqueHandle reader(CreateThread(nullptr, 0,
                                    options_.holdSeconds ? waitForEnter<false> : waitForEnter<true>,
@@ -329,7 +358,7 @@ void Session::warnAboutOthersChanges() {
     message += "\n  removes: " + line;
   for (const std::string& line : changes.removed)
     message += "\n  puts back: " + line;
-  report(message);
+  notice(message);
 }
 
 void Session::adviseRestoreByHand() {
@@ -384,11 +413,15 @@ std::optional<int> Session::end() {
   return std::nullopt;
 }
 
-int Session::serve() {
+SessionOutcome Session::serve() {
   int failure = 0;
   int result = 0;
   if (addEntries(failure)) {
-    result = options_.command.empty() ? holdUntilEnter() : runCommand();
+    std::vector<std::string> shown;
+    for (const SessionEntry& entry : entries_)
+      shown.push_back(entry.shown);
+    events_.write(readyEvent(shown, wideToUtf8(hostsFilePath())));
+    result = command_ ? runCommand() : holdUntilEnter();
   } else {
     result = failure;
   }
@@ -397,12 +430,12 @@ int Session::serve() {
   // hosts file may still hold the entries: that outweighs the command's code
   // and any other failure, unless no entry was ever written.
   std::optional<int> ending = end();
-  if (ending && (added_ != 0 || failure == 0)) return *ending;
-  return result;
+  if (ending && (added_ != 0 || failure == 0)) return {*ending, true};
+  return {result, !commandsCode_ && result != 0};
 }
 
-int Session::run() {
-  if (std::optional<int> stop = start()) return *stop;
+SessionOutcome Session::run() {
+  if (std::optional<int> stop = start()) return {*stop, true};
   return serve();
 }
 
@@ -445,12 +478,37 @@ DWORD readShared(const wchar_t* path, std::string& content) {
   return readAll(file.get(), content);
 }
 
-void report(const std::string& message) {
+namespace {
+
+std::string gReported;
+
+void printMessage(const std::string& message) {
   std::fprintf(stderr, "varnick-session: %s\n", message.c_str());
   std::fflush(stderr);
 }
 
-int runRecovery(const SessionOptions& options) {
+}  // namespace
+
+void report(const std::string& message) {
+  printMessage(message);
+  gReported += (gReported.empty() ? "" : "; ") + message;
+}
+
+void notice(const std::string& message) { printMessage(message); }
+
+std::string reportedSoFar() { return gReported; }
+
+void EventStream::write(const std::string& event) const {
+  if (!enabled_) return;
+  // One write a line, so that a reader never sees half of one; the C
+  // runtime's text mode would turn LF into CR LF, and its buffer would split
+  // a long line.
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), event.data(), static_cast<DWORD>(event.size()),
+            &written, nullptr);
+}
+
+int runRecovery(const SessionOptions& options, const EventStream& events) {
   std::optional<std::wstring> folder = varnickFolder();
   if (!folder) return kSessionNoVarnick;
   VarnickLog log(*folder);
@@ -465,7 +523,7 @@ int runRecovery(const SessionOptions& options) {
   std::optional<DWORD> code = controller.waitForVarnick(
       kRecoveryWaitSeconds,
       "put right what interrupted sessions left; another Varnick server may still be running");
-  log.reportRecovery();
+  log.reportRecovery(events);
   if (code && *code == 0) return 0;
   report(code ? "the recovery failed: varnick.exe exited with code " + std::to_string(*code) +
                     "; see " + log.shown()
@@ -474,13 +532,14 @@ int runRecovery(const SessionOptions& options) {
   return kSessionVarnickFailed;
 }
 
-int runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
-               const Interruption& interruption) {
+SessionOutcome runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
+                          const std::optional<CommandToRun>& command,
+                          const Interruption& interruption, const EventStream& events) {
   if (!findHostsFile()) {
     report("could not find the hosts file through the registry value DataBasePath");
-    return kSessionNoVarnick;
+    return {kSessionNoVarnick, true};
   }
-  Session session(options, entries, interruption);
+  Session session(options, entries, command, interruption, events);
   return session.run();
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "control/command_start_win32.h"
 #include "control/session_options.h"
 
 namespace varnick::control {
@@ -32,8 +33,31 @@ constexpr wchar_t kSessionLockName[] = L"Global\\VarnickSession";
 // What a session needs of the lock: to wait on it and to release it.
 constexpr DWORD kSessionLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 
-// Prints "varnick-session: <message>" on standard error.
+// Prints "varnick-session: <message>" on standard error, and keeps it: the
+// messages of a failure make its --json error event.
 void report(const std::string& message);
+// Prints as report() does what is no failure: a wait, a warning, a note.
+void notice(const std::string& message);
+// What report() printed so far, joined by "; ".
+std::string reportedSoFar();
+
+// Writes --json's events (session_events.h) on standard output, each line
+// whole in one write; without --json it writes nothing.
+class EventStream {
+ public:
+  explicit EventStream(bool enabled) : enabled_(enabled) {}
+  void write(const std::string& event) const;
+
+ private:
+  bool enabled_ = false;
+};
+
+// How a session ended: its exit code, and whether that code is a failure of
+// the session's own rather than the command's code or 0 after a hold.
+struct SessionOutcome {
+  int exitCode = 0;
+  bool failed = false;
+};
 
 // One entry as it goes on the wire, and as messages name it.
 struct SessionEntry {
@@ -43,12 +67,13 @@ struct SessionEntry {
 
 // Runs `varnick session recover`, which puts right the sessions that were
 // interrupted, waits for it and says what it did. 0, or a session code.
-int runRecovery(const SessionOptions& options);
+int runRecovery(const SessionOptions& options, const EventStream& events);
 
-// Runs the session with the entries already converted and checked. Returns
-// the session's exit code.
-int runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
-               const Interruption& interruption);
+// Runs the session with the entries already converted and checked, and the
+// command (if any) already found.
+SessionOutcome runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
+                          const std::optional<CommandToRun>& command,
+                          const Interruption& interruption, const EventStream& events);
 
 // %LOCALAPPDATA%\Varnick, the folder that the session's Varnick runs in and
 // keeps varnick.log in, whether it exists or not; nothing when LOCALAPPDATA

@@ -55,9 +55,9 @@ def varnick(wine, tmp_path):
     return SessionVarnick(tmp_path)
 
 
-def session(varnick, *args, exe=SESSION_EXE, stdin=b"", seconds=90):
+def session(varnick, *args, exe=SESSION_EXE, stdin=b"", seconds=90, env=None):
     return run_captured(["wine", str(exe), *map(str, args)], seconds, input=stdin,
-                        cwd=varnick.work_dir, env=varnick.env())
+                        cwd=varnick.work_dir, env=varnick.env(**(env or {})))
 
 
 @contextlib.contextmanager
@@ -105,10 +105,11 @@ def test_entries_last_as_long_as_the_command(varnick, exit_code):
 
 
 @pytest.mark.parametrize("flag, entry, sent", [
-    ([], "caf\u00e9.test", b"caf\x82.test"),
-    (["--utf8"], "caf\u00e9.test", b"caf\xc3\xa9.test"),
+    ([], "10.0.0.1 caf\u00e9.test", b"10.0.0.1 caf\x82.test"),
+    (["--utf8"], "10.0.0.1 caf\u00e9.test", b"10.0.0.1 caf\xc3\xa9.test"),
     # Beyond the OEM code page: as UTF-8 only.
-    (["--utf8"], "\u043f\u0440\u0438\u043c\u0435\u0440.test", "\u043f\u0440\u0438\u043c\u0435\u0440.test".encode()),
+    (["--utf8"], "10.0.0.1 \u043f\u0440\u0438\u043c\u0435\u0440.test",
+     "10.0.0.1 \u043f\u0440\u0438\u043c\u0435\u0440.test".encode()),
 ])
 def test_entries_go_out_in_the_oem_code_page_or_utf8(varnick, flag, entry, sent):
     result = session(varnick, *flag, "--add", entry, *type_hosts(varnick))
@@ -446,16 +447,19 @@ def test_changes_others_made_meanwhile_are_named_before_the_restore_undoes_them(
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
-@pytest.mark.parametrize("ended_by_it", [False, True], ids=["command-outlives", "command-ends"])
-def test_ctrl_c_during_the_command_ends_with_130_and_varnick_restores(varnick, tmp_path,
-                                                                      ended_by_it):
+@pytest.mark.parametrize("how", ["command-outlives", "command-ends", "batch-file"])
+def test_ctrl_c_during_the_command_ends_with_130_and_varnick_restores(varnick, tmp_path, how):
     # varnick.exe runs apart from the console, so the Ctrl+C reaches only the
-    # session and the command, which may outlive it or end at once; the
-    # session ends all the same once Varnick has restored the hosts file.
+    # session and the command, which may outlive it or end at once, or be a
+    # batch file whose cmd.exe asks whether to end it; the session ends all
+    # the same once Varnick has restored the hosts file.
     go = tmp_path / "go"
     sender = f"{win_path(SEND_CTRL_C)} --after-file {win_path(go)}"
-    command = (["cmd", "/c", f"{sender} & ping -n 30 127.0.0.1 >nul"] if ended_by_it
-               else sender.split())
+    batch = tmp_path / "dev.cmd"
+    batch.write_text(f"@echo off\r\n{sender}\r\nping -n 30 127.0.0.1 >nul\r\n")
+    command = {"command-outlives": sender.split(),
+               "command-ends": ["cmd", "/c", f"{sender} & ping -n 30 127.0.0.1 >nul"],
+               "batch-file": [win_path(batch)]}[how]
     with ThreadPoolExecutor(1) as pool:
         console = pool.submit(session_on_console, varnick, "--add", "10.0.0.1 ctrlc.test",
                               "--", *command)

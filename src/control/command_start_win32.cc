@@ -1,0 +1,79 @@
+#include "control/command_start_win32.h"
+
+#include <windows.h>
+
+#include "base/wide_text.h"
+#include "control/command_line.h"
+#include "control/command_search.h"
+#include "control/session_checks.h"
+#include "control/session_exit_codes.h"
+#include "control/session_win32.h"
+
+namespace varnick::control {
+namespace {
+
+// An environment variable's value; nothing when it is not set.
+std::optional<std::wstring> environmentValue(const wchar_t* name) {
+  std::wstring value(256, L'\0');
+  DWORD length = 0;
+  while ((length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()))) >
+         value.size()) {
+    value.resize(length);
+  }
+  if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+  value.resize(length);
+  return value;
+}
+
+std::wstring currentFolder() {
+  std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+  folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+  return folder;
+}
+
+bool isPlainFile(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The shell that runs batch files: %ComSpec%, or cmd.exe in the system folder.
+std::wstring commandShell() {
+  std::optional<std::wstring> comSpec = environmentValue(L"ComSpec");
+  if (comSpec && !comSpec->empty()) return *comSpec;
+  wchar_t system[MAX_PATH];
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  return std::wstring(system, length < MAX_PATH ? length : 0) + L"\\cmd.exe";
+}
+
+}  // namespace
+
+std::optional<CommandToRun> prepareCommand(const std::vector<std::wstring>& command, int& failure) {
+  CommandSearch search;
+  search.currentFolder = currentFolder();
+  search.skipCurrentFolder = environmentValue(L"NoDefaultCurrentDirectoryInExePath").has_value();
+  search.path = environmentValue(L"PATH").value_or(L"");
+  search.pathExt = environmentValue(L"PATHEXT").value_or(L"");
+  search.isFile = isPlainFile;
+  const std::string name = wideToUtf8(command.front().c_str());
+  std::optional<std::wstring> program = findCommand(command.front(), search);
+  if (!program) {
+    report("could not find the command " + name + " (looked in the current folder and along PATH," +
+           " with the extensions of PATHEXT); nothing was started");
+    failure = kSessionNoCommand;
+    return std::nullopt;
+  }
+  if (!isBatchFile(*program)) return CommandToRun{*program, buildCommandLine(command)};
+  const std::wstring shell = commandShell();
+  BatchCommandLine batch = batchCommandLine(
+      shell, *program, std::vector<std::wstring>(command.begin() + 1, command.end()));
+  if (batch.refused) {
+    report("the argument '" + visibleText(wideToUtf8(batch.refused->c_str())) +
+           "' cannot be passed to " + wideToUtf8(program->c_str()) + ": " + batch.why +
+           "; nothing was started (run the program that the batch file starts directly)");
+    failure = kSessionUsage;
+    return std::nullopt;
+  }
+  return CommandToRun{shell, batch.line};
+}
+
+}  // namespace varnick::control

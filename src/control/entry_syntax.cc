@@ -1,0 +1,182 @@
+#include "control/entry_syntax.h"
+
+#include <algorithm>
+
+#include <vector>
+
+namespace varnick::control {
+namespace {
+
+namespace text = entry_syntax_text;
+
+// Characters are classified by hand: <cctype> depends on the locale and is
+// undefined for the bytes of UTF-8 text above 0x7F.
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Bytes of 0x80 and above are letters: a name beyond ASCII arrives in UTF-8
+// or the OEM code page, and whether Windows can use it is decided elsewhere.
+bool isNameCharacter(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_' ||
+         u >= 0x80;
+}
+
+std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+// The fields of `entry` up to the one that starts a comment.
+std::vector<std::string_view> fieldsBeforeComment(std::string_view entry) {
+  std::vector<std::string_view> fields;
+  std::size_t at = 0;
+  while (at < entry.size()) {
+    if (isBlank(entry[at])) {
+      ++at;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < entry.size() && !isBlank(entry[end]))
+      ++end;
+    if (entry[at] == '#') break;
+    fields.push_back(entry.substr(at, end - at));
+    at = end;
+  }
+  return fields;
+}
+
+// No leading zero in a part of more than one digit: some resolvers read
+// "010" as octal 8, so such an address would not mean what it says.
+bool isDecimalPart(std::string_view digits) {
+  if (digits.empty() || digits.size() > 3) return false;
+  if (digits.size() > 1 && digits[0] == '0') return false;
+  int value = 0;
+  for (char c : digits)
+    value = value * 10 + (c - '0');
+  return value <= 255;
+}
+
+bool isIpv4(std::string_view s) {
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (s.empty() || s[0] != '.') return false;
+      s.remove_prefix(1);
+    }
+    std::size_t digits = 0;
+    while (digits < s.size() && isDigit(s[digits]))
+      ++digits;
+    if (!isDecimalPart(s.substr(0, digits))) return false;
+    s.remove_prefix(digits);
+  }
+  return s.empty();
+}
+
+bool isHexGroup(std::string_view group) {
+  return !group.empty() && group.size() <= 4 && std::all_of(group.begin(), group.end(), isHexDigit);
+}
+
+// How many 16-bit groups `s` (groups between single colons, or nothing)
+// stands for; a dotted IPv4 part, allowed only last, stands for two.
+// Nothing when `s` is not such a list.
+std::optional<int> groupCount(std::string_view s, bool mayEndInIpv4) {
+  if (s.empty()) return 0;
+  for (int count = 0; count < 8; ++count) {
+    const std::size_t colon = s.find(':');
+    const std::string_view group = s.substr(0, colon);
+    if (colon == std::string_view::npos && mayEndInIpv4 &&
+        group.find('.') != std::string_view::npos) {
+      if (!isIpv4(group)) return std::nullopt;
+      return count + 2;
+    }
+    if (!isHexGroup(group)) return std::nullopt;
+    if (colon == std::string_view::npos) return count + 1;
+    s.remove_prefix(colon + 1);
+  }
+  return std::nullopt;
+}
+
+// The text form without zone or brackets: a hosts line names no interface.
+// A second "::" leaves an empty group, which groupCount refuses.
+bool isIpv6(std::string_view s) {
+  const std::size_t gap = s.find("::");
+  if (gap == std::string_view::npos) return groupCount(s, true) == 8;
+  const std::string_view tail = s.substr(gap + 2);
+  const std::optional<int> before = groupCount(s.substr(0, gap), false);
+  const std::optional<int> after = groupCount(tail, true);
+  // "::" stands for at least one zero group.
+  return before && after && *before + *after <= 7;
+}
+
+bool isAddress(std::string_view field) { return isIpv4(field) || isIpv6(field); }
+
+std::string addressProblem(const std::vector<std::string_view>& fields) {
+  std::string problem = inQuotes(fields[0]) + std::string(text::kNotAnAddress);
+  for (std::size_t i = 1; i < fields.size(); ++i) {
+    if (isAddress(fields[i])) return problem + std::string(text::kAddressComesFirst);
+  }
+  return problem;
+}
+
+std::optional<std::string_view> labelProblem(std::string_view label) {
+  if (label.empty()) return text::kEmptyLabel;
+  if (label.size() > kMaxLabelBytes) return text::kLongLabel;
+  if (label.front() == '-' || label.back() == '-') return text::kHyphenAtLabelEdge;
+  return std::nullopt;
+}
+
+// Why `name` is not a DNS name: its first bad character, else its first bad
+// label, else its length.
+std::optional<std::string> hostNameProblem(std::string_view name) {
+  for (char c : name) {
+    if (c != '.' && !isNameCharacter(c))
+      return inQuotes(std::string(1, c)) + std::string(text::kBadCharacter);
+  }
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t dot = name.find('.', start);
+    if (auto why = labelProblem(name.substr(start, dot - start))) return std::string(*why);
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  if (name.size() > kMaxNameBytes) return std::string(text::kLongName);
+  return std::nullopt;
+}
+
+std::optional<std::string> namesProblem(const std::vector<std::string_view>& fields) {
+  const std::size_t names = fields.size() - 1;
+  if (names == 0) return std::string(text::kNoHostName) + inQuotes(fields[0]);
+  if (names > kMaxNamesPerLine)
+    return std::string(text::kTooManyNamesLead) + std::to_string(names) +
+           std::string(text::kTooManyNames);
+  for (std::size_t i = 1; i < fields.size(); ++i) {
+    if (auto why = hostNameProblem(fields[i]))
+      return inQuotes(fields[i]) + std::string(text::kNotAHostName) + *why;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> entrySyntaxProblem(std::string_view entry) {
+  const std::size_t first = entry.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::string(text::kEmpty);
+  if (entry[first] == '#') return std::string(text::kComment);
+  const std::vector<std::string_view> fields = fieldsBeforeComment(entry);
+  if (!isAddress(fields[0])) return addressProblem(fields);
+  return namesProblem(fields);
+}
+
+bool holdsLine(std::string_view hostsFile, std::string_view entry) {
+  while (!hostsFile.empty()) {
+    const std::size_t end = hostsFile.find('\n');
+    std::string_view line = hostsFile.substr(0, end);
+    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (line == entry) return true;
+    if (end == std::string_view::npos) break;
+    hostsFile.remove_prefix(end + 1);
+  }
+  return false;
+}
+
+}  // namespace varnick::control

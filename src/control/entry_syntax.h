@@ -1,0 +1,49 @@
+// Whether an entry that varnick-session is asked to keep reads as one line
+// of a Windows hosts file, and whether a hosts file already holds it.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace varnick::control {
+
+// Windows reads at most this many host names on one hosts line.
+constexpr std::size_t kMaxNamesPerLine = 9;
+// DNS limits on a name, in bytes.
+constexpr std::size_t kMaxLabelBytes = 63;
+constexpr std::size_t kMaxNameBytes = 253;
+
+// The words of entrySyntaxProblem's answers. They complete "the entry '<entry>' ",
+// so they read as a predicate. Where a text begins or ends with a blank, the
+// quoted field, name or character, or the count of names, goes there.
+namespace entry_syntax_text {
+inline constexpr std::string_view kEmpty =
+    "is empty: a hosts line needs an address and a host name";
+inline constexpr std::string_view kComment = "is a comment, not an entry";
+inline constexpr std::string_view kNotAnAddress = " is not an IPv4 or IPv6 address";
+inline constexpr std::string_view kAddressComesFirst = "; the address comes first";
+inline constexpr std::string_view kNoHostName = "has no host name after the address ";
+inline constexpr std::string_view kTooManyNamesLead = "has ";
+inline constexpr std::string_view kTooManyNames = " host names; Windows reads at most 9 on a line";
+inline constexpr std::string_view kNotAHostName = " is not a host name: ";
+inline constexpr std::string_view kBadCharacter = " may not stand in a name";
+inline constexpr std::string_view kEmptyLabel = "a label is empty";
+inline constexpr std::string_view kLongLabel = "a label is longer than 63 characters";
+inline constexpr std::string_view kHyphenAtLabelEdge = "a label starts or ends with a hyphen";
+inline constexpr std::string_view kLongName = "it is longer than 253 characters";
+}  // namespace entry_syntax_text
+
+// Why `entry` (UTF-8 text, as the user gave it) is not one hosts-file line of
+// the form "<address> <name> [<name> ...] [# comment]"; nothing when it is.
+// The first fault found is named: the address, then the number of names, then
+// each name in turn; a comment is not checked.
+[[nodiscard]] std::optional<std::string> entrySyntaxProblem(std::string_view entry);
+
+// Whether `hostsFile` (bytes of a hosts file, lines ending in CR LF, LF, or
+// the end) already holds `entry` as a whole line, compared byte for byte after
+// stripping the line end. One pass over the file, without copying it.
+[[nodiscard]] bool holdsLine(std::string_view hostsFile, std::string_view entry);
+
+}  // namespace varnick::control
