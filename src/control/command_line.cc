@@ -25,12 +25,10 @@ bool needsCmdQuotes(const std::wstring& argument) {
          !std::all_of(argument.begin(), argument.end(), isPlainForCmd);
 }
 
-// cmd.exe knows no escape inside quotes: it toggles at every quote. So a
-// quote in the argument is doubled, which closes and at once reopens them,
-// and nothing stands outside. The C runtime reads "" inside quotes as one
-// quote, with the backslashes before it counted as before any quote.
-std::wstring quoteForCmd(const std::wstring& argument) {
-  if (!needsCmdQuotes(argument)) return argument;
+// `argument` in quotes that the C runtime's parser reads back: backslashes
+// before a quote or the end are doubled, and each quote inside becomes
+// `quote`, which the parser reads as one quote.
+std::wstring wrapInQuotes(const std::wstring& argument, std::wstring_view quote) {
   std::wstring quoted = L"\"";
   std::size_t backslashes = 0;
   for (wchar_t c : argument) {
@@ -38,13 +36,24 @@ std::wstring quoteForCmd(const std::wstring& argument) {
       ++backslashes;
       continue;
     }
-    quoted.append(c == L'"' ? backslashes * 2 : backslashes, L'\\');
-    quoted += c == L'"' ? L"\"\"" : std::wstring(1, c);
+    if (c == L'"') {
+      quoted.append(backslashes * 2, L'\\').append(quote);
+    } else {
+      quoted.append(backslashes, L'\\') += c;
+    }
     backslashes = 0;
   }
   quoted.append(backslashes * 2, L'\\');
   quoted += L'"';
   return quoted;
+}
+
+// cmd.exe knows no escape inside quotes: it toggles at every quote. So a
+// quote in the argument is doubled, which closes and at once reopens them,
+// and nothing stands outside. The C runtime reads "" inside quotes as one
+// quote.
+std::wstring quoteForCmd(const std::wstring& argument) {
+  return needsCmdQuotes(argument) ? wrapInQuotes(argument, L"\"\"") : argument;
 }
 
 // Why cmd.exe would read part of `text` as its own whatever the quoting, or
@@ -69,23 +78,7 @@ std::wstring quoteArgument(const std::wstring& argument) {
   if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
     return argument;
   }
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes count literally unless a quote follows: then each must be
-    // doubled, and the quote itself escaped.
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  // Before the closing quote, backslashes must be doubled too.
-  quoted.append(backslashes * 2, L'\\');
-  quoted += L'"';
-  return quoted;
+  return wrapInQuotes(argument, L"\\\"");
 }
 
 std::wstring buildCommandLine(const std::vector<std::wstring>& arguments) {
