@@ -104,17 +104,11 @@ std::string withSize(const FileFact& file) {
 std::string errorText(unsigned long error) { return "error " + std::to_string(error); }
 
 std::string sessionLine(const StatusFacts& facts) {
-  switch (facts.session) {
-    case Running::kYes:
-      return "session: a varnick-session is running";
-    case Running::kNo:
-      return "session: no varnick-session is running";
-    case Running::kUnknown:
-    case Running::kHidden:
-      break;
-  }
-  return "session: cannot tell whether a varnick-session is running (" +
-         errorText(facts.sessionError) + ")";
+  std::size_t running = 0;
+  for (const JournalFact& journal : facts.journals)
+    running += journal.running ? 1 : 0;
+  if (running == 0) return "sessions: none is running";
+  return "sessions: " + std::to_string(running) + (running == 1 ? " is" : " are") + " running";
 }
 
 std::string serverLine(const StatusFacts& facts) {
@@ -134,26 +128,29 @@ std::string serverLine(const StatusFacts& facts) {
 
 // A journal, its entries and its files. While a session runs, the journal
 // is most likely its own; otherwise it is an interrupted session's.
-void addJournalLines(const JournalFact& fact, bool sessionRunning,
-                     std::vector<std::string>& lines) {
-  const std::string what = sessionRunning ? "session journal" : "interrupted session";
+void addJournalLines(const JournalFact& fact, std::vector<std::string>& lines) {
+  const std::string what = fact.running ? "running session" : "interrupted session";
   std::optional<SessionJournal> journal;
-  if (fact.bytes) journal = parseJournal(*fact.bytes);
+  if (fact.bytes) {
+    JournalRead read = readJournal(*fact.bytes);
+    if (read.state == JournalState::kJournal) journal = std::move(read.journal);
+  }
   if (journal) {
-    const std::size_t count = journal->lines.size();
+    const std::size_t count = journal->takenOut ? 0 : journal->lines.size();
     lines.push_back(what + ": started " + journal->started + ", " + std::to_string(count) +
-                    (count == 1 ? " entry" : " entries") +
-                    (sessionRunning ? " (the running session's, unless it has a --backup)" : ""));
-    for (const std::string& entry : journal->lines)
-      lines.push_back("  entry: " + visibleText(entry));
+                    (count == 1 ? " entry" : " entries") + " in the hosts file");
+    if (!journal->takenOut) {
+      for (const JournalLine& line : journal->lines)
+        lines.push_back("  entry: " + visibleText(line.entry));
+    }
   } else {
     lines.push_back(
         what + ": its journal cannot be read (" +
         (fact.bytes ? std::string("not a session journal") : errorText(fact.readError)) + ")");
   }
   lines.push_back("  journal: " + withSize(fact.journal));
-  lines.push_back("  backup: " + withSize(fact.backup));
-  if (!sessionRunning)
+  if (fact.backup.size) lines.push_back("  backup: " + withSize(fact.backup));
+  if (!fact.running)
     lines.push_back("  to take its entries out of the hosts file, run: varnick-session --recover");
 }
 
@@ -184,10 +181,12 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
                       : "hosts file: cannot be found through the registry value DataBasePath");
   lines.push_back(sessionLine(facts));
   lines.push_back(serverLine(facts));
-  const bool sessionRunning = facts.session == Running::kYes;
-  for (const JournalFact& journal : facts.journals)
-    addJournalLines(journal, sessionRunning, lines);
-  if (facts.journals.empty() && !sessionRunning) lines.emplace_back("interrupted sessions: none");
+  bool interrupted = false;
+  for (const JournalFact& journal : facts.journals) {
+    addJournalLines(journal, lines);
+    interrupted = interrupted || !journal.running;
+  }
+  if (!interrupted) lines.emplace_back("interrupted sessions: none");
   for (const FileFact& backup : facts.backupsAlone)
     lines.push_back("session backup without its journal: " + withSize(backup));
   if (facts.tempCopies == 0) {
@@ -252,19 +251,20 @@ LineChanges changedLines(std::string_view expected, std::string_view now) {
 
 namespace {
 
-// The messages of the whole "Recovery" records in `logText`, in order.
-std::vector<std::string_view> recoveryMessages(std::string_view logText) {
+// The messages of the whole records of `category` ("Recovery - ") in
+// `logText`, in order.
+std::vector<std::string_view> categoryMessages(std::string_view logText,
+                                               std::string_view category) {
   // The time (8), a blank, the level (5), a blank: then the category.
   constexpr std::size_t kCategoryAt = 15;
-  constexpr std::string_view kCategory = "Recovery - ";
   std::vector<std::string_view> messages;
   for (std::size_t end; (end = logText.find('\n')) != std::string_view::npos;
        logText.remove_prefix(end + 1)) {
     std::string_view record = logText.substr(0, end);
     if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
-    if (record.size() >= kCategoryAt + kCategory.size() &&
-        record.substr(kCategoryAt, kCategory.size()) == kCategory) {
-      messages.push_back(record.substr(kCategoryAt + kCategory.size()));
+    if (record.size() >= kCategoryAt + category.size() &&
+        record.substr(kCategoryAt, category.size()) == category) {
+      messages.push_back(record.substr(kCategoryAt + category.size()));
     }
   }
   return messages;
@@ -274,14 +274,29 @@ std::vector<std::string_view> recoveryMessages(std::string_view logText) {
 
 std::vector<std::string> recoveryNotes(std::string_view logText) {
   std::vector<std::string> notes;
-  for (std::string_view message : recoveryMessages(logText))
+  for (std::string_view message : categoryMessages(logText, "Recovery - "))
     notes.push_back(visibleText(recoveryNote(message)));
+  return notes;
+}
+
+std::vector<std::string> sessionEndNotes(std::string_view logText, unsigned port) {
+  const std::string session = "Session on port " + std::to_string(port) + " ";
+  std::vector<std::string> notes;
+  for (std::string_view message : categoryMessages(logText, "Server - ")) {
+    if (auto taken = between(message, session + "took out '", "'")) {
+      notes.push_back("took out '" + visibleText(*taken) + "'");
+    } else if (auto left =
+                   between(message, session + "left '", "': no longer a line of the hosts file")) {
+      notes.push_back("left '" + visibleText(*left) +
+                      "': someone changed or removed that line of the hosts file meanwhile");
+    }
+  }
   return notes;
 }
 
 std::vector<RecoveredLine> recoveredLines(std::string_view logText) {
   std::vector<RecoveredLine> lines;
-  for (std::string_view message : recoveryMessages(logText)) {
+  for (std::string_view message : categoryMessages(logText, "Recovery - ")) {
     if (auto removed = lineAndStart(message, kRemovedPrefix, kRemovedMiddle, ""))
       lines.push_back({std::move(removed->first), std::move(removed->second)});
   }

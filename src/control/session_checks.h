@@ -59,6 +59,11 @@ struct RecoveredLine {
 };
 std::vector<RecoveredLine> recoveredLines(std::string_view logText);
 
+// What the records of the session's Varnick serving `port` in `logText` say
+// of its end, one note each: "took out '10.0.0.1 a.test'", or the line that
+// someone changed or removed meanwhile, which it left.
+std::vector<std::string> sessionEndNotes(std::string_view logText, unsigned port);
+
 // A size for people: "27 bytes", "1 byte", "12.3 KB", "4.0 MB" (units of 1024).
 std::string sizeText(std::uint64_t bytes);
 
@@ -74,15 +79,14 @@ enum class Running { kYes, kNo, kUnknown, kHidden };
 
 struct JournalFact {
   FileFact journal;
-  FileFact backup;                   // the backup of the same session
+  FileFact backup;       // the backup of the same session, kept by an older Varnick
+  bool running = false;  // a Varnick holds it open: its session runs, or is being put right
   std::optional<std::string> bytes;  // the journal's content, when it could be read
   unsigned long readError = 0;       // why it could not, when it could not
 };
 
 struct StatusFacts {
   std::optional<FileFact> hostsFile;  // nothing when DataBasePath does not lead to it
-  Running session = Running::kUnknown;
-  unsigned long sessionError = 0;  // when kUnknown
   Running server = Running::kUnknown;
   unsigned long serverError = 0;  // when kUnknown
   std::vector<JournalFact> journals;
@@ -94,7 +98,7 @@ struct StatusFacts {
 };
 
 // The report, one fact a line; details of a fact are indented under it.
-// A journal is read with parseJournal; while no session runs, it is an
+// A journal is read with readJournal; one that no Varnick holds open is an
 // interrupted session's, and the lines say how to take its entries out.
 std::vector<std::string> statusLines(const StatusFacts& facts);
 

@@ -114,6 +114,16 @@ TEST(RecoveryNotes, SaysWhatTheRecoveryRecordsSayAndNothingElse) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(recoveryNotes(c.log), c.notes) << c.name;
+  // The end of a session: only its own Varnick's records, by its port.
+  EXPECT_EQ(sessionEndNotes("13:25:40 INFO  Server - Session on port 5000 took out '10.0.0.1 a'\r\n"
+                            "13:25:40 INFO  Server - Session on port 50001 took out 'theirs'\r\n"
+                            "13:25:40 INFO  Server - Session on port 5000 left 'b\x0b': no "
+                            "longer a line of the hosts file\r\n" +
+                                recovery("Session on port 5000 took out 'c'"),
+                            5000),
+            (std::vector<std::string>{"took out '10.0.0.1 a'",
+                                      "left 'b\\x0B': someone changed or removed that line of "
+                                      "the hosts file meanwhile"}));
   // Events name the removed lines alone, with their sessions' start.
   EXPECT_EQ(recoveredLines(cases[0].log + recovery("Removed 'a' left by the session started x") +
                            cases[std::size(cases) - 2].log),
@@ -145,16 +155,15 @@ TEST(StatusLines, NameWhatRunsWhatIsLeftAndHowToTakeItOut) {
       "  to take its entries out of the hosts file, run: varnick-session --recover";
   const std::string kDelCopies = "  to remove them, run: del \"%TEMP%\\hos*.tmp\"";
   const std::string journal = journalHeader("2026-12-07 13:25:03") +
-                              journalRecord("10.0.0.1 a.test") +
-                              journalRecord("10.0.0.2 b\x0b.test");
+                              appendedRecord("10.0.0.1 a.test", LineStart::kOwnLine) +
+                              appendedRecord("10.0.0.2 b\x0b.test", LineStart::kOwnLine);
   StatusFacts quiet;
   quiet.hostsFile = FileFact{"C:\\etc\\hosts", 27};
-  quiet.session = Running::kNo;
   quiet.server = Running::kHidden;
   quiet.tempFolder = "C:\\Temp";
   quiet.log = FileFact{"C:\\L\\varnick.log", std::nullopt};
   const JournalFact left{
-      {"C:\\etc\\j.journal", 88}, {"C:\\etc\\j.backup", std::nullopt}, journal, 0};
+      {"C:\\etc\\j.journal", 88}, {"C:\\etc\\j.backup", std::nullopt}, false, journal, 0};
   auto with = [&quiet](auto change) {
     StatusFacts facts = quiet;
     change(facts);
@@ -169,27 +178,37 @@ TEST(StatusLines, NameWhatRunsWhatIsLeftAndHowToTakeItOut) {
   const Case cases[] = {
       {"nothing left",
        quiet,
-       {"hosts file: C:\\etc\\hosts (27 bytes)", "session: no varnick-session is running",
+       {"hosts file: C:\\etc\\hosts (27 bytes)", "sessions: none is running",
         "interrupted sessions: none", "temporary copies from varnick del: none in C:\\Temp",
         "varnick.log: C:\\L\\varnick.log (not there)"},
        {kRecover, kDelCopies}},
       {"an interrupted session",
        with([&left](StatusFacts& f) { f.journals = {left}; }),
-       {"interrupted session: started 2026-12-07 13:25:03, 2 entries", "  entry: 10.0.0.1 a.test",
-        "  entry: 10.0.0.2 b\\x0B.test", "  journal: C:\\etc\\j.journal (88 bytes)",
-        "  backup: C:\\etc\\j.backup (not there)", kRecover},
-       {"interrupted sessions: none"}},
-      // While a session runs its journal is no leftover, and --recover
-      // would only wait for it.
-      {"the running session's journal",
+       {"interrupted session: started 2026-12-07 13:25:03, 2 entries in the hosts file",
+        "  entry: 10.0.0.1 a.test", "  entry: 10.0.0.2 b\\x0B.test",
+        "  journal: C:\\etc\\j.journal (88 bytes)", kRecover},
+       {"interrupted sessions: none", "  backup: C:\\etc\\j.backup (not there)"}},
+      // A running session's journal is no leftover, and the recovery leaves
+      // it alone; one whose lines are out already has nothing in the file.
+      {"two running sessions, and an older Varnick's backup",
        with([&left](StatusFacts& f) {
-         f.session = Running::kYes;
-         f.journals = {left};
+         JournalFact running = left;
+         running.running = true;
+         running.backup.size = 1200;
+         f.journals = {running, running};
        }),
-       {"session: a varnick-session is running",
-        "session journal: started 2026-12-07 13:25:03, 2 entries (the running session's, "
-        "unless it has a --backup)"},
-       {kRecover, "interrupted sessions: none"}},
+       {"sessions: 2 are running",
+        "running session: started 2026-12-07 13:25:03, 2 entries in the hosts file",
+        "  backup: C:\\etc\\j.backup (1.2 KB)", "interrupted sessions: none"},
+       {kRecover}},
+      {"an interrupted session whose lines are out",
+       with([&left, &journal](StatusFacts& f) {
+         JournalFact out = left;
+         out.bytes = journal + takenOutRecord();
+         f.journals = {out};
+       }),
+       {"interrupted session: started 2026-12-07 13:25:03, 0 entries in the hosts file", kRecover},
+       {"  entry: 10.0.0.1 a.test"}},
       {"a journal that is not one, and one that cannot be read",
        with([&left](StatusFacts& f) {
          JournalFact garbled = left;
@@ -209,14 +228,9 @@ TEST(StatusLines, NameWhatRunsWhatIsLeftAndHowToTakeItOut) {
        }),
        {"temporary copies from varnick del: 3 in C:\\Temp, 2.9 KB in all", kDelCopies},
        {}},
-      {"a server seen from an elevated prompt, a session lock that cannot be looked at",
-       with([](StatusFacts& f) {
-         f.server = Running::kYes;
-         f.session = Running::kUnknown;
-         f.sessionError = 5;
-       }),
-       {"server: a Varnick is serving (a varnick server, or a session's Varnick)",
-        "session: cannot tell whether a varnick-session is running (error 5)"},
+      {"a server seen from an elevated prompt",
+       with([](StatusFacts& f) { f.server = Running::kYes; }),
+       {"server: a Varnick is serving (a varnick server, or a session's Varnick)"},
        {}},
   };
   for (const Case& c : cases) {

@@ -4,7 +4,7 @@
 
 namespace varnick::control {
 
-constexpr int kSessionBusy = 119;           // another session did not end within --timeout
+// 119 is no longer returned: sessions no longer wait for each other.
 constexpr int kSessionUsage = 120;          // the command line or an entry was refused
 constexpr int kSessionNoVarnick = 121;      // varnick.exe missing, not started, or consent declined
 constexpr int kSessionNoConnection = 122;   // varnick.exe did not connect in time, or exited first

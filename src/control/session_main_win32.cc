@@ -10,7 +10,6 @@
 // an interrupted session left, and does nothing else; --status only looks.
 #include <winsock2.h>
 #include <windows.h>
-#include <sddl.h>
 
 #include <atomic>
 #include <cstdio>
@@ -35,14 +34,6 @@
 
 namespace varnick::control {
 namespace {
-
-// The lock's rules when this session makes it: every session of the
-// machine's users, elevated or not, may wait on it and release it (0x00100001
-// is SYNCHRONIZE | MUTEX_MODIFY_STATE), and nobody else may change its rules.
-// Without them, the rules would be those of whoever made the lock first: an
-// elevated session's would keep an unelevated one out.
-constexpr wchar_t kSessionLockRules[] =
-    L"D:(A;;0x00100001;;;IU)(A;;0x00100001;;;AU)(A;;0x00100001;;;BA)(A;;0x00100001;;;SY)";
 
 // Set by Ctrl+C, Ctrl+Break or closing the console; the main thread then
 // ends the session in order. `gDone` tells a closing console's handler that
@@ -164,75 +155,6 @@ std::optional<std::vector<SessionEntry>> entriesToSend(const SessionOptions& opt
   return entries;
 }
 
-// The session lock, made with its rules or opened as it stands; nothing (and
-// the reason in the thread's last error) when it can be neither.
-UniqueHandle openSessionLock() {
-  PSECURITY_DESCRIPTOR rules = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSessionLockRules, SDDL_REVISION_1,
-                                                            &rules, nullptr)) {
-    return UniqueHandle();
-  }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, rules, FALSE};
-  UniqueHandle mutex(CreateMutexExW(&attributes, kSessionLockName, 0, kSessionLockAccess));
-  DWORD error = GetLastError();
-  LocalFree(rules);
-  if (!mutex && error == ERROR_ACCESS_DENIED) {
-    // Made by another session: asking only for what a session needs.
-    mutex.reset(OpenMutexW(kSessionLockAccess, FALSE, kSessionLockName));
-    error = GetLastError();
-  }
-  SetLastError(error);
-  return mutex;
-}
-
-// Holds the machine's session lock for as long as it lives.
-class SessionLock {
- public:
-  // Waits up to `timeoutSeconds` for another session to end. An exit code
-  // when this session must not go on: a lock that cannot be had keeps it
-  // from starting, since two sessions at once undo each other's entries.
-  std::optional<int> acquire(int timeoutSeconds) {
-    mutex_ = openSessionLock();
-    if (!mutex_) {
-      report("could not create or open the session lock " + wideToUtf8(kSessionLockName) + ": " +
-             systemMessage(GetLastError()) + "; nothing was started");
-      return kSessionBusy;
-    }
-    if (take(0)) return std::nullopt;
-    notice("waiting for another varnick-session to end");
-    HANDLE waits[] = {mutex_.get(), gStop};
-    DWORD woke = WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(timeoutSeconds) * 1000);
-    if (woke == WAIT_OBJECT_0 || woke == WAIT_ABANDONED_0) {
-      held_ = true;
-      return std::nullopt;
-    }
-    if (woke == WAIT_OBJECT_0 + 1) return kSessionInterrupted;
-    if (woke == WAIT_FAILED) {
-      report("could not wait for the session lock: " + systemMessage(GetLastError()));
-      return kSessionBusy;
-    }
-    report("another varnick-session did not end within " + std::to_string(timeoutSeconds) +
-           " seconds; giving up");
-    return kSessionBusy;
-  }
-
-  ~SessionLock() {
-    if (held_) ReleaseMutex(mutex_.get());
-  }
-
- private:
-  bool take(DWORD ms) {
-    DWORD result = WaitForSingleObject(mutex_.get(), ms);
-    // Abandoned: the last session was killed, and its Varnick restored the
-    // hosts file when the connection closed.
-    held_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-    return held_;
-  }
-
-  UniqueHandle mutex_;
-  bool held_ = false;
-};
-
 // A session or a recovery, from the checked command line to its end.
 SessionOutcome runChecked(const SessionOptions& options, const EventStream& events) {
   std::optional<std::vector<SessionEntry>> entries;
@@ -249,20 +171,13 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
   gStop = stop.get();
   gDone = done.get();
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+  // Sessions run side by side: each Varnick takes out only its own lines.
   SessionOutcome outcome;
-  {
-    SessionLock lock;
-    // A recovery waits for a running session as another session would;
-    // its Varnick alone would give up on that session's Varnick in a minute.
-    std::optional<int> busy = lock.acquire(options.connectTimeoutSeconds);
-    if (busy) {
-      outcome = {*busy, true};
-    } else if (options.recover) {
-      int code = runRecovery(options, events);
-      outcome = {code, code != 0};
-    } else {
-      outcome = runSession(options, *entries, command, Interruption{gStop, &gInterrupted}, events);
-    }
+  if (options.recover) {
+    int code = runRecovery(options, events);
+    outcome = {code, code != 0};
+  } else {
+    outcome = runSession(options, *entries, command, Interruption{gStop, &gInterrupted}, events);
   }
   SetEvent(gDone);
   return outcome;

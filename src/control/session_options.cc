@@ -20,7 +20,6 @@ struct ExitCodeMeaning {
   const char* meaning;
 };
 constexpr ExitCodeMeaning kExitCodes[] = {
-    {kSessionBusy, "another session did not end in time, or the session lock cannot be had"},
     {kSessionUsage, "the command line, a --hosts-file or an entry was refused"},
     {kSessionNoVarnick, "varnick.exe missing or not started, consent declined, no hosts file"},
     {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
@@ -47,11 +46,11 @@ std::string sessionHelpText() {
       "\n"
       "Keeps entries in the hosts file for as long as a command runs: starts\n"
       "varnick.exe elevated (asking for consent when this prompt is not), adds the\n"
-      "entries, runs the command, and has Varnick restore the hosts file however\n"
-      "the command ends. Without a command the entries stay until Enter, Ctrl+C or\n"
-      "the end of standard input, or for the time that --for gives. The command is\n"
-      "found as the shell finds it (PATH and PATHEXT), and a .cmd or .bat file runs\n"
-      "through cmd.exe.\n"
+      "entries, runs the command, and has Varnick take them out again however the\n"
+      "command ends, leaving every other change. Sessions run side by side. Without\n"
+      "a command the entries stay until Enter, Ctrl+C or the end of standard input,\n"
+      "or for the time that --for gives. The command is found as the shell finds it\n"
+      "(PATH and PATHEXT), and a .cmd or .bat file runs through cmd.exe.\n"
       "\n"
       "Options:\n"
       "  --add ENTRY         an entry to add (one hosts file line); may be repeated\n"
@@ -75,8 +74,8 @@ std::string sessionHelpText() {
       "  --port N            the port to listen on (default 0: the system picks one)\n"
       "  --varnick PATH      the Varnick to start (default: varnick.exe beside\n"
       "                      varnick-session.exe)\n"
-      "  --timeout SECONDS   how long to wait for Varnick to connect, and for another\n"
-      "                      session to end (default " +
+      "  --timeout SECONDS   how long to wait for Varnick to connect, which it does\n"
+      "                      once a varnick server has ended (default " +
       std::to_string(kDefaultConnectWaitSeconds) +
       ")\n"
       "  --recover           no session: take out what interrupted sessions left, and\n"

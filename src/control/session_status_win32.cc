@@ -40,31 +40,14 @@ std::optional<std::uint64_t> sizeOf(const std::wstring& path) {
 
 FileFact fileFact(const std::wstring& path) { return {wideToUtf8(path.c_str()), sizeOf(path)}; }
 
-// Whether another session holds the session lock. The lock lives only while
-// some process has it open, so one that is not there is free. It is opened
-// with what every session may have, so that a lock found free, and so taken
-// by the wait, is let go at once.
-void lookAtSessionLock(StatusFacts& facts) {
-  UniqueHandle lock(OpenMutexW(kSessionLockAccess, FALSE, kSessionLockName));
-  if (!lock) {
-    const DWORD error = GetLastError();
-    facts.session = error == ERROR_FILE_NOT_FOUND ? Running::kNo : Running::kUnknown;
-    facts.sessionError = error;
-    return;
-  }
-  switch (WaitForSingleObject(lock.get(), 0)) {
-    case WAIT_TIMEOUT:
-      facts.session = Running::kYes;
-      return;
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:
-      ReleaseMutex(lock.get());
-      facts.session = Running::kNo;
-      return;
-    default:
-      facts.session = Running::kUnknown;
-      facts.sessionError = GetLastError();
-  }
+// Whether a Varnick holds the journal open to write it: its session runs
+// (or another Varnick is putting it right). It opens its journal sharing
+// nothing but reading, so an open that would share nothing but reading
+// itself is refused while it does.
+bool heldByVarnick(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  return !file && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 // Whether a Varnick serves: every server and session mode holds a
@@ -125,6 +108,7 @@ void lookAtSessionFiles(StatusFacts& facts) {
     const std::wstring stem = found.path.substr(0, found.path.size() - kJournalSuffix.size());
     JournalFact fact{{wideToUtf8(found.path.c_str()), found.size},
                      fileFact(stem + std::wstring(kBackupSuffix)),
+                     heldByVarnick(found.path),
                      std::nullopt,
                      0};
     std::string bytes;
@@ -166,7 +150,6 @@ void lookAtTemporaryCopies(StatusFacts& facts) {
 int reportStatus() {
   StatusFacts facts;
   // The lock first: whether a session runs says whose the journals are.
-  lookAtSessionLock(facts);
   const bool hostsFound = findHostsFile();
   if (hostsFound) {
     facts.hostsFile = fileFact(hostsFilePath());

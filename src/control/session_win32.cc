@@ -98,6 +98,13 @@ class VarnickLog {
       events.write(recoveredEvent(removed.line, removed.sessionStarted));
   }
 
+  // Says what the session's Varnick, serving `port`, took out at its end and
+  // what it left.
+  void reportEnd(unsigned port) const {
+    for (const std::string& note : sessionEndNotes(recordsSinceMark(), port))
+      notice(note);
+  }
+
   std::string shown() const { return wideToUtf8(path_.c_str()); }
 
  private:
@@ -122,19 +129,6 @@ class VarnickLog {
   std::wstring path_;
   std::uint64_t start_ = 0;
 };
-
-// The newest backup that a session's Varnick keeps beside the hosts file
-// (the folder is readable to all): this session's, when its Varnick made
-// one. Nothing when there is none.
-std::optional<std::wstring> newestSessionBackup() {
-  // Named as the hosts file's path names its folder.
-  std::optional<FoundFile> newest;
-  for (FoundFile& found : findFiles(hostsDirectory(), kSessionBackups)) {
-    if (!newest || CompareFileTime(&found.written, &newest->written) > 0) newest = std::move(found);
-  }
-  if (!newest) return std::nullopt;
-  return newest->path;
-}
 
 // The hosts file as it stands, read while others may go on using it;
 // nothing when it cannot be read.
@@ -345,9 +339,11 @@ int Session::holdUntilEnter() {
   return interruption_.happened() ? kSessionInterrupted : 0;
 }
 
-// The restore puts back the whole file as it was when Varnick started: say
-// what it will undo that this session did not do.
+// A server's restore puts back the whole file as it was when Varnick
+// started: say what it will undo that this session did not do. (Without
+// --backup, Varnick takes out the session's own lines and leaves the rest.)
 void Session::warnAboutOthersChanges() {
+  if (!options_.backupPath) return;
   std::optional<std::string> now = readHostsFile();
   if (!expectedHosts_ || !now) return;
   LineChanges changes = changedLines(*expectedHosts_, *now);
@@ -375,11 +371,6 @@ void Session::adviseRestoreByHand() {
     // Varnick's journal names the lines that this session added: a recovery
     // takes out those and keeps what others wrote since.
     advice += "; to take them out, run: varnick-session --recover (the next session does it too)";
-    if (std::optional<std::wstring> backup = newestSessionBackup()) {
-      const std::string saved = wideToUtf8(backup->c_str());
-      advice += "; failing that, put back its content from before the session, kept in " + saved +
-                ", from an elevated prompt: " + copyCommand(saved);
-    }
   }
   report(advice);
 }
@@ -410,6 +401,7 @@ std::optional<int> Session::end() {
     adviseRestoreByHand();
     return kSessionVarnickFailed;
   }
+  if (!options_.backupPath) log_.reportEnd(controller_.port());
   return std::nullopt;
 }
 

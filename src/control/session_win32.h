@@ -27,12 +27,6 @@ struct Interruption {
   bool happened() const { return interrupted->load(); }
 };
 
-// One session at a time on the machine: a second one would back up the
-// first one's entries and later restore them, or remove them under it.
-constexpr wchar_t kSessionLockName[] = L"Global\\VarnickSession";
-// What a session needs of the lock: to wait on it and to release it.
-constexpr DWORD kSessionLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-
 // Prints "varnick-session: <message>" on standard error, and keeps it: the
 // messages of a failure make its --json error event.
 void report(const std::string& message);

@@ -173,10 +173,6 @@ DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view
   return {DelStep::kReplaceFailed, committed.error};
 }
 
-// Adds that keep landing in the instant before the swap are not waited out
-// for ever.
-constexpr int kRebuildRounds = 5;
-
 // Opens the hosts file so that no other process can write to it, and
 // rebuilds. From here until the new content is about to be swapped in an add
 // in the meantime fails instead of being lost.
@@ -196,10 +192,13 @@ DelResult deleteEntry(std::string_view entry) {
   // Made once the lock is held, and kept open until the end.
   std::optional<TemporaryCopy> copy;
   if (DelResult made = makeTemporaryCopy(copy); made.step != DelStep::kDone) return made;
-  DelResult result = staleRebuild();
-  for (int round = 0; round < kRebuildRounds && result.step == DelStep::kKeptChanging; ++round)
+  DelResult result;
+  Round last = rebuildInRounds([&] {
     result = rebuildOnce(*copy, entry);
-  if (result.step == DelStep::kKeptChanging) result.error = kRebuildRounds;
+    if (result.step == DelStep::kDone) return Round::kDone;
+    return result.step == DelStep::kKeptChanging ? Round::kStale : Round::kFailed;
+  });
+  if (last == Round::kStale) result.error = kRebuildRounds;
   return result;
 }
 

@@ -6,10 +6,11 @@
 #include <string_view>
 
 #include "hosts/replacement.h"
+#include "hosts/session_journal.h"
 
 namespace varnick {
 
-enum class AppendStep { kDone, kLockFailed, kOpenFailed, kWriteFailed };
+enum class AppendStep { kDone, kLockFailed, kOpenFailed, kJournalFailed, kWriteFailed };
 
 struct AppendResult {
   AppendStep step = AppendStep::kDone;
@@ -21,6 +22,14 @@ struct AppendResult {
 // is open, other processes may read it but not write to it; a missing hosts
 // file is not created. A short write counts as failed.
 [[nodiscard]] AppendResult appendLine(std::string_view entry);
+
+// Appends `entry` as a line of its own for a session: `entry` CR LF, after
+// a CR LF of its own when the file does not end in a line end, so that what
+// others append later starts a line of its own too. `journal` is told how the
+// line starts and must have recorded it (0, or the error code, which stops
+// the append) before anything is written; kWriteFailed comes after it.
+[[nodiscard]] AppendResult appendSessionLine(
+    std::string_view entry, const std::function<std::uint32_t(LineStart)>& journal);
 
 // Copies the hosts file to `backupPath`, overwriting a plain file there,
 // trying again for a bounded time while another process holds either file:

@@ -11,6 +11,7 @@
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"
+#include "hosts/session_append.h"
 #include "hosts/system_clock_win32.h"
 
 namespace varnick {
@@ -83,6 +84,36 @@ class BackupRestore final : public RestoreSteps {
   NewHostsFile replacement_;
 };
 
+// The hosts file as a session appends to it.
+class OpenHostsFile final : public AppendTarget {
+ public:
+  explicit OpenHostsFile(HANDLE file) : file_(file) {}
+  bool opened() const { return static_cast<bool>(file_); }
+
+  std::uint32_t lastByte(std::optional<char>& last) override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file_.get(), &size)) return GetLastError();
+    if (size.QuadPart == 0) return ERROR_SUCCESS;
+    LARGE_INTEGER at{};
+    at.QuadPart = size.QuadPart - 1;
+    char byte = 0;
+    DWORD got = 0;
+    if (!SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) ||
+        !ReadFile(file_.get(), &byte, 1, &got, nullptr)) {
+      return GetLastError();
+    }
+    if (got == 1) last = byte;
+    return ERROR_SUCCESS;
+  }
+
+  std::uint32_t append(std::string_view bytes) override {
+    return writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()));
+  }
+
+ private:
+  UniqueFile file_;
+};
+
 }  // namespace
 
 AppendResult appendLine(std::string_view entry) {
@@ -101,6 +132,19 @@ AppendResult appendLine(std::string_view entry) {
     return {AppendStep::kWriteFailed, error};
   }
   return {};
+}
+
+AppendResult appendSessionLine(std::string_view entry,
+                               const std::function<std::uint32_t(LineStart)>& journal) {
+  HostsLock lock(HostsLock::Kind::kWrite);
+  if (DWORD error = lock.take(kWriteLockWaitMs)) return {AppendStep::kLockFailed, error};
+  // Append and read: every write lands at the end, and the last byte says
+  // whether the file ends in a line end. Readers may share it, writers not.
+  OpenHostsFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+  if (!file.opened()) return {AppendStep::kOpenFailed, GetLastError()};
+  return appendJournaledLine(file, entry, journal);
 }
 
 std::uint32_t backUpHostsFile(const wchar_t* backupPath) {

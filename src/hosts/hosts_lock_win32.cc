@@ -58,8 +58,8 @@ StepResult HostsLock::tryTake() {
   LockFile& lock = lockFile(kind_);
   if (!lock.file) return {Attempt::kFailed, lock.error};
   OVERLAPPED whole{};
-  if (LockFileEx(lock.file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                 &whole)) {
+  const DWORD exclusive = sharing_ == Sharing::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+  if (LockFileEx(lock.file.get(), exclusive | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
     held_ = true;
     return {};
   }

@@ -22,11 +22,15 @@ class HostsLock {
     // write, a del or a restore from the first read to the rename.
     kWrite,
     // Held by a server from before its backup until after its restore, so
-    // that two servers never restore over each other.
+    // that two servers never restore over each other; shared by sessions,
+    // which take out only their own lines and so run side by side, but never
+    // beside a server whose restore would put back a whole old file.
     kServing,
   };
+  enum class Sharing { kExclusive, kShared };
 
-  explicit HostsLock(Kind kind) : kind_(kind) {}
+  explicit HostsLock(Kind kind, Sharing sharing = Sharing::kExclusive)
+      : kind_(kind), sharing_(sharing) {}
   // Lets the lock go if it is held.
   ~HostsLock();
   HostsLock(const HostsLock&) = delete;
@@ -44,6 +48,7 @@ class HostsLock {
 
  private:
   Kind kind_;
+  Sharing sharing_;
   bool held_ = false;
 };
 

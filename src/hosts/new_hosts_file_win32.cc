@@ -4,6 +4,7 @@
 
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
+#include "hosts/hosts_file_state_win32.h"
 #include "hosts/hosts_location.h"
 
 namespace varnick {
@@ -70,6 +71,11 @@ DWORD NewHostsFile::create() {
   file_.reset(CreateFileW(path_.c_str(), kNewFileAccess, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   return file_ ? ERROR_SUCCESS : GetLastError();
+}
+
+std::optional<std::string> NewHostsFile::identity() const {
+  if (!file_) return std::nullopt;
+  return identityOf(file_.get());
 }
 
 DWORD NewHostsFile::copyFrom(const wchar_t* source) {

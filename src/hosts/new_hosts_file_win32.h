@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base/unique_resource.h"
@@ -59,6 +60,9 @@ class NewHostsFile final : public ReplacementSteps {
   // Whether the last swap found no hosts file to replace.
   bool hostsFileWasMissing() const { return hostsMissing_; }
   const std::wstring& path() const { return path_; }
+  // Which file the new file is (hosts_file_state_win32.h); nothing before
+  // create().
+  std::optional<std::string> identity() const;
 
  private:
   DWORD takeOverIdentity();

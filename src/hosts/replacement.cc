@@ -29,6 +29,13 @@ CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock, Retry
           swap.error};
 }
 
+Round rebuildInRounds(const std::function<Round()>& round, int rounds) {
+  Round result = Round::kStale;
+  for (int i = 0; i < rounds && result == Round::kStale; ++i)
+    result = round();
+  return result;
+}
+
 RestoreResult restoreWithin(RestoreSteps& steps, RetryClock& clock, std::uint32_t boundMs,
                             const std::function<void(RestoreWait, std::uint32_t)>& waiting) {
   const std::uint64_t deadline = clock.nowMs() + boundMs;

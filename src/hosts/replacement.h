@@ -92,6 +92,20 @@ struct CommitResult {
                                              RetryBound bound = {},
                                              const BusyNotice& onFirstBusy = nullptr);
 
+// How many times a rebuild of the hosts file (del, the end of a session, a
+// recovery) starts over when another program wrote to the file in the
+// instant between its read and its swap: appends that keep landing there
+// are not waited out for ever.
+constexpr int kRebuildRounds = 5;
+
+enum class Round { kDone, kStale, kFailed };
+
+// Runs `round` (read the hosts file, make the new content, swap it in) until
+// it is done or fails, at most `rounds` times: kStale when every round found
+// the hosts file changed before its swap.
+[[nodiscard]] Round rebuildInRounds(const std::function<Round()>& round,
+                                    int rounds = kRebuildRounds);
+
 // What a restore can find in its way, each reported once while it waits.
 enum class RestoreWait {
   kWriteLock,      // another Varnick is writing the hosts file

@@ -153,6 +153,26 @@ struct RestoreCase {
   std::vector<RestoreWait> waits;  // each reported once, in this order
 };
 
+TEST(RebuildInRounds, StartsOverOnlyWhileTheHostsFileKeptChanging) {
+  struct Case {
+    std::vector<Round> rounds;  // what each round finds, in turn
+    Round result;
+    std::size_t run;
+  };
+  const Case cases[] = {
+      {{Round::kDone}, Round::kDone, 1},
+      {{Round::kStale, Round::kStale, Round::kDone}, Round::kDone, 3},
+      {{Round::kStale, Round::kFailed, Round::kDone}, Round::kFailed, 2},
+      // Kept changing: five rounds and no more.
+      {std::vector<Round>(7, Round::kStale), Round::kStale, kRebuildRounds},
+  };
+  for (const Case& c : cases) {
+    std::size_t run = 0;
+    EXPECT_EQ(rebuildInRounds([&] { return c.rounds[run++]; }), c.result);
+    EXPECT_EQ(run, c.run);
+  }
+}
+
 TEST(RestoreWithin, WaitsOutAnotherWriterAndAReaderButNotAFailure) {
   constexpr std::uint32_t kBound = 60000;
   const RestoreCase cases[] = {

@@ -5,6 +5,7 @@
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
 #include "hosts/hosts_file_state_win32.h"
+#include "hosts/replacement.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"
@@ -12,10 +13,6 @@
 
 namespace varnick {
 namespace {
-
-// Appends that keep landing in the instant before the swap are not waited
-// out for ever.
-constexpr int kRecoveryRounds = 5;
 
 std::optional<std::wstring> randomHex() {
   unsigned char bytes[16];
@@ -33,53 +30,69 @@ SessionFiles filesNamed(const std::wstring& name) {
   return {stem + kSessionBackupSuffix, stem + kSessionJournalSuffix};
 }
 
-std::optional<SessionJournal> readJournal(const std::wstring& path, DWORD& error) {
-  UniqueFile file;
-  std::string content;
-  if ((error = openPlainFileForReading(path.c_str(), file)) != ERROR_SUCCESS ||
-      (error = readAll(file.get(), content)) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  std::optional<SessionJournal> journal = parseJournal(content);
-  if (!journal) error = ERROR_INVALID_DATA;
-  return journal;
+TakeOutResult failed(TakeOutStep step, DWORD error) {
+  TakeOutResult result;
+  result.step = step;
+  result.error = error;
+  return result;
 }
 
-enum class Round { kDone, kStale, kFailed };
-
 // One round: reads the hosts file while keeping writers out, writes it anew
-// without the journal's lines, and swaps it in unless another program wrote
-// to it in the instant after it was let go.
-Round recoverOnce(const SessionJournal& journal, RecoveryResult& result) {
+// without the lines, records the new file in the journal and swaps it in,
+// unless another program wrote to the hosts file in the instant after it
+// was let go.
+Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
+                  TakeOutResult& result) {
   SystemClock clock;
   UniqueFile hosts = openHostsFileForRebuild(clock);
   std::string content;
   DWORD error = hosts ? readAll(hosts.get(), content) : GetLastError();
-  if (error != ERROR_SUCCESS) {
-    result.step = RecoveryStep::kReadFailed;
-    result.error = error;
+  // A hosts file that someone removed took the lines with it.
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
+    result = failed(TakeOutStep::kReadFailed, error);
     return Round::kFailed;
   }
-  result.removal = removeJournalLines(std::move(content), journal.lines);
-  if (result.removal.removed.empty()) return Round::kDone;
+  result.removal = removeSessionLines(content, lines);
+  if (result.removal.removed.empty()) {
+    result.step = TakeOutStep::kDone;
+    return Round::kDone;
+  }
   NewHostsFile replacement;
   const std::string& rebuilt = result.removal.hosts;
   if ((error = replacement.create()) != ERROR_SUCCESS ||
       (error = replacement.write(rebuilt.data(), static_cast<DWORD>(rebuilt.size()))) !=
           ERROR_SUCCESS) {
-    result.step = RecoveryStep::kReplaceFailed;
-    result.error = error;
+    result = failed(TakeOutStep::kReplaceFailed, error);
+    return Round::kFailed;
+  }
+  std::optional<std::string> identity = replacement.identity();
+  if (!identity) {
+    result = failed(TakeOutStep::kReplaceFailed, GetLastError());
+    return Round::kFailed;
+  }
+  if ((error = journal.takingOut(*identity)) != ERROR_SUCCESS) {
+    result = failed(TakeOutStep::kJournalFailed, error);
     return Round::kFailed;
   }
   std::optional<FileState> asRead = stateOf(hosts.get());
   hosts.reset();
   CommitResult committed =
       replacement.commit(clock, [&asRead] { return asRead && stateOfHostsFile() == asRead; });
-  if (committed.stage == CommitStage::kDone) return Round::kDone;
   if (committed.stage == CommitStage::kStale) return Round::kStale;
-  result.step = RecoveryStep::kReplaceFailed;
-  result.error = committed.error;
-  return Round::kFailed;
+  if (committed.stage != CommitStage::kDone) {
+    result = failed(TakeOutStep::kReplaceFailed, committed.error);
+    return Round::kFailed;
+  }
+  result.step = TakeOutStep::kDone;
+  return Round::kDone;
+}
+
+// The journal and any backup of an older Varnick's session go once the
+// hosts file is right: the backup first, so that a backup is never left
+// without the journal that leads to it.
+DWORD removeFiles(const SessionFiles& files) {
+  DWORD error = removeSessionFile(files.backup);
+  return error == ERROR_SUCCESS ? removeSessionFile(files.journal) : error;
 }
 
 }  // namespace
@@ -97,9 +110,48 @@ DWORD JournalFile::create(const std::wstring& path, std::string_view started) {
   return writeFlushed(journalHeader(started));
 }
 
-DWORD JournalFile::append(std::string_view entry) { return writeFlushed(journalRecord(entry)); }
+DWORD JournalFile::openExisting(const std::wstring& path, std::string& content) {
+  // Write access and no sharing but reading: a running Varnick writes its
+  // journal, so this open fails while it runs, and while this one is open
+  // no other Varnick recovers the same session.
+  file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr));
+  if (!file_) return GetLastError();
+  DWORD error = checkIsFileMeant(file_.get(), fullLongPath(path.c_str()));
+  if (error == ERROR_SUCCESS) error = readAll(file_.get(), content);
+  if (error != ERROR_SUCCESS) file_.reset();
+  return error;
+}
+
+DWORD JournalFile::cutTo(std::uint64_t size) {
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(size);
+  if (!SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.get()))
+    return GetLastError();
+  return ERROR_SUCCESS;
+}
+
+DWORD JournalFile::appended(std::string_view entry, LineStart start) {
+  DWORD error = writeFlushed(appendedRecord(entry, start));
+  // Written but not flushed still counts: the line may go in.
+  lines_.push_back({std::string(entry), start});
+  return error;
+}
+
+DWORD JournalFile::appendFailed() {
+  if (!lines_.empty()) lines_.pop_back();
+  return writeFlushed(failedRecord());
+}
+
+DWORD JournalFile::takingOut(std::string_view newFileIdentity) {
+  return writeFlushed(takingOutRecord(newFileIdentity));
+}
+
+DWORD JournalFile::takenOut() { return writeFlushed(takenOutRecord()); }
 
 DWORD JournalFile::writeFlushed(const std::string& bytes) {
+  if (!file_) return ERROR_INVALID_HANDLE;
   if (DWORD error = writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size())))
     return error;
   return FlushFileBuffers(file_.get()) ? ERROR_SUCCESS : GetLastError();
@@ -109,12 +161,14 @@ DWORD removeSessionFile(const std::wstring& path) {
   return removePlainFile(fullLongPath(path.c_str()));
 }
 
-std::vector<SessionFiles> findSessionJournals() {
-  std::vector<SessionFiles> found;
+DWORD findSessionJournals(std::vector<SessionFiles>& found) {
   std::wstring pattern = besideHostsFile(kSessionStem) + L"*" + kSessionJournalSuffix;
   WIN32_FIND_DATAW data;
   HANDLE search = FindFirstFileW(pattern.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return found;
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
   const std::wstring prefix = std::wstring(L"hosts") + kSessionStem;
   const std::size_t suffix = std::wstring(kSessionJournalSuffix).size();
   do {
@@ -122,37 +176,60 @@ std::vector<SessionFiles> findSessionJournals() {
     if (name.size() > prefix.size() + suffix && name.compare(0, prefix.size(), prefix) == 0)
       found.push_back(filesNamed(name.substr(prefix.size(), name.size() - prefix.size() - suffix)));
   } while (FindNextFileW(search, &data));
+  DWORD error = GetLastError();
   FindClose(search);
-  return found;
+  return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+}
+
+TakeOutResult takeOutLines(JournalFile& journal, const std::vector<JournalLine>& lines) {
+  HostsLock lock(HostsLock::Kind::kWrite);
+  if (DWORD error = lock.take(kWriteLockWaitMs)) return failed(TakeOutStep::kLockFailed, error);
+  TakeOutResult result;
+  Round last = rebuildInRounds([&] { return takeOutOnce(journal, lines, result); });
+  if (last == Round::kStale) return failed(TakeOutStep::kKeptChanging, kRebuildRounds);
+  if (last == Round::kFailed) return result;
+  // The lines are out: a recovery that finds the journal now has nothing to
+  // do, whatever the hosts file holds by then.
+  if (DWORD error = journal.takenOut()) {
+    result.step = TakeOutStep::kJournalFailed;
+    result.error = error;
+  }
+  return result;
 }
 
 RecoveryResult recoverSession(const SessionFiles& files) {
   RecoveryResult result;
-  std::optional<SessionJournal> journal = readJournal(files.journal, result.error);
-  if (!journal) {
-    result.step = RecoveryStep::kJournalUnreadable;
-    return result;
-  }
-  result.journal = std::move(*journal);
-  HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) {
-    result.step = RecoveryStep::kLockFailed;
+  JournalFile journal;
+  std::string content;
+  if (DWORD error = journal.openExisting(files.journal, content)) {
+    result.step =
+        error == ERROR_SHARING_VIOLATION ? TakeOutStep::kInUse : TakeOutStep::kJournalUnreadable;
     result.error = error;
     return result;
   }
-  Round round = Round::kStale;
-  for (int i = 0; i < kRecoveryRounds && round == Round::kStale; ++i)
-    round = recoverOnce(result.journal, result);
-  if (round == Round::kStale) {
-    result.step = RecoveryStep::kKeptChanging;
-    result.error = kRecoveryRounds;
+  JournalRead read = readJournal(content);
+  if (read.state == JournalState::kNotAJournal) {
+    result.step = TakeOutStep::kJournalUnreadable;
+    result.error = ERROR_INVALID_DATA;
+    return result;
   }
-  if (round != Round::kDone) return result;
-  // The journal goes last: while it is there, the next try starts over.
-  DWORD error = removeSessionFile(files.backup);
-  if (error == ERROR_SUCCESS) error = removeSessionFile(files.journal);
-  if (error != ERROR_SUCCESS) {
-    result.step = RecoveryStep::kFilesKept;
+  result.started = read.journal.started;
+  // Cut in its header, the journal holds no line; a take-out whose new file
+  // is the hosts file now was swapped in before the cut.
+  const bool out = read.state == JournalState::kCutInHeader || read.journal.takenOut ||
+                   (read.journal.takingOut && read.journal.takingOut == identityOfHostsFile());
+  if (!out) {
+    if (DWORD error = journal.cutTo(read.wholeSize)) {
+      result.step = TakeOutStep::kJournalFailed;
+      result.error = error;
+      return result;
+    }
+    static_cast<TakeOutResult&>(result) = takeOutLines(journal, read.journal.lines);
+    if (result.step != TakeOutStep::kDone) return result;
+  }
+  journal.close();
+  if (DWORD error = removeFiles(files)) {
+    result.step = TakeOutStep::kFilesKept;
     result.error = error;
   }
   return result;

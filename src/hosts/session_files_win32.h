@@ -1,11 +1,12 @@
-// The files that the session's Varnick keeps beside the hosts file: the
-// backup it restores at the end, and the journal of the lines it appended,
-// from which an interrupted session is put right later. Only administrators
+// The file that the session's Varnick keeps beside the hosts file: the
+// journal of the lines it appended, from which it takes them out again at
+// its end, or a later recovery does after an interruption. Only administrators
 // may change that folder, and the names hold 128 random bits.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,61 +23,96 @@ namespace varnick {
 constexpr wchar_t kSessionStem[] = L".varnick-session-";  // after "hosts"
 constexpr wchar_t kSessionBackupSuffix[] = L".backup";
 constexpr wchar_t kSessionJournalSuffix[] = L".journal";
-constexpr wchar_t kSessionBackups[] = L"hosts.varnick-session-*.backup";
+constexpr wchar_t kSessionBackups[] = L"hosts.varnick-session-*.backup";  // older Varnicks'
 constexpr wchar_t kSessionJournals[] = L"hosts.varnick-session-*.journal";
 
+// A session's files. Sessions now keep a journal alone; the backup is
+// named so that one left by an older Varnick goes with its journal.
 struct SessionFiles {
   std::wstring backup;
   std::wstring journal;
 };
 
-// Names for a new session's backup and journal; nothing when the system
-// gives no random bits.
+// Names for a new session's journal; nothing when the system gives no
+// random bits.
 std::optional<SessionFiles> nameSessionFiles();
 
-// The journal being written: made new, and every record written and flushed
-// through the handle that made it, before the reply that it stands for.
+// A session's journal, open for as long as its session or its recovery
+// runs: it is made or opened with no sharing but reading, so that another
+// Varnick that meets it while its session runs knows to leave it alone.
+// Every record is written and flushed through the handle before the change
+// to the hosts file that it stands for.
 class JournalFile {
  public:
-  // 0 or the error code.
+  // Makes the journal new with its header. 0 or the error code.
   DWORD create(const std::wstring& path, std::string_view started);
-  DWORD append(std::string_view entry);
+  // Opens an interrupted session's journal and reads it: 0, the error code,
+  // ERROR_SHARING_VIOLATION when a running Varnick holds it, or kErrorIsLink.
+  DWORD openExisting(const std::wstring& path, std::string& content);
+
+  // The records; each returns 0 or the error code. `appended` records an
+  // entry before its line goes into the hosts file (and the line as this
+  // process knows it); `appendFailed` says it did not go in after all.
+  // Cuts the journal after its first `size` bytes: a record that a crash
+  // cut short goes before new records follow.
+  [[nodiscard]] DWORD cutTo(std::uint64_t size);
+  [[nodiscard]] DWORD appended(std::string_view entry, LineStart start);
+  [[nodiscard]] DWORD appendFailed();
+  [[nodiscard]] DWORD takingOut(std::string_view newFileIdentity);
+  [[nodiscard]] DWORD takenOut();
+
+  // The lines that this process recorded as appended, in order.
+  const std::vector<JournalLine>& lines() const { return lines_; }
   // Lets the file go, so that it can be removed.
   void close() { file_.reset(); }
 
  private:
   DWORD writeFlushed(const std::string& bytes);
   UniqueFile file_;
+  std::vector<JournalLine> lines_;
 };
 
 // Removes a plain file of a session through its handle: 0, or the error
 // code (kErrorIsLink when a link stands at the name; it is left).
-DWORD removeSessionFile(const std::wstring& path);
+[[nodiscard]] DWORD removeSessionFile(const std::wstring& path);
 
-// The sessions whose journals lie beside the hosts file.
-std::vector<SessionFiles> findSessionJournals();
+// The sessions whose journals lie beside the hosts file, running or not; an
+// error code when the folder cannot be listed.
+[[nodiscard]] DWORD findSessionJournals(std::vector<SessionFiles>& found);
 
-enum class RecoveryStep {
+enum class TakeOutStep {
   kDone,
+  kInUse,              // the journal of a running session: left alone
   kJournalUnreadable,  // not a plain file, or not a journal: left as it is
   kLockFailed,         // the write lock
   kReadFailed,         // the hosts file could not be read
   kReplaceFailed,      // the new hosts file could not be written or swapped in
+  kJournalFailed,      // the journal could not be written
   kKeptChanging,       // another program wrote to the hosts file during every round
-  kFilesKept,          // the hosts file is right, but backup or journal could not go
+  kFilesKept,          // the hosts file is right, but the journal (or backup) could not go
 };
 
-struct RecoveryResult {
-  RecoveryStep step = RecoveryStep::kDone;
-  DWORD error = 0;  // the platform's error code; for kKeptChanging the rounds run
-  SessionJournal journal;
+struct TakeOutResult {
+  TakeOutStep step = TakeOutStep::kDone;
+  DWORD error = 0;      // the platform's error code; for kKeptChanging the rounds run
   LineRemoval removal;  // the lines taken out and those no longer there
 };
 
-// Takes the lines in `files.journal` out of the hosts file, under the write
-// lock and with the same atomic replacement as `del`, then removes the backup
-// and the journal. The caller holds the serving lock, so the session that
-// wrote them has ended.
+// Takes `lines` out of the hosts file, each as a whole line, under the
+// write lock and with the same atomic replacement as `del`. The journal
+// records the new file before the swap and the end after it, so a recovery
+// cut off anywhere neither misses a line nor takes out a line twice.
+[[nodiscard]] TakeOutResult takeOutLines(JournalFile& journal,
+                                         const std::vector<JournalLine>& lines);
+
+struct RecoveryResult : TakeOutResult {
+  std::string started;  // when the session started, from its journal
+};
+
+// Puts right the session whose journal is `files.journal` unless it is
+// running: takes its lines out of the hosts file (none when its journal says
+// they are out already, or when it was cut in its header), then removes the
+// journal and any backup of it.
 [[nodiscard]] RecoveryResult recoverSession(const SessionFiles& files);
 
 }  // namespace varnick

@@ -1,12 +1,50 @@
 #include "hosts/session_journal.h"
 
+#include <unordered_map>
+#include <utility>
+
 namespace varnick {
 namespace {
 
-constexpr std::string_view kMagic = "varnick session journal 1\r\n";
+// Both formats' first lines are as long, so the line after them starts at
+// the same place.
+constexpr std::string_view kMagic1 = "varnick session journal 1\r\n";
+constexpr std::string_view kMagic2 = "varnick session journal 2\r\n";
+static_assert(kMagic1.size() == kMagic2.size());
 constexpr std::string_view kStarted = "started ";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr char kHex[] = "0123456789abcdef";
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// Whether `content` is still on its way to `expected`.
+bool couldBecome(std::string_view content, std::string_view expected) {
+  return startsWith(expected, content);
+}
+
+// What reading a journal gives when it holds no whole header, or is none.
+JournalRead noJournal(JournalState state) {
+  JournalRead read;
+  read.state = state;
+  return read;
+}
+
+JournalRead cutInHeaderIf(bool cut) {
+  return noJournal(cut ? JournalState::kCutInHeader : JournalState::kNotAJournal);
+}
+
+std::string toHex(std::string_view bytes) {
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (char c : bytes) {
+    auto byte = static_cast<unsigned char>(c);
+    hex.push_back(kHex[byte >> 4]);
+    hex.push_back(kHex[byte & 15]);
+  }
+  return hex;
+}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -27,73 +65,244 @@ std::optional<std::string> fromHex(std::string_view text) {
   return bytes;
 }
 
-// Where the last whole line "CR LF entry" of `hosts` starts: followed by
-// CR LF or by the end of the file. npos when there is none.
-std::size_t findLastLine(const std::string& hosts, const std::string& line) {
-  if (hosts.size() < line.size()) return std::string::npos;
-  std::size_t from = hosts.size() - line.size();
-  for (;;) {
-    std::size_t at = hosts.rfind(line, from);
-    if (at == std::string::npos) return std::string::npos;
-    std::size_t after = at + line.size();
-    if (after == hosts.size() || hosts.compare(after, kLineEnd.size(), kLineEnd) == 0) return at;
-    if (at == 0) return std::string::npos;
-    from = at - 1;
+bool isFileId(std::string_view id) {
+  if (id.empty()) return false;
+  for (char c : id) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte <= ' ' || byte > '~') return false;
   }
+  return true;
+}
+
+// What the records read so far say.
+struct RecordsRead {
+  SessionJournal journal;
+  bool lineLast = false;  // the last record was L or S, which an F may cancel
+};
+
+// The data of a record whose letter takes some: after one blank.
+std::optional<std::string_view> recordData(std::string_view afterLetter) {
+  if (afterLetter.empty() || afterLetter[0] != ' ') return std::nullopt;
+  return afterLetter.substr(1);
+}
+
+bool readLine(std::string_view afterLetter, LineStart start, RecordsRead& read) {
+  // Lines are appended only before the first take-out.
+  if (read.journal.takingOut || read.journal.takenOut) return false;
+  std::optional<std::string_view> data = recordData(afterLetter);
+  std::optional<std::string> entry = data ? fromHex(*data) : std::nullopt;
+  if (!entry) return false;
+  read.journal.lines.push_back({std::move(*entry), start});
+  read.lineLast = true;
+  return true;
+}
+
+bool readFailed(std::string_view afterLetter, RecordsRead& read) {
+  if (!afterLetter.empty() || !read.lineLast) return false;
+  read.journal.lines.pop_back();
+  read.lineLast = false;
+  return true;
+}
+
+bool readTakingOut(std::string_view afterLetter, RecordsRead& read) {
+  std::optional<std::string_view> id = recordData(afterLetter);
+  if (!id || !isFileId(*id)) return false;
+  read.journal.takingOut = std::string(*id);
+  read.journal.takenOut = false;
+  read.lineLast = false;
+  return true;
+}
+
+bool readTakenOut(std::string_view afterLetter, RecordsRead& read) {
+  // Without a take-out before it, none was needed: no line was in the file.
+  if (!afterLetter.empty()) return false;
+  read.journal.takingOut.reset();
+  read.journal.takenOut = true;
+  read.lineLast = false;
+  return true;
+}
+
+// One whole record of the current format, without its CR LF.
+bool readRecord(std::string_view record, RecordsRead& read) {
+  if (record.empty()) return false;
+  const std::string_view afterLetter = record.substr(1);
+  switch (record[0]) {
+    case 'L':
+      return readLine(afterLetter, LineStart::kOwnLine, read);
+    case 'S':
+      return readLine(afterLetter, LineStart::kAfterSeparator, read);
+    case 'F':
+      return readFailed(afterLetter, read);
+    case 'T':
+      return readTakingOut(afterLetter, read);
+    case 'D':
+      return readTakenOut(afterLetter, read);
+    default:
+      return false;
+  }
+}
+
+// One whole record of the format before: the entry alone, which had been
+// appended as CR LF and the entry, with no line end after it.
+bool readFormat1Record(std::string_view record, RecordsRead& read) {
+  std::optional<std::string> entry = fromHex(record);
+  if (!entry) return false;
+  read.journal.lines.push_back({std::move(*entry), LineStart::kAfterSeparator});
+  return true;
+}
+
+// Reads the records from `whole`, the end of the header, and moves `whole`
+// past each one read. Bytes after the last CR LF are a record that a crash
+// cut short, whose step never happened.
+bool readRecords(std::string_view content, bool format1, std::size_t& whole, RecordsRead& read) {
+  std::string_view records = content.substr(whole);
+  for (std::size_t end; (end = records.find(kLineEnd)) != std::string_view::npos;) {
+    std::string_view record = records.substr(0, end);
+    if (!(format1 ? readFormat1Record(record, read) : readRecord(record, read))) return false;
+    whole += end + kLineEnd.size();
+    records.remove_prefix(end + kLineEnd.size());
+  }
+  return true;
+}
+
+// A byte range of the hosts file, [from, to).
+struct Range {
+  std::size_t from;
+  std::size_t to;
+};
+
+// A line of the hosts file: its text, then its line end up to `end`.
+struct HostsLine {
+  std::size_t begin;
+  std::size_t textEnd;
+  std::size_t end;
+};
+
+// The line of `hosts` whose line end finishes at `end` (0 < end).
+HostsLine lineEndingAt(std::string_view hosts, std::size_t end) {
+  HostsLine line{0, end, end};
+  if (hosts[end - 1] == '\n') --line.textEnd;
+  if (line.textEnd > 0) {
+    std::size_t lf = hosts.rfind('\n', line.textEnd - 1);
+    line.begin = lf == std::string_view::npos ? 0 : lf + 1;
+  }
+  // Only a CR before an LF ends a line; one at the very end is text.
+  if (line.textEnd < end && line.textEnd > line.begin && hosts[line.textEnd - 1] == '\r')
+    --line.textEnd;
+  return line;
+}
+
+// The journal's indices by entry, each list in the journal's order so that
+// its back is the latest appended of the entries not yet found.
+using PendingLines = std::unordered_map<std::string_view, std::vector<std::size_t>>;
+
+PendingLines pendingLines(const std::vector<JournalLine>& lines) {
+  PendingLines pending;
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    pending[lines[i].entry].push_back(i);
+  return pending;
+}
+
+// The journal line that takes a file line of this text: the latest appended
+// with it that no later file line took.
+std::optional<std::size_t> take(PendingLines& pending, std::string_view text) {
+  auto found = pending.find(text);
+  if (found == pending.end() || found->second.empty()) return std::nullopt;
+  std::size_t index = found->second.back();
+  found->second.pop_back();
+  return index;
+}
+
+// Adds a range before all the others; ranges that touch become one.
+void addCut(std::vector<Range>& cuts, std::size_t from, std::size_t to) {
+  if (!cuts.empty() && cuts.back().from == to) {
+    cuts.back().from = from;
+  } else {
+    cuts.push_back({from, to});
+  }
+}
+
+// `hosts` without the cuts, which run from the end of the file backwards.
+std::string keptBytes(std::string_view hosts, const std::vector<Range>& cuts) {
+  std::string kept;
+  kept.reserve(hosts.size());
+  std::size_t from = 0;
+  for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
+    kept.append(hosts.substr(from, cut->from - from));
+    from = cut->to;
+  }
+  kept.append(hosts.substr(from));
+  return kept;
 }
 
 }  // namespace
 
 std::string journalHeader(std::string_view started) {
-  std::string header(kMagic);
+  std::string header(kMagic2);
   header.append(kStarted).append(started).append(kLineEnd);
   return header;
 }
 
-std::string journalRecord(std::string_view entry) {
-  std::string record;
-  record.reserve(entry.size() * 2 + kLineEnd.size());
-  for (char c : entry) {
-    auto byte = static_cast<unsigned char>(c);
-    record.push_back(kHex[byte >> 4]);
-    record.push_back(kHex[byte & 15]);
-  }
-  return record.append(kLineEnd);
+std::string appendedRecord(std::string_view entry, LineStart start) {
+  std::string record(start == LineStart::kOwnLine ? "L " : "S ");
+  return record.append(toHex(entry)).append(kLineEnd);
 }
 
-std::optional<SessionJournal> parseJournal(std::string_view content) {
-  if (content.substr(0, kMagic.size()) != kMagic) return std::nullopt;
-  content.remove_prefix(kMagic.size());
-  std::size_t end = content.find(kLineEnd);
-  if (end == std::string_view::npos || content.substr(0, kStarted.size()) != kStarted)
-    return std::nullopt;
-  SessionJournal journal;
-  journal.started = std::string(content.substr(kStarted.size(), end - kStarted.size()));
-  content.remove_prefix(end + kLineEnd.size());
-  // Only whole records count: one that a crash cut short was never followed
-  // by a reply, and its line may or may not be in the hosts file.
-  while ((end = content.find(kLineEnd)) != std::string_view::npos) {
-    std::optional<std::string> entry = fromHex(content.substr(0, end));
-    if (!entry) return std::nullopt;
-    journal.lines.push_back(std::move(*entry));
-    content.remove_prefix(end + kLineEnd.size());
-  }
-  return journal;
+std::string failedRecord() { return std::string("F").append(kLineEnd); }
+
+std::string takingOutRecord(std::string_view fileId) {
+  return std::string("T ").append(fileId).append(kLineEnd);
 }
 
-LineRemoval removeJournalLines(std::string hosts, const std::vector<std::string>& lines) {
-  LineRemoval result;
+std::string takenOutRecord() { return std::string("D").append(kLineEnd); }
+
+JournalRead readJournal(std::string_view content) {
+  const bool format1 = startsWith(content, kMagic1);
+  if (!format1 && !startsWith(content, kMagic2))
+    return cutInHeaderIf(couldBecome(content, kMagic1) || couldBecome(content, kMagic2));
+  std::string_view rest = content.substr(kMagic2.size());
+  if (!startsWith(rest, kStarted)) return cutInHeaderIf(couldBecome(rest, kStarted));
+  rest.remove_prefix(kStarted.size());
+  const std::size_t end = rest.find(kLineEnd);
+  if (end == std::string_view::npos) return noJournal(JournalState::kCutInHeader);
+  RecordsRead read;
+  read.journal.started = std::string(rest.substr(0, end));
+  std::size_t whole = content.size() - rest.size() + end + kLineEnd.size();
+  if (!readRecords(content, format1, whole, read)) return noJournal(JournalState::kNotAJournal);
+  return {JournalState::kJournal, std::move(read.journal), whole};
+}
+
+LineRemoval removeSessionLines(std::string_view hosts, const std::vector<JournalLine>& lines) {
+  PendingLines pending = pendingLines(lines);
   std::vector<bool> found(lines.size(), false);
-  for (std::size_t i = lines.size(); i-- > 0;) {
-    std::string line = std::string(kLineEnd) + lines[i];
-    std::size_t at = findLastLine(hosts, line);
-    if (at == std::string::npos) continue;
-    hosts.erase(at, line.size());
-    found[i] = true;
+  std::size_t left = lines.size();
+  std::vector<Range> cuts;
+  bool keptAfter = false;   // a line after the current one stays
+  bool cutLineEnd = false;  // the current line's line end is a removed line's separator
+  // Once every journal line is found, the lines before stay as they are.
+  for (std::size_t end = hosts.size(); end > 0 && (left > 0 || cutLineEnd);) {
+    const HostsLine line = lineEndingAt(hosts, end);
+    std::optional<std::size_t> taker =
+        left > 0 ? take(pending, hosts.substr(line.begin, line.textEnd - line.begin))
+                 : std::nullopt;
+    if (taker) {
+      found[*taker] = true;
+      --left;
+      addCut(cuts, line.begin, line.end);
+      // Once a line stays after it, the separator has become the line end
+      // of the line before, which would run into that line without it.
+      cutLineEnd = lines[*taker].start == LineStart::kAfterSeparator && !keptAfter;
+    } else {
+      if (cutLineEnd) addCut(cuts, line.textEnd, line.end);
+      cutLineEnd = false;
+      keptAfter = true;
+    }
+    end = line.begin;
   }
+  LineRemoval result;
+  result.hosts = keptBytes(hosts, cuts);
   for (std::size_t i = 0; i < lines.size(); ++i)
-    (found[i] ? result.removed : result.missing).push_back(lines[i]);
-  result.hosts = std::move(hosts);
+    (found[i] ? result.removed : result.missing).push_back(lines[i].entry);
   return result;
 }
 

@@ -1,10 +1,16 @@
 // The journal that the session's Varnick keeps beside its backup: when the
-// session started and each line it appended to the hosts file. A journal
-// left behind by a session that ended without its restore (a power cut, both
-// processes killed) is what lets the next session take out exactly those
-// lines, and nothing that other programs wrote since.
+// session started, each line it appended to the hosts file, and each swap of
+// the hosts file that takes lines out again. A journal left behind by a
+// session that ended without its restore (a power cut, both processes
+// killed) is what lets a later recovery take out exactly those lines, and
+// nothing that other programs wrote since.
+//
+// Every record is one line ending in CR LF, written and flushed before the
+// step it announces, so that a crash leaves at most a last record without
+// its CR LF, and that record's step never happened.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,33 +18,83 @@
 
 namespace varnick {
 
-struct SessionJournal {
-  std::string started;             // the session's start, local time "YYYY-MM-DD HH:MM:SS"
-  std::vector<std::string> lines;  // the entries appended, in order, as written
+// How an entry was appended. The hosts file ends in a line end when its last
+// byte is LF; an empty file counts as ending in one.
+enum class LineStart {
+  kOwnLine,         // the file ended in a line end: "entry CR LF" was appended
+  kAfterSeparator,  // it did not: "CR LF entry CR LF" was appended
 };
 
 // The journal's first bytes, written when the session starts.
-std::string journalHeader(std::string_view started);
+[[nodiscard]] std::string journalHeader(std::string_view started);
 
-// One appended entry as the journal records it: on a line of its own,
-// hex-encoded, so that any byte of an entry survives.
-std::string journalRecord(std::string_view entry);
+// An entry about to be appended, hex-encoded so that any byte of it
+// survives: "L <hex>" or "S <hex>".
+[[nodiscard]] std::string appendedRecord(std::string_view entry, LineStart start);
 
-// Reads a journal; a last record cut short by a crash is left out. Nothing
-// when the bytes are not a journal at all.
-[[nodiscard]] std::optional<SessionJournal> parseJournal(std::string_view content);
+// The line of the record just before was not appended after all.
+[[nodiscard]] std::string failedRecord();
+
+// A hosts file without every line recorded so far is about to be swapped in;
+// `fileId` names that file, in non-blank printable ASCII.
+[[nodiscard]] std::string takingOutRecord(std::string_view fileId);
+
+// The swap that the last takingOutRecord announced is done; without one
+// before it, none was needed (no line was left in the hosts file).
+[[nodiscard]] std::string takenOutRecord();
+
+struct JournalLine {
+  std::string entry;
+  LineStart start = LineStart::kOwnLine;
+  bool operator==(const JournalLine& other) const {
+    return entry == other.entry && start == other.start;
+  }
+};
+
+struct SessionJournal {
+  std::string started;             // the session's start, local time "YYYY-MM-DD HH:MM:SS"
+  std::vector<JournalLine> lines;  // the lines appended, in order
+  // The file that the last swap would bring in, while that swap is not
+  // known to be done: it may or may not be the hosts file now.
+  std::optional<std::string> takingOut;
+  bool takenOut = false;  // the last swap is done: no line is left to take out
+};
+
+enum class JournalState {
+  kJournal,
+  // Empty, or cut by a crash inside its header: the session appended no
+  // line, and the journal can go.
+  kCutInHeader,
+  kNotAJournal,
+};
+
+struct JournalRead {
+  JournalState state = JournalState::kNotAJournal;
+  SessionJournal journal;  // when kJournal
+  // The bytes that are the header and whole records. A record cut by a
+  // crash starts there, so whatever is appended to the journal later must
+  // start there too.
+  std::size_t wholeSize = 0;
+};
+
+// Reads a journal of this Varnick or of the one before, whose lines were
+// all appended after a separator, without a line end after them.
+[[nodiscard]] JournalRead readJournal(std::string_view content);
 
 struct LineRemoval {
   std::string hosts;                 // the hosts file without the lines
   std::vector<std::string> removed;  // in the journal's order
-  std::vector<std::string> missing;  // no longer in the hosts file, left alone
+  std::vector<std::string> missing;  // no longer a whole line of the hosts file: left alone
 };
 
-// Takes each journal line out of `hosts`, the last appended first, each
-// found from the end of the file as Varnick appended it: CR LF and the entry,
-// then CR LF or the end of the file. Lines that others added, before or
-// after, stay; so does every byte but the CR LF and the entry removed.
-[[nodiscard]] LineRemoval removeJournalLines(std::string hosts,
-                                             const std::vector<std::string>& lines);
+// Takes the journal's lines out of `hosts`, in one pass from its end. A line
+// of the file ends at LF, a CR before it belonging to the line end, or at
+// the end of the file. Each journal line, the last appended first, takes the
+// last whole line equal to its entry that no later one took, and its line
+// end with it. A line appended after a separator takes that separator too
+// when no line is left after it, so that a file that nobody else changed is
+// left byte for byte as it was before the session. Every other byte stays.
+[[nodiscard]] LineRemoval removeSessionLines(std::string_view hosts,
+                                             const std::vector<JournalLine>& lines);
 
 }  // namespace varnick

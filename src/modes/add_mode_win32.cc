@@ -30,6 +30,7 @@ int runAdd(const wchar_t* entry) {
     case AppendStep::kOpenFailed:
       logMessage(kInfo, log, "Failed to open hosts file %d", static_cast<int>(appended.error));
       return kExitFailure;
+    case AppendStep::kJournalFailed:  // only a session's append keeps a journal
     case AppendStep::kWriteFailed:
       break;
   }

@@ -22,15 +22,17 @@ namespace varnick {
 // instead, once the backup has been put back.
 [[nodiscard]] int runServer(std::int32_t port, const wchar_t* backupPath);
 
-// `session <port>`: server mode for varnick-session. Puts right any session
-// that ended without its restore first, then serves as runServer does with a
-// backup of its own beside the hosts file and a journal of the lines it
-// appends; both are removed after a good restore and kept after a failed
-// one, for the next session to put right. Same results as runServer.
+// `session <port>`: server mode for varnick-session, beside other sessions.
+// Puts right any session that ended without taking its lines out first
+// (running ones are left alone), then serves as runServer does, but with a
+// journal beside the hosts file instead of a backup: each line is recorded
+// before it is appended, and at the end exactly the session's lines are
+// taken out again and the journal goes; a failed take-out keeps the journal
+// for the next session to put right. Same results as runServer.
 [[nodiscard]] int runSessionServer(std::int32_t port);
 
-// `session recover`: puts right the sessions that ended without their
-// restore, once no server is running. 0, or 1 when one could not be.
+// `session recover`: puts right the sessions that ended without taking
+// their lines out, once no server is running. 0, or 1 when one could not be.
 [[nodiscard]] int runRecovery();
 
 }  // namespace varnick

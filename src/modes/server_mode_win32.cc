@@ -21,8 +21,8 @@ int runServer(std::int32_t port, const wchar_t* backupPath) {
   if (int stop = connectOrLog(log, port, sock)) return stop;
   // A failed restore leaves the controller's entries in the hosts file, so
   // the session did not end cleanly.
-  return serveAndRestore(log, sock.get(), backupPath, nullptr, nullptr) ? kExitSuccess
-                                                                        : kExitFailure;
+  BackupEnd end(log, backupPath);
+  return serveUntilEnd(log, sock.get(), nullptr, end) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace varnick

@@ -56,40 +56,26 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
   return false;
 }
 
-// What the termination hook puts back when a request's buffer cannot be had
-// and the process is about to end: the controller's entries must not outlive
-// it.
-Logger* armedLog = nullptr;
-const wchar_t* armedBackupPath = nullptr;
-JournalFile* armedJournal = nullptr;
-const SessionFiles* armedSessionFiles = nullptr;
+// What the termination hook runs when a request's buffer cannot be had and
+// the process is about to end: the controller's entries must not outlive it.
+ServingEnd* armedEnd = nullptr;
 
-void restoreBeforeTermination() {
-  if (armedJournal != nullptr) armedJournal->close();
-  if (restoreFromBackup(armedLog, armedBackupPath) && armedSessionFiles != nullptr)
-    removeSessionFiles(armedLog, *armedSessionFiles);
-}
+void endBeforeTermination() { (void)armedEnd->finish(); }
 
-// Keeps the termination hook armed with the backup for as long as serving
-// may change the hosts file.
-class ArmedRestore {
+// Keeps the termination hook armed with the end for as long as serving may
+// change the hosts file.
+class ArmedEnd {
  public:
-  ArmedRestore(Logger* log, const wchar_t* backupPath, JournalFile* journal,
-               const SessionFiles* sessionFiles) {
-    armedLog = log;
-    armedBackupPath = backupPath;
-    armedJournal = journal;
-    armedSessionFiles = sessionFiles;
-    setTerminationHook(restoreBeforeTermination);
+  explicit ArmedEnd(ServingEnd& end) {
+    armedEnd = &end;
+    setTerminationHook(endBeforeTermination);
   }
-  ~ArmedRestore() {
+  ~ArmedEnd() {
     setTerminationHook(nullptr);
-    armedBackupPath = nullptr;
-    armedJournal = nullptr;
-    armedSessionFiles = nullptr;
+    armedEnd = nullptr;
   }
-  ArmedRestore(const ArmedRestore&) = delete;
-  ArmedRestore& operator=(const ArmedRestore&) = delete;
+  ArmedEnd(const ArmedEnd&) = delete;
+  ArmedEnd& operator=(const ArmedEnd&) = delete;
 };
 
 // Carries out the controller's requests on the hosts file and makes their
@@ -109,7 +95,7 @@ class ServedRequests final : public ServingEvents {
   }
 
   char add(const std::string& entry) override {
-    AppendResult appended = appendLine(entry);
+    AppendResult appended = journal_ ? appendJournaled(entry) : appendLine(entry);
     const int error = static_cast<int>(appended.error);
     switch (appended.step) {
       case AppendStep::kDone:
@@ -120,21 +106,14 @@ class ServedRequests final : public ServingEvents {
       case AppendStep::kOpenFailed:
         logMessage(kInfo, log_, "Failed to open hosts file %d", error);
         return kReplyFailure;
+      case AppendStep::kJournalFailed:
+        logMessage(kError, log_, "Failed to write the session journal %d", error);
+        return kReplyFailure;
       case AppendStep::kWriteFailed:
         logMessage(kError, log_, "Failed to write %s to hosts file %d", entry.c_str(), error);
         return kReplyFailure;
     }
     logMessage(kInfo, log_, "Written to hosts file '%s'", entry.c_str());
-    // The line is in the hosts file: the journal must say so before the
-    // reply, or a power cut now would leave it there for good. The restore
-    // at the end takes it out all the same. Written as appended: up to the
-    // entry's first zero byte.
-    if (journal_ != nullptr) {
-      if (DWORD failed = journal_->append(entry.c_str())) {
-        logMessage(kError, log_, "Failed to write the session journal %d",
-                   static_cast<int>(failed));
-      }
-    }
     return kReplySuccess;
   }
 
@@ -168,6 +147,22 @@ class ServedRequests final : public ServingEvents {
   }
 
  private:
+  // The session's append: the journal says so, flushed, before the line
+  // goes in, so that a power cut at any instant leaves no line of the
+  // session that its journal does not name. Written as appended: up to the
+  // entry's first zero byte.
+  AppendResult appendJournaled(const std::string& entry) {
+    const std::string_view line(entry.c_str());
+    AppendResult appended = appendSessionLine(
+        line, [this, line](LineStart start) { return journal_->appended(line, start); });
+    if (appended.step == AppendStep::kWriteFailed) {
+      if (DWORD error = journal_->appendFailed()) {
+        logMessage(kError, log_, "Failed to write the session journal %d", static_cast<int>(error));
+      }
+    }
+    return appended;
+  }
+
   Logger* log_;
   JournalFile* journal_;
 };
@@ -213,32 +208,17 @@ int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock) {
   return kExitNoConnection;
 }
 
-bool serveAndRestore(Logger* log, SOCKET sock, const wchar_t* backupPath, JournalFile* journal,
-                     const SessionFiles* sessionFiles) {
+bool BackupEnd::finish() { return restoreFromBackup(log_, backupPath_); }
+
+bool serveUntilEnd(Logger* log, SOCKET sock, JournalFile* journal, ServingEnd& end) {
   ConsoleEvents events(sock);
   {
-    ArmedRestore armed(log, backupPath, journal, sessionFiles);
+    ArmedEnd armed(end);
     ServedRequests requests(log, journal);
     serveRequests(sock, requests);
   }
   logMessage(kInfo, log, "Shutting down");
-  if (journal != nullptr) journal->close();
-  bool restored = restoreFromBackup(log, backupPath);
-  // A failed restore keeps both: the next session, or a recovery, takes the
-  // journal's lines out.
-  if (restored && sessionFiles != nullptr) removeSessionFiles(log, *sessionFiles);
-  return restored;
-}
-
-void removeSessionFiles(Logger* log, const SessionFiles& files) {
-  // The backup first: while the journal is there, a later recovery finds the
-  // pair; a backup without its journal would be found by nobody.
-  for (const std::wstring* path : {&files.backup, &files.journal}) {
-    if (DWORD error = removeSessionFile(*path)) {
-      logMessage(kError, log, "Failed to remove %s %d", wideToUtf8(path->c_str()).c_str(),
-                 static_cast<int>(error));
-    }
-  }
+  return end.finish();
 }
 
 }  // namespace varnick

@@ -25,15 +25,30 @@ void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::ui
 // ends the run, logged.
 [[nodiscard]] int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock);
 
-// Serves the connected controller, appending its entries (and recording
-// each in `journal`, when there is one), then puts the backup back; a request
-// too large for memory puts it back before the process ends. Whether the
-// hosts file was restored; after a good restore `sessionFiles`, when given,
-// are removed.
-[[nodiscard]] bool serveAndRestore(Logger* log, SOCKET sock, const wchar_t* backupPath,
-                                   JournalFile* journal, const SessionFiles* sessionFiles);
+// What puts the hosts file right when serving ends: a server's restore of
+// its backup, or a session's take-out of its own lines.
+class ServingEnd {
+ public:
+  virtual ~ServingEnd() = default;
+  // Puts the hosts file right and makes every record: whether it is right.
+  // Also runs before the process ends when a request is too large for memory.
+  virtual bool finish() = 0;
+};
 
-// Removes a session's backup and journal; logs each that cannot go.
-void removeSessionFiles(Logger* log, const SessionFiles& files);
+// A server's end: the backup put back whole.
+class BackupEnd final : public ServingEnd {
+ public:
+  BackupEnd(Logger* log, const wchar_t* backupPath) : log_(log), backupPath_(backupPath) {}
+  bool finish() override;
+
+ private:
+  Logger* log_;
+  const wchar_t* backupPath_;
+};
+
+// Serves the connected controller, appending its entries (each recorded in
+// `journal` first, when there is one), then runs `end`. Whether the hosts
+// file was put right.
+[[nodiscard]] bool serveUntilEnd(Logger* log, SOCKET sock, JournalFile* journal, ServingEnd& end);
 
 }  // namespace varnick

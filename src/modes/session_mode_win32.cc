@@ -23,74 +23,120 @@ std::string localTimeText() {
   return text;
 }
 
-const char* recoveryFailure(RecoveryStep step) {
+// What stopped a take-out, as the records say it.
+const char* takeOutFailure(TakeOutStep step) {
   switch (step) {
-    case RecoveryStep::kJournalUnreadable:
+    case TakeOutStep::kJournalUnreadable:
       return "its journal could not be read";
-    case RecoveryStep::kLockFailed:
+    case TakeOutStep::kLockFailed:
       return "the write lock of the hosts file could not be taken";
-    case RecoveryStep::kReadFailed:
+    case TakeOutStep::kReadFailed:
       return "the hosts file could not be read";
-    case RecoveryStep::kReplaceFailed:
+    case TakeOutStep::kReplaceFailed:
       return "the hosts file could not be replaced";
-    case RecoveryStep::kKeptChanging:
+    case TakeOutStep::kJournalFailed:
+      return "its journal could not be written";
+    case TakeOutStep::kKeptChanging:
       return "another program kept writing to the hosts file, rounds";
-    case RecoveryStep::kFilesKept:
-    case RecoveryStep::kDone:
+    case TakeOutStep::kFilesKept:
+    case TakeOutStep::kInUse:
+    case TakeOutStep::kDone:
       break;
   }
-  return "its backup or journal could not be removed";
+  return "its journal could not be removed";
 }
 
-// Puts right the sessions that ended without their restore: takes out the
-// lines their journals name, and removes their backups and journals. The
-// caller holds the serving lock, so no session is running. False when any
-// could not be put right.
+// Puts right the sessions that ended without taking their lines out: takes
+// out the lines their journals name, and removes the journals. Journals of
+// sessions that run beside this one are left to them. False when any could
+// not be put right.
 bool recoverInterruptedSessions(bool sayWhenNone) {
   Logger* log = getLogger("Recovery");
-  std::vector<SessionFiles> found = findSessionJournals();
-  if (found.empty() && sayWhenNone) logMessage(kInfo, log, "No interrupted session to recover");
+  std::vector<SessionFiles> found;
+  if (DWORD error = findSessionJournals(found)) {
+    logMessage(kError, log, "Failed to look for interrupted sessions %d", static_cast<int>(error));
+    return false;
+  }
   bool all = true;
+  bool any = false;
   for (const SessionFiles& files : found) {
     RecoveryResult result = recoverSession(files);
-    const char* started = result.journal.started.c_str();
-    if (result.step == RecoveryStep::kJournalUnreadable) started = "at an unknown time";
+    if (result.step == TakeOutStep::kInUse) continue;
+    any = true;
+    const char* started = result.started.empty() ? "at an unknown time" : result.started.c_str();
     for (const std::string& line : result.removal.removed)
       logMessage(kInfo, log, "Removed '%s' left by the session started %s", line.c_str(), started);
     for (const std::string& line : result.removal.missing) {
       logMessage(kInfo, log, "Skipped '%s' of the session started %s: no longer in the hosts file",
                  line.c_str(), started);
     }
-    if (result.step == RecoveryStep::kDone) {
+    if (result.step == TakeOutStep::kDone) {
       logMessage(kInfo, log, "Recovered the interrupted session started %s", started);
       continue;
     }
     all = false;
     logMessage(kError, log, "Failed to recover the session started %s: %s %d; kept %s", started,
-               recoveryFailure(result.step), static_cast<int>(result.error),
+               takeOutFailure(result.step), static_cast<int>(result.error),
                wideToUtf8(files.journal.c_str()).c_str());
   }
+  if (!any && sayWhenNone) logMessage(kInfo, log, "No interrupted session to recover");
   return all;
 }
+
+// A session's end: its own lines taken out of the hosts file, each as a
+// whole line, and nothing else; then its journal goes. A line of its own
+// that someone changed or removed is named and left.
+class SessionEnd final : public ServingEnd {
+ public:
+  SessionEnd(Logger* log, std::int32_t port, JournalFile& journal, const SessionFiles& files)
+      : log_(log), port_(static_cast<int>(port)), journal_(journal), files_(files) {}
+
+  bool finish() override {
+    if (finished_) return result_;
+    finished_ = true;
+    TakeOutResult taken = takeOutLines(journal_, journal_.lines());
+    for (const std::string& line : taken.removal.removed)
+      logMessage(kInfo, log_, "Session on port %d took out '%s'", port_, line.c_str());
+    for (const std::string& line : taken.removal.missing) {
+      logMessage(kInfo, log_, "Session on port %d left '%s': no longer a line of the hosts file",
+                 port_, line.c_str());
+    }
+    journal_.close();
+    const std::string journal = wideToUtf8(files_.journal.c_str());
+    if (taken.step != TakeOutStep::kDone) {
+      // Kept: a recovery takes the lines out later.
+      logMessage(kError, log_, "Failed to take out the session's lines: %s %d; kept %s",
+                 takeOutFailure(taken.step), static_cast<int>(taken.error), journal.c_str());
+      return result_ = false;
+    }
+    if (DWORD error = removeSessionFile(files_.journal)) {
+      logMessage(kError, log_, "Failed to remove %s %d", journal.c_str(), static_cast<int>(error));
+    }
+    return result_ = true;
+  }
+
+ private:
+  Logger* log_;
+  int port_;
+  JournalFile& journal_;
+  const SessionFiles& files_;
+  bool finished_ = false;
+  bool result_ = false;
+};
 
 }  // namespace
 
 int runSessionServer(std::int32_t port) {
   Logger* log = getLogger("Server");
-  HostsLock serving(HostsLock::Kind::kServing);
+  // Shared with the sessions beside this one; a server, whose restore puts
+  // a whole backup back, waits for all of them, and they for it.
+  HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(log, serving)) return kExitFailure;
-  // Holding the serving lock, this is the only session: any journal beside
-  // the hosts file is an interrupted one's.
   (void)recoverInterruptedSessions(false);
   std::optional<SessionFiles> files = nameSessionFiles();
   if (!files) {
-    logMessage(kError, log, "Failed to name the session's backup %d",
+    logMessage(kError, log, "Failed to name the session's journal %d",
                static_cast<int>(GetLastError()));
-    return kExitFailure;
-  }
-  if (std::uint32_t error = backUpHostsFile(files->backup.c_str())) {
-    logCopyFailure(log, hostsDirectory(), files->backup.c_str(), error);
-    (void)removeSessionFile(files->backup);
     return kExitFailure;
   }
   JournalFile journal;
@@ -98,22 +144,22 @@ int runSessionServer(std::int32_t port) {
     logMessage(kError, log, "Failed to create the session journal %s %d",
                wideToUtf8(files->journal.c_str()).c_str(), static_cast<int>(error));
     journal.close();
-    removeSessionFiles(log, *files);
+    (void)removeSessionFile(files->journal);
     return kExitFailure;
   }
+  SessionEnd end(log, port, journal, *files);
   UniqueSocket sock;
   if (int stop = connectOrLog(log, port, sock)) {
-    // Nothing was added: the backup and journal have nothing to put right.
+    // Nothing was added: the journal has nothing to put right.
     journal.close();
-    removeSessionFiles(log, *files);
+    (void)removeSessionFile(files->journal);
     return stop;
   }
-  return serveAndRestore(log, sock.get(), files->backup.c_str(), &journal, &*files) ? kExitSuccess
-                                                                                    : kExitFailure;
+  return serveUntilEnd(log, sock.get(), &journal, end) ? kExitSuccess : kExitFailure;
 }
 
 int runRecovery() {
-  HostsLock serving(HostsLock::Kind::kServing);
+  HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(getLogger("Server"), serving)) return kExitFailure;
   return recoverInterruptedSessions(true) ? kExitSuccess : kExitFailure;
 }

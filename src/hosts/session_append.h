@@ -1,0 +1,33 @@
+// A session's append: its journal record first, then its line, on a line of
+// its own. Portable, so that the order and the bytes are tested with a
+// journal and a file that fail on purpose.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "hosts/hosts_file.h"
+#include "hosts/session_journal.h"
+
+namespace varnick {
+
+// The hosts file, open for appending and reading, writers kept out.
+class AppendTarget {
+ public:
+  virtual ~AppendTarget() = default;
+  // The file's last byte, or nothing when it is empty: 0 or the error code.
+  virtual std::uint32_t lastByte(std::optional<char>& last) = 0;
+  // Writes `bytes` at the end of the file in one write: 0 or the error code.
+  virtual std::uint32_t append(std::string_view bytes) = 0;
+};
+
+// Appends `entry` CR LF to `target`, after a CR LF of its own when the file
+// does not end in LF, once `journal` has recorded how the line starts (0, or
+// the error code that stops the append before anything is written).
+[[nodiscard]] AppendResult appendJournaledLine(
+    AppendTarget& target, std::string_view entry,
+    const std::function<std::uint32_t(LineStart)>& journal);
+
+}  // namespace varnick

@@ -1,0 +1,72 @@
+#include "hosts/session_append.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace varnick {
+namespace {
+
+// A hosts file in memory, whose steps can fail, that notes what happened in
+// order alongside the journal.
+class FakeTarget final : public AppendTarget {
+ public:
+  FakeTarget(std::string content, std::vector<std::string>& steps)
+      : content_(std::move(content)), steps_(steps) {}
+  std::uint32_t lastByte(std::optional<char>& last) override {
+    if (!content_.empty()) last = content_.back();
+    return readError;
+  }
+  std::uint32_t append(std::string_view bytes) override {
+    steps_.push_back("write");
+    if (writeError == 0) content_.append(bytes);
+    return writeError;
+  }
+  std::uint32_t readError = 0;
+  std::uint32_t writeError = 0;
+  const std::string& content() const { return content_; }
+
+ private:
+  std::string content_;
+  std::vector<std::string>& steps_;
+};
+
+TEST(AppendJournaledLine, RecordsFirstThenWritesALineOfItsOwn) {
+  struct Case {
+    const char* name;
+    std::string before;
+    std::uint32_t readError, journalError, writeError;
+    AppendStep step;
+    std::string after;
+    std::vector<std::string> steps;
+  };
+  const Case cases[] = {
+      {"empty file", "", 0, 0, 0, AppendStep::kDone, "a\r\n", {"L", "write"}},
+      {"ends in CR LF", "x\r\n", 0, 0, 0, AppendStep::kDone, "x\r\na\r\n", {"L", "write"}},
+      {"ends in LF", "x\n", 0, 0, 0, AppendStep::kDone, "x\na\r\n", {"L", "write"}},
+      {"no line end", "x", 0, 0, 0, AppendStep::kDone, "x\r\na\r\n", {"S", "write"}},
+      // A CR alone ends no line for the readers that split at LF.
+      {"ends in CR", "x\r", 0, 0, 0, AppendStep::kDone, "x\r\r\na\r\n", {"S", "write"}},
+      // The journal could not say so: nothing goes in.
+      {"journal fails", "x\r\n", 0, 112, 0, AppendStep::kJournalFailed, "x\r\n", {"L"}},
+      {"write fails", "x\r\n", 0, 0, 5, AppendStep::kWriteFailed, "x\r\n", {"L", "write"}},
+      {"file cannot be read", "x", 6, 0, 0, AppendStep::kOpenFailed, "x", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> steps;
+    FakeTarget target(c.before, steps);
+    target.readError = c.readError;
+    target.writeError = c.writeError;
+    AppendResult result = appendJournaledLine(target, "a", [&](LineStart start) {
+      steps.emplace_back(start == LineStart::kOwnLine ? "L" : "S");
+      return c.journalError;
+    });
+    EXPECT_EQ(result.step, c.step) << c.name;
+    EXPECT_EQ(target.content(), c.after) << c.name;
+    EXPECT_EQ(steps, c.steps) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace varnick
