@@ -89,7 +89,7 @@ std::string recoveryNote(std::string_view message) {
   }
   if (auto started = between(message, "Recovered the interrupted session started ", "")) {
     return "put right " + std::string(kInterrupted) + std::string(*started) +
-           ", and removed its backup and journal";
+           ", and removed its journal";
   }
   std::string note(message);
   if (!note.empty() && note[0] >= 'A' && note[0] <= 'Z')

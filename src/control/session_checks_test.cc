@@ -90,8 +90,7 @@ TEST(RecoveryNotes, SaysWhatTheRecoveryRecordsSayAndNothingElse) {
        {"removed '10.0.0.1 a.test', left by an interrupted session that started " + at,
         "skipped '10.0.0.2 b.test', added by an interrupted session that started " + at +
             ": it is no longer in the hosts file",
-        "put right an interrupted session that started " + at +
-            ", and removed its backup and journal"}},
+        "put right an interrupted session that started " + at + ", and removed its journal"}},
       {"nothing to do, LF alone",
        "13:25:40 INFO  Recovery - No interrupted session to recover\n",
        {"no interrupted session to recover"}},

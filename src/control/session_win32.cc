@@ -378,6 +378,8 @@ void Session::adviseRestoreByHand() {
 // Ends serving and waits for Varnick's restore. A session code unless
 // Varnick answered the shutdown and exited 0.
 std::optional<int> Session::end() {
+  const char* ending =
+      options_.backupPath ? "restore the hosts file" : "take the entries out of the hosts file";
   // A connection closed after a reply that never came takes no shutdown:
   // its end is Varnick's signal to restore.
   std::optional<Reply> reply;
@@ -388,12 +390,11 @@ std::optional<int> Session::end() {
   }
   if (!reply || *reply != Reply::kSuccess) {
     controller_.disconnect();
-    controller_.waitForVarnick(kExitWaitSeconds, "restore the hosts file");
+    controller_.waitForVarnick(kExitWaitSeconds, ending);
     adviseRestoreByHand();
     return kSessionConnectionLost;
   }
-  std::optional<DWORD> code =
-      controller_.waitForVarnick(kExitWaitSeconds, "restore the hosts file");
+  std::optional<DWORD> code = controller_.waitForVarnick(kExitWaitSeconds, ending);
   if (!code || *code != 0) {
     report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + log_.shown()
                 : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) +

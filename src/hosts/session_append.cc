@@ -10,8 +10,7 @@ AppendResult appendJournaledLine(AppendTarget& target, std::string_view entry,
   if (std::uint32_t error = target.lastByte(last)) return {AppendStep::kOpenFailed, error};
   // What another program appends later then starts a line of its own too,
   // and a line that was glued to the last one could not be found again.
-  const LineStart start =
-      !last || *last == '\n' ? LineStart::kOwnLine : LineStart::kAfterSeparator;
+  const LineStart start = !last || *last == '\n' ? LineStart::kOwnLine : LineStart::kAfterSeparator;
   // Recorded and flushed before the line goes in: a power cut at any instant
   // leaves no line of the session that its journal does not name.
   if (std::uint32_t error = journal(start)) return {AppendStep::kJournalFailed, error};

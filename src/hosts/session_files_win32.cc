@@ -197,6 +197,24 @@ TakeOutResult takeOutLines(JournalFile& journal, const std::vector<JournalLine>&
   return result;
 }
 
+TakeOutResult takeOutLinesWithin(JournalFile& journal, const std::vector<JournalLine>& lines,
+                                 std::uint32_t boundMs, const std::function<void(DWORD)>& waiting) {
+  SystemClock clock;
+  const std::uint64_t deadline = clock.nowMs() + boundMs;
+  for (bool told = false;; told = true) {
+    TakeOutResult result = takeOutLines(journal, lines);
+    // A reader keeps the hosts file from being opened for the rebuild or
+    // from being replaced; both leave it as it was.
+    const bool held =
+        (result.step == TakeOutStep::kReadFailed && isSharingConflict(result.error)) ||
+        (result.step == TakeOutStep::kReplaceFailed &&
+         (isSharingConflict(result.error) || result.error == ERROR_ACCESS_DENIED));
+    if (!held || clock.nowMs() >= deadline) return result;
+    if (!told && waiting) waiting(result.error);
+    clock.sleepMs(kBusyPauseMs);
+  }
+}
+
 RecoveryResult recoverSession(const SessionFiles& files) {
   RecoveryResult result;
   JournalFile journal;

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -104,6 +105,14 @@ struct TakeOutResult {
 // cut off anywhere neither misses a line nor takes out a line twice.
 [[nodiscard]] TakeOutResult takeOutLines(JournalFile& journal,
                                          const std::vector<JournalLine>& lines);
+
+// As takeOutLines, but tries again for up to `boundMs` while another process
+// holds the hosts file open (an editor, an antivirus); `waiting` hears the
+// first time with the error.
+[[nodiscard]] TakeOutResult takeOutLinesWithin(JournalFile& journal,
+                                               const std::vector<JournalLine>& lines,
+                                               std::uint32_t boundMs,
+                                               const std::function<void(DWORD)>& waiting);
 
 struct RecoveryResult : TakeOutResult {
   std::string started;  // when the session started, from its journal

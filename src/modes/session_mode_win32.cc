@@ -61,7 +61,14 @@ bool recoverInterruptedSessions(bool sayWhenNone) {
   bool any = false;
   for (const SessionFiles& files : found) {
     RecoveryResult result = recoverSession(files);
-    if (result.step == TakeOutStep::kInUse) continue;
+    if (result.step == TakeOutStep::kInUse) {
+      // A running session's, most likely: its own Varnick takes its lines out.
+      if (sayWhenNone) {
+        logMessage(kInfo, log, "Left %s: another process holds it, as a running session does",
+                   wideToUtf8(files.journal.c_str()).c_str());
+      }
+      continue;
+    }
     any = true;
     const char* started = result.started.empty() ? "at an unknown time" : result.started.c_str();
     for (const std::string& line : result.removal.removed)
@@ -94,7 +101,13 @@ class SessionEnd final : public ServingEnd {
   bool finish() override {
     if (finished_) return result_;
     finished_ = true;
-    TakeOutResult taken = takeOutLines(journal_, journal_.lines());
+    TakeOutResult taken =
+        takeOutLinesWithin(journal_, journal_.lines(), kRestoreWaitMs, [this](DWORD error) {
+          logMessage(kInfo, log_,
+                     "Take-out waits: another process holds the hosts file (error %d); trying "
+                     "for up to %u s",
+                     static_cast<int>(error), static_cast<unsigned>(kRestoreWaitMs / 1000));
+        });
     for (const std::string& line : taken.removal.removed)
       logMessage(kInfo, log_, "Session on port %d took out '%s'", port_, line.c_str());
     for (const std::string& line : taken.removal.missing) {

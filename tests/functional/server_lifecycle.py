@@ -15,7 +15,8 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 from controller import SHUTDOWN, Controller, ServerRun, add, server_session
-from wine_harness import EXE, SEND_CTRL_C, Varnick, plant_link, run_on_console, win_path
+from wine_harness import (EXE, SEND_CTRL_C, Varnick, plant_link, run_captured, run_on_console,
+                          win_path)
 
 ERROR_ACCESS_DENIED = 5
 ERROR_PATH_NOT_FOUND = 3
@@ -153,10 +154,10 @@ def session_files(varnick):
     return sorted(p.name.rsplit(".", 1)[1] for p in varnick.hosts_dir.glob("hosts.varnick-session-*"))
 
 
-def test_session_mode_names_and_removes_its_backup_and_journal(varnick):
+def test_session_mode_keeps_a_journal_alone_and_removes_it(varnick):
     with server_session(varnick, None) as (controller, run):
         assert controller.request(add(b"10.0.0.15 s.test")) == 0
-        assert session_files(varnick) == ["backup", "journal"]
+        assert session_files(varnick) == ["journal"]
         assert controller.request(SHUTDOWN) == 0
         assert run.wait() == 0
     assert varnick.beside_hosts() == ["hosts"]
@@ -165,22 +166,22 @@ def test_session_mode_names_and_removes_its_backup_and_journal(varnick):
 
 @pytest.mark.parametrize("recover_with", ["session recover", "next session"])
 def test_killed_session_is_put_right_line_by_line(varnick, recover_with):
-    # Both processes killed, as a power cut would end them: the entries, the
-    # backup and the journal stay. Another program then adds a line.
+    # Both processes killed, as a power cut would end them: the entries and
+    # the journal stay. Another program then adds a line.
     with server_session(varnick, None) as (controller, run):
         for entry in (b"10.0.0.16 a.test", b"10.0.0.17 b.test", b"10.0.0.18 gone.test"):
             assert controller.request(add(entry)) == 0
         run.kill()
-    varnick.hosts_path.write_bytes(varnick.hosts.replace(b"\r\n10.0.0.18 gone.test", b"") +
-                                   b"\r\n10.0.0.99 other.test")
-    assert session_files(varnick) == ["backup", "journal"]
+    varnick.hosts_path.write_bytes(varnick.hosts.replace(b"10.0.0.18 gone.test\r\n", b"") +
+                                   b"10.0.0.99 other.test")
+    assert session_files(varnick) == ["journal"]
     if recover_with == "session recover":
         assert varnick.run("session", "recover").returncode == 0
     else:
         with server_session(varnick, None) as (controller, run):
             assert controller.request(SHUTDOWN) == 0
             assert run.wait() == 0
-    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.99 other.test"
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"10.0.0.99 other.test"
     assert varnick.beside_hosts() == ["hosts"]
     recovery = [r[2] for r in varnick.records() if r[1] == "Recovery"]
     started = re.fullmatch(r"Recovered the interrupted session started (.+)", recovery[-1]).group(1)
@@ -192,6 +193,63 @@ def test_killed_session_is_put_right_line_by_line(varnick, recover_with):
     # Nothing left to do: said, and still a success.
     assert varnick.run("session", "recover").returncode == 0
     assert [r[2] for r in varnick.records() if r[1] == "Recovery"][-1] == "No interrupted session to recover"
+
+
+def hosts_file_identity(varnick):
+    """The hosts file's identity as Varnick's journal names it: the volume
+    serial of Wine's Z: drive and the file's index, which is its inode."""
+    shown = run_captured(["wine", "cmd", "/c", "vol", "Z:"], 30, env=varnick.env()).stdout
+    serial = int(b"".join(re.search(rb"([0-9A-Fa-f]{4})-([0-9A-Fa-f]{4})", shown).groups()), 16)
+    return f"{serial:08x}-{varnick.hosts_path.stat().st_ino:016x}".encode()
+
+
+def journal(*records):
+    return b"varnick session journal 2\r\nstarted 2026-12-07 13:25:03\r\n" + b"".join(
+        r + b"\r\n" for r in records)
+
+
+def line(entry):
+    return b"L " + entry.hex().encode()
+
+
+MANY = [b"10.1.%d.%d many%d.test" % (n // 250, n % 250, n) for n in range(5000)]
+
+
+# Each case: the hosts file and a journal as a session cut off at some
+# instant left them; what the recovery leaves, and how many lines it takes out.
+@pytest.mark.parametrize("hosts, journal_of, after, removed", [
+    # Cut after the swap that took the line out, before the journal said so:
+    # the user's identical line stays.
+    (b"10.0.0.1 a.test\r\n", lambda v: journal(line(b"10.0.0.1 a.test"),
+                                               b"T " + hosts_file_identity(v)),
+     b"10.0.0.1 a.test\r\n", 0),
+    (b"10.0.0.1 a.test\r\n", lambda v: journal(line(b"10.0.0.1 a.test"), b"T 1-2", b"D"),
+     b"10.0.0.1 a.test\r\n", 0),
+    # Cut before that swap: the new file it names is not the hosts file.
+    (b"10.0.0.1 a.test\r\n", lambda v: journal(line(b"10.0.0.1 a.test"), b"T 5a-1"), b"", 1),
+    # Saved with LF line ends since.
+    (b"10.0.0.1 a.test\n10.0.0.9 other.test\n10.0.0.2 b.test\n",
+     lambda v: journal(line(b"10.0.0.1 a.test"), line(b"10.0.0.2 b.test")),
+     b"10.0.0.9 other.test\n", 2),
+    # Cut inside its header, right after it was made: no line, and it goes.
+    (b"", lambda v: journal()[:30], b"", 0),
+    # Thousands of lines no longer there, in a 2 MB file: one pass.
+    (b"".join(b"10.2.%d.%d other%d.test\r\n" % (n // 250, n % 250, n) for n in range(80000)),
+     lambda v: journal(*map(line, MANY)), None, 0),
+], ids=["swapped-not-noted", "done", "not-swapped", "lf", "cut-header", "5000-missing"])
+def test_recovery_takes_out_exactly_what_is_still_the_sessions(varnick, hosts, journal_of, after,
+                                                               removed):
+    varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS + hosts)
+    stem = "hosts.varnick-session-" + "ab" * 16
+    (varnick.hosts_dir / f"{stem}.journal").write_bytes(journal_of(varnick))
+    # An older Varnick's backup goes with its journal.
+    (varnick.hosts_dir / f"{stem}.backup").write_bytes(b"old")
+    assert varnick.run("session", "recover").returncode == 0
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + (hosts if after is None else after)
+    assert varnick.beside_hosts() == ["hosts"]
+    recovery = [m for _, c, m in varnick.records() if c == "Recovery"]
+    assert len([m for m in recovery if m.startswith("Removed ")]) == removed
+    assert recovery[-1].startswith("Recovered the interrupted session started ")
 
 
 def test_hosts_file_held_during_an_add_is_refused_and_serving_goes_on(varnick, tmp_path):

@@ -128,7 +128,7 @@ def test_entries_that_cannot_be_hosts_lines_are_refused(varnick, entry, says):
 def test_accepted_entries_go_in(varnick, args, line, warns):
     result = session(varnick, *args, "--", "cmd", "/c", "type", win_path(varnick.hosts_path))
     assert result.returncode == 0, result
-    assert result.stdout.endswith(b"\r\n" + line)
+    assert result.stdout.endswith(b"\n" + line + b"\r\n")
     assert (b"the hosts file already holds the line '127.0.0.1 localhost'; it is added again"
             in result.stderr) == warns
     assert varnick.hosts == varnick.DEFAULT_HOSTS
@@ -150,7 +150,7 @@ def test_json_events_tell_a_program_when_the_entries_are_in_and_when_the_session
         [ready] = read_events(out)
         assert ready == {"event": "ready", "entries": ["10.0.0.1 j.test"],
                          "hosts_file": win_path(varnick.hosts_path)}
-        assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 j.test"
+        assert varnick.hosts == varnick.DEFAULT_HOSTS + b"10.0.0.1 j.test\r\n"
         process.stdin.close()
         assert process.wait(timeout=60) == 0
     finally:
