@@ -90,9 +90,10 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
 // The journal and any backup of an older Varnick's session go once the
 // hosts file is right: the backup first, so that a backup is never left
 // without the journal that leads to it.
-DWORD removeFiles(const SessionFiles& files) {
+DWORD removeFiles(const SessionFiles& files, JournalFile& journal) {
   DWORD error = removeSessionFile(files.backup);
-  return error == ERROR_SUCCESS ? removeSessionFile(files.journal) : error;
+  if (error != ERROR_SUCCESS) return error;
+  return journal.removeAndClose();
 }
 
 }  // namespace
@@ -114,13 +115,19 @@ DWORD JournalFile::openExisting(const std::wstring& path, std::string& content) 
   // Write access and no sharing but reading: a running Varnick writes its
   // journal, so this open fails while it runs, and while this one is open
   // no other Varnick recovers the same session.
-  file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                          nullptr));
+  file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                          nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file_) return GetLastError();
   DWORD error = checkIsFileMeant(file_.get(), fullLongPath(path.c_str()));
   if (error == ERROR_SUCCESS) error = readAll(file_.get(), content);
   if (error != ERROR_SUCCESS) file_.reset();
+  return error;
+}
+
+DWORD JournalFile::removeAndClose() {
+  DWORD error = file_ ? deleteByHandle(file_.get()) : ERROR_INVALID_HANDLE;
+  file_.reset();
   return error;
 }
 
@@ -245,8 +252,7 @@ RecoveryResult recoverSession(const SessionFiles& files) {
     static_cast<TakeOutResult&>(result) = takeOutLines(journal, read.journal.lines);
     if (result.step != TakeOutStep::kDone) return result;
   }
-  journal.close();
-  if (DWORD error = removeFiles(files)) {
+  if (DWORD error = removeFiles(files, journal)) {
     result.step = TakeOutStep::kFilesKept;
     result.error = error;
   }

@@ -64,8 +64,12 @@ class JournalFile {
 
   // The lines that this process recorded as appended, in order.
   const std::vector<JournalLine>& lines() const { return lines_; }
-  // Lets the file go, so that it can be removed.
+  // Lets the file go; it stays for a recovery.
   void close() { file_.reset(); }
+  // Removes the journal through its handle, so that no other Varnick can
+  // take it for an interrupted session's in between, and lets it go: 0 or
+  // the error code (it is let go either way).
+  [[nodiscard]] DWORD removeAndClose();
 
  private:
   DWORD writeFlushed(const std::string& bytes);

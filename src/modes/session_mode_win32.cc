@@ -114,15 +114,15 @@ class SessionEnd final : public ServingEnd {
       logMessage(kInfo, log_, "Session on port %d left '%s': no longer a line of the hosts file",
                  port_, line.c_str());
     }
-    journal_.close();
     const std::string journal = wideToUtf8(files_.journal.c_str());
     if (taken.step != TakeOutStep::kDone) {
       // Kept: a recovery takes the lines out later.
+      journal_.close();
       logMessage(kError, log_, "Failed to take out the session's lines: %s %d; kept %s",
                  takeOutFailure(taken.step), static_cast<int>(taken.error), journal.c_str());
       return result_ = false;
     }
-    if (DWORD error = removeSessionFile(files_.journal)) {
+    if (DWORD error = journal_.removeAndClose()) {
       logMessage(kError, log_, "Failed to remove %s %d", journal.c_str(), static_cast<int>(error));
     }
     return result_ = true;
