@@ -6,6 +6,8 @@ set(_prefix x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${_prefix}-gcc)
 set(CMAKE_CXX_COMPILER ${_prefix}-g++)
 set(CMAKE_RC_COMPILER ${_prefix}-windres)
+# Makes the delay-import library for WSOCK32.dll (CMakeLists.txt).
+set(CMAKE_DLLTOOL ${_prefix}-dlltool)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_prefix})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

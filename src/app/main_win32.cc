@@ -56,6 +56,10 @@ int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
 }
 
 int run(int argc, wchar_t** argv) {
+  // Every DLL loaded from here on, Winsock's first (it is delay-loaded),
+  // comes from System32: never from the program's folder or the working
+  // folder, where a program without administrator rights may have put one.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   bufferConsoleOutput();
   configureLogging("info", true, "varnick.log", kMaxLogSize);
   Logger* mainLog = getLogger("Main");

@@ -28,12 +28,19 @@ void keepFromChildren(SOCKET s) {
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
 }
 
+// A library that this program loads by name: from System32 only, never from
+// the program's folder or the working folder, where another program may have
+// put one of that name.
+HMODULE systemLibrary(const wchar_t* name) {
+  return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 // SHELL32 is loaded only on the consent path: under Wine it brings a dozen
 // more libraries along, which would slow down every session started from an
 // elevated prompt.
 BOOL shellExecute(SHELLEXECUTEINFOW* info) {
   using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
-  HMODULE shell = LoadLibraryW(L"shell32.dll");
+  HMODULE shell = systemLibrary(L"shell32.dll");
   auto run = shell ? reinterpret_cast<ShellExecuteExFn>(
                          reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExW")))
                    : nullptr;
@@ -47,7 +54,7 @@ using GetExtendedTcpTableFn = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, TCP_TAB
 
 GetExtendedTcpTableFn tcpTableFunction() {
   static GetExtendedTcpTableFn function = [] {
-    HMODULE library = LoadLibraryW(L"iphlpapi.dll");
+    HMODULE library = systemLibrary(L"iphlpapi.dll");
     return library ? reinterpret_cast<GetExtendedTcpTableFn>(
                          reinterpret_cast<void*>(GetProcAddress(library, "GetExtendedTcpTable")))
                    : nullptr;

@@ -1,11 +1,13 @@
-"""The executables themselves: what varnick.exe imports and the manifest it
-carries; the release zip: its checksum, the version resources, and both
+"""The executables themselves: what they import (and that a DLL planted
+beside varnick.exe never loads) and the manifest varnick.exe carries; the release zip: its checksum, the version resources, and both
 programs run from it; and the winget and Scoop manifests made with the zip:
 every field their formats require, and the zip's version, hash, URL and
 layout."""
 
 import collections
 import hashlib
+import os
+import shutil
 import json
 import re
 import struct
@@ -14,10 +16,12 @@ import zipfile
 import pytest
 import yaml
 
-from wine_harness import BUILD_DIR, EXE, run_captured
+from wine_harness import BUILD_DIR, EXE, PREFIX, run_captured, win_path
 
 RT_MANIFEST = 24
-SYSTEM_DLLS = {"KERNEL32.DLL", "ADVAPI32.DLL", "USER32.DLL", "WSOCK32.DLL", "MSVCRT.DLL"}
+# Windows' KnownDLLs that the programs may import: the loader takes these from
+# System32 whatever lies beside the program.
+KNOWN_DLLS = {"KERNEL32.DLL", "ADVAPI32.DLL", "USER32.DLL", "MSVCRT.DLL", "WS2_32.DLL"}
 
 
 class PeImage:
@@ -81,10 +85,47 @@ class PeImage:
         return self.data[start:start + size]
 
 
-def test_imports_only_system_dlls():
-    dlls = {name.upper() for name in PeImage(EXE.read_bytes()).imported_dlls()}
-    assert dlls <= SYSTEM_DLLS, dlls - SYSTEM_DLLS
-    assert "WSOCK32.DLL" in dlls
+@pytest.mark.parametrize("program", [EXE, BUILD_DIR / "varnick-session.exe"])
+def test_imports_only_known_dlls(program):
+    data = program.read_bytes()
+    dlls = {name.upper() for name in PeImage(data).imported_dlls()}
+    assert dlls <= KNOWN_DLLS, dlls - KNOWN_DLLS
+    # WSOCK32.dll is no KnownDLL: varnick.exe names it only for the delayed
+    # load at its first Winsock call, once wmain has limited the search to
+    # System32 (mingw's delay imports leave the data directory's entry empty,
+    # so the name is looked for in the file).
+    assert (b"WSOCK32.dll" in data) == (program == EXE)
+
+
+def test_a_wsock32_dll_planted_beside_varnick_never_loads(varnick, tmp_path):
+    """Windows prefers a DLL that is no KnownDLL from the program's folder, as
+    Wine does with a native one preferred; one in System32 is loaded."""
+    folder = tmp_path / "unpacked"
+    folder.mkdir()
+    shutil.copy(EXE, folder)
+    planted = BUILD_DIR / "planted" / "wsock32.dll"
+    shutil.copy(planted, folder)
+    marker = tmp_path / "loaded"
+    env = varnick.env(WINEDLLOVERRIDES="mscoree,mshtml=;wsock32=n,b",
+                      PLANTED_DLL_MARKER=win_path(marker))
+
+    def add():
+        return run_captured(["wine", str(folder / "varnick.exe"), "add", "10.0.0.1 a.test"], 60,
+                            cwd=varnick.work_dir, env=env)
+    result = add()
+    assert result.returncode == 0, result
+    assert not marker.exists()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"\r\n10.0.0.1 a.test"
+    system32 = PREFIX / "drive_c" / "windows" / "system32" / "wsock32.dll"
+    saved = system32.read_bytes()
+    try:
+        shutil.copy(planted, system32)
+        result = add()
+    finally:
+        system32.write_bytes(saved)
+    assert marker.exists()
+    assert (result.returncode, result.stdout) == (1, b"The Winsock dll not found!\r\n"), result
+    os.remove(marker)
 
 
 def test_manifest_requires_administrator_without_ui_access():
