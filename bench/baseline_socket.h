@@ -1,5 +1,6 @@
 // What the server-mode baselines share: connecting to the controller as
-// server mode does, and reading a request's length field and body.
+// server mode does, reading a request's length field and body, and serving
+// until a shutdown.
 #pragma once
 
 #include <winsock2.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 namespace bench {
 
@@ -37,6 +39,21 @@ inline std::uint32_t bigEndian32(const char* bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes);
   return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
          std::uint32_t{b[3]};
+}
+
+// Answers every request with `reply` until a shutdown (op code 3), which
+// it answers with 0, or the end of the connection.
+inline void serveUntilShutdown(SOCKET sock, char reply) {
+  std::vector<char> body;
+  char header[4];
+  while (receiveAll(sock, header, sizeof header)) {
+    body.resize(bigEndian32(header));
+    if (!receiveAll(sock, body.data(), static_cast<std::uint32_t>(body.size()))) return;
+    bool shutdown = !body.empty() && body[0] == 3;
+    char answer = shutdown ? 0 : reply;
+    send(sock, &answer, 1, 0);
+    if (shutdown) return;
+  }
 }
 
 }  // namespace bench

@@ -9,38 +9,15 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <cwchar>
-#include <vector>
 
 #include "baseline_socket.h"
 #include "flush_file.h"
 
-using bench::bigEndian32;
 using bench::connectToLocalhost;
 using bench::flushFile;
-using bench::receiveAll;
-
-namespace {
-
-// Serves until a shutdown request or the end of the connection.
-void awaitShutdown(SOCKET sock) {
-  std::vector<char> body;
-  char header[4];
-  while (receiveAll(sock, header, sizeof header)) {
-    body.resize(bigEndian32(header));
-    if (!receiveAll(sock, body.data(), static_cast<std::uint32_t>(body.size()))) return;
-    bool shutdown = !body.empty() && body[0] == 3;
-    char reply = shutdown ? 0 : 1;
-    send(sock, &reply, 1, 0);
-    if (shutdown) return;
-  }
-}
-
-}  // namespace
+using bench::serveUntilShutdown;
 
 int wmain(int argc, wchar_t** argv) {
   bool flush = argc > 1 && std::wcscmp(argv[1], L"--flush") == 0;
@@ -58,7 +35,7 @@ int wmain(int argc, wchar_t** argv) {
   SOCKET sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (sock == INVALID_SOCKET) return 1;
   if (!connectToLocalhost(sock, args[0])) return 1;
-  awaitShutdown(sock);
+  serveUntilShutdown(sock, 1);
   closesocket(sock);
   WSACleanup();
   if (!CopyFileW(backup, hosts, FALSE)) return 1;

@@ -11,8 +11,20 @@ alternating with it so that drift in the machine's load hits both:
   also against bench_winsock_main.exe, which only loads WSOCK32 and starts
   Winsock, as varnick.exe must.
 - session: `varnick-session --add <entry> -- cmd /c exit 0` against `cmd /c
-  exit 0` alone. Goal: at most 3.5 times. For scale also around
-  bench_empty_main.exe, a command that costs no more than a process start.
+  exit 0` alone. Goal: at most 3.5 times. The command alone is started as
+  the session starts it, cmd.exe by its full path: `wine cmd` would start
+  Wine's launcher first, one more process than the session's command. For
+  scale also the same session around bench_varnick_standin.exe, a Varnick
+  that only answers (the session tool's own cost and its process starts),
+  and around bench_empty_main.exe, a command that costs no more than a
+  process start.
+- session-file: the same session on a generated 50 MB hosts file against
+  bench_rebuild_baseline.exe, the file work that taking the session's line
+  out cannot do without: one read of the hosts file into a new file beside
+  it, flushed to the disk with FlushFileBuffers and renamed over the hosts
+  file. For scale also the share of each that the file makes: the session
+  on 50 MB less the session on one line, against the baseline less an
+  empty program.
 - del: `varnick del <entry>` on a generated 50 MB hosts file against
   `bench_copy_twice.exe --flush`, which copies the same file twice with
   CopyFileW, once into TEMP and once beside the hosts file, and flushes the
@@ -30,31 +42,42 @@ alternating with it so that drift in the machine's load hits both:
   that time; the rest of it is the restore. Goal: at most 1.3 times one
   CopyFileW. For scale also against the baseline with --flush, one copy
   flushed to the disk, and on a hosts file of one line, where there is
-  nothing to copy and the time is the reply and the process's end.
+  nothing to copy and the time is the reply and the process's end. Then
+  the end of a `varnick session` that added one line, timed the same way,
+  which takes that line out of the 50 MB file, against
+  `bench_rebuild_baseline.exe --port`, which answers the same requests and
+  then does the rebuild's unavoidable file work (as in session-file).
 - server: 10,000 add requests, each sent in one write with TCP_NODELAY and
   answered before the next, against bench_server_baseline.exe, the same
   socket loop and open-append-close of the hosts file without logging.
   Goal: at least 0.8 times its requests per second.
 
-del and restore run twice: with the hosts file, the baselines' copies and
-TEMP (where del makes its copy; the prefix's TEMP points there meanwhile) in
-a directory on a disk (build/bench-disk, or --disk-dir; it must not be
-memory), and in memory (/dev/shm). A flush costs a real write to the disk
-in the first and next to nothing in the second.
+del, restore and session-file run twice: with the hosts file, the
+baselines' copies and TEMP (where del makes its copy; the prefix's TEMP
+points there meanwhile) in a directory on a disk (build/bench-disk, or
+--disk-dir; it must not be memory), and in memory (/dev/shm). A flush costs
+a real write to the disk in the first and next to nothing in the second.
 
-Whole-process times under Wine come in steps of about 16 ms, so del and
-restore are means over many runs (--file-runs), and their ratios are ratios
-of means; the table gives each mean with its standard error. add and server
-mode are medians, as before. Before each timed run the bench writes back
-every file's dirty blocks (sync) and waits 0.2 s, since the system goes on
-freeing the previous run's memory and files for a while: every run starts
-from a hosts file, and a backup, that are already on the disk, as they are
-in use. Peak memory is the peak resident set size of the Linux process that
+Whole-process times under Wine come in steps of about 16 ms, so del,
+restore and session-file are means over many runs (--file-runs), and their
+ratios are ratios of means; the table gives each mean with its standard
+error. add, session and server mode are medians, as before. Before each
+timed run of those three the bench writes and removes a scratch file of
+twice the large hosts file's size beside it: this machine hands memory that
+stays free for about 2 s back to its host, and writing into it again then
+costs about 2.5 ms per MB, which would land on whichever run writes first.
+Then, before every timed run, it writes back every file's dirty blocks
+(sync) and waits 0.2 s, since the system goes on freeing the previous run's
+memory and files for a while: every run starts from a hosts file, and a
+backup, that are already on the disk, as they are in use. Peak memory is
+the peak resident set size of the Linux process that
 runs the program under Wine, Wine's own loader and DLLs included, as GNU
 time reports it (ru_maxrss), in runs of their own.
 
 Standard output of every program is a pipe to a process that discards it,
-as when varnick-session, a controller or a shell pipeline reads it. The add
+as when varnick-session, a controller or a shell pipeline reads it; the
+bench waits for the programs, never for that pipe's end, which a background
+process of Wine's may hold open. The add
 and server figures are also taken with standard output on /dev/null itself,
 which Wine hands to the program as a character device: every write to it
 costs a round trip to the wineserver, and the C runtime writes an unbuffered
@@ -66,7 +89,8 @@ of the 50 MB means, disk and memory, to build/bench/file_work.png.
 
     /usr/bin/python3 bench/run.py [--runs N] [--file-runs N] [--memory-runs N]
                                   [--server-runs N] [--requests N] [--disk-dir DIR]
-                                  [--only add|session|del|restore|server] [--no-build]
+                                  [--only add|session|session-file|del|restore|server]
+                                  [--no-build]
 
 VARNICK_BUILD_DIR and VARNICK_WINEPREFIX name another build or prefix.
 """
@@ -96,13 +120,19 @@ from wine_harness import BUILD_DIR, Varnick, WineSession, run_wine, win_path  # 
 OUT_DIR = ROOT / "build" / "bench"
 DISK_DIR = ROOT / "build" / "bench-disk"
 TARGETS = ["varnick", "varnick-session", "bench_empty_main", "bench_winsock_main",
-           "bench_copy_twice", "bench_server_baseline", "bench_restore_baseline"]
+           "bench_copy_twice", "bench_server_baseline", "bench_restore_baseline",
+           "bench_rebuild_baseline", "bench_varnick_standin"]
 SESSION = BUILD_DIR / "varnick-session.exe"
 EMPTY_MAIN = BUILD_DIR / "bench_empty_main.exe"
 WINSOCK_MAIN = BUILD_DIR / "bench_winsock_main.exe"
 COPY_TWICE = BUILD_DIR / "bench_copy_twice.exe"
 SERVER_BASELINE = BUILD_DIR / "bench_server_baseline.exe"
 RESTORE_BASELINE = BUILD_DIR / "bench_restore_baseline.exe"
+REBUILD_BASELINE = BUILD_DIR / "bench_rebuild_baseline.exe"
+VARNICK_STANDIN = BUILD_DIR / "bench_varnick_standin.exe"
+# cmd.exe by the name that the session finds along PATH and starts.
+CMD_EXE = r"C:\windows\system32\cmd.exe"
+EMPTY_COMMAND = ["cmd", "/c", "exit", "0"]
 
 KB = 1024
 MB = 1024 * 1024
@@ -120,6 +150,10 @@ SERVER_GOAL = 0.8
 # still count as flat (the 50 MB file held whole would add 50 MB).
 FLAT_MEMORY_KB = 1024
 SETTLE_SECONDS = 0.2
+# The scratch file written and removed before a timed run of a large file,
+# in this many times the file's size, and the size of each of its writes.
+SCRATCH_FACTOR = 2
+SCRATCH_CHUNK = 1 * MB
 # File systems that keep their files in memory: the disk directory must not be one.
 MEMORY_FILE_SYSTEMS = {"tmpfs", "ramfs"}
 
@@ -148,24 +182,53 @@ class Output:
         return self._drain.stdin if self._drain else subprocess.DEVNULL
 
     def close(self):
+        """Ends the drain. A background process of Wine's that inherited the
+        pipe would keep it from ever seeing the pipe's end: it is given a
+        moment, then ended."""
         if self._drain:
             self._drain.stdin.close()
-            self._drain.wait()
+            try:
+                self._drain.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self._drain.kill()
+                self._drain.wait()
 
 
-def settle():
-    """Writes every dirty block back and waits a moment. A run must not pay
-    for the write-back of files that the bench or an earlier run left (a
-    flush waits behind it on the same disk), and the system goes on freeing
-    the memory and files of the previous run for a while (tens of ms after a
-    large file here)."""
+class Scratch:
+    """A scratch file of SCRATCH_FACTOR times `size` in `directory`, written
+    and removed before each timed run of a large file. This machine hands
+    memory that stays free for about 2 s back to its host, and writing into
+    it again costs about 2.5 ms per MB: the scratch file takes that memory
+    back, and frees it for the run that follows at once."""
+
+    def __init__(self, directory, size):
+        self.path = Path(directory) / "bench-scratch"
+        self.size = size * SCRATCH_FACTOR
+
+    def write_and_remove(self):
+        chunk = bytes(SCRATCH_CHUNK)
+        with open(self.path, "wb") as scratch:
+            for _ in range(self.size // SCRATCH_CHUNK):
+                scratch.write(chunk)
+        self.path.unlink()
+
+
+def settle(scratch=None):
+    """Writes and removes the scratch file, when there is one, then writes
+    every dirty block back and waits a moment. A run must not pay for the
+    write-back of files that the bench or an earlier run left (a flush waits
+    behind it on the same disk), and the system goes on freeing the memory
+    and files of the previous run for a while (tens of ms after a large file
+    here)."""
+    if scratch is not None:
+        scratch.write_and_remove()
     os.sync()
     time.sleep(SETTLE_SECONDS)
 
 
-def measured(command, output, **kwargs):
+def measured(command, output, scratch=None, **kwargs):
     """Runs `command` to its end after settle() and returns the seconds it took."""
-    settle()
+    settle(scratch)
     start = time.perf_counter()
     returncode = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=output.stream,
                                 stderr=subprocess.DEVNULL, **kwargs).returncode
@@ -259,7 +322,9 @@ def file_system_type(path):
 
 class Place:
     """A directory that holds a hosts file, varnick's working directory and
-    the TEMP directory where `del` makes its copy: on a disk or in memory."""
+    the TEMP directory where `del` makes its copy: on a disk or in memory.
+    Its scratch file, written before each timed run of a large file, lies
+    there too."""
 
     def __init__(self, name, base):
         self.name = name
@@ -267,6 +332,7 @@ class Place:
         self.varnick = Varnick(base)
         self.temp_dir = base / "temp"
         self.temp_dir.mkdir()
+        self.scratch = Scratch(base, FILE_SIZE)
 
 
 def memory_root():
@@ -327,28 +393,96 @@ def bench_add(varnick, output, runs):
 
 # --- session -----------------------------------------------------------------
 
+def session_command(*command, varnick=None):
+    """varnick-session adding the bench's entry around `command`, with the
+    Varnick beside it or the one given."""
+    chosen = ["--varnick", win_path(varnick)] if varnick else []
+    return ["wine", str(SESSION), *chosen, "--add", ADD_ENTRY, "--", *command]
+
+
 def bench_session(varnick, output, runs):
     """varnick-session adding one entry around an empty command, `cmd /c exit
     0`, against that command alone: the session's own cost on top of a
     command, which includes starting two more processes (the session and
-    Varnick). For scale also around the empty program, a command that costs
-    no more than a process start."""
-    figures = []
+    Varnick). The command alone is started by cmd.exe's full path, as the
+    session starts it: `wine cmd` goes through Wine's launcher, a process
+    more. For scale the same session with a Varnick that only answers, and
+    the session around the empty program, a command that costs no more than
+    a process start, against that program alone. All in turn, each run."""
+    kinds = dict(
+        session=(session_command(*EMPTY_COMMAND), dict(cwd=varnick.work_dir)),
+        command=(["wine", CMD_EXE, *EMPTY_COMMAND[1:]], {}),
+        standin=(session_command(*EMPTY_COMMAND, varnick=VARNICK_STANDIN),
+                 dict(cwd=varnick.work_dir)),
+        empty_session=(session_command(win_path(EMPTY_MAIN)), dict(cwd=varnick.work_dir)),
+        empty=(["wine", str(EMPTY_MAIN)], {}))
+    times = {kind: [] for kind in kinds}
     varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
-    for name, empty in [("cmd /c exit 0", ["cmd", "/c", "exit", "0"]),
-                        ("empty program", [win_path(EMPTY_MAIN)])]:
-        session_times, empty_times = [], []
-        command = ["wine", str(SESSION), "--add", ADD_ENTRY, "--", *empty]
-        for _ in range(runs):
-            empty_times.append(measured(["wine", *empty], output, env=varnick.env()))
-            session_times.append(measured(command, output, cwd=varnick.work_dir, env=varnick.env()))
-        figures.append(figure(f"session + {name}" if not figures else f"  session + {name}", "ms",
-                              statistics.median(session_times) * 1000,
-                              statistics.median(empty_times) * 1000,
-                              SESSION_GOAL if not figures else None,
-                              samples=dict(varnick=session_times, baseline=empty_times)))
+    for run in range(runs):
+        for kind in in_turn(run, list(kinds)):
+            command, extra = kinds[kind]
+            times[kind].append(measured(command, output, env=varnick.env(), **extra))
     assert varnick.hosts == varnick.DEFAULT_HOSTS
-    return figures
+
+    def median_ms(kind):
+        return statistics.median(times[kind]) * 1000
+
+    def ranges(*names):
+        return {name: [min(times[name]) * 1000, max(times[name]) * 1000] for name in names}
+
+    return [figure("session + cmd /c exit 0", "ms", median_ms("session"), median_ms("command"),
+                   SESSION_GOAL, samples=dict(varnick=times["session"], baseline=times["command"]),
+                   ranges_ms=ranges("session", "command")),
+            figure("  stand-in Varnick", "ms", median_ms("standin"), median_ms("command"), None,
+                   samples=dict(varnick=times["standin"], baseline=times["command"]),
+                   ranges_ms=ranges("standin", "command")),
+            figure("  session + empty program", "ms", median_ms("empty_session"),
+                   median_ms("empty"), None,
+                   samples=dict(varnick=times["empty_session"], baseline=times["empty"]),
+                   ranges_ms=ranges("empty_session", "empty"))]
+
+
+def bench_session_file(place, output, runs):
+    """The session around `cmd /c exit 0` on the 50 MB hosts file against
+    one read of that file into a new one, flushed and swapped in; and on a
+    one-line hosts file against an empty program, so that the share of each
+    that the file makes can be set side by side. The four in turn, `runs`
+    times. Returns the figures and the chart's bars."""
+    varnick = place.varnick
+    large = hosts_content(FILE_SIZE)
+    small = varnick.DEFAULT_HOSTS
+    session = session_command(*EMPTY_COMMAND)
+
+    def step(content, command, **kwargs):
+        def run():
+            rewrite(varnick.hosts_path, content)
+            elapsed = measured(command, output, scratch=place.scratch, env=varnick.env(),
+                               **kwargs)
+            assert varnick.hosts == content, f"{command} did not leave the hosts file as it was"
+            return elapsed
+        return run
+
+    kinds = dict(session=step(large, session, cwd=varnick.work_dir),
+                 rebuild=step(large, ["wine", str(REBUILD_BASELINE),
+                                      win_path(varnick.hosts_path)]),
+                 small_session=step(small, session, cwd=varnick.work_dir),
+                 empty=step(small, ["wine", str(EMPTY_MAIN)]))
+    times = {kind: [] for kind in kinds}
+    for run in range(runs):
+        for kind in in_turn(run, list(kinds)):
+            times[kind].append(kinds[kind]())
+    left = varnick.beside_hosts()
+    assert left == ["hosts"], f"left beside the hosts file: {left}"
+    label = f"{size_label(FILE_SIZE)}, {place.name}"
+    # Paired by run: each run's four steps follow one another.
+    session_file_s = [a - b for a, b in zip(times["session"], times["small_session"])]
+    rebuild_file_s = [a - b for a, b in zip(times["rebuild"], times["empty"])]
+    figures = [mean_figure(f"session {label}", times["session"], times["rebuild"], None),
+               mean_figure("  the file's share", session_file_s, rebuild_file_s, None)]
+    bars = [bar("varnick-session", times["session"]), bar("read, write + flush, rename",
+                                                          times["rebuild"]),
+            bar("varnick-session, 1 line", times["small_session"])]
+    return figures, bars
 
 
 # --- del ---------------------------------------------------------------------
@@ -403,7 +537,7 @@ def bench_del(place, output, runs):
     times = dict(del_s=[], copy_s=[], flushed_copy_s=[])
 
     def take(command, **kwargs):
-        return measured(command, output, **kwargs)
+        return measured(command, output, scratch=place.scratch, **kwargs)
 
     steps = [lambda: times["del_s"].append(job.run_del(take)),
              lambda: times["copy_s"].append(job.run_copies(take, flush=False)),
@@ -441,11 +575,13 @@ def bench_del_memory(place, runs):
 
 # --- restore -----------------------------------------------------------------
 
-def time_to_exit(command, output, **kwargs):
-    """Starts a server-mode program, accepts its connection, lets the
-    system write back its backup (a session that the controller ends at once
-    would otherwise end while the backup's blocks are still being written),
-    and returns the seconds from the shutdown request to the process's exit."""
+def time_to_exit(command, output, requests=(), scratch=None, **kwargs):
+    """Starts a server-mode program, accepts its connection, sends it the
+    `requests` (each must be answered with 0), writes and removes the
+    scratch file, lets the system write back its backup (a session that the
+    controller ends at once would otherwise end while the backup's blocks
+    are still being written), and returns the seconds from the shutdown
+    request to the process's exit."""
     controller = Controller()
     process = subprocess.Popen(command(controller.port), stdin=subprocess.DEVNULL,
                                stdout=output.stream, stderr=subprocess.DEVNULL, **kwargs)
@@ -455,7 +591,11 @@ def time_to_exit(command, output, **kwargs):
     watchdog = threading.Timer(120, process.kill)
     try:
         conn = controller.accept()
-        settle()
+        for request in requests:
+            conn.sendall(request)
+            if conn.recv(1) != b"\0":
+                raise RuntimeError(f"{command(0)} refused a request before the shutdown")
+        settle(scratch)
         watchdog.start()
         start = time.perf_counter()
         conn.sendall(SHUTDOWN)
@@ -475,37 +615,50 @@ def time_to_exit(command, output, **kwargs):
 
 
 def bench_restore(place, output, runs, with_small_file):
-    """Times the end of a session of varnick, of the baseline and of the
-    baseline with the flush on the 50 MB file in turn, `runs` times; with
-    `with_small_file` also varnick and the baseline on a one-line file."""
+    """Times the end of a server session of varnick, of the baseline and of
+    the baseline with the flush on the 50 MB file, and the end of a `varnick
+    session` that added a line and of the rebuild baseline, in turn, `runs`
+    times; with `with_small_file` also varnick and the baseline on a
+    one-line file."""
     varnick = place.varnick
     backup = varnick.hosts_dir / "backup"
     hosts = win_path(varnick.hosts_path)
 
-    def varnick_session(port):
+    def varnick_server(port):
         return varnick.command("server", port, win_path(backup))
 
-    def baseline_session(port, *flush):
+    def baseline_server(port, *flush):
         return ["wine", str(RESTORE_BASELINE), *flush, str(port), hosts, win_path(backup)]
 
-    def session(content, command, **kwargs):
+    def varnick_session(port):
+        return varnick.command("session", port)
+
+    def rebuild_session(port):
+        return ["wine", str(REBUILD_BASELINE), "--port", str(port), hosts]
+
+    def session(content, command, requests=(), **kwargs):
         def step():
             rewrite(varnick.hosts_path, content)
             backup.unlink(missing_ok=True)
             varnick.log_path.unlink(missing_ok=True)  # keep rotation out of the figure
-            elapsed = time_to_exit(command, output, env=varnick.env(), **kwargs)
+            elapsed = time_to_exit(command, output, requests, place.scratch, env=varnick.env(),
+                                   **kwargs)
             assert varnick.hosts == content, f"{command(0)} did not restore the hosts file"
             return elapsed
         return step
 
     large = hosts_content(FILE_SIZE)
     small = varnick.DEFAULT_HOSTS
-    kinds = dict(varnick=session(large, varnick_session, cwd=varnick.work_dir),
-                 copy=session(large, baseline_session),
-                 flushed_copy=session(large, lambda port: baseline_session(port, "--flush")))
+    # The session's end takes out the line that it added.
+    added = [add(ADD_ENTRY.encode())]
+    kinds = dict(varnick=session(large, varnick_server, cwd=varnick.work_dir),
+                 copy=session(large, baseline_server),
+                 flushed_copy=session(large, lambda port: baseline_server(port, "--flush")),
+                 session_end=session(large, varnick_session, added, cwd=varnick.work_dir),
+                 rebuild_end=session(large, rebuild_session, added))
     if with_small_file:
-        kinds.update(small_varnick=session(small, varnick_session, cwd=varnick.work_dir),
-                     small_copy=session(small, baseline_session))
+        kinds.update(small_varnick=session(small, varnick_server, cwd=varnick.work_dir),
+                     small_copy=session(small, baseline_server))
     times = {kind: [] for kind in kinds}
     for run in range(runs):
         for kind in in_turn(run, list(kinds)):
@@ -517,8 +670,12 @@ def bench_restore(place, output, runs, with_small_file):
     if with_small_file:
         figures.append(mean_figure(f"restore 1 line, {place.name}", times["small_varnick"],
                                    times["small_copy"], None))
+    figures.append(mean_figure(f"session end {label}", times["session_end"],
+                               times["rebuild_end"], None))
     return figures, [bar("varnick restore", times["varnick"]), bar("one CopyFileW", times["copy"]),
-                     bar("one CopyFileW + flush", times["flushed_copy"])]
+                     bar("one CopyFileW + flush", times["flushed_copy"]),
+                     bar("varnick session's end", times["session_end"]),
+                     bar("read, write + flush, rename", times["rebuild_end"])]
 
 
 # --- server ------------------------------------------------------------------
@@ -606,7 +763,7 @@ NOISY_SHARE = 0.05
 
 
 def print_table(figures, flushes, memory):
-    print(f"{'figure':<24} {'varnick':>18} {'baseline':>18} {'ratio':>11}  goal")
+    print(f"{'figure':<26} {'varnick':>18} {'baseline':>18} {'ratio':>11}  goal")
     for f in figures:
         unit = "ms " if f["unit"] == "ms" else "r/s"
         if f["statistic"] == "mean":
@@ -620,9 +777,13 @@ def print_table(figures, flushes, memory):
             ("met" if f["met"] else "NOT met")
         if f.get("ratio_error", 0) > NOISY_SHARE * f["ratio"]:
             goal += " (noisy)"
-        print(f"{f['name']:<24} {varnick:>18} {baseline:>18} {ratio:>11}  {goal}")
+        print(f"{f['name']:<26} {varnick:>18} {baseline:>18} {ratio:>11}  {goal}")
+        if "ranges_ms" in f:
+            shown = [f"{low:.1f}-{high:.1f}" for low, high in f["ranges_ms"].values()]
+            print(f"{'':<26} {shown[0]:>18} {shown[1]:>18}  (ranges, ms)")
     if any(f["statistic"] == "mean" for f in figures):
-        print("(del and restore: means and their standard errors; add and server: medians)")
+        print("(del, restore and session-file: means and their standard errors; add, session "
+              "and server: medians)")
     for flush in flushes:
         print(f"FlushFileBuffers of {size_label(flush['size'])}, {flush['place']} "
               f"({flush['file_system']}): {flush['flush_ms']:.1f} ms "
@@ -639,8 +800,8 @@ def print_table(figures, flushes, memory):
 
 
 def write_chart(bars, path):
-    """One panel each for del and restore: bars of the 50 MB means, on disk
-    and in memory, with their standard errors."""
+    """One panel each for del, session-file and restore: bars of the 50 MB
+    means, on disk and in memory, with their standard errors."""
     try:
         import matplotlib
         matplotlib.use("Agg")
@@ -674,21 +835,23 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=15, help="timed runs of each add command")
     parser.add_argument("--file-runs", type=int, default=30,
-                        help="timed runs of each del and restore command, in each place")
+                        help="timed runs of each del, restore and session-file command, in "
+                             "each place")
     parser.add_argument("--memory-runs", type=int, default=3,
                         help="runs of each del command for its peak memory")
     parser.add_argument("--server-runs", type=int, default=5, help="server sessions of each side")
     parser.add_argument("--requests", type=int, default=10000, help="add requests per session")
     parser.add_argument("--disk-dir", type=Path, default=DISK_DIR,
                         help="a directory on a disk for the del and restore files")
-    parser.add_argument("--only", choices=["add", "session", "del", "restore", "server"],
+    parser.add_argument("--only",
+                        choices=["add", "session", "session-file", "del", "restore", "server"],
                         action="append",
                         help="run only this benchmark (may be given more than once)")
     parser.add_argument("--no-build", action="store_true", help="use the build as it is")
     args = parser.parse_args()
     if min(args.runs, args.file_runs, args.memory_runs, args.server_runs, args.requests) < 1:
         parser.error("every count must be at least 1")
-    chosen = set(args.only or ["add", "session", "del", "restore", "server"])
+    chosen = set(args.only or ["add", "session", "session-file", "del", "restore", "server"])
     args.disk_dir.mkdir(parents=True, exist_ok=True)
     if file_system_type(args.disk_dir) in MEMORY_FILE_SYSTEMS:
         parser.error(f"{args.disk_dir} is in memory ({file_system_type(args.disk_dir)}), "
@@ -718,6 +881,11 @@ def main():
                     figures += bench_add(varnick, output, args.runs)
             if "session" in chosen:
                 figures += bench_session(varnick, outputs[0], args.runs)
+            if "session-file" in chosen:
+                for where in places:
+                    found, shown = bench_session_file(where, outputs[0], args.file_runs)
+                    figures += found
+                    bars.setdefault("session", {})[where.name] = shown
             if "del" in chosen:
                 for where in places:
                     with temp_directory_at(where.temp_dir, session.registry):
