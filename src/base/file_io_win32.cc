@@ -17,6 +17,12 @@ DWORD writeAll(HANDLE file, const void* data, DWORD size) {
 }
 
 DWORD readAll(HANDLE file, std::string& content) {
+  // Room for what the file holds now, so that a large file is not copied
+  // over and over as the string grows; a file that grows meanwhile still
+  // comes in whole.
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0)
+    content.reserve(content.size() + static_cast<std::size_t>(size.QuadPart));
   std::vector<char> block(kBlockSize);
   for (;;) {
     DWORD got = 0;

@@ -68,7 +68,9 @@ std::vector<TcpConnection> tcpConnections() {
   std::vector<unsigned char> buffer;
   DWORD status = ERROR_INSUFFICIENT_BUFFER;
   for (int attempt = 0; attempt < 3 && status == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
-    buffer.resize(size ? size : sizeof(MIB_TCPTABLE_OWNER_PID));
+    // Room for many rows at once: the table holds at least both ends of our
+    // own connection, and each read costs milliseconds under Wine.
+    buffer.resize(size ? size : 64 * 1024);
     size = static_cast<ULONG>(buffer.size());
     GetExtendedTcpTableFn getTable = tcpTableFunction();
     if (getTable == nullptr) return rows;

@@ -165,18 +165,51 @@ std::optional<std::string> entrySyntaxProblem(std::string_view entry) {
   return namesProblem(fields);
 }
 
-bool holdsLine(std::string_view hostsFile, std::string_view entry) {
-  while (!hostsFile.empty()) {
-    const std::size_t end = hostsFile.find('\n');
-    std::string_view line = hostsFile.substr(0, end);
-    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
+WholeLineFinder::WholeLineFinder(std::vector<std::string> entries)
+    : entries_(std::move(entries)), found_(entries_.size(), false) {
+  for (const std::string& entry : entries_)
+    longest_ = std::max(longest_, entry.size());
+}
+
+void WholeLineFinder::feed(std::string_view piece) {
+  while (!piece.empty()) {
+    const std::size_t end = piece.find('\n');
+    const std::string_view part = piece.substr(0, end);
+    // A line longer than every entry and its CR is none of them: not kept.
+    if (!tooLong_ && line_.size() + part.size() <= longest_ + 1) {
+      line_.append(part);
+    } else {
+      tooLong_ = true;
+      line_.clear();
     }
-    if (line == entry) return true;
-    if (end == std::string_view::npos) break;
-    hostsFile.remove_prefix(end + 1);
+    if (end == std::string_view::npos) return;
+    std::string_view line = line_;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!tooLong_) endLine(line);
+    line_.clear();
+    tooLong_ = false;
+    piece.remove_prefix(end + 1);
   }
-  return false;
+}
+
+void WholeLineFinder::endLine(std::string_view line) {
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i] == line) found_[i] = true;
+  }
+}
+
+std::vector<bool> WholeLineFinder::finish() {
+  // The last line may end with the file; its CR then belongs to it.
+  if (!line_.empty() && !tooLong_) endLine(line_);
+  line_.clear();
+  tooLong_ = false;
+  return found_;
+}
+
+bool holdsLine(std::string_view hostsFile, std::string_view entry) {
+  WholeLineFinder finder({std::string(entry)});
+  finder.feed(hostsFile);
+  return finder.finish()[0];
 }
 
 }  // namespace varnick::control

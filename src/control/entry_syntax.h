@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnick::control {
 
@@ -41,9 +42,26 @@ inline constexpr std::string_view kLongName = "it is longer than 253 characters"
 // each name in turn; a comment is not checked.
 [[nodiscard]] std::optional<std::string> entrySyntaxProblem(std::string_view entry);
 
-// Whether `hostsFile` (bytes of a hosts file, lines ending in CR LF, LF, or
-// the end) already holds `entry` as a whole line, compared byte for byte after
-// stripping the line end. One pass over the file, without copying it.
+// Which of some entries a hosts file holds as whole lines (lines end in CR
+// LF, LF, or the end of the file; compared byte for byte without the line
+// end), read in pieces of any size: a large file need not be in memory.
+class WholeLineFinder {
+ public:
+  explicit WholeLineFinder(std::vector<std::string> entries);
+  void feed(std::string_view piece);
+  // After the last piece: for each entry, in order, whether it was found.
+  [[nodiscard]] std::vector<bool> finish();
+
+ private:
+  void endLine(std::string_view line);
+  std::vector<std::string> entries_;
+  std::vector<bool> found_;
+  std::size_t longest_ = 0;
+  std::string line_;      // the line read so far, while it could still be an entry
+  bool tooLong_ = false;  // the line is longer than any entry (and a CR)
+};
+
+// Whether `hostsFile` holds `entry` as a whole line.
 [[nodiscard]] bool holdsLine(std::string_view hostsFile, std::string_view entry);
 
 }  // namespace varnick::control

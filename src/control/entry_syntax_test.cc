@@ -147,8 +147,16 @@ TEST(HoldsLine, FindsTheEntryOnlyAsAWholeLine) {
       {"a CR without LF at the end is part of the line", "10.0.0.1 a.test\r", false},
       {"empty file", "", false},
   };
-  for (const Case& c : cases)
+  for (const Case& c : cases) {
     EXPECT_EQ(holdsLine(c.file, entry), c.held) << c.name;
+    // Read in two pieces, split anywhere, it finds the same.
+    for (std::size_t split = 0; split <= c.file.size(); ++split) {
+      WholeLineFinder finder({"x", entry});
+      finder.feed(std::string_view(c.file).substr(0, split));
+      finder.feed(std::string_view(c.file).substr(split));
+      EXPECT_EQ(finder.finish()[1], c.held) << c.name << " split at " << split;
+    }
+  }
 }
 
 }  // namespace

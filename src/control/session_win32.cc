@@ -160,6 +160,7 @@ class Session {
   int holdUntilEnter();
   void warnAboutOthersChanges();
   std::optional<int> end();
+  bool lateInterruption() const;
   void adviseRestoreByHand();
 
   const SessionOptions& options_;
@@ -172,6 +173,8 @@ class Session {
   std::optional<std::string> expectedHosts_;  // the hosts file as this session alone leaves it
   std::size_t added_ = 0;                     // entries that Varnick wrote
   bool commandsCode_ = false;                 // the result is the command's own exit code
+  std::optional<std::uint64_t>
+      lateEventFrom_;  // when the command ended, if a console event may follow
 };
 
 // Listens, starts Varnick and waits for its connection. An exit code when the
@@ -222,7 +225,9 @@ std::optional<int> Session::start() {
 // Adds every entry; reports each refused one. False when any was refused,
 // the connection broke or the session was interrupted (`failure` says which).
 bool Session::addEntries(int& failure) {
-  expectedHosts_ = readHostsFile();
+  // Only a server's restore undoes what others change: only then is the
+  // whole file worth keeping to name those changes.
+  if (options_.backupPath) expectedHosts_ = readHostsFile();
   warnAboutLinesAlreadyThere();
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (interruption_.happened()) {
@@ -255,10 +260,27 @@ bool Session::addEntries(int& failure) {
 // A line that the hosts file holds already is still added: the session's
 // copy comes and goes with it, and the other stays.
 void Session::warnAboutLinesAlreadyThere() const {
-  if (!expectedHosts_) return;
-  for (const SessionEntry& entry : entries_) {
-    if (holdsLine(*expectedHosts_, entry.bytes))
-      notice("the hosts file already holds the line '" + entry.shown + "'; it is added again");
+  std::vector<std::string> lines;
+  for (const SessionEntry& entry : entries_)
+    lines.push_back(entry.bytes);
+  WholeLineFinder finder(std::move(lines));
+  // Read in pieces: a large hosts file need not be in memory for this. One
+  // that cannot be read is Varnick's to report.
+  UniqueFile file(CreateFileW(hostsFilePath(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return;
+  std::vector<char> piece(1 << 20);
+  DWORD got = 0;
+  while (ReadFile(file.get(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) &&
+         got != 0) {
+    finder.feed(std::string_view(piece.data(), got));
+  }
+  std::vector<bool> found = finder.finish();
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (found[i])
+      notice("the hosts file already holds the line '" + entries_[i].shown +
+             "'; it is added again");
   }
 }
 
@@ -294,7 +316,9 @@ int Session::runCommand() {
   GetExitCodeProcess(child.get(), &code);
   // A Ctrl+C reaches every process on the console at about the same moment,
   // and may end the command before this process's handler has run.
-  if (code == kControlCExit || onConsole()) WaitForSingleObject(interruption_.stop, kEventLagMs);
+  // The session's end goes on meanwhile, and lateInterruption() waits for
+  // what is left of that moment afterwards.
+  if (code == kControlCExit || onConsole()) lateEventFrom_ = GetTickCount64();
   if (interruption_.happened()) return kSessionInterrupted;
   commandsCode_ = true;
   return static_cast<int>(code);
@@ -424,7 +448,18 @@ SessionOutcome Session::serve() {
   // and any other failure, unless no entry was ever written.
   std::optional<int> ending = end();
   if (ending && (added_ != 0 || failure == 0)) return {*ending, true};
+  if (commandsCode_ && lateInterruption()) return {kSessionInterrupted, true};
   return {result, !commandsCode_ && result != 0};
+}
+
+// Whether a console event that ended the command reaches this process within
+// kEventLagMs of the command's end; waits only for what is left of that.
+bool Session::lateInterruption() const {
+  if (!lateEventFrom_) return false;
+  const std::uint64_t since = GetTickCount64() - *lateEventFrom_;
+  if (since < kEventLagMs)
+    WaitForSingleObject(interruption_.stop, static_cast<DWORD>(kEventLagMs - since));
+  return interruption_.happened();
 }
 
 SessionOutcome Session::run() {

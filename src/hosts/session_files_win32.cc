@@ -58,10 +58,13 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
     return Round::kDone;
   }
   NewHostsFile replacement;
-  const std::string& rebuilt = result.removal.hosts;
-  if ((error = replacement.create()) != ERROR_SUCCESS ||
-      (error = replacement.write(rebuilt.data(), static_cast<DWORD>(rebuilt.size()))) !=
-          ERROR_SUCCESS) {
+  error = replacement.create();
+  for (const KeptBytes& piece : result.removal.kept) {
+    if (error != ERROR_SUCCESS) break;
+    error =
+        replacement.write(content.data() + piece.from, static_cast<DWORD>(piece.to - piece.from));
+  }
+  if (error != ERROR_SUCCESS) {
     result = failed(TakeOutStep::kReplaceFailed, error);
     return Round::kFailed;
   }

@@ -223,15 +223,15 @@ void addCut(std::vector<Range>& cuts, std::size_t from, std::size_t to) {
 }
 
 // `hosts` without the cuts, which run from the end of the file backwards.
-std::string keptBytes(std::string_view hosts, const std::vector<Range>& cuts) {
-  std::string kept;
-  kept.reserve(hosts.size());
+// What stays between the cuts, which were found from the end.
+std::vector<KeptBytes> keptBytes(std::size_t size, const std::vector<Range>& cuts) {
+  std::vector<KeptBytes> kept;
   std::size_t from = 0;
   for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
-    kept.append(hosts.substr(from, cut->from - from));
+    if (cut->from > from) kept.push_back({from, cut->from});
     from = cut->to;
   }
-  kept.append(hosts.substr(from));
+  if (size > from) kept.push_back({from, size});
   return kept;
 }
 
@@ -300,10 +300,17 @@ LineRemoval removeSessionLines(std::string_view hosts, const std::vector<Journal
     end = line.begin;
   }
   LineRemoval result;
-  result.hosts = keptBytes(hosts, cuts);
+  result.kept = keptBytes(hosts.size(), cuts);
   for (std::size_t i = 0; i < lines.size(); ++i)
     (found[i] ? result.removed : result.missing).push_back(lines[i].entry);
   return result;
+}
+
+std::string keptText(std::string_view hosts, const LineRemoval& removal) {
+  std::string text;
+  for (const KeptBytes& piece : removal.kept)
+    text.append(hosts.substr(piece.from, piece.to - piece.from));
+  return text;
 }
 
 }  // namespace varnick

@@ -81,8 +81,16 @@ struct JournalRead {
 // all appended after a separator, without a line end after them.
 [[nodiscard]] JournalRead readJournal(std::string_view content);
 
+// A piece of the hosts file that stays: bytes [from, to).
+struct KeptBytes {
+  std::size_t from = 0;
+  std::size_t to = 0;
+};
+
 struct LineRemoval {
-  std::string hosts;                 // the hosts file without the lines
+  // The pieces of the hosts file that stay, in order: the file without the
+  // lines, written out without a second copy of a large file in memory.
+  std::vector<KeptBytes> kept;
   std::vector<std::string> removed;  // in the journal's order
   std::vector<std::string> missing;  // no longer a whole line of the hosts file: left alone
 };
@@ -96,5 +104,8 @@ struct LineRemoval {
 // left byte for byte as it was before the session. Every other byte stays.
 [[nodiscard]] LineRemoval removeSessionLines(std::string_view hosts,
                                              const std::vector<JournalLine>& lines);
+
+// The kept pieces of `hosts` joined: the file without the lines.
+[[nodiscard]] std::string keptText(std::string_view hosts, const LineRemoval& removal);
 
 }  // namespace varnick
