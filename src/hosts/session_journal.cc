@@ -1,5 +1,7 @@
 #include "hosts/session_journal.h"
 
+#include <algorithm>
+
 #include <unordered_map>
 #include <utility>
 
@@ -66,12 +68,10 @@ std::optional<std::string> fromHex(std::string_view text) {
 }
 
 bool isFileId(std::string_view id) {
-  if (id.empty()) return false;
-  for (char c : id) {
+  return !id.empty() && std::all_of(id.begin(), id.end(), [](char c) {
     auto byte = static_cast<unsigned char>(c);
-    if (byte <= ' ' || byte > '~') return false;
-  }
-  return true;
+    return byte > ' ' && byte <= '~';
+  });
 }
 
 // What the records read so far say.

@@ -237,6 +237,7 @@ TEST(RemoveSessionLines, LeavesAFileThatNobodyElseChangedAsItWas) {
     for (const std::vector<std::string>& entries : sessions) {
       std::string hosts = before;
       std::vector<JournalLine> lines;
+      lines.reserve(entries.size());
       for (const std::string& entry : entries)
         lines.push_back(append(hosts, entry));
       LineRemoval result = removeSessionLines(hosts, lines);
