@@ -18,6 +18,13 @@ if(zip STREQUAL "")
   return()
 endif()
 set(zip_name "${CPACK_VARNICK_RELEASE_ZIP}")
+# Manifests that point at the placeholder download nothing that users could
+# install: fine for a build here, never for a release.
+if(CPACK_VARNICK_RELEASE_URL_BASE MATCHES "example\\.invalid")
+  message(WARNING "VARNICK_RELEASE_URL_BASE is still the placeholder "
+                  "${CPACK_VARNICK_RELEASE_URL_BASE}: these manifests are not for a release. "
+                  "Configure with -DVARNICK_RELEASE_URL_BASE=https://... for one.")
+endif()
 file(SHA256 "${zip}" zip_sha256)
 string(TOUPPER "${zip_sha256}" zip_sha256_upper)
 

@@ -128,9 +128,11 @@ def test_a_wsock32_dll_planted_beside_varnick_never_loads(varnick, tmp_path):
     os.remove(marker)
 
 
-def test_manifest_requires_administrator_without_ui_access():
-    manifest = PeImage(EXE.read_bytes()).resource(RT_MANIFEST, 1).decode("utf-8")
-    assert 'level="requireAdministrator"' in manifest
+@pytest.mark.parametrize("program, level", [(EXE, "requireAdministrator"),
+                                            (BUILD_DIR / "varnick-session.exe", "asInvoker")])
+def test_manifest_asks_for_the_rights_each_program_needs(program, level):
+    manifest = PeImage(program.read_bytes()).resource(RT_MANIFEST, 1).decode("utf-8")
+    assert f'level="{level}"' in manifest
     assert 'uiAccess="false"' in manifest
 
 
