@@ -13,6 +13,7 @@ packages=(
   googletest libgtest-dev      # unit tests
   python3 python3-pytest       # functional tests
   python3-yaml                 # the functional tests read the winget manifests
+  osslsigncode openssl         # signing a release, and its test
   "$@"
 )
 

@@ -8,6 +8,7 @@ import collections
 import hashlib
 import os
 import shutil
+import subprocess
 import json
 import re
 import struct
@@ -16,7 +17,7 @@ import zipfile
 import pytest
 import yaml
 
-from wine_harness import BUILD_DIR, EXE, PREFIX, run_captured, win_path
+from wine_harness import BUILD_DIR, EXE, PREFIX, ROOT, run_captured, win_path, wine_env
 
 RT_MANIFEST = 24
 # Windows' KnownDLLs that the programs may import: the loader takes these from
@@ -300,3 +301,31 @@ def test_scoop_finds_and_names_a_release_by_its_version(scoop, package, version)
     assert update["hash"]["url"].replace("$url", url) == url + ".sha256"
     assert update["extract_dir"].replace("$version", version) == scoop["extract_dir"].replace(
         package.version, version)
+
+
+def test_the_package_signs_a_program_with_the_certificate_given(wine, tmp_path):
+    """packaging/sign.cmake, which the package target runs on both programs
+    when VARNICK_SIGN_PKCS12 is set, with a certificate made for the test."""
+    key, cert, p12, password = (tmp_path / n for n in ("key.pem", "cert.pem", "cert.p12", "pw"))
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=Varnick test", "-keyout", key, "-out", cert], check=True,
+                   capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-out", p12,
+                    "-passout", "pass:throwaway"], check=True, capture_output=True)
+    password.write_text("throwaway")
+    program = tmp_path / "varnick.exe"
+    shutil.copy(EXE, program)
+
+    def verify():
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", program],
+                              capture_output=True, text=True)
+    assert verify().returncode != 0
+    subprocess.run(["cmake", f"-DPROGRAM={program}", f"-DPKCS12={p12}",
+                    f"-DPASSWORD_FILE={password}", "-P", ROOT / "packaging" / "sign.cmake"],
+                   check=True, capture_output=True)
+    checked = verify()
+    assert checked.returncode == 0, checked.stdout + checked.stderr
+    assert "Signature verification: ok" in checked.stdout
+    # Still the same program, now signed.
+    assert run_captured(["wine", str(program)], 30, env=wine_env()).returncode == 5
+
