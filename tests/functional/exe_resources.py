@@ -327,5 +327,5 @@ def test_the_package_signs_a_program_with_the_certificate_given(wine, tmp_path):
     assert checked.returncode == 0, checked.stdout + checked.stderr
     assert "Signature verification: ok" in checked.stdout
     # Still the same program, now signed.
-    assert run_captured(["wine", str(program)], 30, env=wine_env()).returncode == 5
+    assert run_captured(["wine", str(program)], 30, cwd=tmp_path, env=wine_env()).returncode == 5
 
