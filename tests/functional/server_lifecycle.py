@@ -252,6 +252,23 @@ def test_recovery_takes_out_exactly_what_is_still_the_sessions(varnick, hosts, j
     assert recovery[-1].startswith("Recovered the interrupted session started ")
 
 
+@pytest.mark.parametrize("kind", ["symlink", "hardlink"])
+def test_recovery_never_follows_a_link_at_a_journals_name(varnick, tmp_path, kind):
+    # A journal naming a line of the hosts file, reached through a link: were
+    # it followed, the line would go and the victim be written and removed.
+    varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS + b"10.0.0.1 a.test\r\n")
+    victim = tmp_path / "victim.journal"
+    victim.write_bytes(journal(line(b"10.0.0.1 a.test")))
+    link = varnick.hosts_dir / ("hosts.varnick-session-" + "cd" * 16 + ".journal")
+    before = plant_link(link, victim, kind)
+    assert varnick.run("session", "recover").returncode == 1
+    assert victim.read_bytes() == before and link.exists()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"10.0.0.1 a.test\r\n"
+    failed = [m for _, c, m in varnick.records() if c == "Recovery"][-1]
+    assert failed.startswith("Failed to recover the session started at an unknown time: its "
+                             "journal could not be read 681"), failed
+
+
 def test_hosts_file_held_during_an_add_is_refused_and_serving_goes_on(varnick, tmp_path):
     with server_session(varnick, tmp_path / "backup") as (controller, run):
         with varnick.hold(varnick.hosts_path, "rw", 0):
