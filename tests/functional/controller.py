@@ -42,9 +42,19 @@ class Controller:
         self.port = self.listener.getsockname()[1]
         self.conn = None
 
-    def accept(self, seconds=60):
-        self.listener.settimeout(timeout(seconds))
-        self.conn, _ = self.listener.accept()
+    def accept(self, seconds=60, process=None, what=lambda: ""):
+        """Waits for varnick's connection; when `process` ends first, fails at
+        once with its exit code and `what()` (its log) instead of waiting on."""
+        deadline = time.monotonic() + timeout(seconds)
+        self.listener.settimeout(0.5)
+        while True:
+            try:
+                self.conn, _ = self.listener.accept()
+                break
+            except socket.timeout:
+                ended = process.poll() if process is not None else None
+                assert ended is None, f"varnick exited {ended} before connecting: {what()}"
+                assert time.monotonic() < deadline, f"no connection from varnick: {what()}"
         self.conn.settimeout(timeout(30))
         self.conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         return self.conn
@@ -143,7 +153,7 @@ def server_session(varnick, backup, preexec_fn=None, stdout=None):
     controller = Controller()
     run = ServerRun(varnick, controller, backup, preexec_fn, stdout)
     try:
-        controller.accept()
+        controller.accept(process=run.process, what=varnick.log_bytes)
         yield controller, run
     finally:
         run.kill()
