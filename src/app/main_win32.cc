@@ -34,9 +34,10 @@ int runServerMode(int argc, wchar_t** argv, Logger* mainLog) {
   return runServer(port, argv[3]);
 }
 
-// `session <port>` for varnick-session, or `session recover`.
+// `session <port>` for varnick-session, `session recover` or `session clean`.
 int runSessionMode(wchar_t** argv, Logger* mainLog) {
   if (std::wcscmp(argv[2], L"recover") == 0) return runRecovery();
+  if (std::wcscmp(argv[2], L"clean") == 0) return runClean();
   std::int32_t port = parsePort(argv[2]);
   if (!isValidPort(port)) {
     logMessage(kError, mainLog, "Incorrect port number %d", port);

@@ -194,7 +194,9 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
   } else {
     lines.push_back("temporary copies from varnick del: " + std::to_string(facts.tempCopies) +
                     " in " + facts.tempFolder + ", " + sizeText(facts.tempBytes) + " in all");
-    lines.emplace_back("  to remove them, run: del \"%TEMP%\\hos*.tmp\"");
+    lines.emplace_back(
+        "  varnick del removes its own as it ends; other programs may name files so too: look at "
+        "them (dir \"%TEMP%\\hos*.tmp\") before deleting any");
   }
   lines.push_back(facts.log ? "varnick.log: " + withSize(*facts.log)
                             : "varnick.log: cannot be found: LOCALAPPDATA is not set");

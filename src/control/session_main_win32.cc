@@ -159,7 +159,7 @@ std::optional<std::vector<SessionEntry>> entriesToSend(const SessionOptions& opt
 SessionOutcome runChecked(const SessionOptions& options, const EventStream& events) {
   std::optional<std::vector<SessionEntry>> entries;
   std::optional<CommandToRun> command;
-  if (!options.recover) {
+  if (!options.recover && !options.clean) {
     entries = entriesToSend(options);
     if (!entries) return {kSessionUsage, true};
     int failure = 0;
@@ -173,7 +173,7 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
   // Sessions run side by side: each Varnick takes out only its own lines.
   SessionOutcome outcome;
-  if (options.recover) {
+  if (options.recover || options.clean) {
     int code = runRecovery(options, events);
     outcome = {code, code != 0};
   } else {

@@ -10,7 +10,8 @@ namespace varnick::control {
 const char kSessionUsageText[] =
     "Usage: varnick-session [OPTIONS] (--add ENTRY | --hosts-file PATH) ...\n"
     "                       [--for DURATION | -- COMMAND [ARG ...]]\n"
-    "       varnick-session --recover [--varnick PATH] [--timeout SECONDS] [--json]\n"
+    "       varnick-session (--recover | --clean) [--varnick PATH] [--timeout SECS]\n"
+    "                       [--trust-varnick-folder] [--json]\n"
     "       varnick-session --status | --help | --version\n";
 
 namespace {
@@ -21,7 +22,7 @@ struct ExitCodeMeaning {
 };
 constexpr ExitCodeMeaning kExitCodes[] = {
     {kSessionUsage, "the command line, a --hosts-file or an entry was refused"},
-    {kSessionNoVarnick, "varnick.exe missing or not started, consent declined, no hosts file"},
+    {kSessionNoVarnick, "varnick.exe missing or changeable by others, no consent, no hosts file"},
     {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
     {kSessionEntryRefused, "Varnick refused an entry; the command did not run"},
     {kSessionVarnickFailed, "Varnick's restore or recovery failed (see varnick.log)"},
@@ -74,12 +75,21 @@ std::string sessionHelpText() {
       "  --port N            the port to listen on (default 0: the system picks one)\n"
       "  --varnick PATH      the Varnick to start (default: varnick.exe beside\n"
       "                      varnick-session.exe)\n"
+      "  --trust-varnick-folder\n"
+      "                      start varnick.exe elevated even though users or programs\n"
+      "                      other than administrators may change it or its folder\n"
+      "                      (default: refuse: a program of theirs could have put its\n"
+      "                      own code there to run with administrator rights)\n"
       "  --timeout SECONDS   how long to wait for Varnick to connect, which it does\n"
       "                      once a varnick server has ended (default " +
       std::to_string(kDefaultConnectWaitSeconds) +
       ")\n"
       "  --recover           no session: take out what interrupted sessions left, and\n"
       "                      say what was taken out\n"
+      "  --clean             no session: recover, then remove what Varnick made on\n"
+      "                      this machine (the lock files beside the hosts file when\n"
+      "                      no Varnick holds them, and %LOCALAPPDATA%\\Varnick), and\n"
+      "                      say what was removed and what was left\n"
       "  --status            say what runs and what sessions and varnick del left\n"
       "                      behind; changes nothing\n"
       "  --help, -h, /?      this text\n"
@@ -169,6 +179,14 @@ ParsedOptions parseArguments(const std::vector<std::wstring>& arguments) {
       options.recover = true;
       continue;
     }
+    if (flag == L"--clean") {
+      options.clean = true;
+      continue;
+    }
+    if (flag == L"--trust-varnick-folder") {
+      options.trustVarnickFolder = true;
+      continue;
+    }
     if (flag == L"--help" || flag == L"-h" || flag == L"/?")
       return asked(ParsedOptions::Request::kHelp);
     if (flag == L"--status") return asked(ParsedOptions::Request::kStatus);
@@ -203,11 +221,13 @@ ParsedOptions parseArguments(const std::vector<std::wstring>& arguments) {
       options.connectTimeoutSeconds = static_cast<int>(*seconds);
     }
   }
-  if (options.recover) {
+  if (options.recover && options.clean)
+    return refuse("--clean recovers too: give --recover or --clean, not both");
+  if (options.recover || options.clean) {
     if (asksForASession(options)) {
-      return refuse(
-          "--recover goes with --varnick, --timeout and --json only: no entries, command, "
-          "--for, --backup, --port, --utf8 or --raw");
+      return refuse(std::string(options.clean ? "--clean" : "--recover") +
+                    " goes with --varnick, --timeout, --trust-varnick-folder and --json only: no "
+                    "entries, command, --for, --backup, --port, --utf8 or --raw");
     }
     return ParsedOptions{std::move(options), {}};
   }

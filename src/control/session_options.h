@@ -26,6 +26,12 @@ struct SessionOptions {
   // --recover: no session, only the recovery of interrupted ones; goes with
   // --varnick and --timeout alone.
   bool recover = false;
+  // --clean: no session; recovers, then removes what Varnick made on this
+  // machine; goes with the same options as --recover.
+  bool clean = false;
+  // --trust-varnick-folder: start a varnick.exe that others than
+  // administrators could have changed.
+  bool trustVarnickFolder = false;
   std::optional<std::wstring> backupPath;   // --backup; Varnick names its own beside the hosts file
   std::uint16_t port = 0;                   // --port; 0 lets the system pick
   std::optional<std::wstring> varnickPath;  // --varnick; beside varnick-session.exe when absent

@@ -57,6 +57,9 @@ TEST(SessionOptions, RefusesBadCommandLines) {
       {L"--recover", L"--port", L"8080"},
       {L"--recover", L"--utf8"},
       {L"--recover", L"--raw"},
+      {L"--clean", L"--add", L"x"},
+      {L"--clean", L"--", L"cmd"},
+      {L"--clean", L"--recover"},
   };
   for (const auto& arguments : refused) {
     ParsedOptions parsed = parseSessionOptions(arguments);
@@ -73,6 +76,11 @@ TEST(SessionOptions, RecoverNeedsNoEntriesAndKeepsVarnickAndTimeout) {
   EXPECT_EQ(parsed.options->connectTimeoutSeconds, 5);
   EXPECT_EQ(parsed.options->varnickPath, L"D:\\v.exe");
   EXPECT_FALSE(parseSessionOptions({L"--add", L"x"}).options->recover);
+  parsed = parseSessionOptions({L"--clean", L"--trust-varnick-folder", L"--varnick", L"D:\\v.exe"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_TRUE(parsed.options->clean && parsed.options->trustVarnickFolder);
+  EXPECT_FALSE(parsed.options->recover);
+  EXPECT_FALSE(parseSessionOptions({L"--add", L"x"}).options->trustVarnickFolder);
 }
 
 TEST(SessionOptions, HostsFilesMixWithEntriesInOrderAndForHoldsAlone) {

@@ -14,9 +14,11 @@
 #include "control/controller_win32.h"
 #include "control/entry_syntax.h"
 #include "control/session_checks.h"
+#include "control/session_clean_win32.h"
 #include "control/session_events.h"
 #include "control/session_exit_codes.h"
 #include "control/session_waits.h"
+#include "control/varnick_trust_win32.h"
 #include "hosts/hosts_location.h"
 #include "hosts/session_files_win32.h"
 
@@ -70,6 +72,48 @@ std::optional<std::wstring> varnickFolder() {
     return std::nullopt;
   }
   return folder;
+}
+
+// Starts the Varnick that `options` name with `arguments` in `folder`, unless
+// someone besides administrators could have changed it or its folder: an
+// elevated start would then run whatever they put there. Both stay held
+// until Varnick has started. False, reported, when it did not start.
+bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
+                         const std::vector<std::wstring>& arguments, const std::wstring& folder) {
+  const std::wstring varnick = options.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
+  const std::string shown = wideToUtf8(varnick.c_str());
+  VarnickTrust trust = checkVarnickTrust(varnick);
+  if (trust.error == ERROR_FILE_NOT_FOUND || trust.error == ERROR_PATH_NOT_FOUND) {
+    report("varnick.exe not found at " + shown);
+    return false;
+  }
+  if (trust.error != ERROR_SUCCESS) {
+    report("could not read who may change " + shown + " or its folder (error " +
+           std::to_string(trust.error) + ")");
+    return false;
+  }
+  if (!trust.changer.empty()) {
+    const std::string what = wideToUtf8(trust.changeable.c_str());
+    if (!options.trustVarnickFolder) {
+      report(trust.changer + " may change " + what +
+             ", so a program running as them could have put its own code there to run with "
+             "administrator rights; varnick.exe starts only from where nobody but "
+             "administrators can change it");
+      notice(
+          "  install Varnick for all users: winget install --scope machine, scoop install "
+          "--global, or unpack the zip under C:\\Program Files");
+      notice("  or, accepting that risk, add --trust-varnick-folder");
+      return false;
+    }
+    notice("trusting " + what + " although " + trust.changer +
+           " may change it: whatever a program running as them put there now runs with "
+           "administrator rights");
+  }
+  if (!controller.startVarnick(varnick, arguments, folder)) {
+    report(controller.error());
+    return false;
+  }
+  return true;
 }
 
 // varnick.log in the folder that Varnick runs in, and where in it the
@@ -195,11 +239,7 @@ std::optional<int> Session::start() {
   std::vector<std::wstring> arguments{L"session", port};
   if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
   log_.mark();
-  std::wstring varnick = options_.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
-  if (!controller_.startVarnick(varnick, arguments, *folder)) {
-    report(controller_.error());
-    return kSessionNoVarnick;
-  }
+  if (!startTrustedVarnick(controller_, options_, arguments, *folder)) return kSessionNoVarnick;
   switch (controller_.acceptVarnick(options_.connectTimeoutSeconds, interruption_.stop)) {
     case Controller::Accepted::kConnected:
       // Its recovery comes before it connects.
@@ -543,16 +583,23 @@ int runRecovery(const SessionOptions& options, const EventStream& events) {
   log.mark();
   Controller controller;
   controller.setReporter(report);
-  std::wstring varnick = options.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
-  if (!controller.startVarnick(varnick, {L"session", L"recover"}, *folder)) {
-    report(controller.error());
+  const wchar_t* what = options.clean ? L"clean" : L"recover";
+  if (!startTrustedVarnick(controller, options, {L"session", what}, *folder))
     return kSessionNoVarnick;
-  }
   std::optional<DWORD> code = controller.waitForVarnick(
       kRecoveryWaitSeconds,
       "put right what interrupted sessions left; another Varnick server may still be running");
   log.reportRecovery(events);
-  if (code && *code == 0) return 0;
+  if (code && *code == 0) {
+    if (!options.clean) return 0;
+    // The log goes only now: a failure above is told in it.
+    bool clean = cleanVarnickFolder(*folder);
+    notice(
+        "left varnick.log wherever varnick add, del or server ran by hand, and any files in "
+        "%TEMP% named hos*.tmp: varnick del removes its own copies there as it ends, and one "
+        "that a killed del left cannot be told from another program's file of that name");
+    return clean ? 0 : kSessionVarnickFailed;
+  }
   report(code ? "the recovery failed: varnick.exe exited with code " + std::to_string(*code) +
                     "; see " + log.shown()
               : "varnick.exe did not finish the recovery within " +

@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include <optional>
+
 #include "base/file_identity_win32.h"
 #include "base/unique_resource.h"
 #include "hosts/hosts_location.h"
@@ -22,9 +24,13 @@ struct LockFile {
   DWORD error = ERROR_SUCCESS;
 };
 
+std::wstring lockFilePath(HostsLock::Kind kind) {
+  return besideHostsFile(kind == HostsLock::Kind::kWrite ? L".varnick-write-lock"
+                                                         : L".varnick-serving-lock");
+}
+
 LockFile openLockFile(HostsLock::Kind kind) {
-  const std::wstring path = besideHostsFile(
-      kind == HostsLock::Kind::kWrite ? L".varnick-write-lock" : L".varnick-serving-lock");
+  const std::wstring path = lockFilePath(kind);
   PSECURITY_DESCRIPTOR rules = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockFileRules, SDDL_REVISION_1, &rules,
                                                             nullptr)) {
@@ -40,10 +46,31 @@ LockFile openLockFile(HostsLock::Kind kind) {
   return lock;
 }
 
-LockFile& lockFile(HostsLock::Kind kind) {
-  static LockFile write = openLockFile(HostsLock::Kind::kWrite);
-  static LockFile serving = openLockFile(HostsLock::Kind::kServing);
+// Each opened at its first use, and kept open for the rest of the run unless
+// removeUnheldLockFiles lets it go.
+std::optional<LockFile>& lockFileSlot(HostsLock::Kind kind) {
+  static std::optional<LockFile> write;
+  static std::optional<LockFile> serving;
   return kind == HostsLock::Kind::kWrite ? write : serving;
+}
+
+LockFile& lockFile(HostsLock::Kind kind) {
+  std::optional<LockFile>& slot = lockFileSlot(kind);
+  if (!slot) slot = openLockFile(kind);
+  return *slot;
+}
+
+// Removes the lock file at `path` when no process has it open: opened
+// without sharing, it cannot be opened by anyone else while it goes.
+DWORD removeUnheldLockFile(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  if (DWORD error = checkIsFileMeant(file.get(), path)) return error;
+  return deleteByHandle(file.get());
 }
 
 }  // namespace
@@ -73,6 +100,17 @@ DWORD HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
       retryWhileBusy([this] { return tryTake(); }, clock, {waitMs, kLockPauseMs}, onFirstBusy);
   if (result.attempt == Attempt::kBusy) return ERROR_TIMEOUT;
   return result.error;
+}
+
+std::vector<LockFileRemoval> removeUnheldLockFiles() {
+  std::vector<LockFileRemoval> removals;
+  for (HostsLock::Kind kind : {HostsLock::Kind::kWrite, HostsLock::Kind::kServing}) {
+    lockFileSlot(kind).reset();
+    const std::wstring path = lockFilePath(kind);
+    const bool there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    removals.push_back({path, there, there ? removeUnheldLockFile(path) : ERROR_SUCCESS});
+  }
+  return removals;
 }
 
 }  // namespace varnick

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "hosts/replacement.h"
 
@@ -51,5 +52,19 @@ class HostsLock {
   Sharing sharing_;
   bool held_ = false;
 };
+
+// What became of one lock file that removeUnheldLockFiles looked at: 0 when
+// it is gone, ERROR_SHARING_VIOLATION when another process holds it open (a
+// Varnick that runs), kErrorIsLink for a link at its name, another code when
+// it could not go.
+struct LockFileRemoval {
+  std::wstring path;
+  bool wasThere = false;
+  DWORD error = ERROR_SUCCESS;
+};
+
+// Lets go of this process's own lock files, then removes each that no other
+// process has open. For uninstalling: only while no HostsLock is held here.
+std::vector<LockFileRemoval> removeUnheldLockFiles();
 
 }  // namespace varnick

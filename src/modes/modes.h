@@ -35,4 +35,9 @@ namespace varnick {
 // their lines out, once no server is running. 0, or 1 when one could not be.
 [[nodiscard]] int runRecovery();
 
+// `session clean`, for uninstalling: the recovery above, then the lock files
+// beside the hosts file removed unless a running Varnick holds one. 0, or 1
+// when a session could not be put right or a lock file could not go.
+[[nodiscard]] int runClean();
+
 }  // namespace varnick

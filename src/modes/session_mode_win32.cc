@@ -8,6 +8,7 @@
 #include "base/wide_text.h"
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
+#include "hosts/hosts_lock_win32.h"
 #include "modes/modes.h"
 #include "modes/serving_win32.h"
 
@@ -175,6 +176,32 @@ int runRecovery() {
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(getLogger("Server"), serving)) return kExitFailure;
   return recoverInterruptedSessions(true) ? kExitSuccess : kExitFailure;
+}
+
+int runClean() {
+  bool recovered = false;
+  {
+    HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
+    if (!takeServingLock(getLogger("Server"), serving)) return kExitFailure;
+    recovered = recoverInterruptedSessions(true);
+  }
+  // Told as the recovery is: the session tool says what these records say.
+  Logger* log = getLogger("Recovery");
+  bool removed = true;
+  for (const LockFileRemoval& lock : removeUnheldLockFiles()) {
+    const std::string path = wideToUtf8(lock.path.c_str());
+    if (!lock.wasThere) continue;
+    if (lock.error == ERROR_SUCCESS) {
+      logMessage(kInfo, log, "Removed the lock file %s", path.c_str());
+    } else if (lock.error == ERROR_SHARING_VIOLATION) {
+      logMessage(kInfo, log, "Left the lock file %s: a running Varnick holds it", path.c_str());
+    } else {
+      removed = false;
+      logMessage(kError, log, "Failed to remove the lock file %s %d", path.c_str(),
+                 static_cast<int>(lock.error));
+    }
+  }
+  return recovered && removed ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace varnick

@@ -1,10 +1,11 @@
 """The executables themselves: what they import (and that a DLL planted
 beside varnick.exe never loads) and the manifest varnick.exe carries; the release zip: its checksum, the version resources, and both
 programs run from it; and the winget and Scoop manifests made with the zip:
-every field their formats require, and the zip's version, hash, URL and
-layout."""
+every field their formats require, the zip's version, hash, URL, layout and
+build date, and the notes that tell users how to install and remove Varnick."""
 
 import collections
+import datetime
 import hashlib
 import os
 import shutil
@@ -193,7 +194,7 @@ def test_programs_from_the_release_run(release, varnick):
 
 
 MANIFESTS = BUILD_DIR / "manifests"
-WINGET_MANIFEST_VERSION = "1.6.0"
+WINGET_MANIFEST_VERSION = "1.12.0"
 # The fields that each winget manifest type must have, and each of its installers.
 WINGET_REQUIRED = {
     "version": ["PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType",
@@ -212,6 +213,15 @@ WINGET_IDENTIFIER = re.compile(rf"{WINGET_IDENTIFIER_PART}(\.{WINGET_IDENTIFIER_
 SCOOP_REQUIRED = ["version", "description", "homepage", "license", "url", "hash", "extract_dir",
                   "bin", "checkver", "autoupdate"]
 PROGRAMS = ["varnick.exe", "varnick-session.exe"]
+# What the notes shown after an install must name, for each package manager:
+# the install for all users, the way past the check that a per-user install
+# trips, and what to run before uninstalling.
+INSTALL_NOTES_NAME = {
+    "winget": ["winget install --scope machine", "--trust-varnick-folder",
+               "varnick-session --clean", "winget uninstall"],
+    "scoop": ["scoop install --global", "--trust-varnick-folder", "varnick-session --clean",
+              "scoop uninstall varnick"],
+}
 
 
 def missing(manifest, keys):
@@ -261,8 +271,18 @@ def test_winget_default_locale_is_the_locale_manifests(winget):
     assert winget["version"][2]["DefaultLocale"] == winget["defaultLocale"][2]["PackageLocale"]
 
 
+def utc_day(path):
+    return datetime.datetime.fromtimestamp(path.stat().st_mtime, datetime.timezone.utc).date()
+
+
 def test_winget_installs_both_programs_from_the_zip(winget, package):
-    fields = winget["installer"][2]
+    name, _, fields = winget["installer"]
+    # The day of the build: a plain YYYY-MM-DD (YAML reads that alone as a
+    # date), no earlier than varnick.exe was linked and no later than the
+    # manifest was written.
+    released = fields["ReleaseDate"]
+    assert type(released) is datetime.date, released
+    assert utc_day(EXE) <= released <= utc_day(MANIFESTS / "winget" / name)
     assert (fields["InstallerType"], fields["NestedInstallerType"]) == ("zip", "portable")
     [installer] = fields["Installers"]
     assert missing(installer, WINGET_INSTALLER_REQUIRED) == []
@@ -286,6 +306,17 @@ def test_scoop_manifest_installs_the_zip(scoop, package):
     assert all(name.startswith(folder + "/") for name in package.names)
     assert sorted(scoop["bin"]) == sorted(PROGRAMS)
     assert {f"{folder}/{exe}" for exe in scoop["bin"]} <= package.names
+
+
+@pytest.mark.parametrize("manager", sorted(INSTALL_NOTES_NAME))
+def test_install_notes_say_how_to_install_and_remove_varnick(winget, scoop, manager):
+    notes = (winget["defaultLocale"][2].get("InstallationNotes") if manager == "winget"
+             else scoop.get("notes"))
+    if isinstance(notes, list):
+        notes = " ".join(notes)
+    assert isinstance(notes, str), notes
+    words = " ".join(notes.split())
+    assert [phrase for phrase in INSTALL_NOTES_NAME[manager] if phrase not in words] == []
 
 
 @pytest.mark.parametrize("version", ["1.0.10", "12.3.0"])

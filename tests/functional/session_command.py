@@ -16,10 +16,14 @@ import pytest
 
 from controller import SHUTDOWN, Controller, ServerRun, add
 from del_entry import temp_dir  # noqa: F401 (a fixture: the Wine user's temporary directory)
-from wine_harness import (BUILD_DIR, PREFIX, SEND_CTRL_C, Varnick, parse_records, processes_naming,
-                          run_captured, run_on_console, timeout, win_path)
+from wine_harness import (BUILD_DIR, PREFIX, SEND_CTRL_C, Varnick, parse_records, plant_link,
+                          processes_naming, run_captured, run_on_console, timeout, win_path)
 
 SESSION_EXE = BUILD_DIR / "varnick-session.exe"
+# The build folder is the Unix user's under Wine, which shows it as
+# changeable by that user: every session here accepts that.
+TRUST = "--trust-varnick-folder"
+SESSION = ["wine", str(SESSION_EXE), TRUST]
 # Where a session runs Varnick: %LOCALAPPDATA%\Varnick. Wine sets
 # LOCALAPPDATA from the prefix's profile, whatever the environment says.
 VARNICK_FOLDER = PREFIX / "drive_c" / "users" / getpass.getuser() / "AppData" / "Local" / "Varnick"
@@ -56,9 +60,16 @@ def varnick(wine, tmp_path):
     return SessionVarnick(tmp_path)
 
 
-def session(varnick, *args, exe=SESSION_EXE, stdin=b"", seconds=90, env=None):
-    return run_captured(["wine", str(exe), *map(str, args)], seconds, input=stdin,
-                        cwd=varnick.work_dir, env=varnick.env(**(env or {})))
+def without_trust_notice(stderr):
+    """What a session says, less its note that it trusts the build folder."""
+    return re.sub(rb"varnick-session: trusting [^\n]*\n", b"", stderr, count=1)
+
+
+def session(varnick, *args, exe=SESSION_EXE, stdin=b"", seconds=90, env=None, trust=True):
+    result = run_captured(["wine", str(exe), *[TRUST][:trust], *map(str, args)], seconds,
+                          input=stdin, cwd=varnick.work_dir, env=varnick.env(**(env or {})))
+    result.stderr = without_trust_notice(result.stderr)
+    return result
 
 
 @contextlib.contextmanager
@@ -68,7 +79,7 @@ def session_started(varnick, tmp_path, *args):
     a function that reads its standard error so far."""
     err_path = tmp_path / "session.err"
     with open(err_path, "wb") as err:
-        process = subprocess.Popen(["wine", str(SESSION_EXE), *map(str, args)],
+        process = subprocess.Popen([*SESSION, *map(str, args)],
                                    cwd=varnick.work_dir, env=varnick.env(),
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
     try:
@@ -80,7 +91,7 @@ def session_started(varnick, tmp_path, *args):
 
 def session_on_console(varnick, *args, seconds=90, on_end=None):
     """The session on a console of its own, where a Ctrl+C reaches it."""
-    return run_on_console(["wine", str(SESSION_EXE), *map(str, args)], seconds, on_end,
+    return run_on_console([*SESSION, *map(str, args)], seconds, on_end,
                           cwd=varnick.work_dir, env=varnick.env())
 
 
@@ -192,6 +203,60 @@ def test_varnick_that_exits_before_connecting(varnick, tmp_path):
     assert b"RAN" not in result.stdout
 
 
+@pytest.mark.parametrize("args", [["--add", "10.0.0.1 t.test", "--", "cmd", "/c", "exit 0"],
+                                  ["--recover"], ["--clean"]])
+def test_a_varnick_that_others_may_change_is_not_started(varnick, args):
+    # Wine shows every file as its Unix user's, with the right to change it.
+    refused = session(varnick, *args, trust=False)
+    assert refused.returncode == NO_VARNICK, refused
+    said = notes(refused)
+    # Wine's name for the prefix's user, who owns every file.
+    assert rf"(S-1-5-21-0-0-0-1000) may change {win_path(BUILD_DIR)}\varnick.exe, so a " in said[0]
+    assert said[1:] == ["  install Varnick for all users: winget install --scope machine, scoop "
+                        "install --global, or unpack the zip under C:\\Program Files",
+                        "  or, accepting that risk, add --trust-varnick-folder"]
+    assert varnick.hosts == Varnick.DEFAULT_HOSTS and varnick.log_bytes() == b""
+    trusted = run_captured(["wine", str(SESSION_EXE), TRUST, *args], 90, cwd=varnick.work_dir,
+                           env=varnick.env())
+    assert trusted.returncode == 0, trusted
+    assert trusted.stderr.startswith(
+        rf"varnick-session: trusting {win_path(BUILD_DIR)}\varnick.exe although ".encode())
+
+
+def test_clean_removes_what_varnick_made_and_nothing_else(varnick, tmp_path, temp_dir):
+    assert session(varnick, "--add", "10.0.0.1 once.test", "--", "cmd", "/c", "exit 0").returncode == 0
+    locks = [varnick.hosts_dir / f"hosts.varnick-{kind}-lock" for kind in ("write", "serving")]
+    (VARNICK_FOLDER / "varnick.log.2").write_bytes(b"old records\r\n")
+    (VARNICK_FOLDER / "notes.txt").write_bytes(b"the user's own\r\n")
+    victim = plant_link(VARNICK_FOLDER / "varnick.log.3", tmp_path / "victim", "symlink")
+    theirs = temp_dir / "hos1.tmp"
+    theirs.write_bytes(b"another program's file\r\n")
+    try:
+        # As a running session's Varnick holds them.
+        with varnick.hold(locks[0], "r", 3), varnick.hold(VARNICK_FOLDER / "varnick.log", "r", 3):
+            held = session(varnick, "--clean")
+        assert held.returncode == 0, held
+        folder = win_path(VARNICK_FOLDER).replace("Z:" + str(PREFIX / "drive_c").replace("/", "\\"), "C:")
+        assert notes(held)[1:] == [
+            f"left the lock file {win_path(locks[0])}: a running Varnick holds it",
+            f"removed the lock file {win_path(locks[1])}",
+            f"left {folder}\\notes.txt: Varnick did not make it",
+            f"left {folder}\\varnick.log: a running Varnick writes it",
+            f"left {folder}\\varnick.log.3: a link, not a file Varnick wrote",
+            f"removed 1 of Varnick's logs; left {folder}: other files are in it",
+            notes(held)[-1]], held
+        assert "%TEMP% named hos*.tmp" in notes(held)[-1]
+        assert (tmp_path / "victim").read_bytes() == victim and theirs.exists()
+        (VARNICK_FOLDER / "notes.txt").unlink()
+        (VARNICK_FOLDER / "varnick.log.3").unlink()
+        again = session(varnick, "--clean")
+        assert again.returncode == 0, again
+        assert not any(lock.exists() for lock in locks) and not VARNICK_FOLDER.exists()
+        assert notes(again)[-2] == f"removed {folder} with Varnick's logs"
+    finally:
+        theirs.unlink()
+
+
 @pytest.mark.parametrize("args", [[], ["--port", "70000", "--add", "x"], ["--add", "x", "--"],
                                   ["--add", "x", "--bogus"]])
 def test_bad_command_lines(varnick, args):
@@ -202,14 +267,14 @@ def test_bad_command_lines(varnick, args):
 
 
 def test_help_is_the_answer_to_a_bare_command_too(varnick):
-    asked, bare = session(varnick, "--help"), session(varnick)
+    asked, bare = session(varnick, "--help"), session(varnick, trust=False)
     assert (asked.returncode, bare.returncode) == (0, USAGE_ERROR)
     assert bare.stderr == asked.stdout
     assert b"\r\n  --status " in asked.stdout and b"\r\n  125  " in asked.stdout
 
 
 def test_killed_session_tool_still_gets_the_hosts_file_restored(varnick):
-    tool = subprocess.Popen(["wine", str(SESSION_EXE), "--add", "10.0.0.1 orphan.test"],
+    tool = subprocess.Popen([*SESSION, "--add", "10.0.0.1 orphan.test"],
                             cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.PIPE,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
@@ -373,7 +438,7 @@ def held_session(varnick, tmp_path, *args):
     code and events."""
     out = tmp_path / f"events-{time.monotonic_ns()}.out"
     with open(out, "wb") as events:
-        process = subprocess.Popen(["wine", str(SESSION_EXE), "--json", *map(str, args)],
+        process = subprocess.Popen([*SESSION, "--json", *map(str, args)],
                                    cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.PIPE,
                                    stdout=events, stderr=subprocess.DEVNULL)
 
@@ -450,7 +515,7 @@ def test_connection_from_a_process_the_system_cannot_name_is_refused(varnick, un
     # outside Wine, is one the TCP table does not name.
     fake = BUILD_DIR / "send_ctrl_c.exe"
     tool = subprocess.Popen(
-        ["wine", str(SESSION_EXE), "--varnick", win_path(fake), "--port", str(unused_port),
+        [*SESSION, "--varnick", win_path(fake), "--port", str(unused_port),
          "--timeout", "7", "--add", "10.0.0.1 secret.test", "--", "cmd", "/c", "echo COMMAND RAN"],
         cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.DEVNULL,
         stdout=open(varnick.work_dir / "tool.out", "wb"), stderr=open(varnick.work_dir / "tool.err", "wb"))
@@ -571,10 +636,11 @@ def test_a_hosts_file_that_cannot_be_used_is_refused_before_anything_starts(varn
 
 def notes(result):
     """The session's messages, without their "varnick-session: "."""
-    return [line.removeprefix("varnick-session: ") for line in result.stderr.decode().splitlines()]
+    return [line.removeprefix("varnick-session: ")
+            for line in without_trust_notice(result.stderr).decode().splitlines()]
 
 
-@pytest.mark.parametrize("put_right_by", ["next-session", "recover"])
+@pytest.mark.parametrize("put_right_by", ["next-session", "recover", "clean"])
 def test_an_interrupted_session_is_put_right_line_by_line(varnick, tmp_path, unused_port,
                                                           put_right_by):
     ours = ["10.0.0.1 a.test", "10.0.0.2 b.test", "10.0.0.3 gone.test"]
@@ -602,8 +668,8 @@ def test_an_interrupted_session_is_put_right_line_by_line(varnick, tmp_path, unu
         in notes(held)
     assert varnick.hosts == theirs and journal.exists()
 
-    if put_right_by == "recover":
-        result = session(varnick, "--recover")
+    if put_right_by != "next-session":
+        result = session(varnick, f"--{put_right_by}")
     else:
         result = session(varnick, "--add", "10.0.0.5 next.test", *type_hosts(varnick))
         # Its entry went into the file as put right.
@@ -619,6 +685,12 @@ def test_an_interrupted_session_is_put_right_line_by_line(varnick, tmp_path, unu
         f"skipped '10.0.0.3 gone.test', added by an interrupted session that started {started}: "
         "it is no longer in the hosts file",
         f"put right an interrupted session that started {started}, and removed its journal"]
+    if put_right_by == "clean":
+        # Then the lock files, which no Varnick holds any more.
+        assert sorted(p.name for p in varnick.hosts_dir.iterdir()) == ["hosts"]
+        assert notes(result)[4:6] == [f"removed the lock file {win_path(varnick.hosts_dir)}\\hosts"
+                                      f".varnick-{kind}-lock" for kind in ("write", "serving")]
+        return
     nothing = session(varnick, "--recover")
     assert nothing.returncode == 0, nothing
     assert notes(nothing) == ["no interrupted session to recover"]
@@ -631,7 +703,7 @@ class HeldSession:
         self.entry = entry
         self.line = entry + b"\r\n"
         self.varnick = varnick
-        self.process = subprocess.Popen(["wine", str(SESSION_EXE), "--add", entry.decode()],
+        self.process = subprocess.Popen([*SESSION, "--add", entry.decode()],
                                         cwd=varnick.work_dir, env=varnick.env(),
                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
@@ -777,7 +849,8 @@ def killed_session_left(varnick, temp_copies):
 def copies_left_by_del(varnick, temp_copies):
     temp_copies(3, 1000)
     yield [re.compile(r"temporary copies from varnick del: 3 in C:\\.+, 2\.9 KB in all"),
-           '  to remove them, run: del "%TEMP%\\hos*.tmp"']
+           '  varnick del removes its own as it ends; other programs may name files so too: look at '
+           'them (dir "%TEMP%\\hos*.tmp") before deleting any']
 
 
 @contextlib.contextmanager

@@ -11,7 +11,7 @@ from pathlib import Path
 
 import pytest
 
-from session_command import (ENTRY_REFUSED, INTERRUPTED, SESSION_EXE, USAGE_ERROR, session,  # noqa: F401
+from session_command import (ENTRY_REFUSED, INTERRUPTED, SESSION, USAGE_ERROR, session,  # noqa: F401
                              varnick, wait_until)
 from wine_harness import BUILD_DIR, ROOT, SEND_CTRL_C, run_on_console, win_path
 
@@ -142,7 +142,7 @@ def test_json_events_tell_a_program_when_the_entries_are_in_and_when_the_session
         varnick, tmp_path):
     out = tmp_path / "events.out"
     with open(out, "wb") as events:
-        process = subprocess.Popen(["wine", str(SESSION_EXE), "--json", "--add", "10.0.0.1 j.test"],
+        process = subprocess.Popen([*SESSION, "--json", "--add", "10.0.0.1 j.test"],
                                    cwd=varnick.work_dir, env=varnick.env(), stdin=subprocess.PIPE,
                                    stdout=events, stderr=subprocess.DEVNULL)
     try:

@@ -1,0 +1,124 @@
+#include "control/varnick_trust_win32.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <optional>
+
+#include "base/wide_text.h"
+#include "control/folder_rights.h"
+
+namespace varnick::control {
+namespace {
+
+std::string sidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) return "an unreadable SID";
+  std::string result = wideToUtf8(text);
+  LocalFree(text);
+  return result;
+}
+
+// The rules as portable values. Allow entries of kinds with extra fields
+// (object and compound entries) name no trustee that can be weighed, so they
+// count as untrusted.
+ObjectRights portableRights(PSID owner, PACL dacl) {
+  ObjectRights rights{sidText(owner), dacl != nullptr, {}};
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+    AccessEntry entry;
+    entry.inheritOnly = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
+    switch (header->AceType) {
+      case ACCESS_ALLOWED_ACE_TYPE:
+      case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+      case ACCESS_DENIED_ACE_TYPE: {
+        // These three share one layout: header, mask, SID.
+        auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        entry.allows = header->AceType != ACCESS_DENIED_ACE_TYPE;
+        entry.mask = ace->Mask;
+        entry.trustee = sidText(&ace->SidStart);
+        break;
+      }
+      case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
+      case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+      case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+        entry.mask = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->Mask;
+        entry.trustee = "an access entry of a kind that is not read here";
+        break;
+      default:
+        continue;  // audit and label entries grant nothing
+    }
+    rights.entries.push_back(std::move(entry));
+  }
+  return rights;
+}
+
+// "MACHINE\user (S-1-5-21-...)", or the SID alone when the system cannot name it.
+std::string accountName(const std::string& sid) {
+  PSID binary = nullptr;
+  if (!ConvertStringSidToSidA(sid.c_str(), &binary)) return sid;
+  wchar_t name[256];
+  wchar_t domain[256];
+  DWORD nameSize = 256;
+  DWORD domainSize = 256;
+  SID_NAME_USE use;
+  bool named = LookupAccountSidW(nullptr, binary, name, &nameSize, domain, &domainSize, &use);
+  LocalFree(binary);
+  if (!named) return sid;
+  std::wstring shown = domainSize > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+  return wideToUtf8(shown.c_str()) + " (" + sid + ")";
+}
+
+// Who besides the trusted could change the object open at `handle`; an
+// error code when its rules cannot be read.
+DWORD changerOf(HANDLE handle, std::optional<std::string>& changer) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR rules = nullptr;
+  DWORD error =
+      GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      &owner, nullptr, &dacl, nullptr, &rules);
+  if (error != ERROR_SUCCESS) return error;
+  changer = untrustedChanger(portableRights(owner, dacl));
+  LocalFree(rules);
+  return ERROR_SUCCESS;
+}
+
+std::wstring folderOf(const std::wstring& path) {
+  std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+VarnickTrust checkVarnickTrust(const std::wstring& varnickPath) {
+  VarnickTrust trust;
+  trust.program.reset(CreateFileW(varnickPath.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!trust.program) {
+    trust.error = GetLastError();
+    return trust;
+  }
+  const std::wstring folder = folderOf(varnickPath);
+  trust.folder.reset(CreateFileW(folder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!trust.folder) {
+    trust.error = GetLastError();
+    return trust;
+  }
+  const std::pair<HANDLE, const std::wstring*> checked[] = {{trust.program.get(), &varnickPath},
+                                                            {trust.folder.get(), &folder}};
+  for (const auto& [handle, path] : checked) {
+    std::optional<std::string> changer;
+    if ((trust.error = changerOf(handle, changer)) != ERROR_SUCCESS) return trust;
+    if (changer) {
+      trust.changer = accountName(*changer);
+      trust.changeable = *path;
+      return trust;
+    }
+  }
+  return trust;
+}
+
+}  // namespace varnick::control
