@@ -397,7 +397,9 @@ def session_command(*command, varnick=None):
     """varnick-session adding the bench's entry around `command`, with the
     Varnick beside it or the one given."""
     chosen = ["--varnick", win_path(varnick)] if varnick else []
-    return ["wine", str(SESSION), *chosen, "--add", ADD_ENTRY, "--", *command]
+    # Under Wine the build folder shows as its Unix user's to change.
+    return ["wine", str(SESSION), "--trust-varnick-folder", *chosen, "--add", ADD_ENTRY, "--",
+            *command]
 
 
 def bench_session(varnick, output, runs):
