@@ -19,7 +19,7 @@ struct AccessEntry {
 };
 
 struct ObjectRights {
-  std::string owner;  // string SID
+  std::string owner;    // string SID
   bool hasDacl = true;  // no DACL at all lets everyone do everything
   std::vector<AccessEntry> entries;
 };

@@ -17,7 +17,7 @@ constexpr std::uint32_t kReadExecute = 0x001200A9;
 
 // As Program Files grants: administrators and SYSTEM change, users read and
 // run, CREATOR OWNER only for what is made inside.
-ObjectRights programFiles(std::string owner = kInstaller) {
+ObjectRights programFiles(const std::string& owner = kInstaller) {
   return {owner,
           true,
           {{true, kInstaller, kFullAccess, false},
@@ -33,13 +33,13 @@ TEST(FolderRights, OnlyTheTrustedMayChange) {
     ObjectRights rights;
     std::optional<std::string> changer;
   };
-  auto with = [](AccessEntry entry, std::string owner = kAdmins) {
+  auto with = [](const AccessEntry& entry, const std::string& owner = kAdmins) {
     ObjectRights rights = programFiles(owner);
     rights.entries.push_back(entry);
     return rights;
   };
-  const std::uint32_t kChangeEach[] = {0x2, 0x4, 0x40, 0x10000, 0x40000, 0x80000, 0x10000000,
-                                       0x40000000};
+  const std::uint32_t kChangeEach[] = {0x2,     0x4,     0x40,       0x10000,
+                                       0x40000, 0x80000, 0x10000000, 0x40000000};
   std::vector<Case> cases = {
       {"Program Files", programFiles(), std::nullopt},
       {"owned by Administrators", programFiles(kAdmins), std::nullopt},

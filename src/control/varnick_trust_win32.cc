@@ -76,9 +76,9 @@ DWORD changerOf(HANDLE handle, std::optional<std::string>& changer) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR rules = nullptr;
-  DWORD error =
-      GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                      &owner, nullptr, &dacl, nullptr, &rules);
+  DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                nullptr, &dacl, nullptr, &rules);
   if (error != ERROR_SUCCESS) return error;
   changer = untrustedChanger(portableRights(owner, dacl));
   LocalFree(rules);

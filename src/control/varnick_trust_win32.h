@@ -18,7 +18,7 @@ struct VarnickTrust {
   // Who could change it, as the system names them ("MACHINE\user"); empty
   // when nobody but administrators could.
   std::string changer;
-  std::wstring changeable;  // varnick.exe or its folder, whichever `changer` may change
+  std::wstring changeable;      // varnick.exe or its folder, whichever `changer` may change
   DWORD error = ERROR_SUCCESS;  // when the file, its folder or their rules could not be read
 };
 
