@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <string>
 
 #include "base/exit_codes.h"
@@ -9,6 +11,13 @@
 
 namespace varnick {
 namespace {
+
+// How a swap over a hosts file that another program holds open, or that is
+// read-only, fails.
+bool heldOrReadOnly(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION;
+}
 
 // The record for a delete that stopped at `result.step`.
 void logDelFailure(Logger* log, const DelResult& result) {
@@ -42,6 +51,16 @@ void logDelFailure(Logger* log, const DelResult& result) {
       logMessage(kError, log, "Failed to write %s %d, hosts file unchanged", path.c_str(), error);
       return;
     case DelStep::kReplaceFailed:
+      if (heldOrReadOnly(result.error)) {
+        // The hosts file cannot be written while another program has it
+        // open, or while it is read-only: told as a failed open of it, which
+        // log readers look for, then the step that met it.
+        logMessage(kInfo, log, "Failed to open hosts file %d", error);
+        logMessage(kInfo, log,
+                   "Failed to replace hosts file: another program has it open or it is "
+                   "read-only, hosts file unchanged");
+        return;
+      }
       logMessage(kError, log, "Failed to replace hosts file %d, hosts file unchanged", error);
       return;
     case DelStep::kKeptChanging:

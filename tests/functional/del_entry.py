@@ -207,8 +207,9 @@ def test_held_hosts_file_is_retried_then_left_alone(varnick, temp_files, release
         assert waited >= 1.5, "the replacement was not retried"
         # A file that another process has open cannot be renamed over.
         assert del_records(varnick) == [
-            ("ERROR", "DelEntry",
-             f"Failed to replace hosts file {ERROR_ACCESS_DENIED}, hosts file unchanged")]
+            ("INFO", "DelEntry", f"Failed to open hosts file {ERROR_ACCESS_DENIED}"),
+            ("INFO", "DelEntry", "Failed to replace hosts file: another program has it open or "
+                                 "it is read-only, hosts file unchanged")]
         assert varnick.hosts == hosts
 
 
