@@ -27,12 +27,12 @@ DWORD checkIsFileMeant(HANDLE file, const std::wstring& meantPath);
 
 // Removes the file that `file` is open on (opened with DELETE access). The
 // name that a link planted later leads to is never looked up again.
-DWORD deleteByHandle(HANDLE file);
+[[nodiscard]] DWORD deleteByHandle(HANDLE file);
 
 // Removes the plain file at `path` (a full long path) through a checked
 // handle: 0 when it is gone or was never there; kErrorIsLink, with nothing
 // removed, when a link stands at the name; another code when it cannot go.
-DWORD removePlainFile(const std::wstring& path);
+[[nodiscard]] DWORD removePlainFile(const std::wstring& path);
 
 // Renames the file that `file` is open on (opened with DELETE access) to
 // `target`, replacing what is there, in one step.

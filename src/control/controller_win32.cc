@@ -221,7 +221,8 @@ bool Controller::startVarnick(const std::wstring& varnickPath,
 std::optional<DWORD> Controller::varnickExitCode() const {
   if (!varnick_ || WaitForSingleObject(varnick_.get(), 0) != WAIT_OBJECT_0) return std::nullopt;
   DWORD code = 0;
-  GetExitCodeProcess(varnick_.get(), &code);
+  // An exit code that cannot be read is no success.
+  if (!GetExitCodeProcess(varnick_.get(), &code)) return kUnreadableExitCode;
   return code;
 }
 

@@ -92,6 +92,9 @@ class Controller {
   bool peerIsVarnick(SOCKET connection);
   // Whether Varnick has exited already, and with which code.
   std::optional<DWORD> varnickExitCode() const;
+  // What varnickExitCode gives for a Varnick that ended with a code the
+  // system could not tell: a failure, never taken for 0.
+  static constexpr DWORD kUnreadableExitCode = 0xFFFFFFFF;
   void report(const std::string& note);
 
   // First, so that the sockets below are closed before Winsock is cleaned up.

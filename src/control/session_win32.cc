@@ -353,7 +353,10 @@ int Session::runCommand() {
     return kSessionInterrupted;
   }
   DWORD code = 0;
-  GetExitCodeProcess(child.get(), &code);
+  if (!GetExitCodeProcess(child.get(), &code)) {
+    report("could not read the command's exit code (error " + std::to_string(GetLastError()) + ")");
+    return kSessionNoCommand;
+  }
   // A Ctrl+C reaches every process on the console at about the same moment,
   // and may end the command before this process's handler has run.
   // The session's end goes on meanwhile, and lateInterruption() waits for
@@ -399,6 +402,11 @@ int Session::holdUntilEnter() {
   UniqueHandle reader(CreateThread(nullptr, 0,
                                    options_.holdSeconds ? waitForEnter<false> : waitForEnter<true>,
                                    interruption_.stop, 0, nullptr));
+  if (!reader) {
+    notice("could not watch standard input for Enter (error " + std::to_string(GetLastError()) +
+           "): only Ctrl+C" + (options_.holdSeconds ? " or the time given" : "") +
+           " removes the entries");
+  }
   WaitForSingleObject(interruption_.stop, wait);
   return interruption_.happened() ? kSessionInterrupted : 0;
 }

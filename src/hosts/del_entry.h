@@ -13,7 +13,8 @@ enum class DelStep {
   kDone,
   kLockFailed,         // the write lock could not be had in time
   kNoTempPath,         // the user's temporary directory is unknown or too long
-  kNoTempName,         // no temporary copy could be made there
+  kNoTempName,         // no free temporary name there (error: why)
+  kTempCreateFailed,   // the temporary copy could not be created at a free name
   kTempCopyMisplaced,  // the temporary copy landed elsewhere: a folder on the way is a link
   kHostsOpenFailed,    // the hosts file could not be opened to be read
   kTempCopyFailed,     // the temporary copy could not be written

@@ -99,13 +99,14 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
   for (int tries = 0; tries < 0xFFFF; ++tries, number = number == 0xFFFF ? 1 : number + 1) {
     wchar_t name[kPathCapacity];
     // With a non-zero number this only forms the name.
-    if (GetTempFileNameW(directory, L"hosts", number, name) == 0) break;
+    if (GetTempFileNameW(directory, L"hosts", number, name) == 0)
+      return {DelStep::kNoTempName, GetLastError()};
     UniqueFile file(CreateFileW(name, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       DWORD error = GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      return {DelStep::kNoTempName, error};
+      return {DelStep::kTempCreateFailed, error, name};
     }
     // A folder on the way that was made a link sends the new file elsewhere.
     if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(name))) {
@@ -115,6 +116,7 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
     made = TemporaryCopy{name, std::move(file)};
     return {};
   }
+  // Every name is taken.
   return {DelStep::kNoTempName, ERROR_FILE_EXISTS};
 }
 
@@ -178,8 +180,9 @@ DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view
 // in the meantime fails instead of being lost.
 DelResult rebuildOnce(const TemporaryCopy& copy, std::string_view entry) {
   SystemClock clock;
-  UniqueFile hosts = openHostsFileForRebuild(clock);
-  if (!hosts) return {DelStep::kHostsOpenFailed, GetLastError()};
+  UniqueFile hosts;
+  if (DWORD error = openHostsFileForRebuild(clock, hosts))
+    return {DelStep::kHostsOpenFailed, error};
   if (DWORD error = emptyCopy(copy.file.get())) return {DelStep::kTempCopyFailed, error, copy.name};
   return rebuild(hosts, copy, entry);
 }

@@ -30,8 +30,7 @@ constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
 
 }  // namespace
 
-UniqueFile openHostsFileForRebuild(RetryClock& clock) {
-  UniqueFile file;
+DWORD openHostsFileForRebuild(RetryClock& clock, UniqueFile& file) {
   StepResult last = retryWhileBusy(
       [&file] {
         // Share mode read: appenders are kept out while the new content is
@@ -43,8 +42,7 @@ UniqueFile openHostsFileForRebuild(RetryClock& clock) {
         return StepResult{isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error};
       },
       clock);
-  SetLastError(last.error);
-  return file;
+  return last.error;
 }
 
 DWORD openPlainFileForReading(const wchar_t* path, UniqueFile& file) {

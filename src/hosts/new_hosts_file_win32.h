@@ -18,9 +18,9 @@ constexpr DWORD kErrorHostsIsFolder = 336;
 
 // Opens the hosts file for reading so that no other process can write to it
 // while the handle is open, though it may read it. Retries while another
-// process holds the file in a way that conflicts. An invalid handle on
-// failure, with the error code left for GetLastError.
-UniqueFile openHostsFileForRebuild(RetryClock& clock);
+// process holds the file in a way that conflicts. 0, or the error code of
+// the last try.
+[[nodiscard]] DWORD openHostsFileForRebuild(RetryClock& clock, UniqueFile& file);
 
 // Opens `path` to be read, only if it is a plain file with one link: 0 or
 // the error code (kErrorIsLink for a link).

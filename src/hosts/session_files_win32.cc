@@ -44,9 +44,10 @@ TakeOutResult failed(TakeOutStep step, DWORD error) {
 Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
                   TakeOutResult& result) {
   SystemClock clock;
-  UniqueFile hosts = openHostsFileForRebuild(clock);
+  UniqueFile hosts;
   std::string content;
-  DWORD error = hosts ? readAll(hosts.get(), content) : GetLastError();
+  DWORD error = openHostsFileForRebuild(clock, hosts);
+  if (error == ERROR_SUCCESS) error = readAll(hosts.get(), content);
   // A hosts file that someone removed took the lines with it.
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
     result = failed(TakeOutStep::kReadFailed, error);

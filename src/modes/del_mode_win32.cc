@@ -32,11 +32,24 @@ void logDelFailure(Logger* log, const DelResult& result) {
     case DelStep::kNoTempPath:
       logMessage(kError, log, "Unable to get temp path");
       return;
+    // The temporary copy is named and made in one step by the system's
+    // naming call, as log readers know it; then the part that failed.
     case DelStep::kNoTempName:
       logMessage(kError, log, "Unable to get tmp filename");
+      if (result.error == ERROR_FILE_EXISTS) {
+        logMessage(kError, log, "Every temporary file name is taken");
+      } else {
+        logMessage(kError, log, "Failed to form a temporary file name %d", error);
+      }
+      return;
+    case DelStep::kTempCreateFailed:
+      logMessage(kError, log, "Unable to get tmp filename");
+      logMessage(kError, log, "Failed to create temporary hosts file %s %d", path.c_str(), error);
       return;
     case DelStep::kTempCopyMisplaced:
-      logMessage(kInfo, log, "Failed to open temporary hosts file %d", error);
+      logMessage(kError, log,
+                 "Refused temporary hosts file %s %d: a folder on its way leads elsewhere",
+                 path.c_str(), error);
       return;
     case DelStep::kHostsOpenFailed:
       logMessage(kInfo, log, "Failed to open hosts file %d", error);

@@ -149,8 +149,8 @@ int runSessionServer(std::int32_t port) {
   (void)recoverInterruptedSessions(false);
   std::optional<SessionFiles> files = nameSessionFiles();
   if (!files) {
-    logMessage(kError, log, "Failed to name the session's journal %d",
-               static_cast<int>(GetLastError()));
+    logMessage(kError, log,
+               "Failed to name the session's journal: the system gave no random bytes");
     return kExitFailure;
   }
   JournalFile journal;

@@ -23,6 +23,7 @@ import pytest
 from wine_harness import Result, parse_records, plant_link, run_wine, timeout, win_path
 
 ERROR_FILE_NOT_FOUND = 2
+ERROR_DIRECTORY = 267
 ERROR_ACCESS_DENIED = 5
 ERROR_SHARING_VIOLATION = 32
 ERROR_DISK_FULL = 112
@@ -269,8 +270,10 @@ def test_temporary_folder_reached_through_a_link_is_refused(varnick, user_temp, 
     user_temp(win_path(tmp_path / "temp"))
     result = varnick.run("del", "localhost")
     assert result.returncode == 1
-    assert del_records(varnick) == [
-        ("INFO", "DelEntry", f"Failed to open temporary hosts file {ERROR_IS_LINK}")]
+    [record] = del_records(varnick)
+    assert record[0] == "ERROR" and re.fullmatch(
+        r"Refused temporary hosts file .*\\hos[0-9a-f]{1,4}\.tmp "
+        f"{ERROR_IS_LINK}: a folder on its way leads elsewhere", record[2]), record
     assert list(elsewhere.iterdir()) == []
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
@@ -318,18 +321,21 @@ def user_temp(wine):
             wine.registry.delete_value(name, key=key)
 
 
-@pytest.mark.parametrize("name, message", [
-    # GetTempFileNameW cannot create a file in a directory that is not there.
-    ("missing", "Unable to get tmp filename"),
+@pytest.mark.parametrize("name, messages", [
+    # The system forms no temporary name in a directory that is not there.
+    ("missing", ["Unable to get tmp filename",
+                 f"Failed to form a temporary file name {ERROR_DIRECTORY}"]),
     # A directory name that does not fit 260 characters.
-    ("d" * 300, "Unable to get temp path"),
+    ("d" * 300, ["Unable to get temp path"]),
 ])
 def test_no_temporary_file_leaves_the_hosts_file_alone(varnick, user_temp, tmp_path, name,
-                                                       message):
+                                                       messages):
     user_temp(win_path(tmp_path / name))
     result = varnick.run("del", "localhost")
     assert result.returncode == 1
-    assert del_records(varnick) == [("ERROR", "DelEntry", message)]
+    records = del_records(varnick)
+    assert [level for level, _, _ in records] == ["ERROR"] * len(messages)
+    assert all(re.fullmatch(m, r[2]) for m, r in zip(messages, records, strict=True)), records
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
