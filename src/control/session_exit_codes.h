@@ -1,18 +1,37 @@
-// Exit codes of varnick-session. Without a failure it returns the command's
-// own exit code, or 0 when it held the entries until Enter.
+// Exit codes of varnick-session, and what each means: the one table that
+// --help prints and --json's error events fall back on. Without a failure it
+// returns the command's own exit code, or 0 when it held the entries until
+// Enter or for the time given.
 #pragma once
 
 namespace varnick::control {
 
 // 119 is no longer returned: sessions no longer wait for each other.
-constexpr int kSessionUsage = 120;          // the command line or an entry was refused
-constexpr int kSessionNoVarnick = 121;      // varnick.exe missing, not started, or consent declined
-constexpr int kSessionNoConnection = 122;   // varnick.exe did not connect in time, or exited first
-constexpr int kSessionEntryRefused = 123;   // varnick.exe answered an add with failure
-constexpr int kSessionVarnickFailed = 124;  // varnick.exe ended with a non-zero code, or not at all
-constexpr int kSessionConnectionLost = 125;  // the shutdown went unanswered: the connection broke
-constexpr int kSessionCannotListen = 126;    // the port could not be listened on
-constexpr int kSessionNoCommand = 127;       // the command could not be started
-constexpr int kSessionInterrupted = 130;     // Ctrl+C, Ctrl+Break or the console was closed
+constexpr int kSessionUsage = 120;
+constexpr int kSessionNoVarnick = 121;
+constexpr int kSessionNoConnection = 122;
+constexpr int kSessionEntryRefused = 123;
+constexpr int kSessionVarnickFailed = 124;
+constexpr int kSessionConnectionLost = 125;
+constexpr int kSessionCannotListen = 126;
+constexpr int kSessionNoCommand = 127;
+constexpr int kSessionInterrupted = 130;
+
+struct SessionExitCode {
+  int code;
+  const char* meaning;  // one line of --help: at most 72 characters
+};
+
+inline constexpr SessionExitCode kSessionExitCodes[] = {
+    {kSessionUsage, "the command line, a --hosts-file or an entry was refused"},
+    {kSessionNoVarnick, "varnick.exe missing or changeable by others, no consent, no hosts file"},
+    {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
+    {kSessionEntryRefused, "Varnick refused an entry; the command did not run"},
+    {kSessionVarnickFailed, "Varnick's take-out, restore, recovery or clean failed (see its log)"},
+    {kSessionConnectionLost, "Varnick did not answer in time, or the connection broke"},
+    {kSessionCannotListen, "the port could not be listened on"},
+    {kSessionNoCommand, "the command could not be found, started or its exit code read"},
+    {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console"},
+};
 
 }  // namespace varnick::control

@@ -14,28 +14,8 @@ const char kSessionUsageText[] =
     "                       [--trust-varnick-folder] [--json]\n"
     "       varnick-session --status | --help | --version\n";
 
-namespace {
-
-struct ExitCodeMeaning {
-  int code;
-  const char* meaning;
-};
-constexpr ExitCodeMeaning kExitCodes[] = {
-    {kSessionUsage, "the command line, a --hosts-file or an entry was refused"},
-    {kSessionNoVarnick, "varnick.exe missing or changeable by others, no consent, no hosts file"},
-    {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
-    {kSessionEntryRefused, "Varnick refused an entry; the command did not run"},
-    {kSessionVarnickFailed, "Varnick's restore or recovery failed (see varnick.log)"},
-    {kSessionConnectionLost, "Varnick did not answer in time, or the connection broke"},
-    {kSessionCannotListen, "the port could not be listened on"},
-    {kSessionNoCommand, "the command could not be found or started"},
-    {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console"},
-};
-
-}  // namespace
-
 std::string sessionExitMeaning(int code) {
-  for (const ExitCodeMeaning& exit : kExitCodes) {
+  for (const SessionExitCode& exit : kSessionExitCodes) {
     if (exit.code == code) return exit.meaning;
   }
   return "exit code " + std::to_string(code);
@@ -97,7 +77,7 @@ std::string sessionHelpText() {
       "\n"
       "Exit codes: the command's own, or 0 when the entries were held until Enter\n"
       "or for the time given; or:\n";
-  for (const ExitCodeMeaning& exit : kExitCodes)
+  for (const SessionExitCode& exit : kSessionExitCodes)
     text += "  " + std::to_string(exit.code) + "  " + exit.meaning + "\n";
   text += "After " + std::to_string(kSessionVarnickFailed) + " or " +
           std::to_string(kSessionConnectionLost) +
