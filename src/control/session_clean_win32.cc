@@ -24,19 +24,6 @@ bool isVarnickLog(const std::wstring& name) {
   return false;
 }
 
-std::vector<std::wstring> namesIn(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
-  return names;
-}
-
 }  // namespace
 
 bool cleanVarnickFolder(const std::wstring& given) {
@@ -44,8 +31,9 @@ bool cleanVarnickFolder(const std::wstring& given) {
   const std::string shown = wideToUtf8(folder.c_str());
   bool allGone = true;
   int removed = 0;
-  for (const std::wstring& name : namesIn(folder)) {
-    const std::wstring path = folder + L"\\" + name;
+  for (const FoundFile& found : findFiles(folder, L"*")) {
+    const std::wstring& path = found.path;
+    const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
     const std::string shownPath = wideToUtf8(path.c_str());
     if (!isVarnickLog(name)) {
       notice("left " + shownPath + ": Varnick did not make it");

@@ -25,13 +25,20 @@ constexpr int kVarnickAddBoundSeconds = kVarnickWriteLockWaitSeconds;
 // The lock, then the backup's copy and the swap, each retried while busy.
 constexpr int kVarnickRestoreBoundSeconds =
     kVarnickRestoreWaitSeconds + 2 * kVarnickBusyRetrySeconds;
-// `session recover`: the serving lock, then for an interrupted session the
-// write lock and the swap of the hosts file, retried while busy.
-constexpr int kVarnickRecoveryBoundSeconds =
-    kVarnickServingLockWaitSeconds + kVarnickWriteLockWaitSeconds + kVarnickBusyRetrySeconds;
-// `session <port>` recovers before its backup; `server` only waits for the
-// serving lock, and so takes less.
-constexpr int kVarnickStartBoundSeconds = kVarnickRecoveryBoundSeconds + kVarnickBusyRetrySeconds;
+// Putting right one interrupted session: the write lock, then in each of
+// the rebuild's rounds the open of the hosts file and the swap, each
+// retried while busy.
+constexpr int kVarnickJournalBoundSeconds =
+    kVarnickWriteLockWaitSeconds + kRebuildRounds * 2 * kVarnickBusyRetrySeconds;
+// `session recover` with `journals` interrupted sessions to put right: the
+// serving lock, then each journal in turn.
+constexpr int varnickRecoveryBoundSeconds(int journals) {
+  return kVarnickServingLockWaitSeconds + journals * kVarnickJournalBoundSeconds;
+}
+// Before it connects, `session <port>` waits for the serving lock and puts
+// right the interrupted sessions (their time comes on top of --timeout);
+// `server` only waits for the serving lock.
+constexpr int kVarnickStartBoundSeconds = varnickRecoveryBoundSeconds(0);
 
 // Room for the work itself on top of Varnick's waits: copying a large hosts
 // file, a slow disk, a process start.
@@ -47,9 +54,11 @@ constexpr int kReplyWaitSeconds = 90;
 // For Varnick to restore the hosts file and exit once it has answered the
 // shutdown.
 constexpr int kExitWaitSeconds = 90;
-// For `varnick session recover` to put right what an interrupted session
-// left and exit.
-constexpr int kRecoveryWaitSeconds = 120;
+// For `varnick session recover` to put right what `journals` interrupted
+// sessions left and exit.
+constexpr int recoveryWaitSeconds(int journals) {
+  return varnickRecoveryBoundSeconds(journals) + kWaitMarginSeconds;
+}
 // --timeout's default, for Varnick to start and connect (the consent prompt
 // has been answered by then).
 constexpr int kDefaultConnectWaitSeconds = 120;
@@ -58,8 +67,6 @@ constexpr int kDefaultConnectWaitSeconds = 120;
 static_assert(outlasts(kReplyWaitSeconds, kVarnickAddBoundSeconds));
 // The session must not give up on a restore that is still trying.
 static_assert(outlasts(kExitWaitSeconds, kVarnickRestoreBoundSeconds));
-// The recovery must not be given up while Varnick still waits or works.
-static_assert(outlasts(kRecoveryWaitSeconds, kVarnickRecoveryBoundSeconds));
 // A server that waits for another one to end must still find us listening.
 static_assert(outlasts(kDefaultConnectWaitSeconds, kVarnickStartBoundSeconds));
 

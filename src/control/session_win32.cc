@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -72,6 +73,13 @@ std::optional<std::wstring> varnickFolder() {
     return std::nullopt;
   }
   return folder;
+}
+
+// How many sessions' journals lie beside the hosts file: a Varnick about to
+// start puts right each that no running session holds. 0 when they cannot
+// be listed (Varnick then says why).
+int journalsBesideHostsFile() {
+  return static_cast<int>(findFiles(hostsDirectory(), kSessionJournals).size());
 }
 
 // Starts the Varnick that `options` name with `arguments` in `folder`, unless
@@ -240,7 +248,10 @@ std::optional<int> Session::start() {
   if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
   log_.mark();
   if (!startTrustedVarnick(controller_, options_, arguments, *folder)) return kSessionNoVarnick;
-  switch (controller_.acceptVarnick(options_.connectTimeoutSeconds, interruption_.stop)) {
+  // Varnick puts right the interrupted sessions before it connects.
+  const int waitSeconds =
+      options_.connectTimeoutSeconds + journalsBesideHostsFile() * kVarnickJournalBoundSeconds;
+  switch (controller_.acceptVarnick(waitSeconds, interruption_.stop)) {
     case Controller::Accepted::kConnected:
       // Its recovery comes before it connects.
       log_.reportRecovery(events_);
@@ -594,8 +605,9 @@ int runRecovery(const SessionOptions& options, const EventStream& events) {
   const wchar_t* what = options.clean ? L"clean" : L"recover";
   if (!startTrustedVarnick(controller, options, {L"session", what}, *folder))
     return kSessionNoVarnick;
+  const int waitSeconds = recoveryWaitSeconds(std::max(1, journalsBesideHostsFile()));
   std::optional<DWORD> code = controller.waitForVarnick(
-      kRecoveryWaitSeconds,
+      waitSeconds,
       "put right what interrupted sessions left; another Varnick server may still be running");
   log.reportRecovery(events);
   if (code && *code == 0) {
@@ -610,8 +622,8 @@ int runRecovery(const SessionOptions& options, const EventStream& events) {
   }
   report(code ? "the recovery failed: varnick.exe exited with code " + std::to_string(*code) +
                     "; see " + log.shown()
-              : "varnick.exe did not finish the recovery within " +
-                    std::to_string(kRecoveryWaitSeconds) + " seconds; see " + log.shown());
+              : "varnick.exe did not finish the recovery within " + std::to_string(waitSeconds) +
+                    " seconds; see " + log.shown());
   return kSessionVarnickFailed;
 }
 
