@@ -3,12 +3,15 @@
 
 Reads the table under "## Rooms" (each row: a room in backticks, the rooms
 it may use in backticks, then what it holds) and the exceptions listed
-under it ("`src/link/packet_buffer.*` may use `log`"), then checks every file
+under it ("`src/control/session_clean*` may use `log`"), then checks every file
 under src/:
 - an #include "room/..." names the file's own room, a room it may use, or
   one its exception allows;
-- Win32 headers are included only by files named *_win32.*, or inside an
-  #ifdef _WIN32 block.
+- a portable file (one not named *_win32.*) includes no Win32 header and no
+  *_win32.h header, except on the Win32 side of a conditional: inside
+  #ifdef _WIN32 or #if defined(_WIN32), or after the #else of
+  #ifndef _WIN32 or #if !defined(_WIN32). The innermost such conditional
+  decides; any other condition leaves the side as its enclosing block has it.
 Prints each break and exits 1 when there is any.
 """
 
@@ -19,11 +22,29 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 MAP = ROOT / "docs" / "architecture.md"
+SOURCES = (".h", ".hpp", ".cc", ".cpp")
 ROW = re.compile(r"^\|\s*`src/(\w+)`\s*\|([^|]*)\|")
 EXCEPTION = re.compile(r"`(src/[\w/.*]+)` may use `(\w+)`")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"(\w+)/')
-WIN32_HEADER = re.compile(r"^\s*#\s*include\s+<(windows|winsock2|ws2tcpip|sddl|ntsecapi|aclapi|io)\.h>",
-                          re.IGNORECASE)
+ANY_INCLUDE = re.compile(r'^\s*#\s*include\s+[<"]([^>"]+)[>"]')
+# The headers of the Windows SDK that a Windows program may include, and
+# io.h, the Microsoft C runtime's low-level I/O (_open_osfhandle, _setmode),
+# which no POSIX system has. fcntl.h, sys/stat.h and the like are left out:
+# POSIX has them, and the native build uses them.
+WIN32_HEADERS = {
+    "windows", "windef", "winbase", "winnt", "winuser", "winerror", "winreg",
+    "winioctl", "winsvc", "wincon", "winver", "wintrust", "wincrypt",
+    "winternl", "winhttp", "wininet", "wtsapi32", "winsock", "winsock2",
+    "ws2tcpip", "ws2def", "ws2ipdef", "mswsock", "iphlpapi", "iptypes",
+    "netioapi", "shellapi", "shlobj", "shlwapi", "knownfolders", "objbase",
+    "combaseapi", "aclapi", "accctrl", "sddl", "ntsecapi", "ntstatus",
+    "securitybaseapi", "processthreadsapi", "synchapi", "fileapi",
+    "handleapi", "libloaderapi", "tlhelp32", "psapi", "userenv", "lmcons",
+    "lmaccess", "bcrypt", "ncrypt", "dbghelp", "delayimp", "versionhelpers",
+    "io",
+}
+CONDITIONAL = re.compile(r"^\s*#\s*(ifdef|ifndef|if|elifdef|elifndef|elif|else|endif)\b(.*)")
+WIN32_DEFINED = re.compile(r"defined\s*\(\s*_WIN32\s*\)|defined\s+_WIN32|_WIN32")
 
 
 def read_map(text):
@@ -36,24 +57,53 @@ def read_map(text):
     return rooms, exceptions
 
 
-def in_win32_block(lines, index):
-    """Whether line `index` lies inside an #ifdef _WIN32 (or #if defined(_WIN32))."""
-    depth_win32 = []
-    for line in lines[:index]:
-        stripped = line.strip()
-        if re.match(r"#\s*if", stripped):
-            depth_win32.append("_WIN32" in stripped and "!" not in stripped)
-        elif re.match(r"#\s*else", stripped) and depth_win32:
-            depth_win32[-1] = False
-        elif re.match(r"#\s*endif", stripped) and depth_win32:
-            depth_win32.pop()
-    return any(depth_win32)
+def is_win32_header(name):
+    name = name.lower()
+    return name.endswith(".h") and name[:-2] in WIN32_HEADERS
+
+
+def condition_says(directive, condition):
+    """True when the branch holds only where _WIN32 is defined, False when
+    only where it is not, None when the condition is about something else."""
+    condition = re.sub(r"//.*|/\*.*?\*/", "", condition).strip()
+    if directive in ("ifdef", "elifdef", "ifndef", "elifndef"):
+        return directive.endswith("ifdef") if condition == "_WIN32" else None
+    if WIN32_DEFINED.fullmatch(condition):
+        return True
+    if condition.startswith("!") and WIN32_DEFINED.fullmatch(condition[1:].strip()):
+        return False
+    return None
+
+
+def win32_sides(lines):
+    """For each line, whether it lies on the Win32 side of a conditional."""
+    stack = []  # per open conditional: [its branch's side, what its conditions so far said]
+    sides = []
+    for line in lines:
+        if match := CONDITIONAL.match(line):
+            directive, condition = match.groups()
+            if directive in ("if", "ifdef", "ifndef"):
+                says = condition_says(directive, condition)
+                stack.append([says, {says}])
+            elif stack and directive == "endif":
+                stack.pop()
+            elif stack:
+                said = condition_says(directive, condition) if directive != "else" else None
+                before = stack[-1][1]
+                says = said
+                if said is None and (False in before or True in before):
+                    # Reached only when the branches before did not hold.
+                    says = False in before
+                stack[-1] = [says, before | {said}]
+        known = [says for says, _ in stack if says is not None]
+        sides.append(bool(known) and known[-1])
+    return sides
 
 
 def check(rooms, exceptions):
     breaks = []
     for path in sorted((ROOT / "src").rglob("*")):
-        if path.suffix not in (".h", ".cc"):
+        if path.suffix not in SOURCES:
             continue
         relative = path.relative_to(ROOT).as_posix()
         room = path.relative_to(ROOT / "src").parts[0]
@@ -62,13 +112,19 @@ def check(rooms, exceptions):
             continue
         allowed = rooms[room] | {room} | {r for pattern, r in exceptions
                                           if fnmatch.fnmatch(relative, pattern)}
+        portable = not fnmatch.fnmatch(path.name, "*_win32.*")
         lines = path.read_text(encoding="utf-8").splitlines()
+        sides = win32_sides(lines)
         for number, line in enumerate(lines, 1):
             if (match := INCLUDE.match(line)) and match.group(1) not in allowed:
                 breaks.append(f"{relative}:{number}: src/{room} may not use src/{match.group(1)}")
-            if (WIN32_HEADER.match(line) and "_win32" not in path.name
-                    and not in_win32_block(lines, number - 1)):
-                breaks.append(f"{relative}:{number}: Win32 header in a portable file")
+            if not portable or sides[number - 1] or not (match := ANY_INCLUDE.match(line)):
+                continue
+            header = match.group(1)
+            if is_win32_header(header):
+                breaks.append(f"{relative}:{number}: Win32 header {header} in a portable file")
+            elif fnmatch.fnmatch(header, "*_win32.h"):
+                breaks.append(f"{relative}:{number}: {header} included by a portable file")
     return breaks
 
 

@@ -195,7 +195,7 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
     lines.push_back("temporary copies from varnick del: " + std::to_string(facts.tempCopies) +
                     " in " + facts.tempFolder + ", " + sizeText(facts.tempBytes) + " in all");
     lines.emplace_back(
-        "  varnick del removes its own as it ends; other programs may name files so too: look at "
+        "  varnick del leaves one each time; other programs may name files so too: look at "
         "them (dir \"%TEMP%\\hos*.tmp\") before deleting any");
   }
   lines.push_back(facts.log ? "varnick.log: " + withSize(*facts.log)

@@ -153,7 +153,7 @@ TEST(StatusLines, NameWhatRunsWhatIsLeftAndHowToTakeItOut) {
   const std::string kRecover =
       "  to take its entries out of the hosts file, run: varnick-session --recover";
   const std::string kDelCopies =
-      "  varnick del removes its own as it ends; other programs may name files so too: look at "
+      "  varnick del leaves one each time; other programs may name files so too: look at "
       "them (dir \"%TEMP%\\hos*.tmp\") before deleting any";
   const std::string journal = journalHeader("2026-12-07 13:25:03") +
                               appendedRecord("10.0.0.1 a.test", LineStart::kOwnLine) +

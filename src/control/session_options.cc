@@ -62,10 +62,11 @@ std::string sessionHelpText() {
       "                      own code there to run with administrator rights)\n"
       "  --timeout SECONDS   how long to wait for Varnick to connect, which it does\n"
       "                      once a varnick server has ended (default " +
-      std::to_string(kDefaultConnectWaitSeconds) + "), and " +
+      std::to_string(kDefaultConnectWaitSeconds) +
+      "), and\n"
+      "                      " +
       std::to_string(kVarnickJournalBoundSeconds) +
-      " more for each interrupted session\n"
-      "                      that it puts right first\n"
+      " s more for each interrupted session put right first\n"
       "  --recover           no session: take out what interrupted sessions left, and\n"
       "                      say what was taken out\n"
       "  --clean             no session: recover, then remove what Varnick made on\n"

@@ -149,7 +149,8 @@ void lookAtTemporaryCopies(StatusFacts& facts) {
 
 int reportStatus() {
   StatusFacts facts;
-  // The lock first: whether a session runs says whose the journals are.
+  // The journals, then the serving lock: a journal held open is a running
+  // session's, whatever the lock says.
   const bool hostsFound = findHostsFile();
   if (hostsFound) {
     facts.hostsFile = fileFact(hostsFilePath());

@@ -30,6 +30,10 @@ constexpr int kVarnickRestoreBoundSeconds =
 // retried while busy.
 constexpr int kVarnickJournalBoundSeconds =
     kVarnickWriteLockWaitSeconds + kRebuildRounds * 2 * kVarnickBusyRetrySeconds;
+// A session's end: it tries to take its lines out for as long as a restore
+// would, and a try that starts last takes as long as one journal's.
+constexpr int kVarnickTakeOutBoundSeconds =
+    kVarnickRestoreWaitSeconds + kVarnickJournalBoundSeconds;
 // `session recover` with `journals` interrupted sessions to put right: the
 // serving lock, then each journal in turn.
 constexpr int varnickRecoveryBoundSeconds(int journals) {
@@ -51,9 +55,9 @@ constexpr bool outlasts(int waitSeconds, int boundSeconds) {
 // For the reply to a request. A session that gives up earlier would take a
 // late reply for the answer to its next request.
 constexpr int kReplyWaitSeconds = 90;
-// For Varnick to restore the hosts file and exit once it has answered the
-// shutdown.
-constexpr int kExitWaitSeconds = 90;
+// For Varnick to take the session's lines out (or restore the hosts file)
+// and exit once it has answered the shutdown.
+constexpr int kExitWaitSeconds = 125;
 // For `varnick session recover` to put right what `journals` interrupted
 // sessions left and exit.
 constexpr int recoveryWaitSeconds(int journals) {
@@ -65,8 +69,9 @@ constexpr int kDefaultConnectWaitSeconds = 120;
 
 // A reply must not time out before an add that waits for another writer.
 static_assert(outlasts(kReplyWaitSeconds, kVarnickAddBoundSeconds));
-// The session must not give up on a restore that is still trying.
+// The session must not give up on a restore or a take-out that is still trying.
 static_assert(outlasts(kExitWaitSeconds, kVarnickRestoreBoundSeconds));
+static_assert(outlasts(kExitWaitSeconds, kVarnickTakeOutBoundSeconds));
 // A server that waits for another one to end must still find us listening.
 static_assert(outlasts(kDefaultConnectWaitSeconds, kVarnickStartBoundSeconds));
 

@@ -240,9 +240,9 @@ std::optional<int> Session::start() {
     report(controller_.error());
     return kSessionCannotListen;
   }
-  // Without a --backup, Varnick's session mode names its own backup and
-  // journal beside the hosts file, where only administrators may create or
-  // remove files, and first puts right any session that was interrupted.
+  // Without a --backup, Varnick's session mode keeps a journal of its lines
+  // beside the hosts file, where only administrators may create or remove
+  // files, and first puts right any session that was interrupted.
   const std::wstring port = std::to_wstring(controller_.port());
   std::vector<std::wstring> arguments{L"session", port};
   if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
@@ -616,8 +616,8 @@ int runRecovery(const SessionOptions& options, const EventStream& events) {
     bool clean = cleanVarnickFolder(*folder);
     notice(
         "left varnick.log wherever varnick add, del or server ran by hand, and any files in "
-        "%TEMP% named hos*.tmp: varnick del removes its own copies there as it ends, and one "
-        "that a killed del left cannot be told from another program's file of that name");
+        "%TEMP% named hos*.tmp: varnick del leaves a copy of the old hosts file there each "
+        "time, and the system's names for those cannot tell them from other programs' files");
     return clean ? 0 : kSessionVarnickFailed;
   }
   report(code ? "the recovery failed: varnick.exe exited with code " + std::to_string(*code) +

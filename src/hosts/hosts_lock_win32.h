@@ -20,7 +20,8 @@ class HostsLock {
  public:
   enum class Kind {
     // Held by every Varnick writer of the hosts file: an add for its one
-    // write, a del or a restore from the first read to the rename.
+    // write; a del, a restore or a take-out of a session's lines from the
+    // first read to the rename.
     kWrite,
     // Held by a server from before its backup until after its restore, so
     // that two servers never restore over each other; shared by sessions,

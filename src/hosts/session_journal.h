@@ -1,7 +1,7 @@
-// The journal that the session's Varnick keeps beside its backup: when the
+// The journal that the session's Varnick keeps beside the hosts file: when the
 // session started, each line it appended to the hosts file, and each swap of
 // the hosts file that takes lines out again. A journal left behind by a
-// session that ended without its restore (a power cut, both processes
+// session that ended without taking its lines out (a power cut, both processes
 // killed) is what lets a later recovery take out exactly those lines, and
 // nothing that other programs wrote since.
 //

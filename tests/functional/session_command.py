@@ -849,7 +849,7 @@ def killed_session_left(varnick, temp_copies):
 def copies_left_by_del(varnick, temp_copies):
     temp_copies(3, 1000)
     yield [re.compile(r"temporary copies from varnick del: 3 in C:\\.+, 2\.9 KB in all"),
-           '  varnick del removes its own as it ends; other programs may name files so too: look at '
+           '  varnick del leaves one each time; other programs may name files so too: look at '
            'them (dir "%TEMP%\\hos*.tmp") before deleting any']
 
 
