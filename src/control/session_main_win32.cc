@@ -174,7 +174,7 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
   // Sessions run side by side: each Varnick takes out only its own lines.
   SessionOutcome outcome;
   if (options.recover || options.clean) {
-    int code = runRecovery(options, events);
+    int code = recoverOrClean(options, events);
     outcome = {code, code != 0};
   } else {
     outcome = runSession(options, *entries, command, Interruption{gStop, &gInterrupted}, events);

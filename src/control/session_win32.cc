@@ -595,7 +595,7 @@ void EventStream::write(const std::string& event) const {
             &written, nullptr);
 }
 
-int runRecovery(const SessionOptions& options, const EventStream& events) {
+int recoverOrClean(const SessionOptions& options, const EventStream& events) {
   std::optional<std::wstring> folder = varnickFolder();
   if (!folder) return kSessionNoVarnick;
   VarnickLog log(*folder);

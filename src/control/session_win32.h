@@ -60,8 +60,10 @@ struct SessionEntry {
 };
 
 // Runs `varnick session recover`, which puts right the sessions that were
-// interrupted, waits for it and says what it did. 0, or a session code.
-int runRecovery(const SessionOptions& options, const EventStream& events);
+// interrupted, or for --clean `varnick session clean`, which then removes
+// the lock files, and after it the log folder; waits for it and says what it
+// did. 0, or a session code.
+int recoverOrClean(const SessionOptions& options, const EventStream& events);
 
 // Runs the session with the entries already converted and checked, and the
 // command (if any) already found.

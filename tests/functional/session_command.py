@@ -634,6 +634,28 @@ def test_a_hosts_file_that_cannot_be_used_is_refused_before_anything_starts(varn
     assert varnick.log_bytes() == b""
 
 
+def test_one_recovery_puts_right_each_journal_and_keeps_one_it_cannot_read(varnick):
+    entries = {"a" * 32: b"10.0.0.1 a.test", "b" * 32: b"10.0.0.2 b.test"}
+    for name, entry in entries.items():
+        (varnick.hosts_dir / f"hosts.varnick-session-{name}.journal").write_bytes(
+            b"varnick session journal 1\r\nstarted 2026-12-07 13:25:03\r\n" +
+            entry.hex().encode() + b"\r\n")
+        varnick.hosts_path.write_bytes(varnick.hosts + b"\r\n" + entry)
+    unreadable = varnick.hosts_dir / f"hosts.varnick-session-{'c' * 32}.journal"
+    unreadable.write_bytes(b"not a journal at all\r\n")
+    result = session(varnick, "--recover")
+    assert result.returncode == VARNICK_FAILED, result
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    assert session_files(varnick) == [unreadable.name]
+    said = notes(result)
+    assert [n for n in said if n.startswith("put right")] == [
+        "put right an interrupted session that started 2026-12-07 13:25:03, and removed its "
+        "journal"] * 2
+    assert any(n.startswith("failed to recover the session started at an unknown time: its "
+                            "journal could not be read") and n.endswith(win_path(unreadable))
+               for n in said), said
+
+
 def notes(result):
     """The session's messages, without their "varnick-session: "."""
     return [line.removeprefix("varnick-session: ")
