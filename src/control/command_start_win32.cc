@@ -7,7 +7,7 @@
 #include "control/command_search.h"
 #include "control/session_checks.h"
 #include "control/session_exit_codes.h"
-#include "control/session_win32.h"
+#include "control/session_output_win32.h"
 
 namespace varnick::control {
 namespace {

@@ -7,7 +7,8 @@
 
 #include "base/file_identity_win32.h"
 #include "base/wide_text.h"
-#include "control/session_win32.h"
+#include "control/local_files_win32.h"
+#include "control/session_output_win32.h"
 #include "log/rotation.h"
 
 namespace varnick::control {

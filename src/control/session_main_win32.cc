@@ -24,8 +24,10 @@
 #include "control/entry_syntax.h"
 #include "control/session_checks.h"
 #include "control/session_events.h"
+#include "control/local_files_win32.h"
 #include "control/session_exit_codes.h"
 #include "control/session_options.h"
+#include "control/session_status_win32.h"
 #include "control/session_win32.h"
 
 #ifndef VARNICK_VERSION

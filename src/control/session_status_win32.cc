@@ -16,7 +16,9 @@
 #include "base/wide_text.h"
 #include "control/controller_win32.h"
 #include "control/session_checks.h"
-#include "control/session_win32.h"
+#include "control/local_files_win32.h"
+#include "control/session_output_win32.h"
+#include "control/session_status_win32.h"
 #include "hosts/hosts_location.h"
 #include "hosts/session_files_win32.h"
 

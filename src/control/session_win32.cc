@@ -18,6 +18,7 @@
 #include "control/session_clean_win32.h"
 #include "control/session_events.h"
 #include "control/session_exit_codes.h"
+#include "control/local_files_win32.h"
 #include "control/session_waits.h"
 #include "control/varnick_trust_win32.h"
 #include "hosts/hosts_location.h"
@@ -527,73 +528,6 @@ SessionOutcome Session::run() {
 }
 
 }  // namespace
-
-std::optional<std::wstring> varnickFolderPath() {
-  std::wstring base(MAX_PATH, L'\0');
-  DWORD length = 0;
-  while ((length = GetEnvironmentVariableW(L"LOCALAPPDATA", base.data(),
-                                           static_cast<DWORD>(base.size()))) > base.size()) {
-    base.resize(length);
-  }
-  if (length == 0) return std::nullopt;
-  base.resize(length);
-  return base + L"\\Varnick";
-}
-
-std::vector<FoundFile> findFiles(const std::wstring& folder, const wchar_t* pattern) {
-  std::wstring prefix = folder;
-  if (!prefix.empty() && prefix.back() != L'\\') prefix += L'\\';
-  std::vector<FoundFile> found;
-  WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW((prefix + pattern).c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return found;
-  do {
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    found.push_back({prefix + data.cFileName,
-                     (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
-                     data.ftLastWriteTime});
-  } while (FindNextFileW(search, &data));
-  FindClose(search);
-  return found;
-}
-
-DWORD readShared(const wchar_t* path, std::string& content) {
-  UniqueFile file(CreateFileW(path, GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return GetLastError();
-  return readAll(file.get(), content);
-}
-
-namespace {
-
-std::string gReported;
-
-void printMessage(const std::string& message) {
-  std::fprintf(stderr, "varnick-session: %s\n", message.c_str());
-  std::fflush(stderr);
-}
-
-}  // namespace
-
-void report(const std::string& message) {
-  printMessage(message);
-  gReported += (gReported.empty() ? "" : "; ") + message;
-}
-
-void notice(const std::string& message) { printMessage(message); }
-
-std::string reportedSoFar() { return gReported; }
-
-void EventStream::write(const std::string& event) const {
-  if (!enabled_) return;
-  // One write a line, so that a reader never sees half of one; the C
-  // runtime's text mode would turn LF into CR LF, and its buffer would split
-  // a long line.
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), event.data(), static_cast<DWORD>(event.size()),
-            &written, nullptr);
-}
 
 int recoverOrClean(const SessionOptions& options, const EventStream& events) {
   std::optional<std::wstring> folder = varnickFolder();

@@ -1,0 +1,36 @@
+// The files that varnick-session looks at without administrator rights:
+// the folder its Varnick runs in, and plain files found and read there or
+// beside the hosts file.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnick::control {
+
+// %LOCALAPPDATA%\Varnick, the folder that the session's Varnick runs in and
+// keeps varnick.log in, whether it exists or not; nothing when LOCALAPPDATA
+// is not set.
+std::optional<std::wstring> varnickFolderPath();
+constexpr wchar_t kVarnickLogName[] = L"varnick.log";
+
+// A plain file that a search found.
+struct FoundFile {
+  std::wstring path;
+  std::uint64_t size = 0;
+  FILETIME written{};
+};
+
+// The plain files in `folder` whose names match `pattern` (* and ? as the
+// system reads them); folders are passed over.
+std::vector<FoundFile> findFiles(const std::wstring& folder, const wchar_t* pattern);
+
+// Reads the whole of the file at `path`, opened so that others may go on
+// reading, writing and removing it, into `content`: 0 or the error code.
+DWORD readShared(const wchar_t* path, std::string& content);
+
+}  // namespace varnick::control
