@@ -85,9 +85,8 @@ DWORD deleteByHandle(HANDLE file) {
   return ERROR_SUCCESS;
 }
 
-DWORD removePlainFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+DWORD removePlainFile(const std::wstring& path, DWORD share) {
+  UniqueFile file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, share, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) {
     DWORD error = GetLastError();

@@ -32,7 +32,11 @@ DWORD checkIsFileMeant(HANDLE file, const std::wstring& meantPath);
 // Removes the plain file at `path` (a full long path) through a checked
 // handle: 0 when it is gone or was never there; kErrorIsLink, with nothing
 // removed, when a link stands at the name; another code when it cannot go.
-[[nodiscard]] DWORD removePlainFile(const std::wstring& path);
+// With `share` 0 it goes only while no other process has it open, and
+// nobody can open it meanwhile (ERROR_SHARING_VIOLATION otherwise).
+[[nodiscard]] DWORD removePlainFile(const std::wstring& path, DWORD share = FILE_SHARE_READ |
+                                                                            FILE_SHARE_WRITE |
+                                                                            FILE_SHARE_DELETE);
 
 // Renames the file that `file` is open on (opened with DELETE access) to
 // `target`, replacing what is there, in one step.

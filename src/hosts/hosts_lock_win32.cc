@@ -60,19 +60,6 @@ LockFile& lockFile(HostsLock::Kind kind) {
   return *slot;
 }
 
-// Removes the lock file at `path` when no process has it open: opened
-// without sharing, it cannot be opened by anyone else while it goes.
-DWORD removeUnheldLockFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
-  }
-  if (DWORD error = checkIsFileMeant(file.get(), path)) return error;
-  return deleteByHandle(file.get());
-}
-
 }  // namespace
 
 HostsLock::~HostsLock() {
@@ -108,7 +95,8 @@ std::vector<LockFileRemoval> removeUnheldLockFiles() {
     lockFileSlot(kind).reset();
     const std::wstring path = lockFilePath(kind);
     const bool there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    removals.push_back({path, there, there ? removeUnheldLockFile(path) : ERROR_SUCCESS});
+    // Shared with nobody: it goes only while no Varnick has it open.
+    removals.push_back({path, there, there ? removePlainFile(path, 0) : ERROR_SUCCESS});
   }
   return removals;
 }
