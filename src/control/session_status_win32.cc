@@ -19,6 +19,7 @@
 #include "control/local_files_win32.h"
 #include "control/session_output_win32.h"
 #include "control/session_status_win32.h"
+#include "control/status_lines.h"
 #include "hosts/hosts_location.h"
 #include "hosts/session_files_win32.h"
 

@@ -19,6 +19,7 @@
 #include "control/session_events.h"
 #include "control/session_exit_codes.h"
 #include "control/local_files_win32.h"
+#include "control/log_notes.h"
 #include "control/session_waits.h"
 #include "control/varnick_trust_win32.h"
 #include "hosts/hosts_location.h"

@@ -1,0 +1,115 @@
+#include "control/status_lines.h"
+
+#include "control/session_checks.h"
+#include "hosts/session_journal.h"
+
+namespace varnick::control {
+namespace {
+
+std::string withSize(const FileFact& file) {
+  return file.path + (file.size ? " (" + sizeText(*file.size) + ")" : " (not there)");
+}
+
+std::string errorText(unsigned long error) { return "error " + std::to_string(error); }
+
+std::string sessionLine(const StatusFacts& facts) {
+  std::size_t running = 0;
+  for (const JournalFact& journal : facts.journals)
+    running += journal.running ? 1 : 0;
+  if (running == 0) return "sessions: none is running";
+  return "sessions: " + std::to_string(running) + (running == 1 ? " is" : " are") + " running";
+}
+
+std::string serverLine(const StatusFacts& facts) {
+  switch (facts.server) {
+    case Running::kYes:
+      return "server: a Varnick is serving (a varnick server, or a session's Varnick)";
+    case Running::kNo:
+      return "server: no Varnick is serving";
+    case Running::kHidden:
+      return "server: a varnick server started by hand cannot be seen from a prompt that is not "
+             "elevated";
+    case Running::kUnknown:
+      break;
+  }
+  return "server: cannot tell whether a Varnick is serving (" + errorText(facts.serverError) + ")";
+}
+
+// A journal, its entries and its files. While a session runs, the journal
+// is most likely its own; otherwise it is an interrupted session's.
+void addJournalLines(const JournalFact& fact, std::vector<std::string>& lines) {
+  const std::string what = fact.running ? "running session" : "interrupted session";
+  std::optional<SessionJournal> journal;
+  if (fact.bytes) {
+    JournalRead read = readJournal(*fact.bytes);
+    if (read.state == JournalState::kJournal) journal = std::move(read.journal);
+  }
+  if (journal) {
+    const std::size_t count = journal->takenOut ? 0 : journal->lines.size();
+    lines.push_back(what + ": started " + journal->started + ", " + std::to_string(count) +
+                    (count == 1 ? " entry" : " entries") + " in the hosts file");
+    if (!journal->takenOut) {
+      for (const JournalLine& line : journal->lines)
+        lines.push_back("  entry: " + visibleText(line.entry));
+    }
+  } else {
+    lines.push_back(
+        what + ": its journal cannot be read (" +
+        (fact.bytes ? std::string("not a session journal") : errorText(fact.readError)) + ")");
+  }
+  lines.push_back("  journal: " + withSize(fact.journal));
+  if (fact.backup.size) lines.push_back("  backup: " + withSize(fact.backup));
+  if (!fact.running)
+    lines.push_back("  to take its entries out of the hosts file, run: varnick-session --recover");
+}
+
+}  // namespace
+
+std::string sizeText(std::uint64_t bytes) {
+  constexpr std::uint64_t kUnit = 1024;
+  if (bytes < kUnit) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  const char* const units[] = {"KB", "MB", "GB", "TB"};
+  std::size_t unit = 0;
+  std::uint64_t size = kUnit;
+  std::uint64_t tenths = 0;
+  for (;;) {
+    // Rounded, and split so that no multiplication can overflow.
+    tenths = bytes / size * 10 + (bytes % size * 10 + size / 2) / size;
+    // 1023.96 KB reads as 1.0 MB, not as 1024.0 KB.
+    if (tenths < kUnit * 10 || unit + 1 == std::size(units)) break;
+    size *= kUnit;
+    ++unit;
+  }
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + units[unit];
+}
+
+std::vector<std::string> statusLines(const StatusFacts& facts) {
+  std::vector<std::string> lines;
+  lines.push_back(facts.hostsFile
+                      ? "hosts file: " + withSize(*facts.hostsFile)
+                      : "hosts file: cannot be found through the registry value DataBasePath");
+  lines.push_back(sessionLine(facts));
+  lines.push_back(serverLine(facts));
+  bool interrupted = false;
+  for (const JournalFact& journal : facts.journals) {
+    addJournalLines(journal, lines);
+    interrupted = interrupted || !journal.running;
+  }
+  if (!interrupted) lines.emplace_back("interrupted sessions: none");
+  for (const FileFact& backup : facts.backupsAlone)
+    lines.push_back("session backup without its journal: " + withSize(backup));
+  if (facts.tempCopies == 0) {
+    lines.push_back("temporary copies from varnick del: none in " + facts.tempFolder);
+  } else {
+    lines.push_back("temporary copies from varnick del: " + std::to_string(facts.tempCopies) +
+                    " in " + facts.tempFolder + ", " + sizeText(facts.tempBytes) + " in all");
+    lines.emplace_back(
+        "  varnick del leaves one each time; other programs may name files so too: look at "
+        "them (dir \"%TEMP%\\hos*.tmp\") before deleting any");
+  }
+  lines.push_back(facts.log ? "varnick.log: " + withSize(*facts.log)
+                            : "varnick.log: cannot be found: LOCALAPPDATA is not set");
+  return lines;
+}
+
+}  // namespace varnick::control

@@ -1,0 +1,49 @@
+// How varnick-session --status puts what it found into words.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnick::control {
+
+// A size for people: "27 bytes", "1 byte", "12.3 KB", "4.0 MB" (units of 1024).
+std::string sizeText(std::uint64_t bytes);
+
+// What varnick-session --status found. Paths are UTF-8; a size is nothing
+// when the file is not there.
+struct FileFact {
+  std::string path;
+  std::optional<std::uint64_t> size;
+};
+
+// Whether something runs: kHidden when this process may not look.
+enum class Running { kYes, kNo, kUnknown, kHidden };
+
+struct JournalFact {
+  FileFact journal;
+  FileFact backup;       // the backup of the same session, kept by an older Varnick
+  bool running = false;  // a Varnick holds it open: its session runs, or is being put right
+  std::optional<std::string> bytes;  // the journal's content, when it could be read
+  unsigned long readError = 0;       // why it could not, when it could not
+};
+
+struct StatusFacts {
+  std::optional<FileFact> hostsFile;  // nothing when DataBasePath does not lead to it
+  Running server = Running::kUnknown;
+  unsigned long serverError = 0;  // when kUnknown
+  std::vector<JournalFact> journals;
+  std::vector<FileFact> backupsAlone;  // session backups whose journal is gone
+  std::string tempFolder;
+  std::size_t tempCopies = 0;
+  std::uint64_t tempBytes = 0;
+  std::optional<FileFact> log;  // nothing when LOCALAPPDATA is not set
+};
+
+// The report, one fact a line; details of a fact are indented under it.
+// A journal is read with readJournal; one that no Varnick holds open is an
+// interrupted session's, and the lines say how to take its entries out.
+std::vector<std::string> statusLines(const StatusFacts& facts);
+
+}  // namespace varnick::control
