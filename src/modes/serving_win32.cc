@@ -6,9 +6,9 @@
 #include "base/wide_text.h"
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
-#include "link/console_events_win32.h"
+#include "link/console_handler_win32.h"
+#include "link/controller_connection_win32.h"
 #include "link/packet_buffer.h"
-#include "link/serving_win32.h"
 #include "link/wire_format.h"
 
 namespace varnick {

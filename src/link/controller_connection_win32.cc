@@ -1,8 +1,8 @@
-#include "link/serving_win32.h"
+#include "link/controller_connection_win32.h"
 
 #include <cstring>
 
-#include "link/console_events_win32.h"
+#include "link/console_handler_win32.h"
 #include "link/packet_buffer.h"
 #include "link/request.h"
 #include "link/wire_format.h"

@@ -1,4 +1,4 @@
-#include "link/console_events_win32.h"
+#include "link/console_handler_win32.h"
 
 #include <atomic>
 
