@@ -11,5 +11,8 @@ constexpr int kExitUsage = 5;         // too few arguments, or server without a 
 constexpr int kExitBadPort = 6;       // server port outside 1 to 65535
 constexpr int kExitNoSocket = 7;      // server: no socket could be created
 constexpr int kExitNoConnection = 8;  // server: the controller could not be reached
+// server: a request too large for memory; the C runtime's code for an end by
+// SIGTERM, which callers read as this end.
+constexpr int kExitOutOfMemory = 3;
 
 }  // namespace varnick

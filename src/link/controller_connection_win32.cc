@@ -78,6 +78,10 @@ void serveRequests(SOCKET sock, ServingEvents& events) {
       return;
     }
     PacketBuffer body(readBigEndian32(header));
+    if (!body.allocated()) {
+      events.outOfMemory(body.size());
+      return;
+    }
     if (!receiveAll(sock, body.data(), body.size(), error)) {
       events.inputEnded(error, ConsoleEvents::received());
       return;

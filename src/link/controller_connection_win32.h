@@ -43,10 +43,13 @@ class ServingEvents {
   virtual char tooShort(std::uint32_t bodyLength, int opCode) = 0;
   // The reply could not be sent.
   virtual void replyFailed(int error) = 0;
+  // The block for a body of `bodyLength` bytes could not be had: serving
+  // ends with the body unread and no reply.
+  virtual void outOfMemory(std::uint32_t bodyLength) = 0;
 };
 
-// Serves requests until a shutdown request, the end of the connection or a
-// console event.
+// Serves requests until a shutdown request, the end of the connection, a
+// console event or a body too large for memory.
 void serveRequests(SOCKET sock, ServingEvents& events);
 
 }  // namespace varnick

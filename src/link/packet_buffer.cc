@@ -1,7 +1,7 @@
 #include "link/packet_buffer.h"
 
-#include <csignal>
 #include <cstdlib>
+#include <utility>
 
 #include "link/wire_format.h"
 
@@ -15,36 +15,19 @@ void* zeroFilledBlock(std::size_t size) {
 }
 
 detail::BlockAllocator blockAllocator = zeroFilledBlock;
-TerminationHook terminationHook = nullptr;
-
-Logger* packetLogger() {
-  Logger*& logger = detail::packetLoggerReference();
-  if (logger == nullptr) logger = getLogger("Packet");
-  return logger;
-}
-
-[[noreturn]] void endForLackOfMemory(Logger* log, std::uint32_t size) {
-  // The size is shown signed, as the record has always shown it: a block of
-  // 2^32 - 1 bytes reads as -1.
-  logMessage(kCrit, log, "Insufficent memory for packet of %d bytes",
-             static_cast<std::int32_t>(size));
-  if (terminationHook != nullptr) terminationHook();
-  std::raise(SIGTERM);
-  // No handler is installed, so the default action has already ended the
-  // process; this is for a handler that returns.
-  std::_Exit(3);
-}
 
 }  // namespace
 
 void PacketBuffer::FreeBlock::operator()(std::uint8_t* block) const { std::free(block); }
 
 PacketBuffer::PacketBuffer(std::uint32_t size) : size_(size), remaining_(size) {
-  Logger* log = packetLogger();
   // An empty body still gets a block of its own, so a null block always
   // means that the allocation failed.
   void* block = blockAllocator(size == 0 ? 1 : size);
-  if (block == nullptr) endForLackOfMemory(log, size);
+  if (block == nullptr) {
+    release();
+    return;
+  }
   data_.reset(static_cast<std::uint8_t*>(block));
   start_ = data_.get();
 }
@@ -76,16 +59,11 @@ void PacketBuffer::release() {
   remaining_ = 0;
 }
 
-void setTerminationHook(TerminationHook hook) { terminationHook = hook; }
-
 namespace detail {
 
-Logger*& packetLoggerReference() {
-  static Logger* logger = nullptr;
-  return logger;
+BlockAllocator setBlockAllocator(BlockAllocator allocator) {
+  return std::exchange(blockAllocator, allocator);
 }
-
-void setBlockAllocator(BlockAllocator allocator) { blockAllocator = allocator; }
 
 }  // namespace detail
 }  // namespace varnick

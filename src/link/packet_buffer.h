@@ -8,8 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "log/logging.h"
-
 namespace varnick {
 
 // Holds exactly `size` bytes, zero-filled at construction, and reads single
@@ -19,15 +17,17 @@ namespace varnick {
 class PacketBuffer {
  public:
   // Allocates and zero-fills a block of `size` bytes. When the block cannot
-  // be had, logs "Insufficent memory for packet of %d bytes" at CRIT to the
-  // `Packet` logger, runs the termination hook (if one is armed) and raises
-  // SIGTERM: it does not return.
+  // be had, the buffer holds none and reads as empty, as a released one
+  // does, and size() still tells what was asked for: the caller decides what
+  // a request too large for memory means.
   explicit PacketBuffer(std::uint32_t size);
   PacketBuffer(const PacketBuffer&) = delete;
   PacketBuffer& operator=(const PacketBuffer&) = delete;
   ~PacketBuffer() = default;
 
-  // The block, for receiving the body into; null once released.
+  // Whether the block was had and is not yet released.
+  bool allocated() const { return data_ != nullptr; }
+  // The block, for receiving the body into; null when not allocated().
   std::uint8_t* data() { return data_.get(); }
   std::uint32_t size() const { return size_; }
   std::uint32_t remaining() const { return remaining_; }
@@ -55,19 +55,11 @@ class PacketBuffer {
   std::uint8_t* start_ = nullptr;  // first byte of the block; the reads go by position_
 };
 
-// Something to do just before the process ends because a request's block
-// could not be had; server mode puts the hosts file back with it. Null
-// disarms it.
-using TerminationHook = void (*)();
-void setTerminationHook(TerminationHook hook);
-
 namespace detail {
-// For the unit tests: the process-wide `Packet` logger reference (null until
-// the first construction), and the allocator of the zero-filled block (a
-// null result stands for no memory).
-Logger*& packetLoggerReference();
+// For the unit tests: the allocator of the zero-filled block (a null result
+// stands for no memory). Returns the one it replaces.
 using BlockAllocator = void* (*)(std::size_t size);
-void setBlockAllocator(BlockAllocator allocator);
+BlockAllocator setBlockAllocator(BlockAllocator allocator);
 }  // namespace detail
 
 }  // namespace varnick

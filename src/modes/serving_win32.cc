@@ -1,5 +1,6 @@
 #include "modes/serving_win32.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "base/exit_codes.h"
@@ -8,8 +9,8 @@
 #include "hosts/hosts_location.h"
 #include "link/console_handler_win32.h"
 #include "link/controller_connection_win32.h"
-#include "link/packet_buffer.h"
 #include "link/wire_format.h"
+#include "modes/out_of_memory_record.h"
 
 namespace varnick {
 namespace {
@@ -56,33 +57,12 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
   return false;
 }
 
-// What the termination hook runs when a request's buffer cannot be had and
-// the process is about to end: the controller's entries must not outlive it.
-ServingEnd* armedEnd = nullptr;
-
-void endBeforeTermination() { (void)armedEnd->finish(); }
-
-// Keeps the termination hook armed with the end for as long as serving may
-// change the hosts file.
-class ArmedEnd {
- public:
-  explicit ArmedEnd(ServingEnd& end) {
-    armedEnd = &end;
-    setTerminationHook(endBeforeTermination);
-  }
-  ~ArmedEnd() {
-    setTerminationHook(nullptr);
-    armedEnd = nullptr;
-  }
-  ArmedEnd(const ArmedEnd&) = delete;
-  ArmedEnd& operator=(const ArmedEnd&) = delete;
-};
-
 // Carries out the controller's requests on the hosts file and makes their
 // records.
 class ServedRequests final : public ServingEvents {
  public:
-  ServedRequests(Logger* log, JournalFile* journal) : log_(log), journal_(journal) {}
+  ServedRequests(Logger* log, JournalFile* journal, ServingEnd& end)
+      : log_(log), journal_(journal), end_(end) {}
 
   void awaitingRequest() override { logMessage(kInfo, log_, "Reading from console"); }
 
@@ -146,6 +126,15 @@ class ServedRequests final : public ServingEvents {
     logMessage(kError, log_, "Failed to send the reply %d", error);
   }
 
+  // The controller's entries must not outlive the process, so the hosts
+  // file is put right first. Then the process ends at once rather than
+  // serving on or unwinding through code that may need memory.
+  void outOfMemory(std::uint32_t bodyLength) override {
+    outOfMemoryRecord_.log(bodyLength);
+    (void)end_.finish();
+    std::_Exit(kExitOutOfMemory);
+  }
+
  private:
   // The session's append: the journal says so, flushed, before the line
   // goes in, so that a power cut at any instant leaves no line of the
@@ -165,6 +154,8 @@ class ServedRequests final : public ServingEvents {
 
   Logger* log_;
   JournalFile* journal_;
+  ServingEnd& end_;
+  const OutOfMemoryRecord outOfMemoryRecord_;
 };
 
 }  // namespace
@@ -213,8 +204,7 @@ bool BackupEnd::finish() { return restoreFromBackup(log_, backupPath_); }
 bool serveUntilEnd(Logger* log, SOCKET sock, JournalFile* journal, ServingEnd& end) {
   ConsoleEvents events(sock);
   {
-    ArmedEnd armed(end);
-    ServedRequests requests(log, journal);
+    ServedRequests requests(log, journal, end);
     serveRequests(sock, requests);
   }
   logMessage(kInfo, log, "Shutting down");
