@@ -112,7 +112,7 @@ class Controller:
 class ServerRun:
     """varnick.exe in server mode against one Controller."""
 
-    def __init__(self, varnick, controller, backup, preexec_fn=None, stdout=None):
+    def __init__(self, varnick, controller, backup, stdout=None):
         """Standard output is collected in a file unless `stdout` says where
         else it goes (a file or DEVNULL). Never a pipe: Wine's background
         processes may inherit it and keep it open after varnick has exited."""
@@ -124,8 +124,7 @@ class ServerRun:
         self.process = subprocess.Popen(
             varnick.command(*args), cwd=varnick.work_dir,
             env=varnick.env(), stdin=subprocess.DEVNULL,
-            stdout=self._output if stdout is None else stdout, stderr=subprocess.DEVNULL,
-            preexec_fn=preexec_fn)
+            stdout=self._output if stdout is None else stdout, stderr=subprocess.DEVNULL)
         self.stdout = b""
 
     def wait(self, seconds=60):
@@ -147,11 +146,11 @@ class ServerRun:
 
 
 @contextlib.contextmanager
-def server_session(varnick, backup, preexec_fn=None, stdout=None):
+def server_session(varnick, backup, stdout=None):
     """Starts server mode, accepts its connection and yields (controller,
     run); a process still running at the end is killed."""
     controller = Controller()
-    run = ServerRun(varnick, controller, backup, preexec_fn, stdout)
+    run = ServerRun(varnick, controller, backup, stdout)
     try:
         controller.accept(process=run.process, what=varnick.log_bytes)
         yield controller, run

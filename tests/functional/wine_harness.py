@@ -219,7 +219,6 @@ class WineSession:
 
     def __init__(self):
         self.registry = Registry()
-        self._server = None
 
     def start(self):
         if not EXE.exists():
@@ -230,7 +229,15 @@ class WineSession:
         subprocess.run(["wineserver", "-k"], timeout=timeout(60), **quiet)
         if not (PREFIX / "system.reg").exists():
             subprocess.run(["wineboot", "-i"], timeout=timeout(300), check=True, **quiet)
-        self._server = subprocess.Popen(["wineserver", "-p"], **quiet)
+        # The server that made the prefix, or the one just killed, lingers a
+        # moment; a persistent server started meanwhile gives up at once
+        # (exit status 2), and the run would be left to servers that come
+        # and go with its programs, each inheriting the limits and handles
+        # of whichever program started it.
+        subprocess.run(["wineserver", "-w"], timeout=timeout(60), **quiet)
+        # It goes to the background once it listens, so every program after
+        # this line finds it.
+        subprocess.run(["wineserver", "-p"], timeout=timeout(60), check=True, **quiet)
         # Wine's own background processes start with the first program of a
         # server and inherit its standard handles: start them here, on
         # /dev/null, so no test's output pipe is held open by them.
@@ -238,11 +245,9 @@ class WineSession:
         self.registry.point_at_hosts_variable()
 
     def stop(self):
-        subprocess.run(["wineserver", "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=timeout(60))
-        if self._server is not None:
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                self._server.wait(timeout=timeout(30))
+        for flag in ("-k", "-w"):
+            subprocess.run(["wineserver", flag], env=wine_env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=timeout(60))
 
 
 class Result:
