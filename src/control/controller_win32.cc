@@ -52,6 +52,11 @@ BOOL shellExecute(SHELLEXECUTEINFOW* info) {
 // Varnick's start and add to every session.
 using GetExtendedTcpTableFn = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 
+// How often, and how far apart, the TCP table is read again for a
+// connection that it does not name yet: half a second in all.
+constexpr int kPeerLooks = 25;
+constexpr DWORD kPeerLookPauseMs = 20;
+
 GetExtendedTcpTableFn tcpTableFunction() {
   static GetExtendedTcpTableFn function = [] {
     HMODULE library = systemLibrary(L"iphlpapi.dll");
@@ -231,7 +236,15 @@ bool Controller::peerIsVarnick(SOCKET connection) {
   auto us = endpointOf(connection, false);
   if (!peer || !us) return false;
   DWORD varnickPid = GetProcessId(varnick_.get());
-  switch (checkPeerOwner(tcpConnections(), *peer, *us, varnickPid)) {
+  PeerOwner owner = checkPeerOwner(tcpConnections(), *peer, *us, varnickPid);
+  // A connection made an instant ago may not be in the table yet, or not
+  // yet with its process (seen under load): look again for a moment before
+  // taking it for one whose process cannot be named.
+  for (int look = 0; owner == PeerOwner::kUnknown && look < kPeerLooks; ++look) {
+    Sleep(kPeerLookPauseMs);
+    owner = checkPeerOwner(tcpConnections(), *peer, *us, varnickPid);
+  }
+  switch (owner) {
     case PeerOwner::kExpected:
       return true;
     case PeerOwner::kOtherProcess:
