@@ -53,7 +53,16 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
     case RestoreStage::kSwapFailed:
       break;
   }
+  // The record that log readers know for a restore that failed, then the
+  // step it failed at when that was not the copy itself.
   logCopyFailure(log, backupPath, hostsDirectory(), outcome.result.error);
+  if (outcome.result.stage != RestoreStage::kCopyFailed) {
+    logMessage(kError, log, "Failed to %s %d; the backup is kept in %s",
+               outcome.result.stage == RestoreStage::kFlushFailed
+                   ? "flush the restored hosts file to the disk"
+                   : "put the restored hosts file in place of the old one",
+               static_cast<int>(outcome.result.error), backup.c_str());
+  }
   return false;
 }
 

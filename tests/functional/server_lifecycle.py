@@ -116,13 +116,18 @@ def test_restore_when_the_hosts_file_is_gone(varnick, tmp_path, replace_with, co
             varnick.hosts_path.mkdir()
         assert controller.request(SHUTDOWN) == 0
         assert run.wait() == code
-    last = server_records(varnick)[-1]
+    records = server_records(varnick)
     if code == 0:
-        assert last == ("INFO", "Server", f"The hosts file was missing; put back from {win_path(backup)}")
+        assert records[-1] == ("INFO", "Server",
+                               f"The hosts file was missing; put back from {win_path(backup)}")
         assert varnick.hosts == hosts_after
     else:
-        assert last == ("INFO", "Server", f"Failed to copy hosts file from {win_path(backup)} to "
-                                          f"{varnick.hosts_variable} error code {ERROR_FOLDER}")
+        # The record log readers know, then the step that failed: the swap.
+        assert records[-2:] == [
+            ("INFO", "Server", f"Failed to copy hosts file from {win_path(backup)} to "
+                               f"{varnick.hosts_variable} error code {ERROR_FOLDER}"),
+            ("ERROR", "Server", f"Failed to put the restored hosts file in place of the old one "
+                                f"{ERROR_FOLDER}; the backup is kept in {win_path(backup)}")]
         assert varnick.hosts_path.is_dir()
     assert backup.read_bytes() == Varnick.DEFAULT_HOSTS
 
