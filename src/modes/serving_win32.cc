@@ -8,6 +8,7 @@
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
 #include "link/console_handler_win32.h"
+#include "modes/append_record_win32.h"
 #include "link/controller_connection_win32.h"
 #include "link/wire_format.h"
 #include "modes/out_of_memory_record.h"
@@ -85,25 +86,7 @@ class ServedRequests final : public ServingEvents {
 
   char add(const std::string& entry) override {
     AppendResult appended = journal_ ? appendJournaled(entry) : appendLine(entry);
-    const int error = static_cast<int>(appended.error);
-    switch (appended.step) {
-      case AppendStep::kDone:
-        break;
-      case AppendStep::kLockFailed:
-        logMessage(kError, log_, "Failed to take the write lock of the hosts file %d", error);
-        return kReplyFailure;
-      case AppendStep::kOpenFailed:
-        logMessage(kInfo, log_, "Failed to open hosts file %d", error);
-        return kReplyFailure;
-      case AppendStep::kJournalFailed:
-        logMessage(kError, log_, "Failed to write the session journal %d", error);
-        return kReplyFailure;
-      case AppendStep::kWriteFailed:
-        logMessage(kError, log_, "Failed to write %s to hosts file %d", entry.c_str(), error);
-        return kReplyFailure;
-    }
-    logMessage(kInfo, log_, "Written to hosts file '%s'", entry.c_str());
-    return kReplySuccess;
+    return logAppend(log_, appended, entry) ? kReplySuccess : kReplyFailure;
   }
 
   char remove() override {
