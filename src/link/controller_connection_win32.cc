@@ -16,6 +16,9 @@ namespace {
 bool receiveAll(SOCKET sock, std::uint8_t* buffer, std::uint32_t length, int& error) {
   std::uint32_t total = 0;
   while (total < length) {
+    // A close by the other end fails no call and sets no code: cleared
+    // first, it reads as 0 instead of whatever an earlier call left.
+    SetLastError(ERROR_SUCCESS);
     int got =
         recv(sock, reinterpret_cast<char*>(buffer + total), nextReceiveSize(length - total), 0);
     if (got == 0 || got == SOCKET_ERROR) {
