@@ -255,8 +255,10 @@ TEST(RemoveSessionLines, TakesThousandsOfLinesOutOfALargeFile) {
   std::string expected = hosts;
   std::vector<JournalLine> lines;
   std::vector<std::string> missing;
+  std::vector<std::string> ours;
   for (int i = 0; i < 5000; ++i) {
-    lines.push_back(append(hosts, "10.9.0.1 s" + std::to_string(i) + ".test"));
+    ours.push_back("10.9.0.1 s" + std::to_string(i) + ".test");
+    lines.push_back(append(hosts, ours.back()));
     // Lines taken out since, by hand or by another program.
     missing.push_back("10.8.0.1 m" + std::to_string(i) + ".test");
     lines.push_back(own(missing.back()));
@@ -269,7 +271,7 @@ TEST(RemoveSessionLines, TakesThousandsOfLinesOutOfALargeFile) {
   LineRemoval result = removeSessionLines(hosts, lines);
   EXPECT_TRUE(keptText(hosts, result) == expected);
   EXPECT_EQ(result.missing, missing);
-  EXPECT_EQ(result.removed.size(), 5000u);
+  EXPECT_TRUE(result.removed == ours);
 }
 
 }  // namespace
