@@ -4,9 +4,15 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace varnick {
+
+// A file size that the system gives as two 32-bit halves.
+inline std::uint64_t sizeFromHalves(DWORD high, DWORD low) {
+  return (std::uint64_t{high} << 32) | low;
+}
 
 // Writes `size` bytes with one WriteFile call. Returns ERROR_SUCCESS when all
 // of them were written; the platform's error code when the call failed; and

@@ -10,6 +10,7 @@
 
 #include "base/wide_text.h"
 #include "control/command_line.h"
+#include "control/error_text.h"
 #include "control/peer_owner.h"
 #include "control/session_waits.h"
 
@@ -17,10 +18,6 @@ namespace varnick::control {
 namespace {
 
 constexpr std::uint64_t kAcceptSliceMs = 200;
-
-std::string withCode(const std::string& what, unsigned long code) {
-  return what + " (error " + std::to_string(code) + ")";
-}
 
 // Our sockets must not leak into Varnick or the command: a child holding a
 // copy of the listener would keep the port bound after we close it.

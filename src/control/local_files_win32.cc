@@ -26,8 +26,7 @@ std::vector<FoundFile> findFiles(const std::wstring& folder, const wchar_t* patt
   if (search == INVALID_HANDLE_VALUE) return found;
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    found.push_back({prefix + data.cFileName,
-                     (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+    found.push_back({prefix + data.cFileName, sizeFromHalves(data.nFileSizeHigh, data.nFileSizeLow),
                      data.ftLastWriteTime});
   } while (FindNextFileW(search, &data));
   FindClose(search);

@@ -7,6 +7,7 @@
 
 #include "base/file_identity_win32.h"
 #include "base/wide_text.h"
+#include "control/error_text.h"
 #include "control/local_files_win32.h"
 #include "control/session_output_win32.h"
 #include "log/rotation.h"
@@ -49,7 +50,7 @@ bool cleanVarnickFolder(const std::wstring& given) {
       notice("left " + shownPath + ": a running Varnick writes it");
     } else {
       allGone = false;
-      notice("left " + shownPath + " (error " + std::to_string(error) + ")");
+      notice(withCode("left " + shownPath, error));
     }
   }
   if (RemoveDirectoryW(folder.c_str())) {
@@ -59,7 +60,7 @@ bool cleanVarnickFolder(const std::wstring& given) {
            ": other files are in it");
   } else if (error != ERROR_FILE_NOT_FOUND) {
     allGone = false;
-    notice("left " + shown + " (error " + std::to_string(error) + ")");
+    notice(withCode("left " + shown, error));
   }
   return allGone;
 }

@@ -22,6 +22,7 @@
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "control/entry_syntax.h"
+#include "control/error_text.h"
 #include "control/session_checks.h"
 #include "control/session_events.h"
 #include "control/local_files_win32.h"
@@ -99,7 +100,7 @@ std::string systemMessage(DWORD code) {
          (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
     message.pop_back();
   }
-  return message + (message.empty() ? "" : " ") + "(error " + std::to_string(code) + ")";
+  return message + (message.empty() ? "" : " ") + errorInParentheses(code);
 }
 
 // The whole of a file's bytes; nothing (and a report) when it cannot be read.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_io_win32.h"
 #include "base/file_identity_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
@@ -38,7 +39,7 @@ std::optional<std::uint64_t> sizeOf(const std::wstring& path) {
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return std::nullopt;
   }
-  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return sizeFromHalves(data.nFileSizeHigh, data.nFileSizeLow);
 }
 
 FileFact fileFact(const std::wstring& path) { return {wideToUtf8(path.c_str()), sizeOf(path)}; }

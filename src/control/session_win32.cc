@@ -14,6 +14,7 @@
 #include "base/wide_text.h"
 #include "control/controller_win32.h"
 #include "control/entry_syntax.h"
+#include "control/error_text.h"
 #include "control/session_checks.h"
 #include "control/session_clean_win32.h"
 #include "control/session_events.h"
@@ -64,8 +65,8 @@ std::optional<std::wstring> varnickFolder() {
   }
   const std::wstring& folder = *path;
   if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    report("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()) +
-           " (error " + std::to_string(GetLastError()) + ")");
+    report(withCode("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()),
+                    GetLastError()));
     return std::nullopt;
   }
   DWORD attributes = GetFileAttributesW(folder.c_str());
@@ -98,8 +99,7 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
     return false;
   }
   if (trust.error != ERROR_SUCCESS) {
-    report("could not read who may change " + shown + " or its folder (error " +
-           std::to_string(trust.error) + ")");
+    report(withCode("could not read who may change " + shown + " or its folder", trust.error));
     return false;
   }
   if (!trust.changer.empty()) {
@@ -137,7 +137,7 @@ class VarnickLog {
   void mark() {
     WIN32_FILE_ATTRIBUTE_DATA data;
     start_ = GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)
-                 ? (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow
+                 ? sizeFromHalves(data.nFileSizeHigh, data.nFileSizeLow)
                  : 0;
   }
 
@@ -348,8 +348,8 @@ int Session::runCommand() {
   // file through cmd.exe with the arguments as they stand.
   if (!CreateProcessW(command_->application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                       nullptr, nullptr, &startup, &process)) {
-    report("could not start " + wideToUtf8(command_->application.c_str()) + " (error " +
-           std::to_string(GetLastError()) + ")");
+    report(
+        withCode("could not start " + wideToUtf8(command_->application.c_str()), GetLastError()));
     return kSessionNoCommand;
   }
   CloseHandle(process.hThread);
@@ -367,7 +367,7 @@ int Session::runCommand() {
   }
   DWORD code = 0;
   if (!GetExitCodeProcess(child.get(), &code)) {
-    report("could not read the command's exit code (error " + std::to_string(GetLastError()) + ")");
+    report(withCode("could not read the command's exit code", GetLastError()));
     return kSessionNoCommand;
   }
   // A Ctrl+C reaches every process on the console at about the same moment,
@@ -416,8 +416,8 @@ int Session::holdUntilEnter() {
                                    options_.holdSeconds ? waitForEnter<false> : waitForEnter<true>,
                                    interruption_.stop, 0, nullptr));
   if (!reader) {
-    notice("could not watch standard input for Enter (error " + std::to_string(GetLastError()) +
-           "): only Ctrl+C" + (options_.holdSeconds ? " or the time given" : "") +
+    notice("could not watch standard input for Enter " + errorInParentheses(GetLastError()) +
+           ": only Ctrl+C" + (options_.holdSeconds ? " or the time given" : "") +
            " removes the entries");
   }
   WaitForSingleObject(interruption_.stop, wait);
