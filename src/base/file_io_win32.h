@@ -33,4 +33,12 @@ inline bool isSharingConflict(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+// Whether a rename over a file failed because another process has it open,
+// even one that only reads it (refused as access denied; so is a rename over
+// an antivirus's or indexer's fresh open, and over a read-only file). Each
+// leaves both files as they were.
+inline bool isHeldAtSwap(DWORD error) {
+  return isSharingConflict(error) || error == ERROR_ACCESS_DENIED;
+}
+
 }  // namespace varnick

@@ -18,11 +18,6 @@ constexpr wchar_t kNewSuffix[] = L".varnick-new";
 constexpr DWORD kNewFileAccess =
     GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_WRITE_ATTRIBUTES;
 
-// A rename over a file that another process has open, even one that only
-// reads it, is refused as access denied: so is one over a file that an
-// antivirus or indexer has just opened. Each leaves both files as they were.
-bool isBusySwap(DWORD error) { return isSharingConflict(error) || error == ERROR_ACCESS_DENIED; }
-
 // The attributes that the new file takes over. Read-only is left out: the
 // old file's flag would stop the rename itself.
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -141,7 +136,7 @@ StepResult NewHostsFile::swapIn() {
     DWORD error = takeOverIdentity();
     // The hosts file may be held so that even its rules cannot be read.
     if (error != ERROR_SUCCESS)
-      return {isBusySwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
+      return {isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
     identityTaken_ = true;
   }
   if (unchanged_ && !unchanged_()) return {Attempt::kStale, ERROR_SUCCESS};
@@ -153,7 +148,7 @@ StepResult NewHostsFile::swapIn() {
     file_.reset();
     return {};
   }
-  return {isBusySwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
+  return {isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
 }
 
 void NewHostsFile::discard() {

@@ -218,8 +218,7 @@ TakeOutResult takeOutLinesWithin(JournalFile& journal, const std::vector<Journal
     // from being replaced; both leave it as it was.
     const bool held =
         (result.step == TakeOutStep::kReadFailed && isSharingConflict(result.error)) ||
-        (result.step == TakeOutStep::kReplaceFailed &&
-         (isSharingConflict(result.error) || result.error == ERROR_ACCESS_DENIED));
+        (result.step == TakeOutStep::kReplaceFailed && isHeldAtSwap(result.error));
     if (!held || clock.nowMs() >= deadline) return result;
     if (!told && waiting) waiting(result.error);
     clock.sleepMs(kBusyPauseMs);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/exit_codes.h"
+#include "base/file_io_win32.h"
 #include "base/wide_text.h"
 #include "hosts/del_entry.h"
 #include "hosts/entry_bytes.h"
@@ -11,13 +12,6 @@
 
 namespace varnick {
 namespace {
-
-// How a swap over a hosts file that another program holds open, or that is
-// read-only, fails.
-bool heldOrReadOnly(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-         error == ERROR_LOCK_VIOLATION;
-}
 
 // The record for a delete that stopped at `result.step`.
 void logDelFailure(Logger* log, const DelResult& result) {
@@ -64,7 +58,7 @@ void logDelFailure(Logger* log, const DelResult& result) {
       logMessage(kError, log, "Failed to write %s %d, hosts file unchanged", path.c_str(), error);
       return;
     case DelStep::kReplaceFailed:
-      if (heldOrReadOnly(result.error)) {
+      if (isHeldAtSwap(result.error)) {
         // The hosts file cannot be written while another program has it
         // open, or while it is read-only: told as a failed open of it, which
         // log readers look for, then the step that met it.
