@@ -257,6 +257,16 @@ def test_clean_removes_what_varnick_made_and_nothing_else(varnick, tmp_path, tem
         theirs.unlink()
 
 
+@pytest.mark.parametrize("kind", ["symlink", "hardlink"])
+def test_clean_never_removes_through_a_link_at_a_lock_files_name(varnick, tmp_path, kind):
+    lock = varnick.hosts_dir / "hosts.varnick-write-lock"
+    victim = plant_link(lock, tmp_path / "victim", kind)
+    result = session(varnick, "--clean")
+    assert result.returncode == VARNICK_FAILED, result
+    assert (tmp_path / "victim").read_bytes() == victim and os.path.lexists(lock)
+    assert f"failed to remove the lock file {win_path(lock)} 681" in notes(result), result
+
+
 @pytest.mark.parametrize("args", [[], ["--port", "70000", "--add", "x"], ["--add", "x", "--"],
                                   ["--add", "x", "--bogus"]])
 def test_bad_command_lines(varnick, args):
