@@ -1,10 +1,9 @@
 // Removing an entry's occurrences from the hosts file.
 #pragma once
 
-#include <cstdint>
-#include <string>
 #include <string_view>
-#include <utility>
+
+#include "base/outcome.h"
 
 namespace varnick {
 
@@ -24,15 +23,8 @@ enum class DelStep {
   kKeptChanging,       // another program wrote to the hosts file in every round
 };
 
-struct DelResult {
-  DelResult() = default;
-  DelResult(DelStep stepped, std::uint32_t code, std::wstring file = {})
-      : step(stepped), error(code), path(std::move(file)) {}
-
-  DelStep step = DelStep::kDone;
-  std::uint32_t error = 0;  // the platform's error code; for kKeptChanging the rounds run
-  std::wstring path;        // the file the step concerns, where one does
-};
+// For kKeptChanging the error is the number of rounds run.
+using DelResult = Outcome<DelStep>;
 
 // Rewrites the hosts file without the occurrences of `entry` (bytes as the
 // file holds them), through a new file swapped in whole, under the write

@@ -162,7 +162,7 @@ DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view
   SystemClock clock;
   CommitResult committed =
       replacement.commit(clock, [&asRead] { return asRead && stateOfHostsFile() == asRead; });
-  switch (committed.stage) {
+  switch (committed.step) {
     case CommitStage::kDone:
       return {};
     case CommitStage::kStale:

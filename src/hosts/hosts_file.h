@@ -5,6 +5,7 @@
 #include <functional>
 #include <string_view>
 
+#include "base/outcome.h"
 #include "hosts/replacement.h"
 #include "hosts/session_journal.h"
 
@@ -12,10 +13,7 @@ namespace varnick {
 
 enum class AppendStep { kDone, kLockFailed, kOpenFailed, kJournalFailed, kWriteFailed };
 
-struct AppendResult {
-  AppendStep step = AppendStep::kDone;
-  std::uint32_t error = 0;  // the platform's error code when not done
-};
+using AppendResult = Outcome<AppendStep>;
 
 // Appends CR LF and `entry` to the existing hosts file, in one write, once
 // no other Varnick is writing to it (a del under way is waited for). While the file
@@ -37,8 +35,7 @@ struct AppendResult {
 // one, is refused (kErrorIsLink) before anything is written.
 [[nodiscard]] std::uint32_t backUpHostsFile(const wchar_t* backupPath);
 
-struct RestoreOutcome {
-  RestoreResult result;
+struct [[nodiscard]] RestoreOutcome : RestoreResult {
   bool hostsFileWasMissing = false;
 };
 

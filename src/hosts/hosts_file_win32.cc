@@ -53,7 +53,7 @@ StepResult openBackup(const wchar_t* backupPath, UniqueFile& backup) {
 
 StepResult copyHostsFileTo(const wchar_t* backupPath) {
   UniqueFile backup;
-  if (StepResult opened = openBackup(backupPath, backup); opened.attempt != Attempt::kDone)
+  if (StepResult opened = openBackup(backupPath, backup); opened.step != Attempt::kDone)
     return opened;
   UniqueFile hosts(CreateFileW(hostsFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -159,7 +159,7 @@ RestoreOutcome restoreHostsFile(const wchar_t* backupPath,
   BackupRestore steps(backupPath);
   SystemClock clock;
   RestoreResult result = restoreWithin(steps, clock, kRestoreWaitMs, waiting);
-  return {result, result.stage == RestoreStage::kDone && steps.hostsFileWasMissing()};
+  return {result, result.step == RestoreStage::kDone && steps.hostsFileWasMissing()};
 }
 
 }  // namespace varnick

@@ -85,7 +85,7 @@ DWORD HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
   SystemClock clock;
   StepResult result =
       retryWhileBusy([this] { return tryTake(); }, clock, {waitMs, kLockPauseMs}, onFirstBusy);
-  if (result.attempt == Attempt::kBusy) return ERROR_TIMEOUT;
+  if (result.step == Attempt::kBusy) return ERROR_TIMEOUT;
   return result.error;
 }
 

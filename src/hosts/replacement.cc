@@ -8,7 +8,7 @@ StepResult retryWhileBusy(const std::function<StepResult()>& step, RetryClock& c
   bool noticed = false;
   for (;;) {
     StepResult result = step();
-    if (result.attempt != Attempt::kBusy) return result;
+    if (result.step != Attempt::kBusy) return result;
     if (!noticed && onFirstBusy) onFirstBusy(result);
     noticed = true;
     if (clock.nowMs() >= deadline) return result;
@@ -23,9 +23,9 @@ CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock, Retry
     return {CommitStage::kFlushFailed, error};
   }
   StepResult swap = retryWhileBusy([&steps] { return steps.swapIn(); }, clock, bound, onFirstBusy);
-  if (swap.attempt == Attempt::kDone) return {};
+  if (swap.step == Attempt::kDone) return {};
   steps.discard();
-  return {swap.attempt == Attempt::kStale ? CommitStage::kStale : CommitStage::kSwapFailed,
+  return {swap.step == Attempt::kStale ? CommitStage::kStale : CommitStage::kSwapFailed,
           swap.error};
 }
 
@@ -53,16 +53,16 @@ RestoreResult restoreWithin(RestoreSteps& steps, RetryClock& clock, std::uint32_
   };
   StepResult lock = retryWhileBusy([&steps] { return steps.takeWriteLock(); }, clock,
                                    {boundMs, kLockPauseMs}, notice(RestoreWait::kWriteLock));
-  if (lock.attempt != Attempt::kDone) return {RestoreStage::kLockFailed, lock.error};
+  if (lock.step != Attempt::kDone) return {RestoreStage::kLockFailed, lock.error};
   StepResult copy = retryWhileBusy([&steps] { return steps.copyBackup(); }, clock,
                                    rest(kBusyPauseMs), notice(RestoreWait::kBackupHeld));
-  if (copy.attempt != Attempt::kDone) {
+  if (copy.step != Attempt::kDone) {
     steps.discard();
     return {RestoreStage::kCopyFailed, copy.error};
   }
   CommitResult commit =
       commitReplacement(steps, clock, rest(kBusyPauseMs), notice(RestoreWait::kHostsFileHeld));
-  switch (commit.stage) {
+  switch (commit.step) {
     case CommitStage::kDone:
       return {};
     case CommitStage::kFlushFailed:

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "base/outcome.h"
+
 namespace varnick {
 
 // How long a step is tried again while another process holds the hosts file,
@@ -34,10 +36,7 @@ enum class Attempt {
   kStale,   // the hosts file changed since the new content was made from it
 };
 
-struct StepResult {
-  Attempt attempt = Attempt::kDone;
-  std::uint32_t error = 0;  // the platform's error code when not done
-};
+using StepResult = Outcome<Attempt>;
 
 // The time, and waiting, as the retries see them: the system's clock in the
 // program, a scripted one in the tests.
@@ -79,10 +78,7 @@ class ReplacementSteps {
 
 enum class CommitStage { kDone, kFlushFailed, kSwapFailed, kStale };
 
-struct CommitResult {
-  CommitStage stage = CommitStage::kDone;
-  std::uint32_t error = 0;
-};
+using CommitResult = Outcome<CommitStage>;
 
 // Flushes the new content, then swaps it in, retrying within `bound` while
 // the hosts file is busy. Nothing is swapped in unless the flush succeeded;
@@ -124,10 +120,7 @@ class RestoreSteps : public ReplacementSteps {
 
 enum class RestoreStage { kDone, kLockFailed, kCopyFailed, kFlushFailed, kSwapFailed };
 
-struct RestoreResult {
-  RestoreStage stage = RestoreStage::kDone;
-  std::uint32_t error = 0;
-};
+using RestoreResult = Outcome<RestoreStage>;
 
 // Takes the write lock, copies the backup and swaps it in, waiting up to
 // `boundMs` in all while another Varnick or another process stands in the

@@ -87,7 +87,7 @@ TEST(CommitReplacement, FlushesFirstAndLeavesTheHostsFileAloneOnAnyFailure) {
     ScriptedClock clock;
     CommitResult result = commitReplacement(steps, clock);
     EXPECT_EQ(steps.calls, c.calls) << c.name;
-    EXPECT_EQ(result.stage, c.stage) << c.name;
+    EXPECT_EQ(result.step, c.stage) << c.name;
     EXPECT_EQ(result.error, c.error) << c.name;
   }
 }
@@ -98,7 +98,7 @@ TEST(CommitReplacement, GivesUpOnABusyHostsFileAfterTheBoundedRetry) {
   ScriptedClock clock;
   const std::uint64_t start = clock.now_;
   CommitResult result = commitReplacement(steps, clock);
-  EXPECT_EQ(result.stage, CommitStage::kSwapFailed);
+  EXPECT_EQ(result.step, CommitStage::kSwapFailed);
   EXPECT_EQ(result.error, kSharingViolation);
   EXPECT_EQ(steps.calls.back(), "discard");
   // Tried right up to the limit, and no longer.
@@ -130,9 +130,9 @@ class ScriptedRestore final : public RestoreSteps {
   void discard() override { discarded = true; }
 
   bool discarded = false;
-  static constexpr StepResult kDone{};
-  static constexpr StepResult kLockBusy{Attempt::kBusy, kSharingViolation};
-  static constexpr StepResult kHostsBusy{Attempt::kBusy, 5};
+  static inline const StepResult kDone{};
+  static inline const StepResult kLockBusy{Attempt::kBusy, kSharingViolation};
+  static inline const StepResult kHostsBusy{Attempt::kBusy, 5};
 
  private:
   std::uint64_t add(std::uint64_t ms) const { return ms == kForever ? kForever : clock_.now_ + ms; }
@@ -209,7 +209,7 @@ TEST(RestoreWithin, WaitsOutAnotherWriterAndAReaderButNotAFailure) {
     std::vector<RestoreWait> waits;
     RestoreResult result = restoreWithin(
         steps, clock, kBound, [&waits](RestoreWait wait, std::uint32_t) { waits.push_back(wait); });
-    EXPECT_EQ(result.stage, c.stage) << c.name;
+    EXPECT_EQ(result.step, c.stage) << c.name;
     EXPECT_EQ(result.error, c.error) << c.name;
     EXPECT_EQ(waits, c.waits) << c.name;
     EXPECT_EQ(steps.discarded, c.stage == RestoreStage::kSwapFailed) << c.name;

@@ -30,13 +30,6 @@ SessionFiles filesNamed(const std::wstring& name) {
   return {stem + kSessionBackupSuffix, stem + kSessionJournalSuffix};
 }
 
-TakeOutResult failed(TakeOutStep step, DWORD error) {
-  TakeOutResult result;
-  result.step = step;
-  result.error = error;
-  return result;
-}
-
 // One round: reads the hosts file while keeping writers out, writes it anew
 // without the lines, records the new file in the journal and swaps it in,
 // unless another program wrote to the hosts file in the instant after it
@@ -50,7 +43,7 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
   if (error == ERROR_SUCCESS) error = readAll(hosts.get(), content);
   // A hosts file that someone removed took the lines with it.
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
-    result = failed(TakeOutStep::kReadFailed, error);
+    result = TakeOutResult(TakeOutStep::kReadFailed, error);
     return Round::kFailed;
   }
   result.removal = removeSessionLines(content, lines);
@@ -66,25 +59,25 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
         replacement.write(content.data() + piece.from, static_cast<DWORD>(piece.to - piece.from));
   }
   if (error != ERROR_SUCCESS) {
-    result = failed(TakeOutStep::kReplaceFailed, error);
+    result = TakeOutResult(TakeOutStep::kReplaceFailed, error);
     return Round::kFailed;
   }
   std::optional<std::string> identity = replacement.identity();
   if (!identity) {
-    result = failed(TakeOutStep::kReplaceFailed, GetLastError());
+    result = TakeOutResult(TakeOutStep::kReplaceFailed, GetLastError());
     return Round::kFailed;
   }
   if ((error = journal.takingOut(*identity)) != ERROR_SUCCESS) {
-    result = failed(TakeOutStep::kJournalFailed, error);
+    result = TakeOutResult(TakeOutStep::kJournalFailed, error);
     return Round::kFailed;
   }
   std::optional<FileState> asRead = stateOf(hosts.get());
   hosts.reset();
   CommitResult committed =
       replacement.commit(clock, [&asRead] { return asRead && stateOfHostsFile() == asRead; });
-  if (committed.stage == CommitStage::kStale) return Round::kStale;
-  if (committed.stage != CommitStage::kDone) {
-    result = failed(TakeOutStep::kReplaceFailed, committed.error);
+  if (committed.step == CommitStage::kStale) return Round::kStale;
+  if (committed.step != CommitStage::kDone) {
+    result = TakeOutResult(TakeOutStep::kReplaceFailed, committed.error);
     return Round::kFailed;
   }
   result.step = TakeOutStep::kDone;
@@ -194,10 +187,11 @@ DWORD findSessionJournals(std::vector<SessionFiles>& found) {
 
 TakeOutResult takeOutLines(JournalFile& journal, const std::vector<JournalLine>& lines) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return failed(TakeOutStep::kLockFailed, error);
+  if (DWORD error = lock.take(kWriteLockWaitMs))
+    return TakeOutResult(TakeOutStep::kLockFailed, error);
   TakeOutResult result;
   Round last = rebuildInRounds([&] { return takeOutOnce(journal, lines, result); });
-  if (last == Round::kStale) return failed(TakeOutStep::kKeptChanging, kRebuildRounds);
+  if (last == Round::kStale) return TakeOutResult(TakeOutStep::kKeptChanging, kRebuildRounds);
   if (last == Round::kFailed) return result;
   // The lines are out: a recovery that finds the journal now has nothing to
   // do, whatever the hosts file holds by then.

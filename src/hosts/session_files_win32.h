@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/outcome.h"
 #include "base/unique_resource.h"
 #include "hosts/session_journal.h"
 
@@ -97,9 +98,9 @@ enum class TakeOutStep {
   kFilesKept,          // the hosts file is right, but the journal (or backup) could not go
 };
 
-struct TakeOutResult {
-  TakeOutStep step = TakeOutStep::kDone;
-  DWORD error = 0;      // the platform's error code; for kKeptChanging the rounds run
+// For kKeptChanging the error is the number of rounds run.
+struct [[nodiscard]] TakeOutResult : Outcome<TakeOutStep> {
+  using Outcome::Outcome;
   LineRemoval removal;  // the lines taken out and those no longer there
 };
 
@@ -118,7 +119,7 @@ struct TakeOutResult {
                                                std::uint32_t boundMs,
                                                const std::function<void(DWORD)>& waiting);
 
-struct RecoveryResult : TakeOutResult {
+struct [[nodiscard]] RecoveryResult : TakeOutResult {
   std::string started;  // when the session started, from its journal
 };
 

@@ -22,7 +22,7 @@ bool receiveAll(SOCKET sock, std::uint8_t* buffer, std::uint32_t length, int& er
     int got =
         recv(sock, reinterpret_cast<char*>(buffer + total), nextReceiveSize(length - total), 0);
     if (got == 0 || got == SOCKET_ERROR) {
-      error = static_cast<int>(GetLastError());
+      error = GetLastError();
       return false;
     }
     total += static_cast<std::uint32_t>(got);
@@ -54,17 +54,17 @@ char carryOut(ServingEvents& events, const Request& request, std::uint32_t bodyL
 
 ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
   UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (!sock) return {ConnectStep::kNoSocket, static_cast<int>(GetLastError())};
+  if (!sock) return {ConnectStep::kNoSocket, GetLastError()};
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<u_short>(port));
   hostent* host = gethostbyname("localhost");
   if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
-    return {ConnectStep::kNoAddress, static_cast<int>(GetLastError())};
+    return {ConnectStep::kNoAddress, GetLastError()};
   std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
   if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
       SOCKET_ERROR) {
-    return {ConnectStep::kNoConnection, static_cast<int>(GetLastError())};
+    return {ConnectStep::kNoConnection, GetLastError()};
   }
   sockOut = std::move(sock);
   return {};
@@ -91,8 +91,7 @@ void serveRequests(SOCKET sock, ServingEvents& events) {
     }
     Request request = decodeRequest(body);
     char reply = carryOut(events, request, body.size(), serving);
-    if (send(sock, &reply, 1, 0) == SOCKET_ERROR)
-      events.replyFailed(static_cast<int>(GetLastError()));
+    if (send(sock, &reply, 1, 0) == SOCKET_ERROR) events.replyFailed(GetLastError());
   }
 }
 

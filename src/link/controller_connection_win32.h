@@ -10,16 +10,14 @@
 #include <optional>
 #include <string>
 
+#include "base/outcome.h"
 #include "base/unique_resource.h"
 
 namespace varnick {
 
 enum class ConnectStep { kDone, kNoSocket, kNoAddress, kNoConnection };
 
-struct ConnectResult {
-  ConnectStep step = ConnectStep::kDone;
-  int error = 0;  // the platform's error code when not done
-};
+using ConnectResult = Outcome<ConnectStep>;
 
 // Connects a new socket to the controller on the first address "localhost"
 // resolves to, at `port`: one attempt, no time-out.

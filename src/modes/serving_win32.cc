@@ -38,7 +38,7 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
                static_cast<int>(error), static_cast<unsigned>(kRestoreWaitMs / 1000));
   });
   const std::string backup = wideToUtf8(backupPath);
-  switch (outcome.result.stage) {
+  switch (outcome.step) {
     case RestoreStage::kDone:
       if (outcome.hostsFileWasMissing) {
         logMessage(kInfo, log, "The hosts file was missing; put back from %s", backup.c_str());
@@ -47,7 +47,7 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
     case RestoreStage::kLockFailed:
       logMessage(kError, log,
                  "Failed to take the write lock of the hosts file %d; the backup is kept in %s",
-                 static_cast<int>(outcome.result.error), backup.c_str());
+                 static_cast<int>(outcome.error), backup.c_str());
       return false;
     case RestoreStage::kCopyFailed:
     case RestoreStage::kFlushFailed:
@@ -56,13 +56,13 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
   }
   // The record that log readers know for a restore that failed, then the
   // step it failed at when that was not the copy itself.
-  logCopyFailure(log, backupPath, hostsDirectory(), outcome.result.error);
-  if (outcome.result.stage != RestoreStage::kCopyFailed) {
+  logCopyFailure(log, backupPath, hostsDirectory(), outcome.error);
+  if (outcome.step != RestoreStage::kCopyFailed) {
     logMessage(kError, log, "Failed to %s %d; the backup is kept in %s",
-               outcome.result.stage == RestoreStage::kFlushFailed
+               outcome.step == RestoreStage::kFlushFailed
                    ? "flush the restored hosts file to the disk"
                    : "put the restored hosts file in place of the old one",
-               static_cast<int>(outcome.result.error), backup.c_str());
+               static_cast<int>(outcome.error), backup.c_str());
   }
   return false;
 }
@@ -182,12 +182,13 @@ int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock) {
       logMessage(kError, log, "Call to socket() returned INVALID_SOCKET");
       return kExitNoSocket;
     case ConnectStep::kNoAddress:
-      logMessage(kError, log, "Failed to resolve localhost error=%d", connected.error);
+      logMessage(kError, log, "Failed to resolve localhost error=%d",
+                 static_cast<int>(connected.error));
       return kExitNoConnection;
     case ConnectStep::kNoConnection:
       break;
   }
-  logMessage(kError, log, "Failed to connect socket error=%d", connected.error);
+  logMessage(kError, log, "Failed to connect socket error=%d", static_cast<int>(connected.error));
   return kExitNoConnection;
 }
 
