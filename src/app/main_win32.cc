@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 
 #include "app/port.h"
 #include "app/startup.h"
@@ -34,22 +35,32 @@ int runServerMode(int argc, wchar_t** argv, Logger* mainLog) {
   return runServer(port, argv[3]);
 }
 
-// `session <port>` for varnick-session, `session recover` or `session clean`.
-int runSessionMode(wchar_t** argv, Logger* mainLog) {
-  if (std::wcscmp(argv[2], L"recover") == 0) return runRecovery();
-  if (std::wcscmp(argv[2], L"clean") == 0) return runClean();
-  std::int32_t port = parsePort(argv[2]);
-  if (!isValidPort(port)) {
-    logMessage(kError, mainLog, "Incorrect port number %d", port);
-    return kExitBadPort;
+// A session mode's port, logged when it is out of range.
+std::optional<std::int32_t> sessionPort(const wchar_t* text, Logger* mainLog) {
+  std::int32_t port = parsePort(text);
+  if (isValidPort(port)) return port;
+  logMessage(kError, mainLog, "Incorrect port number %d", port);
+  return std::nullopt;
+}
+
+// `session <port>` for varnick-session, `session recover [<port>]` or
+// `session clean [<port>]`: with a port, varnick-session hears what they did.
+int runSessionMode(int argc, wchar_t** argv, Logger* mainLog) {
+  const bool recover = std::wcscmp(argv[2], L"recover") == 0;
+  const bool clean = std::wcscmp(argv[2], L"clean") == 0;
+  std::optional<std::int32_t> port;
+  if (!recover && !clean) {
+    port = sessionPort(argv[2], mainLog);
+    return port ? runSessionServer(*port) : kExitBadPort;
   }
-  return runSessionServer(port);
+  if (argc > 3 && !(port = sessionPort(argv[3], mainLog))) return kExitBadPort;
+  return recover ? runRecovery(port) : runClean(port);
 }
 
 int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
   const wchar_t* mode = argv[1];
   if (std::wcscmp(mode, L"server") == 0) return runServerMode(argc, argv, mainLog);
-  if (std::wcscmp(mode, L"session") == 0) return runSessionMode(argv, mainLog);
+  if (std::wcscmp(mode, L"session") == 0) return runSessionMode(argc, argv, mainLog);
   if (std::wcscmp(mode, L"add") == 0) return runAdd(argv[2]);
   if (std::wcscmp(mode, L"del") == 0) return runDel(argv[2]);
   printText("Unknown option %s\r\n", wideToUtf8(mode).c_str());

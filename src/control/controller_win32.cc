@@ -6,6 +6,8 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "base/wide_text.h"
@@ -263,7 +265,7 @@ void Controller::report(const std::string& note) {
 Controller::Accepted Controller::acceptVarnick(int timeoutSeconds, HANDLE stop) {
   PatientWait wait(GetTickCount64(), static_cast<std::uint64_t>(timeoutSeconds) * 1000);
   while (!wait.expired(GetTickCount64())) {
-    if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
+    if (stop != nullptr && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
       error_ = "interrupted while waiting for varnick.exe to connect";
       return Accepted::kInterrupted;
     }
@@ -333,6 +335,35 @@ std::optional<Reply> Controller::request(const std::string& frame, const char* w
   auto reply = decodeReply(byte);
   if (!reply) error_ = "varnick.exe sent an unknown reply byte " + std::to_string(byte);
   return reply;
+}
+
+bool Controller::receive(char* bytes, std::size_t size, const char* waitingFor) {
+  for (std::size_t got = 0; got < size;) {
+    if (!awaitReply(waitingFor)) return false;
+    const int piece = static_cast<int>(std::min<std::size_t>(size - got, 1 << 20));
+    int received = recv(connection_.get(), bytes + got, piece, 0);
+    if (received <= 0) return false;
+    got += static_cast<std::size_t>(received);
+  }
+  return true;
+}
+
+std::optional<Report> Controller::readReport(const char* waitingFor) {
+  // Far more than the lines of any session; a length beyond it is no report.
+  constexpr std::uint32_t kMaxReportBytes = 1u << 28;
+  unsigned char length[kLengthFieldSize];
+  std::string body;
+  if (connection_ && receive(reinterpret_cast<char*>(length), sizeof length, waitingFor)) {
+    const std::uint32_t size = readBigEndian32(length);
+    if (size <= kMaxReportBytes) {
+      body.resize(size);
+      if (receive(body.data(), size, waitingFor)) {
+        if (std::optional<Report> report = parseReport(body)) return report;
+      }
+    }
+  }
+  error_ = "varnick.exe did not send its report whole; see its log";
+  return std::nullopt;
 }
 
 std::optional<Reply> Controller::add(const std::string& entryBytes) {

@@ -14,6 +14,7 @@
 
 #include "base/unique_resource.h"
 #include "base/winsock_win32.h"
+#include "link/session_report.h"
 #include "link/wire_format.h"
 
 namespace varnick::control {
@@ -52,7 +53,7 @@ class Controller {
   enum class Accepted { kConnected, kTimedOut, kVarnickExited, kInterrupted };
 
   // Waits up to `timeoutSeconds` for the started Varnick to connect, or until
-  // `stop` is signalled, saying after a while that it waits. A connection
+  // `stop` (when not null) is signalled, saying after a while that it waits. A connection
   // from any other process, or from one the system cannot name, is closed
   // and waiting goes on.
   [[nodiscard]] Accepted acceptVarnick(int timeoutSeconds, HANDLE stop);
@@ -66,6 +67,11 @@ class Controller {
   // closes the connection, so that no later request can get it.
   std::optional<Reply> add(const std::string& entryBytes);
   std::optional<Reply> shutdown();
+
+  // Reads the report frame that a session's Varnick sends once it has
+  // connected and once its work is done; nothing (error() says why) when
+  // none came whole within kReplyWaitSeconds or it is no report.
+  std::optional<Report> readReport(const char* waitingFor);
 
   // Whether requests can still be sent.
   bool connected() const { return static_cast<bool>(connection_); }
@@ -89,6 +95,8 @@ class Controller {
   // Waits for the connection to become readable; false when the reply wait
   // has run out.
   bool awaitReply(const char* waitingFor);
+  // Receives exactly `size` bytes, each within the reply wait.
+  bool receive(char* bytes, std::size_t size, const char* waitingFor);
   bool peerIsVarnick(SOCKET connection);
   // Whether Varnick has exited already, and with which code.
   std::optional<DWORD> varnickExitCode() const;

@@ -20,7 +20,7 @@
 #include "control/session_events.h"
 #include "control/session_exit_codes.h"
 #include "control/local_files_win32.h"
-#include "control/log_notes.h"
+#include "control/report_notes.h"
 #include "control/session_waits.h"
 #include "control/varnick_trust_win32.h"
 #include "hosts/hosts_location.h"
@@ -126,63 +126,19 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
   return true;
 }
 
-// varnick.log in the folder that Varnick runs in, and where in it the
-// records of the Varnick started next begin.
-class VarnickLog {
- public:
-  VarnickLog() = default;
-  explicit VarnickLog(const std::wstring& folder) : path_(folder + L"\\" + kVarnickLogName) {}
+// varnick.log in the folder that Varnick runs in, as messages name it.
+std::string varnickLogShown(const std::wstring& folder) {
+  return wideToUtf8((folder + L"\\" + kVarnickLogName).c_str());
+}
 
-  // Notes the log's size before Varnick starts: what comes after is its.
-  void mark() {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    start_ = GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)
-                 ? sizeFromHalves(data.nFileSizeHigh, data.nFileSizeLow)
-                 : 0;
+// Says what Varnick reports having done on its own, a note an item, and
+// writes an event for each line it took out of an interrupted session.
+void tell(const Report& report, const EventStream& events) {
+  for (const ReportItem& item : report) {
+    notice(reportNote(item));
+    if (item.kind == ReportKind::kRemoved) events.write(recoveredEvent(item.line, item.started));
   }
-
-  // Says what Varnick's recovery records since the mark say, one line each,
-  // and writes an event for each line it took out. A log that cannot be read
-  // says nothing: the records stay for the user.
-  void reportRecovery(const EventStream& events) const {
-    std::string records = recordsSinceMark();
-    for (const std::string& note : recoveryNotes(records))
-      notice(note);
-    for (const RecoveredLine& removed : recoveredLines(records))
-      events.write(recoveredEvent(removed.line, removed.sessionStarted));
-  }
-
-  // Says what the session's Varnick, serving `port`, took out at its end and
-  // what it left.
-  void reportEnd(unsigned port) const {
-    for (const std::string& note : sessionEndNotes(recordsSinceMark(), port))
-      notice(note);
-  }
-
-  std::string shown() const { return wideToUtf8(path_.c_str()); }
-
- private:
-  std::string recordsSinceMark() const {
-    // Shared every way, so that Varnick can go on writing and rotating it.
-    UniqueFile file(CreateFileW(path_.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size)) return {};
-    // Smaller than at the mark: rotated since, and all of it is new.
-    LARGE_INTEGER from{};
-    from.QuadPart =
-        static_cast<std::uint64_t>(size.QuadPart) < start_ ? 0 : static_cast<LONGLONG>(start_);
-    if (!SetFilePointerEx(file.get(), from, nullptr, FILE_BEGIN)) return {};
-    // What could be read: a note less is no reason to fail the session.
-    std::string records;
-    (void)readAll(file.get(), records);
-    return records;
-  }
-
-  std::wstring path_;
-  std::uint64_t start_ = 0;
-};
+}
 
 // The hosts file as it stands, read while others may go on using it;
 // nothing when it cannot be read.
@@ -223,7 +179,7 @@ class Session {
   Interruption interruption_;
   const EventStream& events_;
   Controller controller_;
-  VarnickLog log_;
+  std::string logShown_;                      // varnick.log, for messages
   std::optional<std::string> expectedHosts_;  // the hosts file as this session alone leaves it
   std::size_t added_ = 0;                     // entries that Varnick wrote
   bool commandsCode_ = false;                 // the result is the command's own exit code
@@ -237,7 +193,7 @@ std::optional<int> Session::start() {
   controller_.setReporter(notice);
   std::optional<std::wstring> folder = varnickFolder();
   if (!folder) return kSessionNoVarnick;
-  log_ = VarnickLog(*folder);
+  logShown_ = varnickLogShown(*folder);
   if (!controller_.listen(options_.port)) {
     report(controller_.error());
     return kSessionCannotListen;
@@ -248,16 +204,24 @@ std::optional<int> Session::start() {
   const std::wstring port = std::to_wstring(controller_.port());
   std::vector<std::wstring> arguments{L"session", port};
   if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
-  log_.mark();
   if (!startTrustedVarnick(controller_, options_, arguments, *folder)) return kSessionNoVarnick;
   // Varnick puts right the interrupted sessions before it connects.
   const int waitSeconds =
       options_.connectTimeoutSeconds + journalsBesideHostsFile() * kVarnickJournalBoundSeconds;
   switch (controller_.acceptVarnick(waitSeconds, interruption_.stop)) {
     case Controller::Accepted::kConnected:
-      // Its recovery comes before it connects.
-      log_.reportRecovery(events_);
-      return std::nullopt;
+      // A session's Varnick put right interrupted sessions before it
+      // connected; its report of that comes first. A server sends none.
+      if (options_.backupPath) return std::nullopt;
+      if (std::optional<Report> recovery = controller_.readReport("say what it put right")) {
+        tell(*recovery, events_);
+        return std::nullopt;
+      }
+      // Nothing was added: its end takes nothing out.
+      report(controller_.error());
+      controller_.disconnect();
+      (void)controller_.waitForVarnick(kExitWaitSeconds, "end");
+      return kSessionNoConnection;
     case Controller::Accepted::kInterrupted:
       // Nothing is in the hosts file yet: the command never starts.
       report("interrupted before the entries were added; the command was not run");
@@ -267,8 +231,7 @@ std::optional<int> Session::start() {
       report(controller_.error());
       break;
     case Controller::Accepted::kVarnickExited:
-      log_.reportRecovery(events_);
-      report(controller_.error() + "; see " + log_.shown());
+      report(controller_.error() + "; see " + logShown_);
       break;
   }
   controller_.endVarnick();
@@ -480,14 +443,21 @@ std::optional<int> Session::end() {
     return kSessionConnectionLost;
   }
   std::optional<DWORD> code = controller_.waitForVarnick(kExitWaitSeconds, ending);
+  // A session's Varnick reports what it took out, and what stopped it,
+  // before it exits.
+  if (code && !options_.backupPath) {
+    if (std::optional<Report> taken = controller_.readReport("say what it took out"))
+      tell(*taken, events_);
+    else
+      notice(controller_.error());
+  }
   if (!code || *code != 0) {
-    report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + log_.shown()
+    report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + logShown_
                 : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) +
                       " seconds");
     adviseRestoreByHand();
     return kSessionVarnickFailed;
   }
-  if (!options_.backupPath) log_.reportEnd(controller_.port());
   return std::nullopt;
 }
 
@@ -533,33 +503,46 @@ SessionOutcome Session::run() {
 int recoverOrClean(const SessionOptions& options, const EventStream& events) {
   std::optional<std::wstring> folder = varnickFolder();
   if (!folder) return kSessionNoVarnick;
-  VarnickLog log(*folder);
-  log.mark();
+  const std::string logShown = varnickLogShown(*folder);
   Controller controller;
   controller.setReporter(report);
-  const wchar_t* what = options.clean ? L"clean" : L"recover";
-  if (!startTrustedVarnick(controller, options, {L"session", what}, *folder))
-    return kSessionNoVarnick;
-  const int waitSeconds = recoveryWaitSeconds(std::max(1, journalsBesideHostsFile()));
-  std::optional<DWORD> code = controller.waitForVarnick(
-      waitSeconds,
-      "put right what interrupted sessions left; another Varnick server may still be running");
-  log.reportRecovery(events);
-  if (code && *code == 0) {
-    if (!options.clean) return 0;
-    // The log goes only now: a failure above is told in it.
-    bool clean = cleanVarnickFolder(*folder);
-    notice(
-        "left varnick.log wherever varnick add, del or server ran by hand, and any files in "
-        "%TEMP% named hos*.tmp: varnick del leaves a copy of the old hosts file there each "
-        "time, and the system's names for those cannot tell them from other programs' files");
-    return clean ? 0 : kSessionVarnickFailed;
+  if (!controller.listen(0)) {
+    report(controller.error());
+    return kSessionCannotListen;
   }
-  report(code ? "the recovery failed: varnick.exe exited with code " + std::to_string(*code) +
-                    "; see " + log.shown()
-              : "varnick.exe did not finish the recovery within " + std::to_string(waitSeconds) +
-                    " seconds; see " + log.shown());
-  return kSessionVarnickFailed;
+  // Varnick connects once its work is done, to report it.
+  const std::vector<std::wstring> arguments{L"session", options.clean ? L"clean" : L"recover",
+                                            std::to_wstring(controller.port())};
+  if (!startTrustedVarnick(controller, options, arguments, *folder)) return kSessionNoVarnick;
+  const int waitSeconds = recoveryWaitSeconds(std::max(1, journalsBesideHostsFile()));
+  std::optional<Report> done;
+  if (controller.acceptVarnick(waitSeconds, nullptr) == Controller::Accepted::kConnected) {
+    done = controller.readReport("say what it put right");
+    controller.disconnect();  // Varnick ends once it is read
+  }
+  if (!done) {
+    report(controller.error() + "; see " + logShown);
+    controller.endVarnick();
+    return kSessionVarnickFailed;
+  }
+  tell(*done, events);
+  std::optional<DWORD> code = controller.waitForVarnick(kExitWaitSeconds, "end");
+  if (!code || *code != 0) {
+    report(code ? std::string(options.clean ? "the clean" : "the recovery") +
+                      " failed: varnick.exe exited with code " + std::to_string(*code) + "; see " +
+                      logShown
+                : "varnick.exe did not end within " + std::to_string(kExitWaitSeconds) +
+                      " seconds; see " + logShown);
+    return kSessionVarnickFailed;
+  }
+  if (!options.clean) return 0;
+  // The log goes only now: a failure above is told in it.
+  bool clean = cleanVarnickFolder(*folder);
+  notice(
+      "left varnick.log wherever varnick add, del or server ran by hand, and any files in "
+      "%TEMP% named hos*.tmp: varnick del leaves a copy of the old hosts file there each "
+      "time, and the system's names for those cannot tell them from other programs' files");
+  return clean ? 0 : kSessionVarnickFailed;
 }
 
 SessionOutcome runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,

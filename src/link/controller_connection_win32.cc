@@ -1,6 +1,7 @@
 #include "link/controller_connection_win32.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "link/console_handler_win32.h"
 #include "link/packet_buffer.h"
@@ -51,6 +52,34 @@ char carryOut(ServingEvents& events, const Request& request, std::uint32_t bodyL
 }
 
 }  // namespace
+
+void awaitControllerClose(SOCKET sock, std::uint32_t timeoutMs) {
+  // Each read gives up after the time left; what comes meanwhile is dropped.
+  const ULONGLONG until = GetTickCount64() + timeoutMs;
+  char dropped[256];
+  for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
+    DWORD left = static_cast<DWORD>(until - now);
+    if (setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&left),
+                   sizeof left) != 0 ||
+        recv(sock, dropped, sizeof dropped, 0) <= 0) {
+      return;
+    }
+  }
+}
+
+std::uint32_t sendReport(SOCKET sock, const Report& report) {
+  std::optional<std::string> frame = reportFrame(report);
+  if (!frame) return ERROR_BUFFER_OVERFLOW;
+  std::string_view rest(*frame);
+  while (!rest.empty()) {
+    // The frame's length fits 32 bits; send takes an int.
+    const int piece = nextReceiveSize(static_cast<std::uint32_t>(rest.size()));
+    int sent = send(sock, rest.data(), piece, 0);
+    if (sent == SOCKET_ERROR) return GetLastError();
+    rest.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return ERROR_SUCCESS;
+}
 
 ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
   UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));

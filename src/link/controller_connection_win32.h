@@ -12,6 +12,7 @@
 
 #include "base/outcome.h"
 #include "base/unique_resource.h"
+#include "link/session_report.h"
 
 namespace varnick {
 
@@ -22,6 +23,14 @@ using ConnectResult = Outcome<ConnectStep>;
 // Connects a new socket to the controller on the first address "localhost"
 // resolves to, at `port`: one attempt, no time-out.
 [[nodiscard]] ConnectResult connectToController(std::int32_t port, UniqueSocket& sock);
+
+// Sends `report` as one report frame: 0 or the platform's error code.
+[[nodiscard]] std::uint32_t sendReport(SOCKET sock, const Report& report);
+
+// Waits up to `timeoutMs` for the controller to close the connection,
+// reading and dropping whatever it sends meanwhile: the controller names
+// the connection's process while it is still alive.
+void awaitControllerClose(SOCKET sock, std::uint32_t timeoutMs);
 
 // What serving meets, told as it happens; the caller carries out the
 // requests and answers each with its reply byte.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace varnick {
 
@@ -31,13 +32,16 @@ namespace varnick {
 // for the next session to put right. Same results as runServer.
 [[nodiscard]] int runSessionServer(std::int32_t port);
 
-// `session recover`: puts right the sessions that ended without taking
-// their lines out, once no server is running. 0, or 1 when one could not be.
-[[nodiscard]] int runRecovery();
+// `session recover [<port>]`: puts right the sessions that ended without
+// taking their lines out, once no server is running, and with a port sends
+// varnick-session what it did. 0, or 1 when one could not be put right or
+// varnick-session could not be reached.
+[[nodiscard]] int runRecovery(std::optional<std::int32_t> port);
 
-// `session clean`, for uninstalling: the recovery above, then the lock files
-// beside the hosts file removed unless a running Varnick holds one. 0, or 1
-// when a session could not be put right or a lock file could not go.
-[[nodiscard]] int runClean();
+// `session clean [<port>]`, for uninstalling: the recovery above, then the
+// lock files beside the hosts file removed unless a running Varnick holds
+// one. 0, or 1 when a session could not be put right, a lock file could not
+// go or varnick-session could not be reached.
+[[nodiscard]] int runClean(std::optional<std::int32_t> port);
 
 }  // namespace varnick

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,10 @@
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
+#include "link/controller_connection_win32.h"
 #include "modes/modes.h"
 #include "modes/serving_win32.h"
+#include "modes/work_report.h"
 
 namespace varnick {
 namespace {
@@ -51,43 +54,36 @@ const char* takeOutFailure(TakeOutStep step) {
 // out the lines their journals name, and removes the journals. Journals of
 // sessions that run beside this one are left to them. False when any could
 // not be put right.
-bool recoverInterruptedSessions(bool sayWhenNone) {
-  Logger* log = getLogger("Recovery");
+bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone) {
   std::vector<SessionFiles> found;
   if (DWORD error = findSessionJournals(found)) {
-    logMessage(kError, log, "Failed to look for interrupted sessions %d", static_cast<int>(error));
+    report.add({ReportKind::kSearchFailed, {}, {}, {}, error});
     return false;
   }
   bool all = true;
   bool any = false;
   for (const SessionFiles& files : found) {
     RecoveryResult result = recoverSession(files);
+    const std::string journal = wideToUtf8(files.journal.c_str());
     if (result.step == TakeOutStep::kInUse) {
       // A running session's, most likely: its own Varnick takes its lines out.
-      if (sayWhenNone) {
-        logMessage(kInfo, log, "Left %s: another process holds it, as a running session does",
-                   wideToUtf8(files.journal.c_str()).c_str());
-      }
+      if (sayWhenNone) report.add({ReportKind::kLeftRunning, journal});
       continue;
     }
     any = true;
-    const char* started = result.started.empty() ? "at an unknown time" : result.started.c_str();
     for (const std::string& line : result.removal.removed)
-      logMessage(kInfo, log, "Removed '%s' left by the session started %s", line.c_str(), started);
-    for (const std::string& line : result.removal.missing) {
-      logMessage(kInfo, log, "Skipped '%s' of the session started %s: no longer in the hosts file",
-                 line.c_str(), started);
-    }
-    if (result.step == TakeOutStep::kDone) {
-      logMessage(kInfo, log, "Recovered the interrupted session started %s", started);
+      report.add({ReportKind::kRemoved, line, result.started});
+    for (const std::string& line : result.removal.missing)
+      report.add({ReportKind::kSkipped, line, result.started});
+    if (result.done()) {
+      report.add({ReportKind::kRecovered, {}, result.started});
       continue;
     }
     all = false;
-    logMessage(kError, log, "Failed to recover the session started %s: %s %d; kept %s", started,
-               takeOutFailure(result.step), static_cast<int>(result.error),
-               wideToUtf8(files.journal.c_str()).c_str());
+    report.add({ReportKind::kRecoveryFailed, journal, result.started, takeOutFailure(result.step),
+                result.error});
   }
-  if (!any && sayWhenNone) logMessage(kInfo, log, "No interrupted session to recover");
+  if (!any && sayWhenNone) report.add({ReportKind::kNoneToRecover});
   return all;
 }
 
@@ -97,7 +93,7 @@ bool recoverInterruptedSessions(bool sayWhenNone) {
 class SessionEnd final : public ServingEnd {
  public:
   SessionEnd(Logger* log, std::int32_t port, JournalFile& journal, const SessionFiles& files)
-      : log_(log), port_(static_cast<int>(port)), journal_(journal), files_(files) {}
+      : log_(log), report_(log, static_cast<int>(port)), journal_(journal), files_(files) {}
 
   bool finish() override {
     if (finished_) return result_;
@@ -110,33 +106,55 @@ class SessionEnd final : public ServingEnd {
                      static_cast<int>(error), static_cast<unsigned>(kRestoreWaitMs / 1000));
         });
     for (const std::string& line : taken.removal.removed)
-      logMessage(kInfo, log_, "Session on port %d took out '%s'", port_, line.c_str());
-    for (const std::string& line : taken.removal.missing) {
-      logMessage(kInfo, log_, "Session on port %d left '%s': no longer a line of the hosts file",
-                 port_, line.c_str());
-    }
+      report_.add({ReportKind::kTookOut, line});
+    for (const std::string& line : taken.removal.missing)
+      report_.add({ReportKind::kLeft, line});
     const std::string journal = wideToUtf8(files_.journal.c_str());
-    if (taken.step != TakeOutStep::kDone) {
+    if (!taken.done()) {
       // Kept: a recovery takes the lines out later.
       journal_.close();
-      logMessage(kError, log_, "Failed to take out the session's lines: %s %d; kept %s",
-                 takeOutFailure(taken.step), static_cast<int>(taken.error), journal.c_str());
+      report_.add(
+          {ReportKind::kTakeOutFailed, journal, {}, takeOutFailure(taken.step), taken.error});
       return result_ = false;
     }
-    if (DWORD error = journal_.removeAndClose()) {
-      logMessage(kError, log_, "Failed to remove %s %d", journal.c_str(), static_cast<int>(error));
-    }
+    if (DWORD error = journal_.removeAndClose())
+      report_.add({ReportKind::kJournalKept, journal, {}, {}, error});
     return result_ = true;
   }
 
+  const Report& report() const { return report_.items(); }
+
  private:
   Logger* log_;
-  int port_;
+  WorkReport report_;
   JournalFile& journal_;
   const SessionFiles& files_;
   bool finished_ = false;
   bool result_ = false;
 };
+
+// Sends `report` to varnick-session; a failure to is recorded, and the
+// records in the log stay.
+void sendOrLog(Logger* log, SOCKET sock, const Report& report) {
+  if (std::uint32_t error = sendReport(sock, report))
+    logMessage(kError, log, "Failed to send the report to varnick-session %d",
+               static_cast<int>(error));
+}
+
+// How long varnick-session may take to read a report and close.
+constexpr std::uint32_t kReportReadMs = 30000;
+
+// Connects to varnick-session on `port`, when it gave one, sends it
+// `report`, and stays until varnick-session has read it.
+bool sendToSession(std::optional<std::int32_t> port, const Report& report) {
+  if (!port) return true;
+  Logger* log = getLogger("Server");
+  UniqueSocket sock;
+  if (connectOrLog(log, *port, sock) != 0) return false;
+  sendOrLog(log, sock.get(), report);
+  awaitControllerClose(sock.get(), kReportReadMs);
+  return true;
+}
 
 }  // namespace
 
@@ -146,7 +164,8 @@ int runSessionServer(std::int32_t port) {
   // a whole backup back, waits for all of them, and they for it.
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(log, serving)) return kExitFailure;
-  (void)recoverInterruptedSessions(false);
+  WorkReport recovery(getLogger("Recovery"));
+  (void)recoverInterruptedSessions(recovery, false);
   std::optional<SessionFiles> files = nameSessionFiles();
   if (!files) {
     logMessage(kError, log,
@@ -169,39 +188,48 @@ int runSessionServer(std::int32_t port) {
     (void)removeSessionFile(files->journal);
     return stop;
   }
-  return serveUntilEnd(log, sock.get(), &journal, end) ? kExitSuccess : kExitFailure;
+  // The recovery came before the connection: varnick-session hears of it first.
+  sendOrLog(log, sock.get(), recovery.items());
+  const bool right = serveUntilEnd(log, sock.get(), &journal, end);
+  sendOrLog(log, sock.get(), end.report());
+  return right ? kExitSuccess : kExitFailure;
 }
 
-int runRecovery() {
-  HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-  if (!takeServingLock(getLogger("Server"), serving)) return kExitFailure;
-  return recoverInterruptedSessions(true) ? kExitSuccess : kExitFailure;
-}
-
-int runClean() {
+int runRecovery(std::optional<std::int32_t> port) {
+  WorkReport report(getLogger("Recovery"));
   bool recovered = false;
   {
     HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
     if (!takeServingLock(getLogger("Server"), serving)) return kExitFailure;
-    recovered = recoverInterruptedSessions(true);
+    recovered = recoverInterruptedSessions(report, true);
   }
-  // Told as the recovery is: the session tool says what these records say.
-  Logger* log = getLogger("Recovery");
+  const bool told = sendToSession(port, report.items());
+  return recovered && told ? kExitSuccess : kExitFailure;
+}
+
+int runClean(std::optional<std::int32_t> port) {
+  WorkReport report(getLogger("Recovery"));
+  bool recovered = false;
+  {
+    HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
+    if (!takeServingLock(getLogger("Server"), serving)) return kExitFailure;
+    recovered = recoverInterruptedSessions(report, true);
+  }
   bool removed = true;
   for (const LockFileRemoval& lock : removeUnheldLockFiles()) {
-    const std::string path = wideToUtf8(lock.path.c_str());
     if (!lock.wasThere) continue;
+    const std::string path = wideToUtf8(lock.path.c_str());
     if (lock.error == ERROR_SUCCESS) {
-      logMessage(kInfo, log, "Removed the lock file %s", path.c_str());
+      report.add({ReportKind::kLockRemoved, path});
     } else if (lock.error == ERROR_SHARING_VIOLATION) {
-      logMessage(kInfo, log, "Left the lock file %s: a running Varnick holds it", path.c_str());
+      report.add({ReportKind::kLockLeft, path});
     } else {
       removed = false;
-      logMessage(kError, log, "Failed to remove the lock file %s %d", path.c_str(),
-                 static_cast<int>(lock.error));
+      report.add({ReportKind::kLockRemoveFailed, path, {}, {}, lock.error});
     }
   }
-  return recovered && removed ? kExitSuccess : kExitFailure;
+  const bool told = sendToSession(port, report.items());
+  return recovered && removed && told ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace varnick

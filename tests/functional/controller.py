@@ -30,6 +30,26 @@ def add(entry):
 
 
 SHUTDOWN = frame(bytes([OP_SHUTDOWN]))
+OP_REPORT = 4
+REPORT_KINDS = ["removed", "skipped", "recovered", "recovery-failed", "left-running",
+                "none-to-recover", "search-failed", "took-out", "left", "take-out-failed",
+                "journal-kept", "lock-removed", "lock-left", "lock-remove-failed"]
+
+
+def parse_report(body):
+    """A session's Varnick's report as (kind, line, started, reason, error) tuples."""
+    assert body[:1] == bytes([OP_REPORT]), body
+    items, at = [], 1
+    while at < len(body):
+        kind, error = body[at], struct.unpack_from(">I", body, at + 1)[0]
+        at += 5
+        texts = []
+        for _ in range(3):
+            size = struct.unpack_from(">I", body, at)[0]
+            texts.append(body[at + 4:at + 4 + size])
+            at += 4 + size
+        items.append((REPORT_KINDS[kind - 1], *texts, error))
+    return items
 
 
 class Controller:
@@ -87,6 +107,11 @@ class Controller:
             assert piece, f"connection ended after replies {got!r}"
             got += piece
         return got
+
+    def report(self):
+        """Reads one report frame of a session's Varnick."""
+        size = struct.unpack(">I", self.reply(4))[0]
+        return parse_report(self.reply(size))
 
     def request(self, data, cuts=()):
         self.send(data, cuts)
@@ -148,11 +173,15 @@ class ServerRun:
 @contextlib.contextmanager
 def server_session(varnick, backup, stdout=None):
     """Starts server mode, accepts its connection and yields (controller,
-    run); a process still running at the end is killed."""
+    run); a process still running at the end is killed. Without a backup,
+    the session's mode: its recovery report is read into
+    `controller.recovery`."""
     controller = Controller()
     run = ServerRun(varnick, controller, backup, stdout)
     try:
         controller.accept(process=run.process, what=varnick.log_bytes)
+        if backup is None:
+            controller.recovery = controller.report()
         yield controller, run
     finally:
         run.kill()

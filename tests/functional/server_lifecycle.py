@@ -165,6 +165,8 @@ def test_session_mode_keeps_a_journal_alone_and_removes_it(varnick):
         assert controller.request(add(b"10.0.0.15 s.test")) == 0
         assert session_files(varnick) == ["journal"]
         assert controller.request(SHUTDOWN) == 0
+        # What it took out comes as data, after the reply and its take-out.
+        assert controller.report() == [("took-out", b"10.0.0.15 s.test", b"", b"", 0)]
         assert run.wait() == 0
     assert varnick.beside_hosts() == ["hosts"]
     assert varnick.hosts == varnick.DEFAULT_HOSTS
@@ -185,6 +187,10 @@ def test_killed_session_is_put_right_line_by_line(varnick, recover_with):
         assert varnick.run("session", "recover").returncode == 0
     else:
         with server_session(varnick, None) as (controller, run):
+            # Its report of the recovery tells what its records tell.
+            assert [item[:2] for item in controller.recovery] == [
+                ("removed", b"10.0.0.16 a.test"), ("removed", b"10.0.0.17 b.test"),
+                ("skipped", b"10.0.0.18 gone.test"), ("recovered", b"")]
             assert controller.request(SHUTDOWN) == 0
             assert run.wait() == 0
     assert varnick.hosts == varnick.DEFAULT_HOSTS + b"10.0.0.99 other.test"

@@ -1,0 +1,42 @@
+#include "link/session_report.h"
+
+#include <gtest/gtest.h>
+
+namespace varnick {
+namespace {
+
+// Every kind, with texts that hold the bytes a length-less format would trip on.
+Report everyKind() {
+  Report report;
+  for (int kind = 1; kind <= static_cast<int>(ReportKind::kLockRemoveFailed); ++kind) {
+    report.push_back({static_cast<ReportKind>(kind), std::string("10.0.0.1 a.test\0'\r\n", 20),
+                      "2026-12-07 13:25:03", "reason " + std::to_string(kind),
+                      0xFFFFFFF0u + static_cast<std::uint32_t>(kind)});
+  }
+  report.push_back({ReportKind::kNoneToRecover});
+  return report;
+}
+
+
+TEST(SessionReport, EveryItemComesBackAsItWentAndOnlyAWholeReportIsTaken) {
+  const Report report = everyKind();
+  const std::string frame = *reportFrame(report);
+  const std::string body = frame.substr(4);
+  ASSERT_EQ(frame.size(), 4 + body.size());
+  EXPECT_EQ(parseReport(body), report);
+  EXPECT_EQ(parseReport(reportFrame({})->substr(4)), Report{});
+  // Cut anywhere inside an item (the last one holds no text: 17 bytes), or
+  // with a kind Varnick never sends: no report.
+  for (std::size_t size = body.size() - 16; size < body.size(); ++size)
+    EXPECT_FALSE(parseReport(body.substr(0, size)).has_value()) << size;
+  for (char kind : {'\0', static_cast<char>(static_cast<int>(ReportKind::kLockRemoveFailed) + 1)}) {
+    std::string wrong = body;
+    wrong[1] = kind;
+    EXPECT_FALSE(parseReport(wrong).has_value());
+  }
+  EXPECT_FALSE(parseReport("").has_value());
+  EXPECT_FALSE(parseReport(std::string(1, '\3')).has_value());
+}
+
+}  // namespace
+}  // namespace varnick

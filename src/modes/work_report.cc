@@ -1,0 +1,77 @@
+#include "modes/work_report.h"
+
+#include <utility>
+
+namespace varnick {
+namespace {
+
+// The session's start as its records name it.
+const char* startedText(const ReportItem& item) {
+  return item.started.empty() ? "at an unknown time" : item.started.c_str();
+}
+
+void record(Logger* log, int port, const ReportItem& item) {
+  const LogLevel level = isFailure(item.kind) ? kError : kInfo;
+  const char* line = item.line.c_str();
+  const char* reason = item.reason.c_str();
+  const int error = static_cast<int>(item.error);
+  switch (item.kind) {
+    case ReportKind::kRemoved:
+      logMessage(level, log, "Removed '%s' left by the session started %s", line,
+                 startedText(item));
+      return;
+    case ReportKind::kSkipped:
+      logMessage(level, log, "Skipped '%s' of the session started %s: no longer in the hosts file",
+                 line, startedText(item));
+      return;
+    case ReportKind::kRecovered:
+      logMessage(level, log, "Recovered the interrupted session started %s", startedText(item));
+      return;
+    case ReportKind::kRecoveryFailed:
+      logMessage(level, log, "Failed to recover the session started %s: %s %d; kept %s",
+                 startedText(item), reason, error, line);
+      return;
+    case ReportKind::kLeftRunning:
+      logMessage(level, log, "Left %s: another process holds it, as a running session does",
+                 line);
+      return;
+    case ReportKind::kNoneToRecover:
+      logMessage(level, log, "No interrupted session to recover");
+      return;
+    case ReportKind::kSearchFailed:
+      logMessage(level, log, "Failed to look for interrupted sessions %d", error);
+      return;
+    case ReportKind::kTookOut:
+      logMessage(level, log, "Session on port %d took out '%s'", port, line);
+      return;
+    case ReportKind::kLeft:
+      logMessage(level, log, "Session on port %d left '%s': no longer a line of the hosts file",
+                 port, line);
+      return;
+    case ReportKind::kTakeOutFailed:
+      logMessage(level, log, "Failed to take out the session's lines: %s %d; kept %s", reason,
+                 error, line);
+      return;
+    case ReportKind::kJournalKept:
+      logMessage(level, log, "Failed to remove %s %d", line, error);
+      return;
+    case ReportKind::kLockRemoved:
+      logMessage(level, log, "Removed the lock file %s", line);
+      return;
+    case ReportKind::kLockLeft:
+      logMessage(level, log, "Left the lock file %s: a running Varnick holds it", line);
+      return;
+    case ReportKind::kLockRemoveFailed:
+      logMessage(level, log, "Failed to remove the lock file %s %d", line, error);
+      return;
+  }
+}
+
+}  // namespace
+
+void WorkReport::add(ReportItem item) {
+  record(log_, port_, item);
+  items_.push_back(std::move(item));
+}
+
+}  // namespace varnick
