@@ -4,6 +4,7 @@
 #include <map>
 #include <utility>
 
+#include "base/hex_text.h"
 #include "hosts/session_journal.h"
 
 namespace varnick::control {
@@ -44,11 +45,6 @@ std::vector<std::string> missingFrom(const std::vector<std::string_view>& from,
 
 bool isControl(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }
 
-std::string hexDigits(unsigned char c) {
-  const char digits[] = "0123456789ABCDEF";
-  return {digits[c >> 4], digits[c & 15]};
-}
-
 }  // namespace
 
 std::optional<std::string> entryProblem(std::string_view bytes) {
@@ -60,7 +56,8 @@ std::optional<std::string> entryProblem(std::string_view bytes) {
   // a name for others.
   for (char c : bytes) {
     if (isControl(static_cast<unsigned char>(c)))
-      return "holds the control character 0x" + hexDigits(static_cast<unsigned char>(c));
+      return "holds the control character 0x" +
+             hexByte(static_cast<unsigned char>(c), HexCase::kUpper);
   }
   if (bytes.size() > kMaxSessionEntryBytes) {
     return "is " + std::to_string(bytes.size()) + " bytes long as sent; at most " +
@@ -84,7 +81,7 @@ std::string visibleText(std::string_view text) {
         break;
       default:
         if (isControl(static_cast<unsigned char>(c))) {
-          shown += "\\x" + hexDigits(static_cast<unsigned char>(c));
+          shown += "\\x" + hexByte(static_cast<unsigned char>(c), HexCase::kUpper);
         } else {
           shown += c;
         }

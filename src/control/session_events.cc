@@ -1,5 +1,7 @@
 #include "control/session_events.h"
 
+#include "base/hex_text.h"
+
 namespace varnick::control {
 namespace {
 
@@ -50,10 +52,7 @@ void appendEscaped(std::string& out, char c) {
       break;
   }
   if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-    const char digits[] = "0123456789abcdef";
-    out += "\\u00";
-    out += digits[(c >> 4) & 15];
-    out += digits[c & 15];
+    out += "\\u00" + hexByte(static_cast<unsigned char>(c));
     return;
   }
   out += c;

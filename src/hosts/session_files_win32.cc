@@ -4,6 +4,7 @@
 
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
+#include "base/hex_text.h"
 #include "hosts/hosts_file_state_win32.h"
 #include "hosts/replacement.h"
 #include "hosts/hosts_location.h"
@@ -15,14 +16,10 @@ namespace varnick {
 namespace {
 
 std::optional<std::wstring> randomHex() {
-  unsigned char bytes[16];
+  char bytes[16];
   if (!RtlGenRandom(bytes, sizeof bytes)) return std::nullopt;
-  std::wstring hex;
-  for (unsigned char b : bytes) {
-    hex += L"0123456789abcdef"[b >> 4];
-    hex += L"0123456789abcdef"[b & 15];
-  }
-  return hex;
+  const std::string hex = toHex(std::string_view(bytes, sizeof bytes));
+  return std::wstring(hex.begin(), hex.end());
 }
 
 SessionFiles filesNamed(const std::wstring& name) {

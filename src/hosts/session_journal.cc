@@ -1,9 +1,10 @@
 #include "hosts/session_journal.h"
 
 #include <algorithm>
-
 #include <unordered_map>
 #include <utility>
+
+#include "base/hex_text.h"
 
 namespace varnick {
 namespace {
@@ -15,7 +16,6 @@ constexpr std::string_view kMagic2 = "varnick session journal 2\r\n";
 static_assert(kMagic1.size() == kMagic2.size());
 constexpr std::string_view kStarted = "started ";
 constexpr std::string_view kLineEnd = "\r\n";
-constexpr char kHex[] = "0123456789abcdef";
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -35,36 +35,6 @@ JournalRead noJournal(JournalState state) {
 
 JournalRead cutInHeaderIf(bool cut) {
   return noJournal(cut ? JournalState::kCutInHeader : JournalState::kNotAJournal);
-}
-
-std::string toHex(std::string_view bytes) {
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (char c : bytes) {
-    auto byte = static_cast<unsigned char>(c);
-    hex.push_back(kHex[byte >> 4]);
-    hex.push_back(kHex[byte & 15]);
-  }
-  return hex;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::optional<std::string> fromHex(std::string_view text) {
-  if (text.size() % 2 != 0) return std::nullopt;
-  std::string bytes;
-  bytes.reserve(text.size() / 2);
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    int high = hexValue(text[i]);
-    int low = hexValue(text[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    bytes.push_back(static_cast<char>(high * 16 + low));
-  }
-  return bytes;
 }
 
 bool isFileId(std::string_view id) {

@@ -38,7 +38,7 @@ enum class ReportKind : std::uint8_t {
 struct ReportItem {
   ReportItem() = default;
   ReportItem(ReportKind itemKind, std::string itemLine = {}, std::string itemStarted = {},
-                      std::string itemReason = {}, std::uint32_t itemError = 0)
+             std::string itemReason = {}, std::uint32_t itemError = 0)
       : kind(itemKind),
         line(std::move(itemLine)),
         started(std::move(itemStarted)),

@@ -17,7 +17,6 @@ Report everyKind() {
   return report;
 }
 
-
 TEST(SessionReport, EveryItemComesBackAsItWentAndOnlyAWholeReportIsTaken) {
   const Report report = everyKind();
   const std::string frame = *reportFrame(report);

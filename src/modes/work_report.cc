@@ -32,8 +32,7 @@ void record(Logger* log, int port, const ReportItem& item) {
                  startedText(item), reason, error, line);
       return;
     case ReportKind::kLeftRunning:
-      logMessage(level, log, "Left %s: another process holds it, as a running session does",
-                 line);
+      logMessage(level, log, "Left %s: another process holds it, as a running session does", line);
       return;
     case ReportKind::kNoneToRecover:
       logMessage(level, log, "No interrupted session to recover");
