@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "base/unique_resource.h"
+
 namespace varnick {
 namespace {
 
@@ -40,6 +42,24 @@ DWORD copyAll(HANDLE from, HANDLE to) {
     if (got == 0) return ERROR_SUCCESS;
     if (DWORD error = writeAll(to, block.data(), got)) return error;
   }
+}
+
+DWORD listFiles(const std::wstring& folder, const wchar_t* pattern, std::vector<FoundFile>& found) {
+  std::wstring prefix = folder;
+  if (!prefix.empty() && prefix.back() != L'\\') prefix += L'\\';
+  WIN32_FIND_DATAW data;
+  UniqueSearch search(FindFirstFileW((prefix + pattern).c_str(), &data));
+  if (!search) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    found.push_back({prefix + data.cFileName, sizeFromHalves(data.nFileSizeHigh, data.nFileSizeLow),
+                     data.ftLastWriteTime});
+  } while (FindNextFileW(search.get(), &data));
+  DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
 }
 
 }  // namespace varnick

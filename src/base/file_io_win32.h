@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace varnick {
 
@@ -29,6 +30,19 @@ DWORD copyAll(HANDLE from, HANDLE to);
 
 // Whether an open or a rename failed because another process holds the file
 // in a way that conflicts, so that trying again shortly may succeed.
+// A plain file that a search found.
+struct FoundFile {
+  std::wstring path;
+  std::uint64_t size = 0;
+  FILETIME written{};
+};
+
+// Adds the plain files in `folder` whose names match `pattern` (* and ? as
+// the system reads them) to `found`; folders are passed over. 0 (none
+// found is no failure) or the error code of the listing.
+[[nodiscard]] DWORD listFiles(const std::wstring& folder, const wchar_t* pattern,
+                              std::vector<FoundFile>& found);
+
 inline bool isSharingConflict(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }

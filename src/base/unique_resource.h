@@ -63,6 +63,7 @@ inline SOCKET invalidSocket() { return INVALID_SOCKET; }
 inline void closeSocket(SOCKET s) { closesocket(s); }
 inline HKEY nullKey() { return nullptr; }
 inline void closeKey(HKEY k) { RegCloseKey(k); }
+inline void closeSearch(HANDLE h) { FindClose(h); }
 #endif
 }  // namespace detail
 
@@ -73,6 +74,8 @@ using UniqueFile = UniqueResource<HANDLE, detail::invalidFileHandle, detail::clo
 using UniqueHandle = UniqueResource<HANDLE, detail::nullHandle, detail::closeHandle>;
 using UniqueSocket = UniqueResource<SOCKET, detail::invalidSocket, detail::closeSocket>;
 using UniqueKey = UniqueResource<HKEY, detail::nullKey, detail::closeKey>;
+// A FindFirstFileW search.
+using UniqueSearch = UniqueResource<HANDLE, detail::invalidFileHandle, detail::closeSearch>;
 #endif
 
 }  // namespace varnick

@@ -17,22 +17,6 @@ std::optional<std::wstring> varnickFolderPath() {
   return base + L"\\Varnick";
 }
 
-std::vector<FoundFile> findFiles(const std::wstring& folder, const wchar_t* pattern) {
-  std::wstring prefix = folder;
-  if (!prefix.empty() && prefix.back() != L'\\') prefix += L'\\';
-  std::vector<FoundFile> found;
-  WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW((prefix + pattern).c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return found;
-  do {
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    found.push_back({prefix + data.cFileName, sizeFromHalves(data.nFileSizeHigh, data.nFileSizeLow),
-                     data.ftLastWriteTime});
-  } while (FindNextFileW(search, &data));
-  FindClose(search);
-  return found;
-}
-
 DWORD readShared(const wchar_t* path, std::string& content) {
   UniqueFile file(CreateFileW(path, GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

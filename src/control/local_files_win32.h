@@ -18,17 +18,6 @@ namespace varnick::control {
 std::optional<std::wstring> varnickFolderPath();
 constexpr wchar_t kVarnickLogName[] = L"varnick.log";
 
-// A plain file that a search found.
-struct FoundFile {
-  std::wstring path;
-  std::uint64_t size = 0;
-  FILETIME written{};
-};
-
-// The plain files in `folder` whose names match `pattern` (* and ? as the
-// system reads them); folders are passed over.
-std::vector<FoundFile> findFiles(const std::wstring& folder, const wchar_t* pattern);
-
 // Reads the whole of the file at `path`, opened so that others may go on
 // reading, writing and removing it, into `content`: 0 or the error code.
 DWORD readShared(const wchar_t* path, std::string& content);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/file_identity_win32.h"
+#include "base/file_io_win32.h"
 #include "base/wide_text.h"
 #include "control/error_text.h"
 #include "control/local_files_win32.h"
@@ -33,7 +34,12 @@ bool cleanVarnickFolder(const std::wstring& given) {
   const std::string shown = wideToUtf8(folder.c_str());
   bool allGone = true;
   int removed = 0;
-  for (const FoundFile& found : findFiles(folder, L"*")) {
+  std::vector<FoundFile> files;
+  if (DWORD error = listFiles(folder, L"*", files)) {
+    notice(withCode("left " + shown + ": its files could not be listed", error));
+    return false;
+  }
+  for (const FoundFile& found : files) {
     const std::wstring& path = found.path;
     const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
     const std::string shownPath = wideToUtf8(path.c_str());

@@ -106,8 +106,13 @@ bool endsWith(const std::wstring& text, std::wstring_view suffix) {
 // The journals beside the hosts file, each with its session's backup and
 // its content (users may read that folder), and any backup left alone.
 void lookAtSessionFiles(StatusFacts& facts) {
+  std::vector<FoundFile> journals;
+  std::vector<FoundFile> backups;
+  facts.sessionFilesError = listFiles(hostsDirectory(), kSessionJournals, journals);
+  if (!facts.sessionFilesError)
+    facts.sessionFilesError = listFiles(hostsDirectory(), kSessionBackups, backups);
   std::vector<std::wstring> stems;
-  for (const FoundFile& found : findFiles(hostsDirectory(), kSessionJournals)) {
+  for (const FoundFile& found : journals) {
     if (!endsWith(found.path, kJournalSuffix)) continue;
     const std::wstring stem = found.path.substr(0, found.path.size() - kJournalSuffix.size());
     JournalFact fact{{wideToUtf8(found.path.c_str()), found.size},
@@ -124,7 +129,7 @@ void lookAtSessionFiles(StatusFacts& facts) {
     facts.journals.push_back(std::move(fact));
     stems.push_back(stem);
   }
-  for (const FoundFile& found : findFiles(hostsDirectory(), kSessionBackups)) {
+  for (const FoundFile& found : backups) {
     if (!endsWith(found.path, kBackupSuffix)) continue;
     const std::wstring stem = found.path.substr(0, found.path.size() - kBackupSuffix.size());
     if (std::find(stems.begin(), stems.end(), stem) == stems.end())
@@ -143,7 +148,9 @@ void lookAtTemporaryCopies(StatusFacts& facts) {
   std::string shown = wideToUtf8(folder.c_str());
   if (shown.size() > 3 && shown.back() == '\\') shown.pop_back();  // but C:\ stays
   facts.tempFolder = shown;
-  for (const FoundFile& copy : findFiles(folder, kTemporaryCopies)) {
+  std::vector<FoundFile> copies;
+  facts.tempListError = listFiles(folder, kTemporaryCopies, copies);
+  for (const FoundFile& copy : copies) {
     ++facts.tempCopies;
     facts.tempBytes += copy.size;
   }

@@ -82,7 +82,9 @@ std::optional<std::wstring> varnickFolder() {
 // start puts right each that no running session holds. 0 when they cannot
 // be listed (Varnick then says why).
 int journalsBesideHostsFile() {
-  return static_cast<int>(findFiles(hostsDirectory(), kSessionJournals).size());
+  std::vector<FoundFile> journals;
+  (void)listFiles(hostsDirectory(), kSessionJournals, journals);
+  return static_cast<int>(journals.size());
 }
 
 // Starts the Varnick that `options` name with `arguments` in `folder`, unless

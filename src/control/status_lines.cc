@@ -1,5 +1,6 @@
 #include "control/status_lines.h"
 
+#include "control/error_text.h"
 #include "control/session_checks.h"
 #include "hosts/session_journal.h"
 
@@ -95,10 +96,20 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
     addJournalLines(journal, lines);
     interrupted = interrupted || !journal.running;
   }
-  if (!interrupted) lines.emplace_back("interrupted sessions: none");
+  if (facts.sessionFilesError != 0) {
+    lines.push_back(
+        withCode("interrupted sessions: the files beside the hosts file cannot be listed",
+                 facts.sessionFilesError));
+  } else if (!interrupted) {
+    lines.emplace_back("interrupted sessions: none");
+  }
   for (const FileFact& backup : facts.backupsAlone)
     lines.push_back("session backup without its journal: " + withSize(backup));
-  if (facts.tempCopies == 0) {
+  if (facts.tempListError != 0) {
+    lines.push_back(
+        withCode("temporary copies from varnick del: cannot be listed in " + facts.tempFolder,
+                 facts.tempListError));
+  } else if (facts.tempCopies == 0) {
     lines.push_back("temporary copies from varnick del: none in " + facts.tempFolder);
   } else {
     lines.push_back("temporary copies from varnick del: " + std::to_string(facts.tempCopies) +

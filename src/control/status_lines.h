@@ -34,8 +34,10 @@ struct StatusFacts {
   Running server = Running::kUnknown;
   unsigned long serverError = 0;  // when kUnknown
   std::vector<JournalFact> journals;
-  std::vector<FileFact> backupsAlone;  // session backups whose journal is gone
+  std::vector<FileFact> backupsAlone;   // session backups whose journal is gone
+  unsigned long sessionFilesError = 0;  // the session files could not be listed
   std::string tempFolder;
+  unsigned long tempListError = 0;  // the temporary copies could not be listed
   std::size_t tempCopies = 0;
   std::uint64_t tempBytes = 0;
   std::optional<FileFact> log;  // nothing when LOCALAPPDATA is not set

@@ -110,6 +110,15 @@ TEST(StatusLines, NameWhatRunsWhatIsLeftAndHowToTakeItOut) {
        }),
        {"temporary copies from varnick del: 3 in C:\\Temp, 2.9 KB in all", kDelCopies},
        {}},
+      // A folder that cannot be listed is said so, never taken for an empty one.
+      {"folders that cannot be listed",
+       with([](StatusFacts& f) {
+         f.sessionFilesError = 5;
+         f.tempListError = 3;
+       }),
+       {"interrupted sessions: the files beside the hosts file cannot be listed (error 5)",
+        "temporary copies from varnick del: cannot be listed in C:\\Temp (error 3)"},
+       {"interrupted sessions: none", "temporary copies from varnick del: none in C:\\Temp"}},
       {"a server seen from an elevated prompt",
        with([](StatusFacts& f) { f.server = Running::kYes; }),
        {"server: a Varnick is serving (a varnick server, or a session's Varnick)"},

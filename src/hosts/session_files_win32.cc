@@ -84,10 +84,13 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
 // The journal and any backup of an older Varnick's session go once the
 // hosts file is right: the backup first, so that a backup is never left
 // without the journal that leads to it.
-DWORD removeFiles(const SessionFiles& files, JournalFile& journal) {
-  DWORD error = removeSessionFile(files.backup);
-  if (error != ERROR_SUCCESS) return error;
-  return journal.removeAndClose();
+// The backup first: a journal kept keeps naming it for the next recovery.
+TakeOutResult removeFiles(const SessionFiles& files, JournalFile& journal) {
+  if (DWORD error = removeSessionFile(files.backup))
+    return {TakeOutStep::kFilesKept, error, files.backup};
+  if (DWORD error = journal.removeAndClose())
+    return {TakeOutStep::kFilesKept, error, files.journal};
+  return {};
 }
 
 }  // namespace
@@ -163,23 +166,16 @@ DWORD removeSessionFile(const std::wstring& path) {
 }
 
 DWORD findSessionJournals(std::vector<SessionFiles>& found) {
-  std::wstring pattern = besideHostsFile(kSessionStem) + L"*" + kSessionJournalSuffix;
-  WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW(pattern.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
-  }
-  const std::wstring prefix = std::wstring(L"hosts") + kSessionStem;
+  std::vector<FoundFile> journals;
+  if (DWORD error = listFiles(hostsDirectory(), kSessionJournals, journals)) return error;
+  const std::wstring prefix = besideHostsFile(kSessionStem);
   const std::size_t suffix = std::wstring(kSessionJournalSuffix).size();
-  do {
-    std::wstring name = data.cFileName;
-    if (name.size() > prefix.size() + suffix && name.compare(0, prefix.size(), prefix) == 0)
-      found.push_back(filesNamed(name.substr(prefix.size(), name.size() - prefix.size() - suffix)));
-  } while (FindNextFileW(search, &data));
-  DWORD error = GetLastError();
-  FindClose(search);
-  return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+  for (const FoundFile& journal : journals) {
+    const std::wstring& path = journal.path;
+    if (path.size() > prefix.size() + suffix && path.compare(0, prefix.size(), prefix) == 0)
+      found.push_back(filesNamed(path.substr(prefix.size(), path.size() - prefix.size() - suffix)));
+  }
+  return ERROR_SUCCESS;
 }
 
 TakeOutResult takeOutLines(JournalFile& journal, const std::vector<JournalLine>& lines) {
@@ -246,10 +242,8 @@ RecoveryResult recoverSession(const SessionFiles& files) {
     static_cast<TakeOutResult&>(result) = takeOutLines(journal, read.journal.lines);
     if (result.step != TakeOutStep::kDone) return result;
   }
-  if (DWORD error = removeFiles(files, journal)) {
-    result.step = TakeOutStep::kFilesKept;
-    result.error = error;
-  }
+  TakeOutResult removed = removeFiles(files, journal);
+  static_cast<Outcome<TakeOutStep>&>(result) = removed;
   return result;
 }
 

@@ -47,10 +47,10 @@ std::optional<SessionFiles> nameSessionFiles();
 class JournalFile {
  public:
   // Makes the journal new with its header. 0 or the error code.
-  DWORD create(const std::wstring& path, std::string_view started);
+  [[nodiscard]] DWORD create(const std::wstring& path, std::string_view started);
   // Opens an interrupted session's journal and reads it: 0, the error code,
   // ERROR_SHARING_VIOLATION when a running Varnick holds it, or kErrorIsLink.
-  DWORD openExisting(const std::wstring& path, std::string& content);
+  [[nodiscard]] DWORD openExisting(const std::wstring& path, std::string& content);
 
   // The records; each returns 0 or the error code. `appended` records an
   // entry before its line goes into the hosts file (and the line as this
@@ -95,7 +95,7 @@ enum class TakeOutStep {
   kReplaceFailed,      // the new hosts file could not be written or swapped in
   kJournalFailed,      // the journal could not be written
   kKeptChanging,       // another program wrote to the hosts file during every round
-  kFilesKept,          // the hosts file is right, but the journal (or backup) could not go
+  kFilesKept,          // the hosts file is right, but the journal or backup (path) could not go
 };
 
 // For kKeptChanging the error is the number of rounds run.

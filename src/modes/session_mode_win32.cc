@@ -47,7 +47,14 @@ const char* takeOutFailure(TakeOutStep step) {
     case TakeOutStep::kDone:
       break;
   }
-  return "its journal could not be removed";
+  return "a file of it could not be removed";
+}
+
+// Why a take-out stopped, naming the file the step concerns where it does.
+std::string failureReason(const TakeOutResult& result) {
+  std::string reason = takeOutFailure(result.step);
+  if (!result.path.empty()) reason += " (" + wideToUtf8(result.path.c_str()) + ")";
+  return reason;
 }
 
 // Puts right the sessions that ended without taking their lines out: takes
@@ -80,7 +87,7 @@ bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone) {
       continue;
     }
     all = false;
-    report.add({ReportKind::kRecoveryFailed, journal, result.started, takeOutFailure(result.step),
+    report.add({ReportKind::kRecoveryFailed, journal, result.started, failureReason(result),
                 result.error});
   }
   if (!any && sayWhenNone) report.add({ReportKind::kNoneToRecover});
@@ -113,8 +120,7 @@ class SessionEnd final : public ServingEnd {
     if (!taken.done()) {
       // Kept: a recovery takes the lines out later.
       journal_.close();
-      report_.add(
-          {ReportKind::kTakeOutFailed, journal, {}, takeOutFailure(taken.step), taken.error});
+      report_.add({ReportKind::kTakeOutFailed, journal, {}, failureReason(taken), taken.error});
       return result_ = false;
     }
     if (DWORD error = journal_.removeAndClose())
@@ -195,26 +201,32 @@ int runSessionServer(std::int32_t port) {
   return right ? kExitSuccess : kExitFailure;
 }
 
+namespace {
+
+// The recovery of `session recover` and `session clean`, beside running
+// sessions and never beside a server; nothing when the serving lock could
+// not be had (logged), else whether every session was put right.
+std::optional<bool> recoverBesideSessions(WorkReport& report) {
+  HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
+  if (!takeServingLock(getLogger("Server"), serving)) return std::nullopt;
+  return recoverInterruptedSessions(report, true);
+}
+
+}  // namespace
+
 int runRecovery(std::optional<std::int32_t> port) {
   WorkReport report(getLogger("Recovery"));
-  bool recovered = false;
-  {
-    HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-    if (!takeServingLock(getLogger("Server"), serving)) return kExitFailure;
-    recovered = recoverInterruptedSessions(report, true);
-  }
+  std::optional<bool> recovered = recoverBesideSessions(report);
+  if (!recovered) return kExitFailure;
   const bool told = sendToSession(port, report.items());
-  return recovered && told ? kExitSuccess : kExitFailure;
+  return *recovered && told ? kExitSuccess : kExitFailure;
 }
 
 int runClean(std::optional<std::int32_t> port) {
   WorkReport report(getLogger("Recovery"));
-  bool recovered = false;
-  {
-    HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-    if (!takeServingLock(getLogger("Server"), serving)) return kExitFailure;
-    recovered = recoverInterruptedSessions(report, true);
-  }
+  // The lock files go only once the serving lock is let go again.
+  std::optional<bool> recovered = recoverBesideSessions(report);
+  if (!recovered) return kExitFailure;
   bool removed = true;
   for (const LockFileRemoval& lock : removeUnheldLockFiles()) {
     if (!lock.wasThere) continue;
@@ -229,7 +241,7 @@ int runClean(std::optional<std::int32_t> port) {
     }
   }
   const bool told = sendToSession(port, report.items());
-  return recovered && removed && told ? kExitSuccess : kExitFailure;
+  return *recovered && removed && told ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace varnick

@@ -264,6 +264,25 @@ def test_recovery_takes_out_exactly_what_is_still_the_sessions(varnick, hosts, j
     assert recovery[-1].startswith("Recovered the interrupted session started ")
 
 
+def test_a_session_file_that_cannot_go_keeps_the_journal_and_nothing_is_taken_out_twice(varnick):
+    varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS + b"10.0.0.1 a.test\r\n")
+    stem = varnick.hosts_dir / ("hosts.varnick-session-" + "ef" * 16)
+    kept, backup = stem.with_name(stem.name + ".journal"), stem.with_name(stem.name + ".backup")
+    kept.write_bytes(journal(line(b"10.0.0.1 a.test")))
+    backup.write_bytes(b"old")
+    with varnick.hold(backup, "r", 0):
+        assert varnick.run("session", "recover").returncode == 1
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    failed = [m for _, c, m in varnick.records() if c == "Recovery"][-1]
+    assert failed == ("Failed to recover the session started 2026-12-07 13:25:03: a file of it "
+                      f"could not be removed ({win_path(backup)}) 32; kept {win_path(kept)}")
+    # The user adds the same line: the journal says its own is out already.
+    varnick.hosts_path.write_bytes(varnick.hosts + b"10.0.0.1 a.test\r\n")
+    assert varnick.run("session", "recover").returncode == 0
+    assert varnick.hosts == varnick.DEFAULT_HOSTS + b"10.0.0.1 a.test\r\n"
+    assert varnick.beside_hosts() == ["hosts"]
+
+
 @pytest.mark.parametrize("kind", ["symlink", "hardlink"])
 def test_recovery_never_follows_a_link_at_a_journals_name(varnick, tmp_path, kind):
     # A journal naming a line of the hosts file, reached through a link: were

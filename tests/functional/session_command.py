@@ -491,11 +491,13 @@ def test_sessions_run_side_by_side_and_each_takes_out_its_own(varnick, tmp_path,
 
 
 def varnick_added(varnick):
-    assert varnick.run("add", "10.8.8.8 added.test").returncode == 0
+    result = varnick.run("add", "10.8.8.8 added.test")
+    assert result.returncode == 0, (result, varnick.log_bytes())
 
 
 def varnick_deleted(varnick):
-    assert varnick.run("del", "10.9.9.9 old.test").returncode == 0
+    result = varnick.run("del", "10.9.9.9 old.test")
+    assert result.returncode == 0, (result, varnick.log_bytes())
 
 
 def edited_by_hand(varnick):

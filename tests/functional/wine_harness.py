@@ -262,7 +262,8 @@ class Result:
         return self.stdout.decode("utf-8", "replace").replace("\r\r\n", "\r\n").replace("\r\n", "\n")
 
     def __repr__(self):
-        return f"Result(returncode={self.returncode}, stdout={self.stdout!r})"
+        return (f"Result(returncode={self.returncode}, stdout={self.stdout!r}, "
+                f"stderr={self.stderr!r})")
 
 
 class Varnick:
