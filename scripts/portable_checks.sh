@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
 # The checks of the portable code: the native build with warnings as
-# errors, clang-tidy, the unit tests (with AddressSanitizer and UBSan) and
-# each fuzzer for a bounded time. scripts/test.sh runs this beside the
-# functional tests, which need only the Windows build.
+# errors, the unit tests (with AddressSanitizer and UBSan), each fuzzer for
+# a bounded time, and clang-tidy (scripts/lint.sh: the code, not the
+# tests). scripts/test.sh runs this beside the functional tests, which need
+# only the Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 VARNICK_WERROR=${VARNICK_WERROR:-ON} bash scripts/build.sh native
-echo "== clang-tidy"
-bash scripts/lint.sh build/native
 echo "== unit tests"
 ctest --preset native -j2 --output-on-failure | tail -n 3
 
@@ -24,3 +23,6 @@ for fuzzer in build/native/fuzz_*; do
   [ -d "fuzz/corpus/$name" ] && corpora+=("fuzz/corpus/$name")
   "$fuzzer" -max_total_time="$fuzz_seconds" "${corpora[@]}" 2>&1 | tail -n 3
 done
+
+echo "== clang-tidy"
+bash scripts/lint.sh build/native

@@ -114,7 +114,7 @@ constexpr std::uint64_t kForever = ~std::uint64_t{0};
 class ScriptedRestore final : public RestoreSteps {
  public:
   ScriptedRestore(ScriptedClock& clock, std::uint64_t lockBusyMs, std::uint64_t hostsBusyMs,
-                  StepResult swapFailure)
+                  const StepResult& swapFailure)
       : clock_(clock),
         lockFreeAt_(add(lockBusyMs)),
         hostsFreeAt_(add(hostsBusyMs)),

@@ -9,7 +9,7 @@ namespace {
 Report everyKind() {
   Report report;
   for (int kind = 1; kind <= static_cast<int>(ReportKind::kLockRemoveFailed); ++kind) {
-    report.push_back({static_cast<ReportKind>(kind), std::string("10.0.0.1 a.test\0'\r\n", 20),
+    report.push_back({static_cast<ReportKind>(kind), std::string("10.0.0.1 a.test\0'\r\n", 19),
                       "2026-12-07 13:25:03", "reason " + std::to_string(kind),
                       0xFFFFFFF0u + static_cast<std::uint32_t>(kind)});
   }
