@@ -36,7 +36,9 @@ HMODULE systemLibrary(const wchar_t* name) {
 
 // SHELL32 is loaded only on the consent path: under Wine it brings a dozen
 // more libraries along, which would slow down every session started from an
-// elevated prompt.
+// elevated prompt. It stays loaded, as IPHLPAPI below does, for the life of
+// the process: ShellExecuteExW may leave COM work of its own behind, which
+// unloading the library under it would crash.
 BOOL shellExecute(SHELLEXECUTEINFOW* info) {
   using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
   HMODULE shell = systemLibrary(L"shell32.dll");
