@@ -1,5 +1,5 @@
-// Checks that varnick-session makes on the bytes it sends and on the hosts
-// file it leaves behind, and how it shows an entry in a message.
+// Checks that varnick-session makes on the bytes it sends, and how it shows
+// an entry in a message.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "hosts/entry_bytes.h"
 
@@ -28,15 +27,5 @@ std::optional<std::string> entryProblem(std::string_view bytes);
 // characters but tab as \xNN, so that a message that names an entry stays on
 // one line and shows what it holds.
 std::string visibleText(std::string_view text);
-
-// The lines of `now` that `expected` lacks (added by someone else), and the
-// lines of `expected` that `now` lacks (removed by someone else), each in the
-// order of its file. Lines end at LF; a CR before it is not part of the line.
-struct LineChanges {
-  std::vector<std::string> added;
-  std::vector<std::string> removed;
-  bool empty() const { return added.empty() && removed.empty(); }
-};
-LineChanges changedLines(std::string_view expected, std::string_view now);
 
 }  // namespace varnick::control

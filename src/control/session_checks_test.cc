@@ -44,30 +44,5 @@ TEST(VisibleText, KeepsAMessageOnOneLineAndShowsControlCharacters) {
   EXPECT_EQ(visibleText("a\tb\x0b\x1a\x7f\xc3\xa9"), "a\tb\\x0B\\x1A\\x7F\xc3\xa9");
 }
 
-TEST(ChangedLines, NamesWhatOthersAddedAndRemoved) {
-  const std::string expected = "127.0.0.1 localhost\r\n::1 localhost\r\n10.0.0.1 ours.test";
-  struct Case {
-    const char* name;
-    std::string now;
-    std::vector<std::string> added;
-    std::vector<std::string> removed;
-  };
-  const Case cases[] = {
-      {"unchanged", expected, {}, {}},
-      {"a line appended", expected + "\r\n10.0.0.9 theirs.test", {"10.0.0.9 theirs.test"}, {}},
-      {"a line removed", "127.0.0.1 localhost\r\n10.0.0.1 ours.test", {}, {"::1 localhost"}},
-      // A second copy of a line that stands once is a change of its own.
-      {"a line doubled", expected + "\r\n::1 localhost", {"::1 localhost"}, {}},
-      // LF alone ends a line as CR LF does.
-      {"other line ends", "127.0.0.1 localhost\n::1 localhost\n10.0.0.1 ours.test", {}, {}},
-      {"emptied", "", {}, {"127.0.0.1 localhost", "::1 localhost", "10.0.0.1 ours.test"}},
-  };
-  for (const Case& c : cases) {
-    LineChanges changes = changedLines(expected, c.now);
-    EXPECT_EQ(changes.added, c.added) << c.name;
-    EXPECT_EQ(changes.removed, c.removed) << c.name;
-  }
-}
-
 }  // namespace
 }  // namespace varnick::control

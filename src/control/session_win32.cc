@@ -19,6 +19,7 @@
 #include "control/session_clean_win32.h"
 #include "control/session_events.h"
 #include "control/session_exit_codes.h"
+#include "control/line_changes.h"
 #include "control/local_files_win32.h"
 #include "control/report_notes.h"
 #include "control/session_waits.h"
