@@ -16,7 +16,7 @@
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "control/controller_win32.h"
-#include "control/session_checks.h"
+#include "control/visible_text.h"
 #include "control/local_files_win32.h"
 #include "control/session_output_win32.h"
 #include "control/session_status_win32.h"

@@ -1,14 +1,32 @@
-// Whether an entry that varnick-session is asked to keep reads as one line
-// of a Windows hosts file, and whether a hosts file already holds it.
+// Whether an entry reads as one line of a Windows hosts file, what it says,
+// and whether a hosts file already holds it: varnick-session checks what it
+// is asked to keep, and the service what any user sends it.
 #pragma once
 
 #include <cstddef>
+
+#include "hosts/entry_bytes.h"
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace varnick::control {
+namespace varnick {
+
+// An entry may be as long as `varnick add`: its conversion room less
+// the NUL.
+constexpr std::size_t kMaxSessionEntryBytes = kEntryConversionRoom - 1;
+
+// Why an entry, in the bytes it is sent as, cannot go into the hosts file as
+// one line of what it says: it holds a CR, LF or NUL, another control
+// character than tab (VT, FF, Ctrl+Z, DEL ...), or is longer than 254 bytes.
+// Nothing when it can. In the OEM code pages and in UTF-8 alike, a byte
+// below 0x20 or 0x7F is that control character and never part of another.
+std::optional<std::string> entryProblem(std::string_view bytes);
+
+// Whether `c` is a control byte that an entry may not hold: any below 0x20
+// but tab, and DEL.
+constexpr bool isControlByte(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }
 
 // Windows reads at most this many host names on one hosts line.
 constexpr std::size_t kMaxNamesPerLine = 9;
@@ -42,6 +60,14 @@ inline constexpr std::string_view kLongName = "it is longer than 253 characters"
 // each name in turn; a comment is not checked.
 [[nodiscard]] std::optional<std::string> entrySyntaxProblem(std::string_view entry);
 
+// What an entry that entrySyntaxProblem passes says: its address, as
+// written, and its host names. Nothing for one that it does not pass.
+struct HostsLine {
+  std::string address;
+  std::vector<std::string> names;
+};
+[[nodiscard]] std::optional<HostsLine> parseHostsLine(std::string_view entry);
+
 // Which of some entries a hosts file holds as whole lines (lines end in CR
 // LF, LF, or the end of the file; compared byte for byte without the line
 // end), read in pieces of any size: a large file need not be in memory.
@@ -64,4 +90,4 @@ class WholeLineFinder {
 // Whether `hostsFile` holds `entry` as a whole line.
 [[nodiscard]] bool holdsLine(std::string_view hostsFile, std::string_view entry);
 
-}  // namespace varnick::control
+}  // namespace varnick

@@ -1,10 +1,11 @@
-#include "control/entry_syntax.h"
+#include "hosts/entry_syntax.h"
 
 #include <algorithm>
-
 #include <vector>
 
-namespace varnick::control {
+#include "base/hex_text.h"
+
+namespace varnick {
 namespace {
 
 namespace text = entry_syntax_text;
@@ -156,6 +157,25 @@ std::optional<std::string> namesProblem(const std::vector<std::string_view>& fie
 
 }  // namespace
 
+std::optional<std::string> entryProblem(std::string_view bytes) {
+  if (bytes.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return "holds a line break or a zero character";
+  }
+  // The hosts file's readers do not agree on these: Ctrl+Z ends a file read
+  // in text mode, and VT or FF part two names for some readers and belong to
+  // a name for others.
+  for (char c : bytes) {
+    if (isControlByte(static_cast<unsigned char>(c)))
+      return "holds the control character 0x" +
+             hexByte(static_cast<unsigned char>(c), HexCase::kUpper);
+  }
+  if (bytes.size() > kMaxSessionEntryBytes) {
+    return "is " + std::to_string(bytes.size()) + " bytes long as sent; at most " +
+           std::to_string(kMaxSessionEntryBytes) + " fit";
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> entrySyntaxProblem(std::string_view entry) {
   const std::size_t first = entry.find_first_not_of(" \t");
   if (first == std::string_view::npos) return std::string(text::kEmpty);
@@ -163,6 +183,15 @@ std::optional<std::string> entrySyntaxProblem(std::string_view entry) {
   const std::vector<std::string_view> fields = fieldsBeforeComment(entry);
   if (!isAddress(fields[0])) return addressProblem(fields);
   return namesProblem(fields);
+}
+
+std::optional<HostsLine> parseHostsLine(std::string_view entry) {
+  if (entrySyntaxProblem(entry)) return std::nullopt;
+  const std::vector<std::string_view> fields = fieldsBeforeComment(entry);
+  HostsLine line{std::string(fields[0]), {}};
+  for (std::size_t i = 1; i < fields.size(); ++i)
+    line.names.emplace_back(fields[i]);
+  return line;
 }
 
 WholeLineFinder::WholeLineFinder(std::vector<std::string> entries)
@@ -212,4 +241,4 @@ bool holdsLine(std::string_view hostsFile, std::string_view entry) {
   return finder.finish()[0];
 }
 
-}  // namespace varnick::control
+}  // namespace varnick
