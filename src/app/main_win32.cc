@@ -57,10 +57,20 @@ int runSessionMode(int argc, wchar_t** argv, Logger* mainLog) {
   return recover ? runRecovery(port) : runClean(port);
 }
 
+// Makes the folder of this program the working folder.
+void runBesideThisProgram() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return;
+  if (wchar_t* slash = std::wcsrchr(path, L'\\')) *slash = L'\0';
+  SetCurrentDirectoryW(path);
+}
+
 int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
   const wchar_t* mode = argv[1];
   if (std::wcscmp(mode, L"server") == 0) return runServerMode(argc, argv, mainLog);
   if (std::wcscmp(mode, L"session") == 0) return runSessionMode(argc, argv, mainLog);
+  if (std::wcscmp(mode, L"service") == 0) return runService(argv[2]);
   if (std::wcscmp(mode, L"add") == 0) return runAdd(argv[2]);
   if (std::wcscmp(mode, L"del") == 0) return runDel(argv[2]);
   printText("Unknown option %s\r\n", wideToUtf8(mode).c_str());
@@ -73,6 +83,10 @@ int run(int argc, wchar_t** argv) {
   // folder, where a program without administrator rights may have put one.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   bufferConsoleOutput();
+  // The service starts in System32: its log goes beside its program, in a
+  // folder only administrators may change.
+  if (argc > 2 && std::wcscmp(argv[1], L"service") == 0 && std::wcscmp(argv[2], L"run") == 0)
+    runBesideThisProgram();
   configureLogging("info", true, "varnick.log", kMaxLogSize);
   Logger* mainLog = getLogger("Main");
   if (argc < 3) {

@@ -89,6 +89,11 @@ DWORD HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
   return result.error;
 }
 
+void openLockFiles() {
+  (void)lockFile(HostsLock::Kind::kWrite);
+  (void)lockFile(HostsLock::Kind::kServing);
+}
+
 std::vector<LockFileRemoval> removeUnheldLockFiles() {
   std::vector<LockFileRemoval> removals;
   for (HostsLock::Kind kind : {HostsLock::Kind::kWrite, HostsLock::Kind::kServing}) {

@@ -54,6 +54,10 @@ class HostsLock {
   bool held_ = false;
 };
 
+// Opens both lock files now: a process whose threads take locks opens them
+// before the threads start, since each is opened once per process.
+void openLockFiles();
+
 // What became of one lock file that removeUnheldLockFiles looked at: 0 when
 // it is gone, ERROR_SHARING_VIOLATION when another process holds it open (a
 // Varnick that runs), kErrorIsLink for a link at its name, another code when

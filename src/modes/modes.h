@@ -44,4 +44,10 @@ namespace varnick {
 // go or varnick-session could not be reached.
 [[nodiscard]] int runClean(std::optional<std::int32_t> port);
 
+// `service install | uninstall | run`: installs the Varnick service from
+// %ProgramFiles%\Varnick and starts it, stops and removes it, or (started
+// by the service control manager) serves its pipe. 0, 1 on a failure, 5
+// for another action.
+[[nodiscard]] int runService(const wchar_t* action);
+
 }  // namespace varnick

@@ -12,6 +12,7 @@
 #include "hosts/hosts_lock_win32.h"
 #include "link/controller_connection_win32.h"
 #include "modes/modes.h"
+#include "modes/recovery_win32.h"
 #include "modes/serving_win32.h"
 #include "modes/work_report.h"
 
@@ -50,17 +51,14 @@ const char* takeOutFailure(TakeOutStep step) {
   return "a file of it could not be removed";
 }
 
-// Why a take-out stopped, naming the file the step concerns where it does.
+}  // namespace
+
 std::string failureReason(const TakeOutResult& result) {
   std::string reason = takeOutFailure(result.step);
   if (!result.path.empty()) reason += " (" + wideToUtf8(result.path.c_str()) + ")";
   return reason;
 }
 
-// Puts right the sessions that ended without taking their lines out: takes
-// out the lines their journals name, and removes the journals. Journals of
-// sessions that run beside this one are left to them. False when any could
-// not be put right.
 bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone) {
   std::vector<SessionFiles> found;
   if (DWORD error = findSessionJournals(found)) {
@@ -94,13 +92,18 @@ bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone) {
   return all;
 }
 
+namespace {
+
 // A session's end: its own lines taken out of the hosts file, each as a
 // whole line, and nothing else; then its journal goes. A line of its own
 // that someone changed or removed is named and left.
 class SessionEnd final : public ServingEnd {
  public:
   SessionEnd(Logger* log, std::int32_t port, JournalFile& journal, const SessionFiles& files)
-      : log_(log), report_(log, static_cast<int>(port)), journal_(journal), files_(files) {}
+      : log_(log),
+        report_(log, "Session on port " + std::to_string(port)),
+        journal_(journal),
+        files_(files) {}
 
   bool finish() override {
     if (finished_) return result_;

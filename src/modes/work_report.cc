@@ -10,7 +10,7 @@ const char* startedText(const ReportItem& item) {
   return item.started.empty() ? "at an unknown time" : item.started.c_str();
 }
 
-void record(Logger* log, int port, const ReportItem& item) {
+void record(Logger* log, const std::string& subject, const ReportItem& item) {
   const LogLevel level = isFailure(item.kind) ? kError : kInfo;
   const char* line = item.line.c_str();
   const char* reason = item.reason.c_str();
@@ -41,11 +41,11 @@ void record(Logger* log, int port, const ReportItem& item) {
       logMessage(level, log, "Failed to look for interrupted sessions %d", error);
       return;
     case ReportKind::kTookOut:
-      logMessage(level, log, "Session on port %d took out '%s'", port, line);
+      logMessage(level, log, "%s took out '%s'", subject.c_str(), line);
       return;
     case ReportKind::kLeft:
-      logMessage(level, log, "Session on port %d left '%s': no longer a line of the hosts file",
-                 port, line);
+      logMessage(level, log, "%s left '%s': no longer a line of the hosts file", subject.c_str(),
+                 line);
       return;
     case ReportKind::kTakeOutFailed:
       logMessage(level, log, "Failed to take out the session's lines: %s %d; kept %s", reason,
@@ -69,7 +69,7 @@ void record(Logger* log, int port, const ReportItem& item) {
 }  // namespace
 
 void WorkReport::add(ReportItem item) {
-  record(log_, port_, item);
+  record(log_, subject_, item);
   items_.push_back(std::move(item));
 }
 

@@ -2,6 +2,9 @@
 // item comes and kept to send to varnick-session as data.
 #pragma once
 
+#include <string>
+#include <utility>
+
 #include "link/session_report.h"
 #include "log/logging.h"
 
@@ -9,8 +12,10 @@ namespace varnick {
 
 class WorkReport {
  public:
-  // `port` is the session's, named in the records of its end.
-  explicit WorkReport(Logger* log, int port = 0) : log_(log), port_(port) {}
+  // `subject` names whose end the records of a take-out tell of: "Session
+  // on port 5000", "Connection of VM\\root (process 42)".
+  explicit WorkReport(Logger* log, std::string subject = {})
+      : log_(log), subject_(std::move(subject)) {}
 
   // Makes the item's record (ERROR for a failure, INFO otherwise) and keeps it.
   void add(ReportItem item);
@@ -19,7 +24,7 @@ class WorkReport {
 
  private:
   Logger* log_;
-  int port_;
+  std::string subject_;
   Report items_;
 };
 

@@ -98,8 +98,7 @@ std::string encodeServiceRequest(const ServiceRequest& request) {
 
 std::string encodeServiceReply(const ServiceReply& reply) {
   // A reason longer than a frame holds is cut: the reply must stay readable.
-  const std::string_view text =
-      std::string_view(reply.text).substr(0, kMaxServiceFrame - 10);
+  const std::string_view text = std::string_view(reply.text).substr(0, kMaxServiceFrame - 10);
   std::string body;
   body += static_cast<char>(reply.status);
   body += static_cast<char>(reply.rule);

@@ -8,7 +8,8 @@ namespace {
 TEST(ServiceProtocol, FramesComeBackWholeAndOnlyWhole) {
   ServiceRequest add{ServiceOp::kAdd, 0, "127.0.0.1 app.test"};
   const std::string stream = encodeServiceRequest(ServiceRequest{ServiceOp::kHello, 1, {}}) +
-                             encodeServiceRequest(add) + encodeServiceRequest({ServiceOp::kEnd, 0, {}});
+                             encodeServiceRequest(add) +
+                             encodeServiceRequest({ServiceOp::kEnd, 0, {}});
   std::string_view rest = stream;
   std::vector<ServiceOp> ops;
   ServiceRequest request;

@@ -1,0 +1,196 @@
+#include "service/service_control_win32.h"
+
+#include "base/unique_resource.h"
+
+
+namespace varnick {
+namespace {
+
+// Service control handles, each closed by its owner.
+class ScHandle {
+ public:
+  explicit ScHandle(SC_HANDLE handle = nullptr) : handle_(handle) {}
+  ScHandle(const ScHandle&) = delete;
+  ScHandle& operator=(const ScHandle&) = delete;
+  ~ScHandle() {
+    if (handle_) CloseServiceHandle(handle_);
+  }
+  SC_HANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  SC_HANDLE handle_;
+};
+
+// The pause between two looks at the service's state.
+constexpr DWORD kPollMs = 50;
+
+std::wstring thisProgram() {
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD length = 0;
+  while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
+         path.size()) {
+    path.resize(path.size() * 2);
+  }
+  path.resize(length);
+  return path;
+}
+
+std::wstring environment(const wchar_t* name) {
+  std::wstring value(MAX_PATH, L'\0');
+  DWORD length = 0;
+  while ((length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()))) >
+         value.size()) {
+    value.resize(length);
+  }
+  value.resize(length);
+  return value;
+}
+
+// Waits until the service reports `state`, up to `waitMs`: whether it did.
+bool awaitState(SC_HANDLE service, DWORD state, DWORD waitMs) {
+  const ULONGLONG until = GetTickCount64() + waitMs;
+  SERVICE_STATUS_PROCESS status{};
+  DWORD size = 0;
+  while (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof status, &size)) {
+    if (status.dwCurrentState == state) return true;
+    if (GetTickCount64() >= until) return false;
+    Sleep(kPollMs);
+  }
+  return false;
+}
+
+// Stops the service if it runs, and waits for its process to end too (it
+// still holds its program for a moment after it says it has stopped): 0,
+// or the error code.
+DWORD stopService(SC_HANDLE service, DWORD waitMs) {
+  SERVICE_STATUS_PROCESS before{};
+  DWORD size = 0;
+  UniqueHandle process;
+  if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&before),
+                           sizeof before, &size) &&
+      before.dwProcessId != 0) {
+    process.reset(OpenProcess(SYNCHRONIZE, FALSE, before.dwProcessId));
+  }
+  SERVICE_STATUS status{};
+  if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_NOT_ACTIVE) return error;
+    return ERROR_SUCCESS;
+  }
+  if (!awaitState(service, SERVICE_STOPPED, waitMs)) return ERROR_TIMEOUT;
+  if (process && WaitForSingleObject(process.get(), waitMs) != WAIT_OBJECT_0) return ERROR_TIMEOUT;
+  return ERROR_SUCCESS;
+}
+
+// Restart after a failure (a second later, three times in a day), and only
+// the privilege every process has: the service needs its account's access
+// to the hosts file, and no privilege at all.
+DWORD configure(SC_HANDLE service) {
+  SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(
+      L"Adds hosts entries for programs of this machine's users, within its policy, "
+      L"for exactly as long as each program holds its connection.")};
+  SC_ACTION restart[3] = {{SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000},
+                          {SC_ACTION_RESTART, 1000}};
+  SERVICE_FAILURE_ACTIONSW failure{86400, nullptr, nullptr, 3, restart};
+  wchar_t privileges[] = L"SeChangeNotifyPrivilege\0";
+  SERVICE_REQUIRED_PRIVILEGES_INFOW required{privileges};
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description)) return GetLastError();
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) return GetLastError();
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required)) {
+    // Wine 8 takes no required-privileges information (ERROR_INVALID_LEVEL,
+    // measured): there the service keeps its account's privileges.
+    // Windows has taken it since Vista.
+    return GetLastError() == ERROR_INVALID_LEVEL ? kPrivilegesNotLimited : GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::wstring serviceFolder() {
+  // The 64-bit Program Files, also when a 32-bit process asks.
+  std::wstring base = environment(L"ProgramW6432");
+  if (base.empty()) base = environment(L"ProgramFiles");
+  return base.empty() ? std::wstring() : base + L"\\Varnick";
+}
+
+ServiceResult installService() {
+  const std::wstring folder = serviceFolder();
+  if (folder.empty()) return {ServiceStep::kNoFolder, ERROR_ENVVAR_NOT_FOUND};
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    return {ServiceStep::kNoFolder, GetLastError(), folder};
+  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return {ServiceStep::kNoManager, GetLastError()};
+  // An older service is stopped first: its program is about to be replaced.
+  ScHandle existing(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  if (existing) {
+    if (DWORD error = stopService(existing.get(), 60000)) return {ServiceStep::kStopFailed, error};
+  }
+  const std::wstring program = folder + L"\\varnick.exe";
+  if (thisProgram() != program && !CopyFileW(thisProgram().c_str(), program.c_str(), FALSE))
+    return {ServiceStep::kCopyFailed, GetLastError(), program};
+  const std::wstring command = L"\"" + program + L"\" service run";
+  ScHandle created(existing ? nullptr
+                            : CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
+                                             SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                             SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                             command.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                             nullptr));
+  SC_HANDLE service = existing ? existing.get() : created.get();
+  if (!service) return {ServiceStep::kCreateFailed, GetLastError()};
+  if (existing && !ChangeServiceConfigW(service, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                        SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                                        nullptr, nullptr, nullptr, kServiceDisplayName)) {
+    return {ServiceStep::kCreateFailed, GetLastError()};
+  }
+  const DWORD configured = configure(service);
+  if (configured != ERROR_SUCCESS && configured != kPrivilegesNotLimited)
+    return {ServiceStep::kConfigFailed, configured};
+  if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+    return {ServiceStep::kStartFailed, GetLastError()};
+  if (!awaitState(service, SERVICE_RUNNING, 30000))
+    return {ServiceStep::kStartFailed, ERROR_SERVICE_REQUEST_TIMEOUT};
+  // Done, but said: its privileges could not be limited.
+  if (configured == kPrivilegesNotLimited) return {ServiceStep::kDone, ERROR_INVALID_LEVEL};
+  return {};
+}
+
+ServiceResult uninstallService(std::uint32_t waitMs) {
+  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return {ServiceStep::kNoManager, GetLastError()};
+  ScHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  if (!service) {
+    const DWORD error = GetLastError();
+    return {error == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceStep::kNotInstalled
+                                                   : ServiceStep::kNoManager,
+            error};
+  }
+  if (DWORD error = stopService(service.get(), waitMs)) return {ServiceStep::kStopFailed, error};
+  if (!DeleteService(service.get())) return {ServiceStep::kDeleteFailed, GetLastError()};
+  const std::wstring folder = serviceFolder();
+  const std::wstring program = folder + L"\\varnick.exe";
+  // Run from there, this program cannot remove itself now: it goes at the
+  // next restart.
+  if (!DeleteFileW(program.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+      !MoveFileExW(program.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    return {ServiceStep::kRemoveFailed, GetLastError(), program};
+  }
+  return {};
+}
+
+DWORD runningServicePid() {
+  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  ScHandle service(manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS)
+                           : nullptr);
+  SERVICE_STATUS_PROCESS status{};
+  DWORD size = 0;
+  if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                        reinterpret_cast<BYTE*>(&status), sizeof status, &size)) {
+    return 0;
+  }
+  return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
+}
+
+}  // namespace varnick

@@ -1,0 +1,55 @@
+// The Varnick service as the service control manager knows it: installed
+// from %ProgramFiles%\Varnick (where only administrators may write),
+// started automatically, restarted on failure, with no privilege but the
+// one it needs; stopped and removed again.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/outcome.h"
+
+namespace varnick {
+
+constexpr wchar_t kServiceName[] = L"Varnick";
+constexpr wchar_t kServiceDisplayName[] = L"Varnick hosts entries";
+
+enum class ServiceStep {
+  kDone,
+  kNoFolder,      // %ProgramFiles% unknown, or its Varnick folder could not be made
+  kCopyFailed,    // varnick.exe could not be copied there
+  kNoManager,     // the service control manager could not be opened
+  kCreateFailed,  // the service could not be created or updated
+  kConfigFailed,  // its failure actions or privileges could not be set
+  kStartFailed,
+  kNotInstalled,
+  kStopFailed,
+  kDeleteFailed,
+  kRemoveFailed,  // its files could not be removed
+};
+
+using ServiceResult = Outcome<ServiceStep>;
+
+// What configure() says when only the privileges could not be limited.
+constexpr DWORD kPrivilegesNotLimited = 0x20000001;  // a customer code: no system error
+
+// %ProgramFiles%\Varnick: where the service's varnick.exe and its log live.
+[[nodiscard]] std::wstring serviceFolder();
+
+// Copies this varnick.exe into serviceFolder() (stopping an older service
+// first) and registers and starts the service from there. Done with
+// ERROR_INVALID_LEVEL when the system took no required-privileges
+// information, so that the service runs with all of its account's.
+[[nodiscard]] ServiceResult installService();
+
+// Stops the service, waiting up to `waitMs` for it to take its
+// connections' entries out, removes it, then its folder's varnick.exe.
+[[nodiscard]] ServiceResult uninstallService(std::uint32_t waitMs);
+
+// The process id of the running service; 0 when it is not running (or not
+// installed).
+[[nodiscard]] DWORD runningServicePid();
+
+}  // namespace varnick
