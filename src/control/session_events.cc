@@ -77,12 +77,13 @@ std::string jsonString(std::string_view text) {
   return out + "\"";
 }
 
-std::string readyEvent(const std::vector<std::string>& entries, std::string_view hostsFile) {
+std::string readyEvent(const std::vector<std::string>& entries, std::string_view hostsFile,
+                       std::string_view via) {
   std::string list;
   for (const std::string& entry : entries)
     list += (list.empty() ? "" : ",") + jsonString(entry);
   return "{\"event\":\"ready\",\"entries\":[" + list + "],\"hosts_file\":" + jsonString(hostsFile) +
-         "}\n";
+         ",\"via\":" + jsonString(via) + "}\n";
 }
 
 std::string recoveredEvent(std::string_view line, std::string_view sessionStarted) {

@@ -13,8 +13,10 @@ namespace varnick::control {
 // Each event is one line, ending in LF. Texts are UTF-8; a byte that is not
 // part of UTF-8 stands as U+FFFD, so every line is valid JSON.
 
-// Every entry is in the hosts file at `hostsFile`.
-std::string readyEvent(const std::vector<std::string>& entries, std::string_view hostsFile);
+// Every entry is in the hosts file at `hostsFile`, put there `via` the
+// Varnick service ("service") or an elevated Varnick ("consent").
+std::string readyEvent(const std::vector<std::string>& entries, std::string_view hostsFile,
+                       std::string_view via);
 // A line that an interrupted session left was taken out.
 std::string recoveredEvent(std::string_view line, std::string_view sessionStarted);
 // The session failed with `exitCode`; `message` says why, as standard error did.

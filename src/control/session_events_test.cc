@@ -25,9 +25,9 @@ TEST(JsonString, EscapesWhatJsonMustAndReplacesWhatIsNotUtf8) {
 }
 
 TEST(SessionEvents, OneObjectALineWithTheDocumentedFields) {
-  EXPECT_EQ(readyEvent({"127.0.0.1 a.test", "::1 b.test"}, "C:\\etc\\hosts"),
+  EXPECT_EQ(readyEvent({"127.0.0.1 a.test", "::1 b.test"}, "C:\\etc\\hosts", "service"),
             "{\"event\":\"ready\",\"entries\":[\"127.0.0.1 a.test\",\"::1 b.test\"],"
-            "\"hosts_file\":\"C:\\\\etc\\\\hosts\"}\n");
+            "\"hosts_file\":\"C:\\\\etc\\\\hosts\",\"via\":\"service\"}\n");
   EXPECT_EQ(recoveredEvent("10.0.0.1 a.test", "2026-12-07 13:25:03"),
             "{\"event\":\"recovered\",\"line\":\"10.0.0.1 a.test\","
             "\"session_started\":\"2026-12-07 13:25:03\"}\n");

@@ -23,7 +23,7 @@ struct SessionExitCode {
 };
 
 inline constexpr SessionExitCode kSessionExitCodes[] = {
-    {kSessionUsage, "the command line, a --hosts-file or an entry was refused"},
+    {kSessionUsage, "a command line, --hosts-file or entry was refused (also by the service)"},
     {kSessionNoVarnick, "varnick.exe missing or changeable by others, no consent, no hosts file"},
     {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
     {kSessionEntryRefused, "Varnick refused an entry; the command did not run"},

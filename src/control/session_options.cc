@@ -49,6 +49,9 @@ std::string sessionHelpText() {
       "  --json              write events for programs on standard output, one JSON\n"
       "                      object a line: ready, recovered, error, ended (default:\n"
       "                      messages for people on standard error only)\n"
+      "  --no-consent        never ask for consent: the entries go through the Varnick\n"
+      "                      service or not at all (default: through the service when\n"
+      "                      it runs and allows them all, else through consent)\n"
       "  --backup PATH       where Varnick keeps its backup of the hosts file, left in\n"
       "                      place, with no journal (default: Varnick names one beside\n"
       "                      the hosts file, keeps a journal, and removes both)\n"
@@ -170,6 +173,10 @@ ParsedOptions parseArguments(const std::vector<std::wstring>& arguments) {
       options.trustVarnickFolder = true;
       continue;
     }
+    if (flag == L"--no-consent") {
+      options.noConsent = true;
+      continue;
+    }
     if (flag == L"--help" || flag == L"-h" || flag == L"/?")
       return asked(ParsedOptions::Request::kHelp);
     if (flag == L"--status") return asked(ParsedOptions::Request::kStatus);
@@ -216,6 +223,8 @@ ParsedOptions parseArguments(const std::vector<std::wstring>& arguments) {
   }
   if (options.entries.empty())
     return refuse("at least one --add ENTRY or --hosts-file PATH is needed");
+  if (options.noConsent && options.backupPath)
+    return refuse("--no-consent goes through the Varnick service, which keeps no --backup");
   if (options.holdSeconds && !options.command.empty()) {
     return refuse("--for is for a session without a command: the command's life is the session's");
   }

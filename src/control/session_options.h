@@ -38,6 +38,7 @@ struct SessionOptions {
   bool utf8 = false;                        // --utf8: send entries as UTF-8, not OEM
   bool raw = false;                         // --raw: entries need not read as address and names
   bool json = false;                        // --json: events for programs on standard output
+  bool noConsent = false;  // --no-consent: through the Varnick service or not at all
   int connectTimeoutSeconds = kDefaultConnectWaitSeconds;  // --timeout
   std::vector<EntrySource> entries;                        // --add and --hosts-file, at least one
   std::optional<int> holdSeconds;                          // --for, without a command only

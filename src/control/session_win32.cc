@@ -22,6 +22,7 @@
 #include "control/line_changes.h"
 #include "control/local_files_win32.h"
 #include "control/report_notes.h"
+#include "control/service_client_win32.h"
 #include "control/session_waits.h"
 #include "control/varnick_trust_win32.h"
 #include "hosts/hosts_location.h"
@@ -166,6 +167,8 @@ class Session {
 
  private:
   std::optional<int> start();
+  std::optional<int> addThroughService();
+  std::optional<int> endThroughService();
   SessionOutcome serve();
   bool addEntries(int& failure);
   void warnAboutLinesAlreadyThere() const;
@@ -182,6 +185,7 @@ class Session {
   Interruption interruption_;
   const EventStream& events_;
   Controller controller_;
+  std::optional<ServiceClient> service_;      // when the Varnick service holds the entries
   std::string logShown_;                      // varnick.log, for messages
   std::optional<std::string> expectedHosts_;  // the hosts file as this session alone leaves it
   std::size_t added_ = 0;                     // entries that Varnick wrote
@@ -192,7 +196,68 @@ class Session {
 
 // Listens, starts Varnick and waits for its connection. An exit code when the
 // session cannot go on.
+// Through the Varnick service, when it runs and allows every entry: no
+// consent and no elevated Varnick. Nothing when it took them all; 0 to go
+// on through consent; else the exit code that ends the session.
+std::optional<int> Session::addThroughService() {
+  ServiceClient client;
+  if (!client.connect()) {
+    if (!options_.noConsent) return 0;
+    report(client.error() +
+           "; --no-consent never asks for consent (varnick service install, once, elevated, "
+           "sets the service up)");
+    return kSessionNoVarnick;
+  }
+  warnAboutLinesAlreadyThere();
+  for (const SessionEntry& entry : entries_) {
+    if (interruption_.happened()) {
+      (void)client.end();
+      report("interrupted before all the entries were added; the command was not run");
+      return kSessionInterrupted;
+    }
+    std::optional<ServiceReply> reply = client.add(entry.bytes);
+    if (reply && reply->status == ServiceStatus::kDone) continue;
+    const bool refused = reply && reply->status == ServiceStatus::kRefused;
+    const std::string why = !reply ? client.error()
+                                   : "the Varnick service " +
+                                         std::string(refused ? "refused" : "could not add") + " '" +
+                                         entry.shown + "': " + reply->text;
+    // What it took already goes: the session starts over through consent.
+    (void)client.end();
+    if (options_.noConsent) {
+      report(why);
+      return refused ? kSessionUsage : kSessionEntryRefused;
+    }
+    notice(why + "; asking for consent instead");
+    return 0;
+  }
+  added_ = entries_.size();
+  service_ = std::move(client);
+  return std::nullopt;
+}
+
+// Takes the entries out through the service. A session code unless it
+// took them all out.
+std::optional<int> Session::endThroughService() {
+  std::optional<std::pair<ServiceReply, Report>> ended = service_->end();
+  if (!ended) {
+    report(service_->error() +
+           "; the Varnick service takes the entries out when the connection ends");
+    return kSessionConnectionLost;
+  }
+  tell(ended->second, events_);
+  if (ended->first.status != ServiceStatus::kDone) {
+    report("the Varnick service could not take the entries out: " + ended->first.text);
+    return kSessionVarnickFailed;
+  }
+  return std::nullopt;
+}
+
 std::optional<int> Session::start() {
+  if (!options_.backupPath) {
+    std::optional<int> throughService = addThroughService();
+    if (!throughService || *throughService != 0) return throughService;
+  }
   controller_.setReporter(notice);
   std::optional<std::wstring> folder = varnickFolder();
   if (!folder) return kSessionNoVarnick;
@@ -244,6 +309,7 @@ std::optional<int> Session::start() {
 // Adds every entry; reports each refused one. False when any was refused,
 // the connection broke or the session was interrupted (`failure` says which).
 bool Session::addEntries(int& failure) {
+  if (service_) return true;  // the service took them at the start
   // Only a server's restore undoes what others change: only then is the
   // whole file worth keeping to name those changes.
   if (options_.backupPath) expectedHosts_ = readHostsFile();
@@ -320,8 +386,10 @@ int Session::runCommand() {
   }
   CloseHandle(process.hThread);
   UniqueHandle child(process.hProcess);
+  // Through the service there is no Varnick process to watch.
   HANDLE waits[] = {child.get(), interruption_.stop, controller_.varnickProcess()};
-  DWORD woke = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+  const DWORD watched = waits[2] != nullptr ? 3 : 2;
+  DWORD woke = WaitForMultipleObjects(watched, waits, FALSE, INFINITE);
   if (woke == WAIT_OBJECT_0 + 2) {
     report("varnick.exe ended while the command was running");
     woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
@@ -429,6 +497,7 @@ void Session::adviseRestoreByHand() {
 // Ends serving and waits for Varnick's restore. A session code unless
 // Varnick answered the shutdown and exited 0.
 std::optional<int> Session::end() {
+  if (service_) return endThroughService();
   const char* ending =
       options_.backupPath ? "restore the hosts file" : "take the entries out of the hosts file";
   // A connection closed after a reply that never came takes no shutdown:
@@ -471,7 +540,7 @@ SessionOutcome Session::serve() {
     std::vector<std::string> shown;
     for (const SessionEntry& entry : entries_)
       shown.push_back(entry.shown);
-    events_.write(readyEvent(shown, wideToUtf8(hostsFilePath())));
+    events_.write(readyEvent(shown, wideToUtf8(hostsFilePath()), service_ ? "service" : "consent"));
     result = command_ ? runCommand() : holdUntilEnter();
   } else {
     result = failure;

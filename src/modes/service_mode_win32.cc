@@ -51,7 +51,8 @@ std::string localTimeText() {
 std::string processUser(DWORD pid) {
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   HANDLE rawToken = nullptr;
-  if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken)) return "an unknown user";
+  if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken))
+    return "an unknown user";
   UniqueHandle token(rawToken);
   alignas(TOKEN_USER) unsigned char buffer[256];
   DWORD size = 0;
@@ -202,7 +203,8 @@ void reportState(DWORD state, DWORD exitCode = NO_ERROR) {
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
-  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
   status.dwWin32ExitCode = exitCode;
   status.dwWaitHint = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ? 70000 : 0;
   SetServiceStatus(statusHandle, &status);

@@ -27,8 +27,8 @@ struct LocalFree_ {
 
 HANDLE makeInstance(bool first, DWORD& error) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
     error = GetLastError();
     return INVALID_HANDLE_VALUE;
   }
@@ -78,8 +78,8 @@ struct Served {
 bool answer(Served& served, const ServiceRequest& request) {
   switch (request.op) {
     case ServiceOp::kHello:
-      return writeAll(served.pipe.get(), encodeServiceReply(served.connection->hello(request.version)),
-                      served.stop);
+      return writeAll(served.pipe.get(),
+                      encodeServiceReply(served.connection->hello(request.version)), served.stop);
     case ServiceOp::kAdd:
       return writeAll(served.pipe.get(), encodeServiceReply(served.connection->add(request.entry)),
                       served.stop);

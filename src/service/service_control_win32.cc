@@ -2,7 +2,6 @@
 
 #include "base/unique_resource.h"
 
-
 namespace varnick {
 namespace {
 
@@ -91,13 +90,15 @@ DWORD configure(SC_HANDLE service) {
   SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(
       L"Adds hosts entries for programs of this machine's users, within its policy, "
       L"for exactly as long as each program holds its connection.")};
-  SC_ACTION restart[3] = {{SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000},
-                          {SC_ACTION_RESTART, 1000}};
+  SC_ACTION restart[3] = {
+      {SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}};
   SERVICE_FAILURE_ACTIONSW failure{86400, nullptr, nullptr, 3, restart};
   wchar_t privileges[] = L"SeChangeNotifyPrivilege\0";
   SERVICE_REQUIRED_PRIVILEGES_INFOW required{privileges};
-  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description)) return GetLastError();
-  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) return GetLastError();
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description))
+    return GetLastError();
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
+    return GetLastError();
   if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required)) {
     // Wine 8 takes no required-privileges information (ERROR_INVALID_LEVEL,
     // measured): there the service keeps its account's privileges.
@@ -132,12 +133,12 @@ ServiceResult installService() {
   if (thisProgram() != program && !CopyFileW(thisProgram().c_str(), program.c_str(), FALSE))
     return {ServiceStep::kCopyFailed, GetLastError(), program};
   const std::wstring command = L"\"" + program + L"\" service run";
-  ScHandle created(existing ? nullptr
-                            : CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
-                                             SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                             SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                             command.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                             nullptr));
+  ScHandle created(existing
+                       ? nullptr
+                       : CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
+                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                        nullptr, nullptr, nullptr, nullptr, nullptr));
   SC_HANDLE service = existing ? existing.get() : created.get();
   if (!service) return {ServiceStep::kCreateFailed, GetLastError()};
   if (existing && !ChangeServiceConfigW(service, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
@@ -164,7 +165,7 @@ ServiceResult uninstallService(std::uint32_t waitMs) {
   if (!service) {
     const DWORD error = GetLastError();
     return {error == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceStep::kNotInstalled
-                                                   : ServiceStep::kNoManager,
+                                                  : ServiceStep::kNoManager,
             error};
   }
   if (DWORD error = stopService(service.get(), waitMs)) return {ServiceStep::kStopFailed, error};

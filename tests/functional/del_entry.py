@@ -295,7 +295,7 @@ def test_missing_hosts_file_is_not_created(varnick):
     result = varnick.run("del", "localhost")
     assert result.returncode == 1
     assert del_records(varnick) == [
-        ("INFO", "DelEntry", f"Failed to open hosts file {ERROR_FILE_NOT_FOUND}")]
+        ("INFO", "DelEntry", f"Failed to open hosts file {ERROR_FILE_NOT_FOUND}")], result
     assert not varnick.hosts_path.exists()
 
 

@@ -149,7 +149,7 @@ def test_json_events_tell_a_program_when_the_entries_are_in_and_when_the_session
         wait_until(lambda: b"\n" in out.read_bytes())
         [ready] = read_events(out)
         assert ready == {"event": "ready", "entries": ["10.0.0.1 j.test"],
-                         "hosts_file": win_path(varnick.hosts_path)}
+                         "hosts_file": win_path(varnick.hosts_path), "via": "consent"}
         assert varnick.hosts == varnick.DEFAULT_HOSTS + b"10.0.0.1 j.test\r\n"
         process.stdin.close()
         assert process.wait(timeout=60) == 0

@@ -1,0 +1,100 @@
+#include "control/service_client_win32.h"
+
+#include <utility>
+
+#include "control/error_text.h"
+#include "link/wire_format.h"
+#include "service/service_control_win32.h"
+
+namespace varnick::control {
+
+bool ServiceClient::connect() {
+  const DWORD servicePid = runningServicePid();
+  if (servicePid == 0) {
+    error_ = "the Varnick service is not running";
+    return false;
+  }
+  pipe_.reset(CreateFileW(kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+  if (!pipe_) {
+    error_ = withCode("could not connect to the Varnick service", GetLastError());
+    return false;
+  }
+  ULONG serverPid = 0;
+  if (!GetNamedPipeServerProcessId(pipe_.get(), &serverPid) || serverPid != servicePid) {
+    pipe_.reset();
+    error_ = "refused the pipe " + std::string("\\\\.\\pipe\\Varnick") + ": process " +
+             std::to_string(serverPid) + " made it, not the Varnick service (process " +
+             std::to_string(servicePid) + ")";
+    return false;
+  }
+  std::optional<ServiceReply> hello =
+      request(ServiceRequest{ServiceOp::kHello, kServiceProtocolVersion, {}});
+  if (!hello || hello->status != ServiceStatus::kDone) {
+    if (hello) error_ = "the Varnick service refused the hello: " + hello->text;
+    pipe_.reset();
+    return false;
+  }
+  policy_ = hello->text;
+  return true;
+}
+
+bool ServiceClient::receive(std::size_t size) {
+  char piece[4096];
+  while (received_.size() < size) {
+    DWORD got = 0;
+    if (!ReadFile(pipe_.get(), piece, sizeof piece, &got, nullptr) || got == 0) {
+      error_ = withCode("the connection to the Varnick service ended", GetLastError());
+      return false;
+    }
+    received_.append(piece, got);
+  }
+  return true;
+}
+
+std::optional<ServiceReply> ServiceClient::request(const ServiceRequest& request) {
+  const std::string frame = encodeServiceRequest(request);
+  DWORD written = 0;
+  if (!pipe_ || !WriteFile(pipe_.get(), frame.data(), static_cast<DWORD>(frame.size()), &written,
+                           nullptr)) {
+    error_ = withCode("could not write to the Varnick service", GetLastError());
+    return std::nullopt;
+  }
+  for (;;) {
+    ServiceReply reply;
+    std::size_t used = 0;
+    switch (takeServiceReply(received_, reply, used)) {
+      case FrameRead::kWhole:
+        received_.erase(0, used);
+        return reply;
+      case FrameRead::kMalformed:
+        error_ = "the Varnick service sent a reply out of its protocol";
+        return std::nullopt;
+      case FrameRead::kNeedMore:
+        if (!receive(received_.size() + 1)) return std::nullopt;
+    }
+  }
+}
+
+std::optional<ServiceReply> ServiceClient::add(const std::string& entryBytes) {
+  return request(ServiceRequest{ServiceOp::kAdd, 0, entryBytes});
+}
+
+std::optional<std::pair<ServiceReply, Report>> ServiceClient::end() {
+  std::optional<ServiceReply> reply = request(ServiceRequest{ServiceOp::kEnd, 0, {}});
+  if (!reply) return std::nullopt;
+  // Then the report frame of what it took out.
+  if (!receive(4)) return std::nullopt;
+  const std::uint32_t size = readBigEndian32(reinterpret_cast<const std::uint8_t*>(received_.data()));
+  if (size > kMaxServiceFrame * 64 || !receive(4 + std::size_t{size})) return std::nullopt;
+  std::optional<Report> report = parseReport(std::string_view(received_).substr(4, size));
+  received_.erase(0, 4 + std::size_t{size});
+  if (!report) {
+    error_ = "the Varnick service sent a report out of its protocol";
+    return std::nullopt;
+  }
+  pipe_.reset();
+  return std::make_pair(*reply, *report);
+}
+
+}  // namespace varnick::control

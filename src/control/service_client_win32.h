@@ -1,0 +1,47 @@
+// varnick-session's side of the Varnick service's pipe: it connects only to
+// the pipe of the service's own process, so that another process that made
+// an instance of the same name first gets no entries and cannot fake the
+// replies.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "base/unique_resource.h"
+#include "link/session_report.h"
+#include "service/service_protocol.h"
+
+namespace varnick::control {
+
+class ServiceClient {
+ public:
+  // Connects to the pipe of the running service, whose process id the
+  // service control manager gives, and says hello. False (error() says
+  // why) when the service does not run, the pipe belongs to another
+  // process, or the service does not answer.
+  [[nodiscard]] bool connect();
+
+  // The service's answer to an add; nothing when the connection failed.
+  std::optional<ServiceReply> add(const std::string& entryBytes);
+
+  // Ends the connection's entries now: the service's answer and its report
+  // of what it took out; nothing when the connection failed.
+  std::optional<std::pair<ServiceReply, Report>> end();
+
+  // What the service said its policy allows.
+  const std::string& policy() const { return policy_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::optional<ServiceReply> request(const ServiceRequest& request);
+  bool receive(std::size_t size);
+
+  UniqueFile pipe_;
+  std::string received_;
+  std::string policy_;
+  std::string error_;
+};
+
+}  // namespace varnick::control

@@ -1,0 +1,86 @@
+"""The Varnick service: installed once, it adds the entries its policy
+allows for any user's program, with no consent prompt and no elevated
+varnick.exe, for exactly as long as that program's connection lasts."""
+
+import json
+import subprocess
+
+import pytest
+
+from session_command import SESSION, VARNICK_FOLDER, held_session, session, wait_until
+from wine_harness import PREFIX, parse_records, run_captured, wine_env
+
+SERVICE_LOG = PREFIX / "drive_c" / "Program Files" / "Varnick" / "varnick.log"
+
+
+def service_records():
+    return parse_records(SERVICE_LOG.read_text("utf-8")) if SERVICE_LOG.exists() else []
+
+
+def service_query():
+    return run_captured(["wine", "sc", "query", "Varnick"], 30, env=wine_env())
+
+
+@pytest.fixture
+def service(varnick, registry):
+    """The service installed against this test's hosts file, and removed
+    again whatever the test does: every other test expects none."""
+    # The service does not share the tests' environment: it reads the path.
+    registry.add("DataBasePath", "REG_SZ", varnick.hosts_variable)
+    installed = varnick.run("service", "install")
+    try:
+        assert installed.returncode == 0, (installed, service_records())
+        yield
+    finally:
+        removed = varnick.run("service", "uninstall")
+        assert removed.returncode == 0, (removed, service_records())
+
+
+def test_a_session_goes_through_the_service_and_uninstall_leaves_nothing(varnick, service):
+    log = VARNICK_FOLDER / "varnick.log"
+    before = log.read_bytes() if log.exists() else b""
+    result = session(varnick, "--json", "--no-consent", "--add", "127.0.0.1 app.test", "--",
+                     "cmd", "/c", "type", varnick.hosts_variable + "\\hosts")
+    assert result.returncode == 0, result
+    assert b"127.0.0.1 app.test" in result.stdout
+    ready = [json.loads(line) for line in result.stdout.splitlines() if line.startswith(b"{")][0]
+    assert (ready["event"], ready["via"]) == ("ready", "service")
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    # No elevated Varnick ran: the session's own log folder heard nothing.
+    assert (log.read_bytes() if log.exists() else b"") == before
+    messages = [m for _, c, m in service_records() if c == "Service"]
+    assert any(m.startswith("Added '127.0.0.1 app.test' for ") for m in messages), messages
+
+    # What the policy does not allow: refused with its reason, and with
+    # --no-consent never asked for; without it, asked for as before.
+    refused = session(varnick, "--no-consent", "--add", "10.0.0.1 app.test", "--", "cmd", "/c",
+                      "exit 0")
+    assert refused.returncode == 120, refused
+    assert b"'10.0.0.1' is not among the addresses allowed: 127.0.0.0/8, ::1" in refused.stderr
+    asked = session(varnick, "--add", "127.0.0.1 app.test", "--add", "127.0.0.1 bank.example",
+                    "--", "cmd", "/c", "exit 0")
+    assert asked.returncode == 0, asked
+    assert b"; asking for consent instead" in asked.stderr
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_a_killed_client_leaves_nothing_within_a_second(varnick, service, tmp_path):
+    with held_session(varnick, tmp_path, "--no-consent", "--add", "127.0.0.1 held.test"):
+        assert varnick.hosts == varnick.DEFAULT_HOSTS + b"127.0.0.1 held.test\r\n"
+        subprocess.run(["pkill", "-9", "-f", "varnick-session.exe"], check=False)
+        wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS, seconds=1)
+    assert varnick.beside_hosts() == ["hosts"]
+
+
+def test_the_service_puts_right_what_a_power_cut_left_before_it_serves(varnick, service, wine,
+                                                                        tmp_path):
+    with held_session(varnick, tmp_path, "--no-consent", "--add", "127.0.0.1 cut.test"):
+        assert varnick.hosts.endswith(b"127.0.0.1 cut.test\r\n")
+        # Every process of the prefix ends at once, the service's too.
+        wine.start()
+    assert varnick.hosts.endswith(b"127.0.0.1 cut.test\r\n") or varnick.hosts == varnick.DEFAULT_HOSTS
+    # The service starts with the prefix and recovers first.
+    wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS, seconds=30)
+    assert varnick.beside_hosts() == ["hosts"]
+    assert any(m.startswith("Removed '127.0.0.1 cut.test' left by the session started ")
+               for _, c, m in service_records() if c == "Recovery")
