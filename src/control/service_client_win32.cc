@@ -55,8 +55,8 @@ bool ServiceClient::receive(std::size_t size) {
 std::optional<ServiceReply> ServiceClient::request(const ServiceRequest& request) {
   const std::string frame = encodeServiceRequest(request);
   DWORD written = 0;
-  if (!pipe_ || !WriteFile(pipe_.get(), frame.data(), static_cast<DWORD>(frame.size()), &written,
-                           nullptr)) {
+  if (!pipe_ ||
+      !WriteFile(pipe_.get(), frame.data(), static_cast<DWORD>(frame.size()), &written, nullptr)) {
     error_ = withCode("could not write to the Varnick service", GetLastError());
     return std::nullopt;
   }
@@ -85,7 +85,8 @@ std::optional<std::pair<ServiceReply, Report>> ServiceClient::end() {
   if (!reply) return std::nullopt;
   // Then the report frame of what it took out.
   if (!receive(4)) return std::nullopt;
-  const std::uint32_t size = readBigEndian32(reinterpret_cast<const std::uint8_t*>(received_.data()));
+  const std::uint32_t size =
+      readBigEndian32(reinterpret_cast<const std::uint8_t*>(received_.data()));
   if (size > kMaxServiceFrame * 64 || !receive(4 + std::size_t{size})) return std::nullopt;
   std::optional<Report> report = parseReport(std::string_view(received_).substr(4, size));
   received_.erase(0, 4 + std::size_t{size});

@@ -21,6 +21,7 @@
 #include "modes/work_report.h"
 #include "service/entry_policy.h"
 #include "service/pipe_server_win32.h"
+#include "service/policy_registry_win32.h"
 #include "service/service_control_win32.h"
 
 namespace varnick {
@@ -86,11 +87,8 @@ class ServiceConnection final : public PipeConnection {
   }
 
   ServiceReply hello(std::uint32_t /*clientVersion*/) override {
-    std::string allowed;
-    for (const std::string& suffix : policy_.nameSuffixes)
-      allowed += (allowed.empty() ? "." : ", .") + suffix;
     return {ServiceStatus::kDone, PolicyRule::kAllowed, kServiceProtocolVersion,
-            "names under " + allowed};
+            policyText(policy_)};
   }
 
   ServiceReply add(const std::string& entry) override {
@@ -235,7 +233,14 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
     WorkReport recovery(getLogger("Recovery"));
     (void)recoverInterruptedSessions(recovery, false);
   }
-  const EntryPolicy policy;
+  std::vector<std::string> problems;
+  const EntryPolicy policy = widenedPolicy(readPolicyAdditions(problems), problems);
+  {
+    RecordTurn turn;
+    for (const std::string& problem : problems)
+      logMessage(kError, log, "Left out of the policy: %s", problem.c_str());
+    logMessage(kInfo, log, "Policy: %s", policyText(policy).c_str());
+  }
   openLockFiles();
   DWORD error = servePipe(
       stop.get(),

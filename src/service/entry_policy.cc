@@ -169,6 +169,37 @@ std::optional<AddressRange> parseAddressRange(std::string_view text) {
   return range;
 }
 
+EntryPolicy widenedPolicy(const PolicyAdditions& additions, std::vector<std::string>& refused) {
+  EntryPolicy policy;
+  for (const std::string& suffix : additions.nameSuffixes) {
+    // A suffix is a host name: checked as one on a hosts line.
+    if (parseHostsLine("127.0.0.1 " + suffix) &&
+        suffix.find_first_of(" \t#") == std::string::npos) {
+      policy.nameSuffixes.push_back(suffix);
+    } else {
+      refused.push_back("the name suffix " + quoted(suffix));
+    }
+  }
+  for (const std::string& text : additions.addresses) {
+    if (std::optional<AddressRange> range = parseAddressRange(text)) {
+      policy.addresses.push_back(*range);
+    } else {
+      refused.push_back("the address range " + quoted(text));
+    }
+  }
+  if (additions.maxPerConnection) policy.maxPerConnection = *additions.maxPerConnection;
+  if (additions.maxInAll) policy.maxInAll = *additions.maxInAll;
+  return policy;
+}
+
+std::string policyText(const EntryPolicy& policy) {
+  return "names under " +
+         listed(policy.nameSuffixes, [](const std::string& s) { return "." + s; }) +
+         "; addresses " + listed(policy.addresses, [](const AddressRange& r) { return r.text; }) +
+         "; " + std::to_string(policy.maxPerConnection) + " entries a connection, " +
+         std::to_string(policy.maxInAll) + " in all";
+}
+
 PolicyVerdict checkEntry(const EntryPolicy& policy, std::string_view entry,
                          std::size_t heldByConnection, std::size_t heldInAll) {
   if (std::optional<std::string> problem = entryProblem(entry))

@@ -38,6 +38,25 @@ struct EntryPolicy {
   std::size_t maxInAll = 256;
 };
 
+// What an administrator adds to the policy (HKLM\Software\Varnick, where
+// only administrators may write): more name suffixes and address ranges,
+// and other bounds. The defaults stay.
+struct PolicyAdditions {
+  std::vector<std::string> nameSuffixes;
+  std::vector<std::string> addresses;
+  std::optional<std::size_t> maxPerConnection;
+  std::optional<std::size_t> maxInAll;
+};
+
+// The default policy with `additions`; each addition that is not a host
+// name or an address range is left out and named in `refused`.
+[[nodiscard]] EntryPolicy widenedPolicy(const PolicyAdditions& additions,
+                                        std::vector<std::string>& refused);
+
+// The policy in words: "names under .test, .localhost; addresses
+// 127.0.0.0/8, ::1; 32 entries a connection, 256 in all".
+[[nodiscard]] std::string policyText(const EntryPolicy& policy);
+
 // The rule an entry met first; kAllowed when it met none.
 enum class PolicyRule {
   kAllowed,

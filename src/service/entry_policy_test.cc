@@ -54,6 +54,19 @@ TEST(EntryPolicy, OnlyLoopbackUnderReservedNamesAndWithinTheBounds) {
   }
 }
 
+TEST(EntryPolicy, AnAdministratorWidensItWithNamesAndAddressesThatReadAsSuch) {
+  std::vector<std::string> refused;
+  const EntryPolicy policy = widenedPolicy(
+      {{"corp.example", "bad name", "a.test # x"}, {"10.0.0.0/8", "10.0.0.0/40"}, 4, std::nullopt},
+      refused);
+  EXPECT_EQ(refused,
+            (std::vector<std::string>{"the name suffix 'bad name'", "the name suffix 'a.test # x'",
+                                      "the address range '10.0.0.0/40'"}));
+  EXPECT_EQ(policyText(policy),
+            "names under .test, .localhost, .corp.example; addresses 127.0.0.0/8, ::1, "
+            "10.0.0.0/8; 4 entries a connection, 256 in all");
+}
+
 TEST(AddressRange, TakesAnAddressAndAPrefixThatFitsItAndNothingElse) {
   const std::pair<const char*, int> taken[] = {
       {"127.0.0.0/8", 8}, {"::1", 128}, {"10.0.0.1", 32}, {"fe80::/10", 10}, {"::1/128", 128}};
