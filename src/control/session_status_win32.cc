@@ -16,7 +16,9 @@
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "control/controller_win32.h"
+#include "control/service_client_win32.h"
 #include "control/visible_text.h"
+#include "service/service_control_win32.h"
 #include "control/local_files_win32.h"
 #include "control/session_output_win32.h"
 #include "control/session_status_win32.h"
@@ -158,8 +160,19 @@ void lookAtTemporaryCopies(StatusFacts& facts) {
 
 }  // namespace
 
+// The Varnick service, and what its policy allows, as it says itself.
+std::string lookAtService() {
+  const DWORD pid = runningServicePid();
+  if (pid == 0) return "not running (varnick service install, elevated, sets it up)";
+  const std::string running = "running (process " + std::to_string(pid) + ")";
+  ServiceClient client;
+  if (!client.connect()) return running + ", but " + client.error();
+  return running + "; allows " + client.policy();
+}
+
 int reportStatus() {
   StatusFacts facts;
+  facts.service = lookAtService();
   // The journals, then the serving lock: a journal held open is a running
   // session's, whatever the lock says.
   const bool hostsFound = findHostsFile();

@@ -91,6 +91,7 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
                       : "hosts file: cannot be found through the registry value DataBasePath");
   lines.push_back(sessionLine(facts));
   lines.push_back(serverLine(facts));
+  if (!facts.service.empty()) lines.push_back("Varnick service: " + facts.service);
   bool interrupted = false;
   for (const JournalFact& journal : facts.journals) {
     addJournalLines(journal, lines);

@@ -41,6 +41,7 @@ struct StatusFacts {
   std::size_t tempCopies = 0;
   std::uint64_t tempBytes = 0;
   std::optional<FileFact> log;  // nothing when LOCALAPPDATA is not set
+  std::string service;          // the Varnick service, in words; nothing: not looked at
 };
 
 // The report, one fact a line; details of a fact are indented under it.

@@ -18,6 +18,7 @@
 #include "modes/modes.h"
 #include "modes/recovery_win32.h"
 #include "modes/serving_win32.h"
+#include "log/rotation.h"
 #include "modes/work_report.h"
 #include "service/entry_policy.h"
 #include "service/pipe_server_win32.h"
@@ -283,6 +284,27 @@ void logServiceFailure(Logger* log, const char* what, const ServiceResult& resul
              result.path.empty() ? "" : " ", wideToUtf8(result.path.c_str()).c_str());
 }
 
+// The service's logs go with it, and its folder once empty. Nobody but
+// administrators can have put anything there.
+bool removeServiceLogs(Logger* log) {
+  const std::wstring folder = serviceFolder();
+  bool removed = true;
+  for (int number = 0; number <= kLogCopies; ++number) {
+    const std::string name = number == 0 ? "varnick.log" : logCopyName("varnick.log", number);
+    const std::wstring path = folder + L"\\" + std::wstring(name.begin(), name.end());
+    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      removed = false;
+      logMessage(kError, log, "Failed to remove %s %d", wideToUtf8(path.c_str()).c_str(),
+                 static_cast<int>(GetLastError()));
+    }
+  }
+  if (!RemoveDirectoryW(folder.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    logMessage(kInfo, log, "Left %s: other files are in it (%d)",
+               wideToUtf8(folder.c_str()).c_str(), static_cast<int>(GetLastError()));
+  }
+  return removed;
+}
+
 }  // namespace
 
 int runService(const wchar_t* action) {
@@ -317,7 +339,7 @@ int runService(const wchar_t* action) {
       return kExitFailure;
     }
     logMessage(kInfo, log, "Stopped and removed the service");
-    return kExitSuccess;
+    return removeServiceLogs(log) ? kExitSuccess : kExitFailure;
   }
   logMessage(kError, log, "Unknown service action %s", wideToUtf8(action).c_str());
   return kExitUsage;

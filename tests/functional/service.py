@@ -2,13 +2,14 @@
 allows for any user's program, with no consent prompt and no elevated
 varnick.exe, for exactly as long as that program's connection lasts."""
 
+import contextlib
 import json
 import subprocess
 
 import pytest
 
 from session_command import SESSION, VARNICK_FOLDER, held_session, session, wait_until
-from wine_harness import PREFIX, parse_records, run_captured, wine_env
+from wine_harness import PREFIX, parse_records, run_captured, run_wine, wine_env
 
 SERVICE_LOG = PREFIX / "drive_c" / "Program Files" / "Varnick" / "varnick.log"
 
@@ -21,8 +22,8 @@ def service_query():
     return run_captured(["wine", "sc", "query", "Varnick"], 30, env=wine_env())
 
 
-@pytest.fixture
-def service(varnick, registry):
+@contextlib.contextmanager
+def installed_service(varnick, registry):
     """The service installed against this test's hosts file, and removed
     again whatever the test does: every other test expects none."""
     # The service does not share the tests' environment: it reads the path.
@@ -34,6 +35,33 @@ def service(varnick, registry):
     finally:
         removed = varnick.run("service", "uninstall")
         assert removed.returncode == 0, (removed, service_records())
+        # Nothing is left: no service, no program, no log, no folder.
+        assert service_query().returncode != 0
+        assert not SERVICE_LOG.parent.exists()
+
+
+@pytest.fixture
+def service(varnick, registry):
+    with installed_service(varnick, registry):
+        yield
+
+
+def test_an_administrator_widens_the_policy_with_what_reads_as_names_and_addresses(varnick,
+                                                                                 registry):
+    key = r"HKLM\Software\Varnick"
+    run_wine(["reg", "add", key, "/v", "NameSuffixes", "/t", "REG_MULTI_SZ", "/d",
+              "corp.example\\0bad name", "/f"])
+    try:
+        with installed_service(varnick, registry):
+            result = session(varnick, "--no-consent", "--add", "127.0.0.1 app.corp.example", "--",
+                             "cmd", "/c", "exit 0")
+            assert result.returncode == 0, result
+            messages = [(level, m) for level, c, m in service_records() if c == "Service"]
+            assert ("ERROR", "Left out of the policy: the name suffix 'bad name'") in messages
+            assert ("INFO", "Policy: names under .test, .localhost, .corp.example; addresses "
+                    "127.0.0.0/8, ::1; 32 entries a connection, 256 in all") in messages
+    finally:
+        run_wine(["reg", "delete", key, "/f"])
 
 
 def test_a_session_goes_through_the_service_and_uninstall_leaves_nothing(varnick, service):
@@ -50,6 +78,10 @@ def test_a_session_goes_through_the_service_and_uninstall_leaves_nothing(varnick
     assert (log.read_bytes() if log.exists() else b"") == before
     messages = [m for _, c, m in service_records() if c == "Service"]
     assert any(m.startswith("Added '127.0.0.1 app.test' for ") for m in messages), messages
+    status = session(varnick, "--status").stdout.decode().splitlines()
+    assert any(line.startswith("Varnick service: running (process ") and line.endswith(
+        "; allows names under .test, .localhost; addresses 127.0.0.0/8, ::1; 32 entries a "
+        "connection, 256 in all") for line in status), status
 
     # What the policy does not allow: refused with its reason, and with
     # --no-consent never asked for; without it, asked for as before.
