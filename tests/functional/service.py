@@ -9,7 +9,7 @@ import subprocess
 import pytest
 
 from session_command import SESSION, VARNICK_FOLDER, held_session, session, wait_until
-from wine_harness import PREFIX, parse_records, run_captured, run_wine, wine_env
+from wine_harness import HOLD_FILE, PREFIX, parse_records, run_captured, run_wine, wine_env
 
 SERVICE_LOG = PREFIX / "drive_c" / "Program Files" / "Varnick" / "varnick.log"
 
@@ -116,3 +116,17 @@ def test_the_service_puts_right_what_a_power_cut_left_before_it_serves(varnick, 
     assert varnick.beside_hosts() == ["hosts"]
     assert any(m.startswith("Removed '127.0.0.1 cut.test' left by the session started ")
                for _, c, m in service_records() if c == "Recovery")
+
+
+def test_a_pipe_that_another_process_made_is_refused(varnick, registry):
+    # Made before the service's: Windows would keep the service from making
+    # its own (first instance); Wine does not, and hands the next client the
+    # oldest instance, this one (measured): the client's check of the pipe's
+    # process is what stands.
+    with varnick.holding(HOLD_FILE, r"\\.\pipe\Varnick", "p", 0), \
+            installed_service(varnick, registry):
+        result = session(varnick, "--no-consent", "--add", "127.0.0.1 app.test", "--", "cmd",
+                         "/c", "exit 0")
+        assert result.returncode == 121, result
+        assert b"not the Varnick service (process " in result.stderr
+        assert varnick.hosts == varnick.DEFAULT_HOSTS

@@ -1,8 +1,9 @@
 // Test helper: holds a file open with a chosen access and share mode until
 // its standard input closes, so tests can show how Varnick meets a file that
-// another process has open.
+// another process has open. With access p it makes an instance of the named
+// pipe <path> instead, as a program would that wants the service's clients.
 //
-//   hold_file <path> <access: r|w|rw|a> <share mask 0-7>
+//   hold_file <path> <access: r|w|rw|a|p> <share mask 0-7>
 #include <windows.h>
 
 #include <cstdio>
@@ -10,7 +11,7 @@
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: hold_file <path> <r|w|rw|a> <share mask>\n");
+    std::fprintf(stderr, "usage: hold_file <path> <r|w|rw|a|p> <share mask>\n");
     return 2;
   }
   DWORD access = 0;
@@ -24,7 +25,11 @@ int wmain(int argc, wchar_t** argv) {
     access = FILE_APPEND_DATA;
   DWORD share = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
   HANDLE file =
-      CreateFileW(argv[1], access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      std::wcscmp(argv[2], L"p") == 0
+          ? CreateNamedPipeW(argv[1], PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                             PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr)
+          : CreateFileW(argv[1], access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     std::printf("error %lu\n", GetLastError());
     std::fflush(stdout);
