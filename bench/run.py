@@ -89,7 +89,7 @@ of the 50 MB means, disk and memory, to build/bench/file_work.png.
 
     /usr/bin/python3 bench/run.py [--runs N] [--file-runs N] [--memory-runs N]
                                   [--server-runs N] [--requests N] [--disk-dir DIR]
-                                  [--only add|session|session-file|del|restore|server]
+                                  [--only add|session|service|session-file|del|restore|server]
                                   [--no-build]
 
 VARNICK_BUILD_DIR and VARNICK_WINEPREFIX name another build or prefix.
@@ -143,6 +143,7 @@ ADD_ENTRY = "127.0.0.1 bench.example.test"
 
 ADD_GOAL = 1.15
 SESSION_GOAL = 3.5
+SERVICE_GOAL = 2.0
 DEL_GOAL = 1.3
 RESTORE_GOAL = 1.3
 SERVER_GOAL = 0.8
@@ -442,6 +443,38 @@ def bench_session(varnick, output, runs):
                    median_ms("empty"), None,
                    samples=dict(varnick=times["empty_session"], baseline=times["empty"]),
                    ranges_ms=ranges("empty_session", "empty"))]
+
+
+def bench_service(varnick, registry, output, runs):
+    """varnick-session through the Varnick service (no consent, no elevated
+    Varnick: --no-consent) around `cmd /c exit 0`, against that command
+    alone. The service is installed for the run and removed after it."""
+    registry.add("DataBasePath", "REG_SZ", varnick.hosts_variable)
+    installed = run_wine([str(BUILD_DIR / "varnick.exe"), "service", "install"],
+                         cwd=varnick.work_dir)
+    assert installed.returncode == 0, installed
+    try:
+        through = ["wine", str(SESSION), "--no-consent", "--add", ADD_ENTRY, "--",
+                   *EMPTY_COMMAND]
+        kinds = dict(service=(through, dict(cwd=varnick.work_dir)),
+                     command=(["wine", CMD_EXE, *EMPTY_COMMAND[1:]], {}))
+        times = {kind: [] for kind in kinds}
+        varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
+        for run in range(runs):
+            for kind in in_turn(run, list(kinds)):
+                command, extra = kinds[kind]
+                times[kind].append(measured(command, output, env=varnick.env(), **extra))
+        assert varnick.hosts == varnick.DEFAULT_HOSTS
+    finally:
+        run_wine([str(BUILD_DIR / "varnick.exe"), "service", "uninstall"], cwd=varnick.work_dir)
+        registry.point_at_hosts_variable()
+
+    def median_ms(kind):
+        return statistics.median(times[kind]) * 1000
+
+    return [figure("service session + cmd", "ms", median_ms("service"), median_ms("command"),
+                   SERVICE_GOAL, samples=dict(varnick=times["service"], baseline=times["command"]),
+                   ranges_ms={k: [min(times[k]) * 1000, max(times[k]) * 1000] for k in kinds})]
 
 
 def bench_session_file(place, output, runs):
@@ -846,14 +879,16 @@ def main():
     parser.add_argument("--disk-dir", type=Path, default=DISK_DIR,
                         help="a directory on a disk for the del and restore files")
     parser.add_argument("--only",
-                        choices=["add", "session", "session-file", "del", "restore", "server"],
+                        choices=["add", "session", "service", "session-file", "del", "restore",
+                                 "server"],
                         action="append",
                         help="run only this benchmark (may be given more than once)")
     parser.add_argument("--no-build", action="store_true", help="use the build as it is")
     args = parser.parse_args()
     if min(args.runs, args.file_runs, args.memory_runs, args.server_runs, args.requests) < 1:
         parser.error("every count must be at least 1")
-    chosen = set(args.only or ["add", "session", "session-file", "del", "restore", "server"])
+    chosen = set(args.only or ["add", "session", "service", "session-file", "del", "restore",
+                               "server"])
     args.disk_dir.mkdir(parents=True, exist_ok=True)
     if file_system_type(args.disk_dir) in MEMORY_FILE_SYSTEMS:
         parser.error(f"{args.disk_dir} is in memory ({file_system_type(args.disk_dir)}), "
@@ -883,6 +918,8 @@ def main():
                     figures += bench_add(varnick, output, args.runs)
             if "session" in chosen:
                 figures += bench_session(varnick, outputs[0], args.runs)
+            if "service" in chosen:
+                figures += bench_service(varnick, session.registry, outputs[0], args.runs)
             if "session-file" in chosen:
                 for where in places:
                     found, shown = bench_session_file(where, outputs[0], args.file_runs)
