@@ -121,7 +121,8 @@ OUT_DIR = ROOT / "build" / "bench"
 DISK_DIR = ROOT / "build" / "bench-disk"
 TARGETS = ["varnick", "varnick-session", "bench_empty_main", "bench_winsock_main",
            "bench_copy_twice", "bench_server_baseline", "bench_restore_baseline",
-           "bench_rebuild_baseline", "bench_varnick_standin"]
+           "bench_rebuild_baseline", "bench_varnick_standin", "bench_pipe_client",
+           "bench_pipe_baseline"]
 SESSION = BUILD_DIR / "varnick-session.exe"
 EMPTY_MAIN = BUILD_DIR / "bench_empty_main.exe"
 WINSOCK_MAIN = BUILD_DIR / "bench_winsock_main.exe"
@@ -130,6 +131,9 @@ SERVER_BASELINE = BUILD_DIR / "bench_server_baseline.exe"
 RESTORE_BASELINE = BUILD_DIR / "bench_restore_baseline.exe"
 REBUILD_BASELINE = BUILD_DIR / "bench_rebuild_baseline.exe"
 VARNICK_STANDIN = BUILD_DIR / "bench_varnick_standin.exe"
+PIPE_CLIENT = BUILD_DIR / "bench_pipe_client.exe"
+PIPE_BASELINE = BUILD_DIR / "bench_pipe_baseline.exe"
+PIPE_REQUESTS = 2000
 # cmd.exe by the name that the session finds along PATH and starts.
 CMD_EXE = r"C:\windows\system32\cmd.exe"
 EMPTY_COMMAND = ["cmd", "/c", "exit", "0"]
@@ -445,6 +449,33 @@ def bench_session(varnick, output, runs):
                    ranges_ms=ranges("empty_session", "empty"))]
 
 
+def pipe_ms(pipe):
+    """The milliseconds that PIPE_REQUESTS hellos through `pipe` took."""
+    result = run_wine([str(PIPE_CLIENT), pipe, str(PIPE_REQUESTS)])
+    assert result.returncode == 0, result
+    return float(result.stdout.decode().strip())
+
+
+def bench_pipe(env, runs):
+    """Hello requests through the service's pipe, each awaited, against the
+    bare loop: a pipe server that answers every frame with the same reply."""
+    service, baseline = [], []
+    for run in range(runs):
+        for kind in in_turn(run, ["service", "baseline"]):
+            if kind == "service":
+                service.append(pipe_ms(r"\\.\pipe\Varnick"))
+                continue
+            server = subprocess.Popen(["wine", str(PIPE_BASELINE), r"\\.\pipe\VarnickBench"],
+                                      env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                      stderr=subprocess.DEVNULL)
+            assert server.stdout.readline().strip() == b"ready"
+            baseline.append(pipe_ms(r"\\.\pipe\VarnickBench"))
+            server.wait(timeout=60)
+    per_second = [PIPE_REQUESTS * 1000 / statistics.median(t) for t in (service, baseline)]
+    return figure("service pipe requests/s", "req/s", per_second[0], per_second[1], None,
+                  higher_is_better=True)
+
+
 def bench_service(varnick, registry, output, runs):
     """varnick-session through the Varnick service (no consent, no elevated
     Varnick: --no-consent) around `cmd /c exit 0`, against that command
@@ -465,6 +496,7 @@ def bench_service(varnick, registry, output, runs):
                 command, extra = kinds[kind]
                 times[kind].append(measured(command, output, env=varnick.env(), **extra))
         assert varnick.hosts == varnick.DEFAULT_HOSTS
+        pipe = bench_pipe(varnick.env(), max(3, runs // 3))
     finally:
         run_wine([str(BUILD_DIR / "varnick.exe"), "service", "uninstall"], cwd=varnick.work_dir)
         registry.point_at_hosts_variable()
@@ -474,7 +506,8 @@ def bench_service(varnick, registry, output, runs):
 
     return [figure("service session + cmd", "ms", median_ms("service"), median_ms("command"),
                    SERVICE_GOAL, samples=dict(varnick=times["service"], baseline=times["command"]),
-                   ranges_ms={k: [min(times[k]) * 1000, max(times[k]) * 1000] for k in kinds})]
+                   ranges_ms={k: [min(times[k]) * 1000, max(times[k]) * 1000] for k in kinds}),
+            pipe]
 
 
 def bench_session_file(place, output, runs):
