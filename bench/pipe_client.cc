@@ -16,7 +16,8 @@ int wmain(int argc, wchar_t** argv) {
   const long count = std::wcstol(argv[2], nullptr, 10);
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 200 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
-    pipe = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    pipe =
+        CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) Sleep(10);
   }
   if (pipe == INVALID_HANDLE_VALUE) return 1;
@@ -40,7 +41,8 @@ int wmain(int argc, wchar_t** argv) {
       got += moved;
       if (!body && got >= 4) {
         body = true;
-        want = 4 + ((static_cast<unsigned char>(reply[2]) << 8) | static_cast<unsigned char>(reply[3]));
+        want = 4 +
+               ((static_cast<unsigned char>(reply[2]) << 8) | static_cast<unsigned char>(reply[3]));
       }
     }
   }

@@ -130,3 +130,15 @@ def test_a_pipe_that_another_process_made_is_refused(varnick, registry):
         assert result.returncode == 121, result
         assert b"not the Varnick service (process " in result.stderr
         assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_uninstall_takes_out_what_the_service_still_holds(varnick, registry, tmp_path):
+    registry.add("DataBasePath", "REG_SZ", varnick.hosts_variable)
+    assert varnick.run("service", "install").returncode == 0, service_records()
+    with held_session(varnick, tmp_path, "--no-consent", "--add", "127.0.0.1 held.test"):
+        assert varnick.hosts.endswith(b"127.0.0.1 held.test\r\n")
+        removed = varnick.run("service", "uninstall")
+        assert removed.returncode == 0, removed
+        assert varnick.hosts == varnick.DEFAULT_HOSTS
+    assert varnick.beside_hosts() == ["hosts"]
+    assert service_query().returncode != 0

@@ -24,12 +24,11 @@ int wmain(int argc, wchar_t** argv) {
   else if (std::wcscmp(argv[2], L"a") == 0)
     access = FILE_APPEND_DATA;
   DWORD share = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
-  HANDLE file =
-      std::wcscmp(argv[2], L"p") == 0
-          ? CreateNamedPipeW(argv[1], PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
-                             PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr)
-          : CreateFileW(argv[1], access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                        nullptr);
+  HANDLE file = std::wcscmp(argv[2], L"p") == 0
+                    ? CreateNamedPipeW(argv[1], PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr)
+                    : CreateFileW(argv[1], access, share, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     std::printf("error %lu\n", GetLastError());
     std::fflush(stdout);
