@@ -148,7 +148,9 @@ def test_connection_ending_ends_serving_and_restores(varnick, tmp_path, unsent, 
     assert varnick.hosts == varnick.DEFAULT_HOSTS
     *_, failed, last = server_records(varnick)
     assert failed[:2] == ("INFO", "Server")
-    # An orderly close fails no call: its code reads as 0. Wine ends a reset
-    # connection the same way (Windows would say 10054).
-    assert failed[2] == "Console input failed with error 0", (close, failed)
+    # An orderly close fails no call: its code reads as 0. A reset is
+    # WSAECONNRESET (10054), or under Wine now and then an orderly end, when
+    # the reset lands before the read (seen in a full run).
+    codes = ("0",) if close is close_gently else ("0", "10054")
+    assert failed[2] in [f"Console input failed with error {code}" for code in codes], failed
     assert last == SHUTTING_DOWN
