@@ -76,6 +76,20 @@ std::optional<ServiceReply> ServiceClient::request(const ServiceRequest& request
   }
 }
 
+std::optional<std::vector<std::string>> ServiceClient::holders() {
+  std::optional<ServiceReply> reply = request(ServiceRequest{ServiceOp::kList, 0, {}});
+  if (!reply) return std::nullopt;
+  std::vector<std::string> lines;
+  std::string_view text = reply->text;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    lines.emplace_back(text.substr(0, end));
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
 std::optional<ServiceReply> ServiceClient::add(const std::string& entryBytes) {
   return request(ServiceRequest{ServiceOp::kAdd, 0, entryBytes});
 }

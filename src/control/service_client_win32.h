@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/unique_resource.h"
 #include "link/session_report.h"
@@ -29,6 +30,11 @@ class ServiceClient {
   // Ends the connection's entries now: the service's answer and its report
   // of what it took out; nothing when the connection failed.
   std::optional<std::pair<ServiceReply, Report>> end();
+
+  // Who holds which entries through the service: one line a connection,
+  // "VM\\root (process 42): 127.0.0.1 app.test"; nothing when the
+  // connection failed.
+  std::optional<std::vector<std::string>> holders();
 
   // What the service said its policy allows.
   const std::string& policy() const { return policy_; }

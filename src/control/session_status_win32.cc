@@ -161,18 +161,27 @@ void lookAtTemporaryCopies(StatusFacts& facts) {
 }  // namespace
 
 // The Varnick service, and what its policy allows, as it says itself.
-std::string lookAtService() {
+// The Varnick service, what its policy allows and who holds which entries
+// through it, as it says itself.
+void lookAtService(StatusFacts& facts) {
   const DWORD pid = runningServicePid();
-  if (pid == 0) return "not running (varnick service install, elevated, sets it up)";
+  if (pid == 0) {
+    facts.service = "not running (varnick service install, elevated, sets it up)";
+    return;
+  }
   const std::string running = "running (process " + std::to_string(pid) + ")";
   ServiceClient client;
-  if (!client.connect()) return running + ", but " + client.error();
-  return running + "; allows " + client.policy();
+  if (!client.connect()) {
+    facts.service = running + ", but " + client.error();
+    return;
+  }
+  facts.service = running + "; allows " + client.policy();
+  facts.serviceHolders = client.holders().value_or(std::vector<std::string>{});
 }
 
 int reportStatus() {
   StatusFacts facts;
-  facts.service = lookAtService();
+  lookAtService(facts);
   // The journals, then the serving lock: a journal held open is a running
   // session's, whatever the lock says.
   const bool hostsFound = findHostsFile();

@@ -92,6 +92,8 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
   lines.push_back(sessionLine(facts));
   lines.push_back(serverLine(facts));
   if (!facts.service.empty()) lines.push_back("Varnick service: " + facts.service);
+  for (const std::string& holder : facts.serviceHolders)
+    lines.push_back("  held through it by " + visibleText(holder));
   bool interrupted = false;
   for (const JournalFact& journal : facts.journals) {
     addJournalLines(journal, lines);

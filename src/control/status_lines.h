@@ -40,8 +40,9 @@ struct StatusFacts {
   unsigned long tempListError = 0;  // the temporary copies could not be listed
   std::size_t tempCopies = 0;
   std::uint64_t tempBytes = 0;
-  std::optional<FileFact> log;  // nothing when LOCALAPPDATA is not set
-  std::string service;          // the Varnick service, in words; nothing: not looked at
+  std::optional<FileFact> log;              // nothing when LOCALAPPDATA is not set
+  std::string service;                      // the Varnick service, in words; nothing: not looked at
+  std::vector<std::string> serviceHolders;  // "VM\\root (process 42): 127.0.0.1 a.test"
 };
 
 // The report, one fact a line; details of a fact are indented under it.

@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <map>
+#include <utility>
+#include <vector>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,6 +78,19 @@ std::string processUser(DWORD pid) {
 // What the service holds for every connection at once, for its bound.
 std::atomic<std::size_t> heldInAll{0};
 
+// Who holds which entries, for `list`: each connection's line, under
+// `holdersLock`.
+SRWLOCK holdersLock = SRWLOCK_INIT;
+std::map<const void*, std::pair<std::string, std::vector<std::string>>> holders;
+
+class HoldersTurn {
+ public:
+  HoldersTurn() { AcquireSRWLockExclusive(&holdersLock); }
+  ~HoldersTurn() { ReleaseSRWLockExclusive(&holdersLock); }
+  HoldersTurn(const HoldersTurn&) = delete;
+  HoldersTurn& operator=(const HoldersTurn&) = delete;
+};
+
 // One connection: its entries, each checked by the policy and recorded in
 // its own journal before it goes in, and taken out at its end.
 class ServiceConnection final : public PipeConnection {
@@ -85,6 +101,24 @@ class ServiceConnection final : public PipeConnection {
         who_(processUser(pid) + " (process " + std::to_string(pid) + ")") {
     RecordTurn turn;
     logMessage(kInfo, log_, "Connection of %s", who_.c_str());
+  }
+
+  ~ServiceConnection() override {
+    HoldersTurn turn;
+    holders.erase(this);
+  }
+
+  ServiceReply list() override {
+    std::string text;
+    HoldersTurn turn;
+    for (const auto& [connection, holder] : holders) {
+      if (holder.second.empty()) continue;
+      std::string entries;
+      for (const std::string& entry : holder.second)
+        entries += (entries.empty() ? "" : ", ") + entry;
+      text += (text.empty() ? "" : "\n") + holder.first + ": " + entries;
+    }
+    return {ServiceStatus::kDone, PolicyRule::kAllowed, 0, text};
   }
 
   ServiceReply hello(std::uint32_t /*clientVersion*/) override {
@@ -113,6 +147,12 @@ class ServiceConnection final : public PipeConnection {
     }
     ++held_;
     ++heldInAll;
+    {
+      HoldersTurn holding;
+      auto& holder = holders[this];
+      holder.first = who_;
+      holder.second.push_back(entry);
+    }
     logMessage(kInfo, log_, "Added '%s' for %s", entry.c_str(), who_.c_str());
     return {};
   }
@@ -166,6 +206,10 @@ class ServiceConnection final : public PipeConnection {
     TakeOutResult taken = takeOutLinesWithin(journal_, journal_.lines(), kRestoreWaitMs, nullptr);
     heldInAll -= held_;
     held_ = 0;
+    {
+      HoldersTurn holding;
+      holders.erase(this);
+    }
     RecordTurn turn;
     WorkReport work(log_, "Connection of " + who_);
     for (const std::string& line : taken.removal.removed)

@@ -83,6 +83,9 @@ bool answer(Served& served, const ServiceRequest& request) {
     case ServiceOp::kAdd:
       return writeAll(served.pipe.get(), encodeServiceReply(served.connection->add(request.entry)),
                       served.stop);
+    case ServiceOp::kList:
+      return writeAll(served.pipe.get(), encodeServiceReply(served.connection->list()),
+                      served.stop);
     case ServiceOp::kEnd:
       break;
   }

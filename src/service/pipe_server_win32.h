@@ -23,6 +23,8 @@ class PipeConnection {
  public:
   virtual ~PipeConnection() = default;
   virtual ServiceReply hello(std::uint32_t clientVersion) = 0;
+  // Who holds which entries through the service, every connection's.
+  virtual ServiceReply list() = 0;
   virtual ServiceReply add(const std::string& entry) = 0;
   // Takes the connection's lines out now; `report` says which.
   virtual ServiceReply end(Report& report) = 0;

@@ -57,6 +57,7 @@ FrameRead takeServiceRequest(std::string_view received, ServiceRequest& request,
       break;
     }
     case static_cast<std::uint8_t>(ServiceOp::kEnd):
+    case static_cast<std::uint8_t>(ServiceOp::kList):
       if (body.size() != 1) return FrameRead::kMalformed;
       break;
     default:

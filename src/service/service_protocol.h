@@ -25,6 +25,7 @@ enum class ServiceOp : std::uint8_t {
   kAdd = 1,     // entry length N (4 bytes), N entry bytes
   kEnd = 3,     // take this connection's lines out now
   kHello = 16,  // the client's protocol version (4 bytes)
+  kList = 17,   // who holds which entries: one line a connection in the reply's text
 };
 
 struct ServiceRequest {

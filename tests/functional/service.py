@@ -4,6 +4,7 @@ varnick.exe, for exactly as long as that program's connection lasts."""
 
 import contextlib
 import json
+import re
 import subprocess
 
 import pytest
@@ -99,6 +100,10 @@ def test_a_session_goes_through_the_service_and_uninstall_leaves_nothing(varnick
 def test_a_killed_client_leaves_nothing_within_a_second(varnick, service, tmp_path):
     with held_session(varnick, tmp_path, "--no-consent", "--add", "127.0.0.1 held.test"):
         assert varnick.hosts == varnick.DEFAULT_HOSTS + b"127.0.0.1 held.test\r\n"
+        # --status names who holds it through the service.
+        status = session(varnick, "--status").stdout.decode().splitlines()
+        assert any(re.fullmatch(r"  held through it by .+ \(process \d+\): 127\.0\.0\.1 held\.test",
+                                line) for line in status), status
         subprocess.run(["pkill", "-9", "-f", "varnick-session.exe"], check=False)
         wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS, seconds=1)
     assert varnick.beside_hosts() == ["hosts"]
