@@ -21,6 +21,8 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The Node package's tests: any Node from 18 on, Debian's when there is none.
+command -v node >/dev/null || missing+=(nodejs)
 
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"

@@ -3,7 +3,8 @@
 # against docs/architecture.md, builds both presets with warnings as errors,
 # lints the portable code, and runs every test: the native unit tests (with
 # AddressSanitizer and UBSan), the fuzzers for a bounded time, and the
-# functional tests that drive varnick.exe under Wine.
+# functional tests that drive varnick.exe under Wine (Python's, then the
+# Node package's).
 #
 # The functional tests need only the Windows build, and mostly wait on
 # Wine: they start as soon as it is packaged, while the portable checks
@@ -30,6 +31,10 @@ trap 'kill "$checks" 2>/dev/null || true' EXIT
 echo "== functional tests under Wine"
 functional=0
 /usr/bin/python3 -m pytest -q tests/functional || functional=$?
+# The Node API and launcher drive the same varnick-session.exe, in the same
+# prefix, after the Python tests have let it go.
+echo "== Node tests under Wine"
+node --test --test-reporter=dot node/test/ || functional=$?
 
 checked=0
 wait "$checks" || checked=$?
