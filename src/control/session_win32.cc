@@ -116,6 +116,9 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
       notice(
           "  install Varnick for all users: winget install --scope machine, scoop install "
           "--global, or unpack the zip under C:\\Program Files");
+      notice(
+          "  or install the Varnick service once (varnick service install, elevated): a "
+          "session through it starts no varnick.exe from here");
       notice("  or, accepting that risk, add --trust-varnick-folder");
       return false;
     }

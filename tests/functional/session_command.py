@@ -214,6 +214,8 @@ def test_a_varnick_that_others_may_change_is_not_started(varnick, args):
     assert rf"(S-1-5-21-0-0-0-1000) may change {win_path(BUILD_DIR)}\varnick.exe, so a " in said[0]
     assert said[1:] == ["  install Varnick for all users: winget install --scope machine, scoop "
                         "install --global, or unpack the zip under C:\\Program Files",
+                        "  or install the Varnick service once (varnick service install, "
+                        "elevated): a session through it starts no varnick.exe from here",
                         "  or, accepting that risk, add --trust-varnick-folder"]
     assert varnick.hosts == Varnick.DEFAULT_HOSTS and varnick.log_bytes() == b""
     trusted = run_captured(["wine", str(SESSION_EXE), TRUST, *args], 90, cwd=varnick.work_dir,
