@@ -23,6 +23,7 @@ for p in "${packages[@]}"; do
 done
 # The Node package's tests: any Node from 18 on, Debian's when there is none.
 command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"

@@ -10,7 +10,7 @@ const os = require('node:os');
 const path = require('node:path');
 
 const ROOT = path.resolve(__dirname, '../..');
-const { withHosts, VarnickSessionError } = require('../varnick-session');
+const { withHosts, startHosts, VarnickSessionError } = require('../varnick-session');
 
 Object.assign(process.env, {
   WINEPREFIX: process.env.VARNICK_WINEPREFIX || path.join(ROOT, 'build', 'wine'),
@@ -80,6 +80,16 @@ test('two at once each keep their own entry for their own time', async () => {
     withHosts(['10.0.0.3 one.test'], holds('10.0.0.3 one.test')),
     withHosts(['10.0.0.4 two.test'], holds('10.0.0.4 two.test')),
   ]);
+  assert.strictEqual(hosts(), DEFAULT_HOSTS);
+});
+
+test('startHosts keeps the entries until stop, which is the same promise each time', async () => {
+  const held = await startHosts(['10.0.0.6 dev.test']);
+  assert.deepStrictEqual(held.entries, ['10.0.0.6 dev.test']);
+  assert.ok(hosts().includes('10.0.0.6 dev.test\r\n'));
+  const stopping = held.stop();
+  assert.strictEqual(held.stop(), stopping);
+  await stopping;
   assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });
 
