@@ -407,6 +407,19 @@ def session_command(*command, varnick=None):
             *command]
 
 
+def timed_in_turn(varnick, kinds, output, runs):
+    """Each kind's whole-process times, the kinds run in turn each run, on
+    the bench's hosts file, which they must leave as it was."""
+    times = {kind: [] for kind in kinds}
+    varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
+    for run in range(runs):
+        for kind in in_turn(run, list(kinds)):
+            command, extra = kinds[kind]
+            times[kind].append(measured(command, output, env=varnick.env(), **extra))
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    return times
+
+
 def bench_session(varnick, output, runs):
     """varnick-session adding one entry around an empty command, `cmd /c exit
     0`, against that command alone: the session's own cost on top of a
@@ -423,13 +436,7 @@ def bench_session(varnick, output, runs):
                  dict(cwd=varnick.work_dir)),
         empty_session=(session_command(win_path(EMPTY_MAIN)), dict(cwd=varnick.work_dir)),
         empty=(["wine", str(EMPTY_MAIN)], {}))
-    times = {kind: [] for kind in kinds}
-    varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
-    for run in range(runs):
-        for kind in in_turn(run, list(kinds)):
-            command, extra = kinds[kind]
-            times[kind].append(measured(command, output, env=varnick.env(), **extra))
-    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    times = timed_in_turn(varnick, kinds, output, runs)
 
     def median_ms(kind):
         return statistics.median(times[kind]) * 1000
@@ -489,13 +496,7 @@ def bench_service(varnick, registry, output, runs):
                    *EMPTY_COMMAND]
         kinds = dict(service=(through, dict(cwd=varnick.work_dir)),
                      command=(["wine", CMD_EXE, *EMPTY_COMMAND[1:]], {}))
-        times = {kind: [] for kind in kinds}
-        varnick.hosts_path.write_bytes(varnick.DEFAULT_HOSTS)
-        for run in range(runs):
-            for kind in in_turn(run, list(kinds)):
-                command, extra = kinds[kind]
-                times[kind].append(measured(command, output, env=varnick.env(), **extra))
-        assert varnick.hosts == varnick.DEFAULT_HOSTS
+        times = timed_in_turn(varnick, kinds, output, runs)
         pipe = bench_pipe(varnick.env(), max(3, runs // 3))
     finally:
         run_wine([str(BUILD_DIR / "varnick.exe"), "service", "uninstall"], cwd=varnick.work_dir)

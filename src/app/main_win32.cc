@@ -11,6 +11,7 @@
 #include "app/startup.h"
 #include "base/console.h"
 #include "base/exit_codes.h"
+#include "base/file_io_win32.h"
 #include "base/wide_text.h"
 #include "hosts/hosts_location.h"
 #include "log/logging.h"
@@ -59,11 +60,11 @@ int runSessionMode(int argc, wchar_t** argv, Logger* mainLog) {
 
 // Makes the folder of this program the working folder.
 void runBesideThisProgram() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0 || length == MAX_PATH) return;
-  if (wchar_t* slash = std::wcsrchr(path, L'\\')) *slash = L'\0';
-  SetCurrentDirectoryW(path);
+  std::wstring path = thisProgramPath();
+  const std::size_t slash = path.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return;
+  path.resize(slash);
+  SetCurrentDirectoryW(path.c_str());
 }
 
 int dispatch(int argc, wchar_t** argv, Logger* mainLog) {

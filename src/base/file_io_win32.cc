@@ -62,4 +62,15 @@ DWORD listFiles(const std::wstring& folder, const wchar_t* pattern, std::vector<
   return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
 }
 
+std::wstring thisProgramPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD length = 0;
+  while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
+         path.size()) {
+    path.resize(path.size() * 2);
+  }
+  path.resize(length);
+  return path;
+}
+
 }  // namespace varnick

@@ -30,6 +30,9 @@ DWORD copyAll(HANDLE from, HANDLE to);
 
 // Whether an open or a rename failed because another process holds the file
 // in a way that conflicts, so that trying again shortly may succeed.
+// The full path of this program's own file.
+std::wstring thisProgramPath();
+
 // A plain file that a search found.
 struct FoundFile {
   std::wstring path;

@@ -45,13 +45,7 @@ bool onConsole() {
 }
 
 std::wstring besideThisProgram(const wchar_t* name) {
-  std::wstring path(MAX_PATH, L'\0');
-  DWORD length = 0;
-  while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
-         path.size()) {
-    path.resize(path.size() * 2);
-  }
-  path.resize(length);
+  const std::wstring path = thisProgramPath();
   std::size_t slash = path.find_last_of(L"\\/");
   return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + name;
 }

@@ -42,15 +42,6 @@ class RecordTurn {
   RecordTurn& operator=(const RecordTurn&) = delete;
 };
 
-std::string localTimeText() {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond);
-  return text;
-}
-
 // "DOMAIN\user" of the process `pid`, from its token: who the connection
 // acts for. Under Wine every process is the same user.
 std::string processUser(DWORD pid) {

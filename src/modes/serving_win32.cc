@@ -1,5 +1,6 @@
 #include "modes/serving_win32.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -151,6 +152,15 @@ class ServedRequests final : public ServingEvents {
 };
 
 }  // namespace
+
+std::string localTimeText() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond);
+  return text;
+}
 
 bool takeServingLock(Logger* log, HostsLock& serving) {
   DWORD error = serving.take(kServingLockWaitMs, [log](const StepResult&) {

@@ -6,12 +6,16 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/session_files_win32.h"
 #include "log/logging.h"
 
 namespace varnick {
+
+// The local time as a journal records a session's start: "2026-12-07 13:25:03".
+std::string localTimeText();
 
 // Takes the serving lock, waiting for a server that is still serving or
 // restoring, and logs why when it cannot.

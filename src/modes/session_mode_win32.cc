@@ -19,15 +19,6 @@
 namespace varnick {
 namespace {
 
-std::string localTimeText() {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond);
-  return text;
-}
-
 // What stopped a take-out, as the records say it.
 const char* takeOutFailure(TakeOutStep step) {
   switch (step) {

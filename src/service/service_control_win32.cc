@@ -1,5 +1,6 @@
 #include "service/service_control_win32.h"
 
+#include "base/file_io_win32.h"
 #include "base/unique_resource.h"
 
 namespace varnick {
@@ -23,17 +24,6 @@ class ScHandle {
 
 // The pause between two looks at the service's state.
 constexpr DWORD kPollMs = 50;
-
-std::wstring thisProgram() {
-  std::wstring path(MAX_PATH, L'\0');
-  DWORD length = 0;
-  while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
-         path.size()) {
-    path.resize(path.size() * 2);
-  }
-  path.resize(length);
-  return path;
-}
 
 std::wstring environment(const wchar_t* name) {
   std::wstring value(MAX_PATH, L'\0');
@@ -130,7 +120,7 @@ ServiceResult installService() {
     if (DWORD error = stopService(existing.get(), 60000)) return {ServiceStep::kStopFailed, error};
   }
   const std::wstring program = folder + L"\\varnick.exe";
-  if (thisProgram() != program && !CopyFileW(thisProgram().c_str(), program.c_str(), FALSE))
+  if (thisProgramPath() != program && !CopyFileW(thisProgramPath().c_str(), program.c_str(), FALSE))
     return {ServiceStep::kCopyFailed, GetLastError(), program};
   const std::wstring command = L"\"" + program + L"\" service run";
   ScHandle created(existing
