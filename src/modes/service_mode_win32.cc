@@ -34,12 +34,22 @@ namespace {
 // Connections make records from threads of their own: one at a time.
 SRWLOCK recordLock = SRWLOCK_INIT;
 
-class RecordTurn {
+// Holds `lock` for as long as it lives.
+class Turn {
  public:
-  RecordTurn() { AcquireSRWLockExclusive(&recordLock); }
-  ~RecordTurn() { ReleaseSRWLockExclusive(&recordLock); }
-  RecordTurn(const RecordTurn&) = delete;
-  RecordTurn& operator=(const RecordTurn&) = delete;
+  explicit Turn(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~Turn() { ReleaseSRWLockExclusive(&lock_); }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
+// A turn at making records.
+class RecordTurn : public Turn {
+ public:
+  RecordTurn() : Turn(recordLock) {}
 };
 
 // "DOMAIN\user" of the process `pid`, from its token: who the connection
@@ -74,12 +84,10 @@ std::atomic<std::size_t> heldInAll{0};
 SRWLOCK holdersLock = SRWLOCK_INIT;
 std::map<const void*, std::pair<std::string, std::vector<std::string>>> holders;
 
-class HoldersTurn {
+// A turn at the holders.
+class HoldersTurn : public Turn {
  public:
-  HoldersTurn() { AcquireSRWLockExclusive(&holdersLock); }
-  ~HoldersTurn() { ReleaseSRWLockExclusive(&holdersLock); }
-  HoldersTurn(const HoldersTurn&) = delete;
-  HoldersTurn& operator=(const HoldersTurn&) = delete;
+  HoldersTurn() : Turn(holdersLock) {}
 };
 
 // One connection: its entries, each checked by the policy and recorded in
