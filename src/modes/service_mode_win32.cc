@@ -53,7 +53,11 @@ class RecordTurn : public Turn {
 };
 
 // "DOMAIN\user" of the process `pid`, from its token: who the connection
-// acts for. Under Wine every process is the same user.
+// acts for, for the records only; nothing is allowed by who asks, so a
+// lie here gains nothing. The service reads the client's process token
+// rather than impersonating it: Wine stubs ImpersonateNamedPipeClient (it
+// returns the service's own token), and under Wine every process is the
+// same user.
 std::string processUser(DWORD pid) {
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   HANDLE rawToken = nullptr;

@@ -25,15 +25,19 @@ class ScHandle {
 // The pause between two looks at the service's state.
 constexpr DWORD kPollMs = 50;
 
-std::wstring environment(const wchar_t* name) {
-  std::wstring value(MAX_PATH, L'\0');
-  DWORD length = 0;
-  while ((length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()))) >
-         value.size()) {
-    value.resize(length);
+// The 64-bit Program Files folder, from HKLM: not from the environment,
+// which any program of the user may change (HKCU\Environment) so that an
+// elevated install would copy the service's program, and register it to
+// run as LocalSystem, where that program could replace it.
+std::wstring programFilesFolder() {
+  wchar_t folder[MAX_PATH];
+  DWORD size = sizeof folder;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion",
+                   L"ProgramFilesDir", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, folder,
+                   &size) != ERROR_SUCCESS) {
+    return {};
   }
-  value.resize(length);
-  return value;
+  return folder;
 }
 
 // Waits until the service reports `state`, up to `waitMs`: whether it did.
@@ -101,15 +105,13 @@ DWORD configure(SC_HANDLE service) {
 }  // namespace
 
 std::wstring serviceFolder() {
-  // The 64-bit Program Files, also when a 32-bit process asks.
-  std::wstring base = environment(L"ProgramW6432");
-  if (base.empty()) base = environment(L"ProgramFiles");
+  const std::wstring base = programFilesFolder();
   return base.empty() ? std::wstring() : base + L"\\Varnick";
 }
 
 ServiceResult installService() {
   const std::wstring folder = serviceFolder();
-  if (folder.empty()) return {ServiceStep::kNoFolder, ERROR_ENVVAR_NOT_FOUND};
+  if (folder.empty()) return {ServiceStep::kNoFolder, ERROR_PATH_NOT_FOUND};
   if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
     return {ServiceStep::kNoFolder, GetLastError(), folder};
   ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
