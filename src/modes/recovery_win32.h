@@ -17,6 +17,12 @@ namespace varnick {
 // be put right.
 bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone);
 
+// Reports what a session's or a connection's take-out did, line by line,
+// then removes its journal, or keeps it for a recovery when the take-out
+// failed: whether the hosts file is right.
+bool finishTakeOut(const TakeOutResult& taken, JournalFile& journal,
+                   const std::wstring& journalPath, WorkReport& report);
+
 // Why a take-out stopped, in the records' words, naming the file the step
 // concerns where it does.
 std::string failureReason(const TakeOutResult& result);

@@ -215,18 +215,7 @@ class ServiceConnection final : public PipeConnection {
     }
     RecordTurn turn;
     WorkReport work(log_, "Connection of " + who_);
-    for (const std::string& line : taken.removal.removed)
-      work.add({ReportKind::kTookOut, line});
-    for (const std::string& line : taken.removal.missing)
-      work.add({ReportKind::kLeft, line});
-    const std::string journal = wideToUtf8(files_->journal.c_str());
-    bool right = taken.done();
-    if (!right) {
-      journal_.close();
-      work.add({ReportKind::kTakeOutFailed, journal, {}, failureReason(taken), taken.error});
-    } else if (DWORD error = journal_.removeAndClose()) {
-      work.add({ReportKind::kJournalKept, journal, {}, {}, error});
-    }
+    const bool right = finishTakeOut(taken, journal_, files_->journal, work);
     serving_.reset();
     report = work.items();
     return right;

@@ -50,6 +50,24 @@ std::string failureReason(const TakeOutResult& result) {
   return reason;
 }
 
+bool finishTakeOut(const TakeOutResult& taken, JournalFile& journal,
+                   const std::wstring& journalPath, WorkReport& report) {
+  for (const std::string& line : taken.removal.removed)
+    report.add({ReportKind::kTookOut, line});
+  for (const std::string& line : taken.removal.missing)
+    report.add({ReportKind::kLeft, line});
+  const std::string shown = wideToUtf8(journalPath.c_str());
+  if (!taken.done()) {
+    // Kept: a recovery takes the lines out later.
+    journal.close();
+    report.add({ReportKind::kTakeOutFailed, shown, {}, failureReason(taken), taken.error});
+    return false;
+  }
+  if (DWORD error = journal.removeAndClose())
+    report.add({ReportKind::kJournalKept, shown, {}, {}, error});
+  return true;
+}
+
 bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone) {
   std::vector<SessionFiles> found;
   if (DWORD error = findSessionJournals(found)) {
@@ -106,20 +124,7 @@ class SessionEnd final : public ServingEnd {
                      "for up to %u s",
                      static_cast<int>(error), static_cast<unsigned>(kRestoreWaitMs / 1000));
         });
-    for (const std::string& line : taken.removal.removed)
-      report_.add({ReportKind::kTookOut, line});
-    for (const std::string& line : taken.removal.missing)
-      report_.add({ReportKind::kLeft, line});
-    const std::string journal = wideToUtf8(files_.journal.c_str());
-    if (!taken.done()) {
-      // Kept: a recovery takes the lines out later.
-      journal_.close();
-      report_.add({ReportKind::kTakeOutFailed, journal, {}, failureReason(taken), taken.error});
-      return result_ = false;
-    }
-    if (DWORD error = journal_.removeAndClose())
-      report_.add({ReportKind::kJournalKept, journal, {}, {}, error});
-    return result_ = true;
+    return result_ = finishTakeOut(taken, journal_, files_.journal, report_);
   }
 
   const Report& report() const { return report_.items(); }
