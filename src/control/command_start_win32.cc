@@ -5,7 +5,7 @@
 #include "base/wide_text.h"
 #include "control/command_line.h"
 #include "control/command_search.h"
-#include "control/visible_text.h"
+#include "hosts/visible_text.h"
 #include "control/session_exit_codes.h"
 #include "control/session_output_win32.h"
 

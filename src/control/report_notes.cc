@@ -1,7 +1,7 @@
 #include "control/report_notes.h"
 
 #include "control/error_text.h"
-#include "control/visible_text.h"
+#include "hosts/visible_text.h"
 
 namespace varnick::control {
 namespace {

@@ -8,16 +8,32 @@
 
 namespace varnick::control {
 
+DWORD ServiceClient::openPipe() {
+  // Every instance may be taken for a moment when sessions start together:
+  // wait for the next one rather than give up or fall back to consent.
+  const ULONGLONG until = GetTickCount64() + kPipeWaitMs;
+  for (;;) {
+    pipe_.reset(CreateFileW(kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                            nullptr));
+    if (pipe_) return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    const ULONGLONG now = GetTickCount64();
+    if (error != ERROR_PIPE_BUSY || now >= until) return error;
+    // A wait that fails at once (no instance at this instant) is tried
+    // again a moment later; the open's error is the one that counts.
+    if (!WaitNamedPipeW(kServicePipeName, static_cast<DWORD>(until - now))) Sleep(10);
+  }
+}
+
 bool ServiceClient::connect() {
   const DWORD servicePid = runningServicePid();
   if (servicePid == 0) {
     error_ = "the Varnick service is not running";
     return false;
   }
-  pipe_.reset(CreateFileW(kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-  if (!pipe_) {
-    error_ = withCode("could not connect to the Varnick service", GetLastError());
+  if (DWORD error = openPipe()) {
+    error_ = withCode("could not connect to the Varnick service", error);
     return false;
   }
   ULONG serverPid = 0;

@@ -18,6 +18,8 @@ namespace varnick::control {
 
 class ServiceClient {
  public:
+  static constexpr DWORD kPipeWaitMs = 5000;
+
   // Connects to the pipe of the running service, whose process id the
   // service control manager gives, and says hello. False (error() says
   // why) when the service does not run, the pipe belongs to another
@@ -41,6 +43,9 @@ class ServiceClient {
   const std::string& error() const { return error_; }
 
  private:
+  // Opens the pipe, waiting up to kPipeWaitMs while every instance is
+  // taken: 0 or the error code.
+  DWORD openPipe();
   std::optional<ServiceReply> request(const ServiceRequest& request);
   bool receive(std::size_t size);
 

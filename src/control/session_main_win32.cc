@@ -23,7 +23,7 @@
 #include "base/wide_text.h"
 #include "hosts/entry_syntax.h"
 #include "control/error_text.h"
-#include "control/visible_text.h"
+#include "hosts/visible_text.h"
 #include "control/session_events.h"
 #include "control/local_files_win32.h"
 #include "control/session_exit_codes.h"

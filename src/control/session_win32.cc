@@ -15,7 +15,7 @@
 #include "control/controller_win32.h"
 #include "hosts/entry_syntax.h"
 #include "control/error_text.h"
-#include "control/visible_text.h"
+#include "hosts/visible_text.h"
 #include "control/session_clean_win32.h"
 #include "control/session_events.h"
 #include "control/session_exit_codes.h"

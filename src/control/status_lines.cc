@@ -1,7 +1,7 @@
 #include "control/status_lines.h"
 
 #include "control/error_text.h"
-#include "control/visible_text.h"
+#include "hosts/visible_text.h"
 #include "hosts/session_journal.h"
 
 namespace varnick::control {

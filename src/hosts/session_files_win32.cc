@@ -247,4 +247,12 @@ RecoveryResult recoverSession(const SessionFiles& files) {
   return result;
 }
 
+JournaledAppend appendJournaled(JournalFile& journal, std::string_view entry) {
+  const std::string_view line = entry.substr(0, entry.find('\0'));
+  JournaledAppend result{appendSessionLine(
+      line, [&journal, line](LineStart start) { return journal.appended(line, start); })};
+  if (result.appended.step == AppendStep::kWriteFailed) result.unrecorded = journal.appendFailed();
+  return result;
+}
+
 }  // namespace varnick

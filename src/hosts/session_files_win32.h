@@ -15,6 +15,7 @@
 
 #include "base/outcome.h"
 #include "base/unique_resource.h"
+#include "hosts/hosts_file.h"
 #include "hosts/session_journal.h"
 
 namespace varnick {
@@ -77,6 +78,21 @@ class JournalFile {
   UniqueFile file_;
   std::vector<JournalLine> lines_;
 };
+
+// What a journaled append did: the append, and the error of the record that
+// its line did not go in after all (0 when none was needed or it was
+// written).
+struct JournaledAppend {
+  AppendResult appended;
+  DWORD unrecorded = ERROR_SUCCESS;
+};
+
+// A session's or a service connection's append: `journal` records the entry,
+// flushed, before its line goes in, so that a power cut at any instant
+// leaves no line that the journal does not name, and records a line that
+// did not go in after all. Written as appended: up to the entry's first
+// zero byte.
+[[nodiscard]] JournaledAppend appendJournaled(JournalFile& journal, std::string_view entry);
 
 // Removes a plain file of a session through its handle: 0, or the error
 // code (kErrorIsLink when a link stands at the name; it is left).

@@ -18,18 +18,26 @@
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/session_files_win32.h"
+#include "hosts/visible_text.h"
 #include "modes/modes.h"
 #include "modes/recovery_win32.h"
 #include "modes/serving_win32.h"
 #include "log/rotation.h"
 #include "modes/work_report.h"
+#include "service/client_identity_win32.h"
 #include "service/entry_policy.h"
+#include "service/holdings.h"
 #include "service/pipe_server_win32.h"
 #include "service/policy_registry_win32.h"
 #include "service/service_control_win32.h"
 
 namespace varnick {
 namespace {
+
+// How long a stop may take, as the service control manager is told: every
+// connection's take-out, each of which waits for the hosts file up to
+// kRestoreWaitMs.
+constexpr DWORD kStopWaitHintMs = 70000;
 
 // Connections make records from threads of their own: one at a time.
 SRWLOCK recordLock = SRWLOCK_INIT;
@@ -52,76 +60,70 @@ class RecordTurn : public Turn {
   RecordTurn() : Turn(recordLock) {}
 };
 
-// "DOMAIN\user" of the process `pid`, from its token: who the connection
-// acts for, for the records only; nothing is allowed by who asks, so a
-// lie here gains nothing. The service reads the client's process token
-// rather than impersonating it: Wine stubs ImpersonateNamedPipeClient (it
-// returns the service's own token), and under Wine every process is the
-// same user.
-std::string processUser(DWORD pid) {
-  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  HANDLE rawToken = nullptr;
-  if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken))
-    return "an unknown user";
-  UniqueHandle token(rawToken);
-  alignas(TOKEN_USER) unsigned char buffer[256];
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size))
-    return "an unknown user";
-  wchar_t name[256];
-  wchar_t domain[256];
-  DWORD nameSize = 256;
-  DWORD domainSize = 256;
-  SID_NAME_USE use;
-  if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &nameSize,
-                         domain, &domainSize, &use)) {
-    return "an unknown user";
-  }
-  return wideToUtf8(domain) + "\\" + wideToUtf8(name);
-}
+// Who holds which entries, for every connection at once, under
+// `holdingsLock`: a check against the bounds and the count it makes are one
+// step.
+SRWLOCK holdingsLock = SRWLOCK_INIT;
 
-// What the service holds for every connection at once, for its bound.
-std::atomic<std::size_t> heldInAll{0};
-
-// Who holds which entries, for `list`: each connection's line, under
-// `holdersLock`.
-SRWLOCK holdersLock = SRWLOCK_INIT;
-std::map<const void*, std::pair<std::string, std::vector<std::string>>> holders;
-
-// A turn at the holders.
-class HoldersTurn : public Turn {
+// A turn at the holdings.
+class HoldingsTurn : public Turn {
  public:
-  HoldersTurn() : Turn(holdersLock) {}
+  HoldingsTurn() : Turn(holdingsLock) {}
 };
 
-// One connection: its entries, each checked by the policy and recorded in
-// its own journal before it goes in, and taken out at its end.
+// What a caller sent, shown in a record as data: control characters
+// escaped, never a line break of its own.
+std::string shown(std::string_view text) { return visibleText(text); }
+
+// Why an append stopped, completing "the hosts file ".
+const char* appendStepText(AppendStep step) {
+  switch (step) {
+    case AppendStep::kLockFailed:
+      return "could not be locked";
+    case AppendStep::kOpenFailed:
+      return "could not be opened";
+    case AppendStep::kJournalFailed:
+      return "was left alone: the journal could not be written";
+    case AppendStep::kWriteFailed:
+      return "could not be written";
+    case AppendStep::kDone:
+      break;
+  }
+  return "was written";
+}
+
+SERVICE_STATUS_HANDLE statusHandle = nullptr;
+HANDLE stopEvent = nullptr;
+
+void reportState(DWORD state, DWORD exitCode = NO_ERROR) {
+  static DWORD checkPoint = 0;
+  SERVICE_STATUS status{};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN : 0;
+  status.dwWin32ExitCode = exitCode;
+  const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+  status.dwWaitHint = pending ? kStopWaitHintMs : 0;
+  status.dwCheckPoint = pending ? ++checkPoint : 0;
+  SetServiceStatus(statusHandle, &status);
+}
+
+// One connection: its entries, each checked by the policy and the bounds,
+// counted, and recorded in its own journal before it goes in, and taken out
+// at its end. Its calls come one at a time.
 class ServiceConnection final : public PipeConnection {
  public:
-  ServiceConnection(Logger* log, const EntryPolicy& policy, DWORD pid)
-      : log_(log),
-        policy_(policy),
-        who_(processUser(pid) + " (process " + std::to_string(pid) + ")") {
-    RecordTurn turn;
-    logMessage(kInfo, log_, "Connection of %s", who_.c_str());
-  }
+  ServiceConnection(Logger* log, Holdings& holdings, const EntryPolicy& policy, Caller caller,
+                    std::uint64_t id)
+      : log_(log), holdings_(holdings), policy_(policy), caller_(std::move(caller)), id_(id) {}
 
-  ~ServiceConnection() override {
-    HoldersTurn turn;
-    holders.erase(this);
-  }
+  const std::string& user() const override { return caller_.user; }
+  bool holdsEntries() const override { return held_.load() != 0; }
 
   ServiceReply list() override {
-    std::string text;
-    HoldersTurn turn;
-    for (const auto& [connection, holder] : holders) {
-      if (holder.second.empty()) continue;
-      std::string entries;
-      for (const std::string& entry : holder.second)
-        entries += (entries.empty() ? "" : ", ") + entry;
-      text += (text.empty() ? "" : "\n") + holder.first + ": " + entries;
-    }
-    return {ServiceStatus::kDone, PolicyRule::kAllowed, 0, text};
+    HoldingsTurn turn;
+    return {ServiceStatus::kDone, PolicyRule::kAllowed, 0, holdings_.listFor(caller_)};
   }
 
   ServiceReply hello(std::uint32_t /*clientVersion*/) override {
@@ -130,54 +132,70 @@ class ServiceConnection final : public PipeConnection {
   }
 
   ServiceReply add(const std::string& entry) override {
-    PolicyVerdict verdict = checkEntry(policy_, entry, held_, heldInAll.load());
+    PolicyVerdict verdict;
+    {
+      HoldingsTurn turn;
+      verdict = holdings_.reserve(id_, caller_, entry);
+    }
     if (!verdict.allowed()) {
-      RecordTurn turn;
-      logMessage(kInfo, log_, "Refused '%s' of %s: %s", entry.c_str(), who_.c_str(),
-                 verdict.detail.c_str());
+      // Said once, at the connection's end: a caller that asks again and
+      // again makes one record.
+      if (refusals_++ == 0) firstRefusal_ = "'" + shown(entry) + "': " + shown(verdict.detail);
       return {ServiceStatus::kRefused, verdict.rule, 0, verdict.detail};
     }
-    if (std::optional<ServiceReply> failed = startJournal()) return *failed;
-    AppendResult appended = appendSessionLine(
-        entry, [this, &entry](LineStart start) { return journal_.appended(entry, start); });
-    RecordTurn turn;
-    if (!appended.done()) {
-      if (appended.step == AppendStep::kWriteFailed) (void)journal_.appendFailed();
-      logMessage(kError, log_, "Failed to add '%s' for %s %d", entry.c_str(), who_.c_str(),
-                 static_cast<int>(appended.error));
-      return {ServiceStatus::kFailed, PolicyRule::kAllowed, appended.error,
-              "the hosts file could not be written"};
-    }
     ++held_;
-    ++heldInAll;
-    {
-      HoldersTurn holding;
-      auto& holder = holders[this];
-      holder.first = who_;
-      holder.second.push_back(entry);
+    if (std::optional<ServiceReply> failed = startJournal()) {
+      giveBack(entry);
+      return *failed;
     }
-    logMessage(kInfo, log_, "Added '%s' for %s", entry.c_str(), who_.c_str());
+    JournaledAppend appended = appendJournaled(journal_, entry);
+    RecordTurn turn;
+    if (appended.unrecorded != ERROR_SUCCESS) {
+      logMessage(kError, log_, "Failed to write the journal of %s %d", caller_.account.c_str(),
+                 static_cast<int>(appended.unrecorded));
+    }
+    if (!appended.appended.done()) {
+      giveBack(entry);
+      const char* why = appendStepText(appended.appended.step);
+      logMessage(kError, log_, "Failed to add '%s' for %s: the hosts file %s %d",
+                 shown(entry).c_str(), caller_.account.c_str(), why,
+                 static_cast<int>(appended.appended.error));
+      return {ServiceStatus::kFailed, PolicyRule::kAllowed, appended.appended.error,
+              std::string("the hosts file ") + why};
+    }
+    logMessage(kInfo, log_, "Added '%s' for %s", shown(entry).c_str(), caller_.account.c_str());
     return {};
   }
 
   ServiceReply end(Report& report) override {
-    const bool right = takeOut(report);
-    if (right) return {};
+    if (takeOut(report)) return {};
     return {ServiceStatus::kFailed, PolicyRule::kAllowed, 0,
             "the lines could not all be taken out; the service tries again at its next start"};
   }
 
   void closed(bool malformed) override {
-    if (malformed) {
-      RecordTurn turn;
-      logMessage(kInfo, log_, "Closed the connection of %s: a request out of the protocol",
-                 who_.c_str());
-    }
     Report report;
-    (void)takeOut(report);
+    (void)takeOut(report);  // its own records say what went wrong
+    if (!malformed && refusals_ == 0) return;
+    RecordTurn turn;
+    if (malformed) {
+      logMessage(kInfo, log_, "Closed the connection of %s: a request out of the protocol",
+                 caller_.account.c_str());
+    }
+    if (refusals_ != 0) {
+      logMessage(kInfo, log_, "Refused %u entries of %s, the first %s",
+                 static_cast<unsigned>(refusals_), caller_.account.c_str(),
+                 firstRefusal_.c_str());
+    }
   }
 
  private:
+  void giveBack(const std::string& entry) {
+    HoldingsTurn turn;
+    holdings_.release(id_, entry);
+    --held_;
+  }
+
   // The journal and the shared serving lock, from the first entry on. A
   // failed reply when either cannot be had.
   std::optional<ServiceReply> startJournal() {
@@ -185,16 +203,26 @@ class ServiceConnection final : public PipeConnection {
     // Shared with sessions; a bare server, whose restore would put back a
     // whole old file, waits until this connection's lines are out.
     serving_.emplace(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-    DWORD error = serving_->take(kServingLockWaitMs);
-    if (error == ERROR_SUCCESS) {
-      files_ = nameSessionFiles();
-      error = files_ ? journal_.create(files_->journal, localTimeText()) : ERROR_INVALID_DATA;
-    }
-    if (error != ERROR_SUCCESS) {
+    const DWORD locked = serving_->take(kServingLockWaitMs);
+    if (locked != ERROR_SUCCESS) {
+      serving_.reset();
       RecordTurn turn;
-      logMessage(kError, log_, "Failed to start the journal of %s %d", who_.c_str(),
-                 static_cast<int>(error));
-      return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, error,
+      logMessage(kError, log_, "Failed to take the serving lock for %s %d",
+                 caller_.account.c_str(), static_cast<int>(locked));
+      return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, locked,
+                          locked == ERROR_TIMEOUT
+                              ? "a Varnick server holds the hosts file; try again when it ends"
+                              : "the service could not take its lock on the hosts file"};
+    }
+    files_ = nameSessionFiles();
+    const DWORD started =
+        files_ ? journal_.create(files_->journal, localTimeText()) : ERROR_INVALID_DATA;
+    if (started != ERROR_SUCCESS) {
+      serving_.reset();
+      RecordTurn turn;
+      logMessage(kError, log_, "Failed to start the journal of %s %d", caller_.account.c_str(),
+                 static_cast<int>(started));
+      return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, started,
                           "the service could not start its journal"};
     }
     journalOpen_ = true;
@@ -204,17 +232,16 @@ class ServiceConnection final : public PipeConnection {
   // Takes the connection's lines out and its journal away: whether the
   // hosts file is right. A failure keeps the journal for the next start.
   bool takeOut(Report& report) {
+    {
+      HoldingsTurn turn;
+      holdings_.releaseAll(id_);
+      held_ = 0;
+    }
     if (!journalOpen_) return true;
     journalOpen_ = false;
     TakeOutResult taken = takeOutLinesWithin(journal_, journal_.lines(), kRestoreWaitMs, nullptr);
-    heldInAll -= held_;
-    held_ = 0;
-    {
-      HoldersTurn holding;
-      holders.erase(this);
-    }
     RecordTurn turn;
-    WorkReport work(log_, "Connection of " + who_);
+    WorkReport work(log_, "Connection of " + caller_.account);
     const bool right = finishTakeOut(taken, journal_, files_->journal, work);
     serving_.reset();
     report = work.items();
@@ -222,31 +249,63 @@ class ServiceConnection final : public PipeConnection {
   }
 
   Logger* log_;
+  Holdings& holdings_;
   const EntryPolicy& policy_;
-  const std::string who_;
+  const Caller caller_;
+  const std::uint64_t id_;
+  std::atomic<std::size_t> held_{0};
+  std::size_t refusals_ = 0;
+  std::string firstRefusal_;
   std::optional<HostsLock> serving_;
   std::optional<SessionFiles> files_;
   JournalFile journal_;
   bool journalOpen_ = false;
-  std::size_t held_ = 0;
 };
 
-SERVICE_STATUS_HANDLE statusHandle = nullptr;
-HANDLE stopEvent = nullptr;
+// The service's side of the pipe server: a connection for each client
+// whose user can be read, and the tally of what the server closed.
+class ServiceOwner final : public PipeOwner {
+ public:
+  ServiceOwner(Logger* log, const EntryPolicy& policy)
+      : log_(log), policy_(policy), holdings_(policy) {}
 
-void reportState(DWORD state, DWORD exitCode = NO_ERROR) {
-  SERVICE_STATUS status{};
-  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  status.dwCurrentState = state;
-  status.dwControlsAccepted =
-      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
-  status.dwWin32ExitCode = exitCode;
-  status.dwWaitHint = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ? 70000 : 0;
-  SetServiceStatus(statusHandle, &status);
-}
+  void ready() override {
+    RecordTurn turn;
+    logMessage(kInfo, log_, "Serving %s in process %u", wideToUtf8(kServicePipeName).c_str(),
+               static_cast<unsigned>(GetCurrentProcessId()));
+    reportState(SERVICE_RUNNING);
+  }
+
+  std::unique_ptr<PipeConnection> connect(DWORD clientPid) override {
+    std::optional<Caller> caller = identifyClient(clientPid);
+    if (!caller) return nullptr;
+    return std::make_unique<ServiceConnection>(log_, holdings_, policy_, std::move(*caller),
+                                               ++lastId_);
+  }
+
+  void tally(const PipeTally& tally) override {
+    RecordTurn turn;
+    logMessage(kInfo, log_,
+               "Closed or turned away connections lately: %llu over the bounds, %llu idle, %llu "
+               "of an unknown user; %llu instances failed (last %d)",
+               static_cast<unsigned long long>(tally.overBounds),
+               static_cast<unsigned long long>(tally.idle),
+               static_cast<unsigned long long>(tally.unknown),
+               static_cast<unsigned long long>(tally.failedInstances),
+               static_cast<int>(tally.lastFailure));
+  }
+
+ private:
+  Logger* log_;
+  const EntryPolicy& policy_;
+  Holdings holdings_;
+  std::atomic<std::uint64_t> lastId_{0};
+};
 
 DWORD WINAPI control(DWORD code, DWORD, void*, void*) {
-  if (code == SERVICE_CONTROL_STOP || code == SERVICE_CONTROL_SHUTDOWN) {
+  // Before a shutdown the system waits for the preshutdown's end (up to the
+  // time the install set), so every connection's lines come out first.
+  if (code == SERVICE_CONTROL_STOP || code == SERVICE_CONTROL_PRESHUTDOWN) {
     {
       RecordTurn turn;
       logMessage(kInfo, getLogger("Service"), "Asked to stop (%u)", static_cast<unsigned>(code));
@@ -257,6 +316,30 @@ DWORD WINAPI control(DWORD code, DWORD, void*, void*) {
   return NO_ERROR;
 }
 
+// What a power cut left of earlier connections goes before any client can
+// connect, under the serving lock as a session's Varnick takes it: a bare
+// server's later restore must not put back lines whose journal is gone.
+void recoverEarlierConnections(Logger* log) {
+  HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
+  RecordTurn turn;
+  if (!takeServingLock(log, serving)) {
+    logMessage(kError, log, "Left the journals of earlier connections for the next recovery");
+    return;
+  }
+  WorkReport recovery(getLogger("Recovery"));
+  (void)recoverInterruptedSessions(recovery, false);  // its records say what failed
+}
+
+EntryPolicy readPolicy(Logger* log) {
+  std::vector<std::string> problems;
+  EntryPolicy policy = widenedPolicy(readPolicyAdditions(problems), problems);
+  RecordTurn turn;
+  for (const std::string& problem : problems)
+    logMessage(kError, log, "Left out of the policy: %s", shown(problem).c_str());
+  logMessage(kInfo, log, "Policy: %s", shown(policyText(policy)).c_str());
+  return policy;
+}
+
 void WINAPI serviceMain(DWORD, wchar_t**) {
   statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, control, nullptr);
   if (!statusHandle) return;
@@ -264,39 +347,18 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
   Logger* log = getLogger("Service");
   UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   stopEvent = stop.get();
-  {
-    // What a power cut left of earlier connections goes before any client
-    // can connect.
-    WorkReport recovery(getLogger("Recovery"));
-    (void)recoverInterruptedSessions(recovery, false);
-  }
-  std::vector<std::string> problems;
-  const EntryPolicy policy = widenedPolicy(readPolicyAdditions(problems), problems);
-  {
-    RecordTurn turn;
-    for (const std::string& problem : problems)
-      logMessage(kError, log, "Left out of the policy: %s", problem.c_str());
-    logMessage(kInfo, log, "Policy: %s", policyText(policy).c_str());
-  }
   openLockFiles();
-  DWORD error = servePipe(
-      stop.get(),
-      [log, &policy](DWORD pid) { return std::make_unique<ServiceConnection>(log, policy, pid); },
-      [log] {
-        RecordTurn turn;
-        logMessage(kInfo, log, "Serving %s in process %u", wideToUtf8(kServicePipeName).c_str(),
-                   static_cast<unsigned>(GetCurrentProcessId()));
-        reportState(SERVICE_RUNNING);
-      });
+  recoverEarlierConnections(log);
+  const EntryPolicy policy = readPolicy(log);
+  ServiceOwner owner(log, policy);
+  // A failure exit code makes the service control manager restart it.
+  const DWORD error = stop ? servePipe(stop.get(), owner) : ERROR_NOT_ENOUGH_MEMORY;
+  RecordTurn turn;
   if (error != ERROR_SUCCESS) {
-    RecordTurn turn;
     logMessage(kError, log, "Failed to serve %s %d", wideToUtf8(kServicePipeName).c_str(),
                static_cast<int>(error));
   }
-  {
-    RecordTurn turn;
-    logMessage(kInfo, log, "Stopped serving");
-  }
+  logMessage(kInfo, log, "Stopped serving");
   reportState(SERVICE_STOPPED, error);
 }
 

@@ -129,20 +129,13 @@ class ServedRequests final : public ServingEvents {
   }
 
  private:
-  // The session's append: the journal says so, flushed, before the line
-  // goes in, so that a power cut at any instant leaves no line of the
-  // session that its journal does not name. Written as appended: up to the
-  // entry's first zero byte.
   AppendResult appendJournaled(const std::string& entry) {
-    const std::string_view line(entry.c_str());
-    AppendResult appended = appendSessionLine(
-        line, [this, line](LineStart start) { return journal_->appended(line, start); });
-    if (appended.step == AppendStep::kWriteFailed) {
-      if (DWORD error = journal_->appendFailed()) {
-        logMessage(kError, log_, "Failed to write the session journal %d", static_cast<int>(error));
-      }
+    JournaledAppend appended = varnick::appendJournaled(*journal_, entry);
+    if (appended.unrecorded != ERROR_SUCCESS) {
+      logMessage(kError, log_, "Failed to write the session journal %d",
+                 static_cast<int>(appended.unrecorded));
     }
-    return appended;
+    return appended.appended;
   }
 
   Logger* log_;

@@ -188,6 +188,7 @@ EntryPolicy widenedPolicy(const PolicyAdditions& additions, std::vector<std::str
     }
   }
   if (additions.maxPerConnection) policy.maxPerConnection = *additions.maxPerConnection;
+  if (additions.maxPerUser) policy.maxPerUser = *additions.maxPerUser;
   if (additions.maxInAll) policy.maxInAll = *additions.maxInAll;
   return policy;
 }
@@ -197,7 +198,8 @@ std::string policyText(const EntryPolicy& policy) {
          listed(policy.nameSuffixes, [](const std::string& s) { return "." + s; }) +
          "; addresses " + listed(policy.addresses, [](const AddressRange& r) { return r.text; }) +
          "; " + std::to_string(policy.maxPerConnection) + " entries a connection, " +
-         std::to_string(policy.maxInAll) + " in all";
+         std::to_string(policy.maxPerUser) + " a user, " + std::to_string(policy.maxInAll) +
+         " in all";
 }
 
 PolicyVerdict checkEntry(const EntryPolicy& policy, std::string_view entry,

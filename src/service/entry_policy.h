@@ -35,6 +35,8 @@ struct EntryPolicy {
   std::vector<std::string> nameSuffixes{"test", "localhost"};
   std::vector<AddressRange> addresses{*parseAddressRange("127.0.0.0/8"), *parseAddressRange("::1")};
   std::size_t maxPerConnection = 32;
+  // One user's connections together: one user cannot take every place.
+  std::size_t maxPerUser = 64;
   std::size_t maxInAll = 256;
 };
 
@@ -45,6 +47,7 @@ struct PolicyAdditions {
   std::vector<std::string> nameSuffixes;
   std::vector<std::string> addresses;
   std::optional<std::size_t> maxPerConnection;
+  std::optional<std::size_t> maxPerUser;
   std::optional<std::size_t> maxInAll;
 };
 
@@ -54,7 +57,7 @@ struct PolicyAdditions {
                                         std::vector<std::string>& refused);
 
 // The policy in words: "names under .test, .localhost; addresses
-// 127.0.0.0/8, ::1; 32 entries a connection, 256 in all".
+// 127.0.0.0/8, ::1; 32 entries a connection, 64 a user, 256 in all".
 [[nodiscard]] std::string policyText(const EntryPolicy& policy);
 
 // The rule an entry met first; kAllowed when it met none.
@@ -66,6 +69,8 @@ enum class PolicyRule {
   kName,           // a name under none of the allowed suffixes
   kPerConnection,  // this connection holds as many as it may
   kInAll,          // the service holds as many as it may
+  kPerUser,        // the caller's user holds as many as one may
+  kNameHeld,       // another user's connection holds one of its names
 };
 
 struct PolicyVerdict {

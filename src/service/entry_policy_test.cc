@@ -64,7 +64,7 @@ TEST(EntryPolicy, AnAdministratorWidensItWithNamesAndAddressesThatReadAsSuch) {
                                       "the address range '10.0.0.0/40'"}));
   EXPECT_EQ(policyText(policy),
             "names under .test, .localhost, .corp.example; addresses 127.0.0.0/8, ::1, "
-            "10.0.0.0/8; 4 entries a connection, 256 in all");
+            "10.0.0.0/8; 4 entries a connection, 64 a user, 256 in all");
 }
 
 TEST(AddressRange, TakesAnAddressAndAPrefixThatFitsItAndNothingElse) {

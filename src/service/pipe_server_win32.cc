@@ -2,7 +2,8 @@
 
 #include <sddl.h>
 
-#include <algorithm>
+#include <atomic>
+#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -20,6 +21,9 @@ namespace {
 // flag and the client's check of the server's process are what stand.
 constexpr wchar_t kPipeSddl[] = L"D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100083;;;IU)";
 constexpr DWORD kBufferBytes = 4096;
+constexpr ULONG_PTR kQuit = 1;
+constexpr DWORD kSweepMs = 500;
+constexpr ULONGLONG kTallyMs = 60000;
 
 struct LocalFree_ {
   void operator()(void* p) const { LocalFree(p); }
@@ -43,141 +47,407 @@ HANDLE makeInstance(bool first, DWORD& error) {
   return pipe;
 }
 
-// Waits for an overlapped operation on `pipe` or for `stop`: the bytes it
-// moved, or nothing when it failed or the service stops (it is cancelled).
-std::optional<DWORD> awaitIo(HANDLE pipe, OVERLAPPED& io, BOOL started, HANDLE stop) {
-  if (!started && GetLastError() != ERROR_IO_PENDING) return std::nullopt;
-  HANDLE waits[] = {io.hEvent, stop};
-  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-    CancelIoEx(pipe, &io);
-    DWORD ignored = 0;
-    GetOverlappedResult(pipe, &io, &ignored, TRUE);
-    return std::nullopt;
-  }
-  DWORD moved = 0;
-  if (!GetOverlappedResult(pipe, &io, &moved, FALSE)) return std::nullopt;
-  return moved;
-}
-
-bool writeAll(HANDLE pipe, const std::string& bytes, HANDLE stop) {
+// Writes `bytes` whole, waiting up to `waitMs` for a client that does not
+// read, or until `stop`. The write's completion goes to its own event, not
+// to the port (the low bit of hEvent says so), since the thread that
+// writes is the one that waits.
+bool writeAll(HANDLE pipe, const std::string& bytes, HANDLE stop, DWORD waitMs) {
   UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event) return false;
   OVERLAPPED io{};
-  io.hEvent = event.get();
-  BOOL started = WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &io);
-  std::optional<DWORD> written = awaitIo(pipe, io, started, stop);
-  return written && *written == bytes.size();
+  io.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event.get()) | 1);
+  if (!WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &io) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    return false;
+  }
+  HANDLE waits[] = {event.get(), stop};
+  DWORD written = 0;
+  if (WaitForMultipleObjects(2, waits, FALSE, waitMs) != WAIT_OBJECT_0) {
+    CancelIoEx(pipe, &io);
+    WaitForSingleObject(event.get(), INFINITE);
+    return false;
+  }
+  return GetOverlappedResult(pipe, &io, &written, FALSE) && written == bytes.size();
 }
 
-struct Served {
+enum class Waiting { kClient, kRequest };
+
+// One instance of the pipe: waiting for a client, then its connection.
+struct Channel {
+  OVERLAPPED io{};
+  Waiting waiting = Waiting::kClient;
   UniqueFile pipe;
+  std::uint64_t id = 0;                 // once admitted
+  DWORD postedError = ERROR_SUCCESS;    // of a completion the server posted itself
   std::unique_ptr<PipeConnection> connection;
-  HANDLE stop = nullptr;
+  std::string received;
+  std::atomic<ULONGLONG> heardAt{0};
+  bool closing = false;     // under the lock: no further read is started
+  bool idleClosed = false;  // under the lock
+  char piece[kBufferBytes];
 };
 
-// What the connection's requests get; false when the connection is done.
-bool answer(Served& served, const ServiceRequest& request) {
-  switch (request.op) {
-    case ServiceOp::kHello:
-      return writeAll(served.pipe.get(),
-                      encodeServiceReply(served.connection->hello(request.version)), served.stop);
-    case ServiceOp::kAdd:
-      return writeAll(served.pipe.get(), encodeServiceReply(served.connection->add(request.entry)),
-                      served.stop);
-    case ServiceOp::kList:
-      return writeAll(served.pipe.get(), encodeServiceReply(served.connection->list()),
-                      served.stop);
-    case ServiceOp::kEnd:
-      break;
-  }
-  Report report;
-  const ServiceReply reply = served.connection->end(report);
-  return writeAll(served.pipe.get(),
-                  encodeServiceReply(reply) + reportFrame(report).value_or(std::string()),
-                  served.stop);
-}
+class Server {
+ public:
+  Server(HANDLE stop, PipeOwner& owner, const PipeLimits& limits)
+      : stop_(stop), owner_(owner), limits_(limits), book_(limits.connections) {}
 
-DWORD WINAPI serveConnection(void* parameter) {
-  std::unique_ptr<Served> served(static_cast<Served*>(parameter));
-  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::string received;
-  char piece[kBufferBytes];
-  bool malformed = false;
-  for (bool open = static_cast<bool>(event); open;) {
-    OVERLAPPED io{};
-    io.hEvent = event.get();
-    BOOL started = ReadFile(served->pipe.get(), piece, sizeof piece, nullptr, &io);
-    std::optional<DWORD> got = awaitIo(served->pipe.get(), io, started, served->stop);
-    if (!got || *got == 0) break;
-    received.append(piece, *got);
-    ServiceRequest request;
-    std::size_t used = 0;
-    FrameRead read = FrameRead::kNeedMore;
-    while (open && (read = takeServiceRequest(received, request, used)) == FrameRead::kWhole) {
-      received.erase(0, used);
-      open = answer(*served, request);
-    }
-    if (read == FrameRead::kMalformed) {
-      malformed = true;
-      break;
-    }
-  }
-  served->connection->closed(malformed);
-  DisconnectNamedPipe(served->pipe.get());
+  DWORD run();
+
+ private:
+  static DWORD WINAPI poolThread(void* server);
+  void work();
+  DWORD listen(bool first);
+  void refill();
+  void clientCame(Channel* channel, DWORD error);
+  void admit(Channel* channel);
+  void requestCame(Channel* channel, DWORD bytes, DWORD error);
+  bool answer(Channel& channel, const ServiceRequest& request);
+  void read(Channel* channel);
+  void close(Channel* channel, bool malformed);
+  void drop(Channel* channel);
+  void closeIdle();
+  void failedInstance(DWORD error);
+  [[nodiscard]] DWORD watch();
+  void shutDown(std::vector<UniqueHandle>& threads);
+
+  // Holds the server's lock for as long as it lives.
+  class Turn {
+   public:
+    explicit Turn(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~Turn() { ReleaseSRWLockExclusive(&lock_); }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+   private:
+    SRWLOCK& lock_;
+  };
+
+  HANDLE stop_;
+  PipeOwner& owner_;
+  const PipeLimits limits_;
+  UniqueHandle port_;
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  // Under lock_:
+  std::map<Channel*, std::unique_ptr<Channel>> channels_;
+  std::map<std::uint64_t, Channel*> admitted_;
+  ConnectionBook book_;
+  std::uint64_t lastId_ = 0;
+  unsigned waiting_ = 0;  // instances waiting for a client, or being made
+  bool stopping_ = false;
+  PipeTally tally_;
+};
+
+DWORD WINAPI Server::poolThread(void* server) {
+  static_cast<Server*>(server)->work();
   return 0;
 }
 
-// Waits for a client on `pipe`: whether one came before `stop`.
-bool awaitClient(HANDLE pipe, HANDLE stop) {
-  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  OVERLAPPED io{};
-  io.hEvent = event.get();
-  if (ConnectNamedPipe(pipe, &io)) return true;
-  if (GetLastError() == ERROR_PIPE_CONNECTED) return true;
-  return awaitIo(pipe, io, FALSE, stop).has_value();
+DWORD Server::run() {
+  port_.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, limits_.threads));
+  if (!port_) return GetLastError();
+  {
+    Turn turn(lock_);
+    ++waiting_;
+  }
+  if (DWORD error = listen(true)) return error;
+  owner_.ready();
+  std::vector<UniqueHandle> threads;
+  DWORD threadError = ERROR_SUCCESS;
+  for (unsigned i = 0; i < limits_.threads; ++i) {
+    UniqueHandle thread(CreateThread(nullptr, 0, poolThread, this, 0, nullptr));
+    if (!thread) threadError = GetLastError();
+    if (thread) threads.push_back(std::move(thread));
+  }
+  const DWORD result = threads.empty() ? threadError : watch();
+  shutDown(threads);
+  if (tally_.any()) owner_.tally(tally_);
+  return result;
+}
+
+// Until `stop`: tops the waiting instances up, closes idle connections and
+// says the tally once a minute. 0, or the last instance's error once none
+// could be made for noInstanceMs.
+DWORD Server::watch() {
+  ULONGLONG saidAt = GetTickCount64();
+  ULONGLONG noneSince = 0;
+  while (WaitForSingleObject(stop_, kSweepMs) == WAIT_TIMEOUT) {
+    refill();
+    closeIdle();
+    const ULONGLONG now = GetTickCount64();
+    PipeTally said;
+    {
+      Turn turn(lock_);
+      noneSince = waiting_ != 0 ? 0 : (noneSince != 0 ? noneSince : now);
+      if (noneSince != 0 && now - noneSince >= limits_.noInstanceMs)
+        return tally_.lastFailure != ERROR_SUCCESS ? tally_.lastFailure : ERROR_PIPE_NOT_CONNECTED;
+      if (now - saidAt >= kTallyMs && tally_.any()) said = std::exchange(tally_, PipeTally{});
+    }
+    if (said.any()) {
+      saidAt = now;
+      owner_.tally(said);
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+void Server::shutDown(std::vector<UniqueHandle>& threads) {
+  {
+    Turn turn(lock_);
+    stopping_ = true;
+    for (auto& [raw, channel] : channels_) {
+      channel->closing = true;
+      CancelIoEx(channel->pipe.get(), nullptr);
+    }
+  }
+  // Every connection ends on the pool, taking its lines out.
+  for (;;) {
+    {
+      Turn turn(lock_);
+      if (channels_.empty()) break;
+    }
+    Sleep(20);
+  }
+  for (std::size_t i = 0; i < threads.size(); ++i)
+    PostQueuedCompletionStatus(port_.get(), 0, kQuit, nullptr);
+  for (const UniqueHandle& thread : threads) WaitForSingleObject(thread.get(), INFINITE);
+}
+
+void Server::failedInstance(DWORD error) {
+  Turn turn(lock_);
+  ++tally_.failedInstances;
+  tally_.lastFailure = error;
+}
+
+// Makes an instance and waits for a client on it; the caller has counted
+// it in waiting_. 0, or why it could not be made.
+DWORD Server::listen(bool first) {
+  DWORD error = ERROR_SUCCESS;
+  UniqueFile pipe(makeInstance(first, error));
+  if (pipe && !CreateIoCompletionPort(pipe.get(), port_.get(), 0, 0)) error = GetLastError();
+  auto channel = std::make_unique<Channel>();
+  channel->pipe = std::move(pipe);
+  Channel* raw = channel.get();
+  Turn turn(lock_);
+  if (error == ERROR_SUCCESS && !stopping_) {
+    if (ConnectNamedPipe(raw->pipe.get(), &raw->io)) return ERROR_SUCCESS;  // its completion comes
+    error = GetLastError();
+    // A client that came before the wait (and may have gone again) is a
+    // connection like any other; no completion comes for it, so one is posted.
+    if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) {
+      raw->postedError = error;
+      error = PostQueuedCompletionStatus(port_.get(), 0, 0, &raw->io) ? ERROR_IO_PENDING
+                                                                       : GetLastError();
+    }
+    if (error == ERROR_IO_PENDING) {
+      channels_.emplace(raw, std::move(channel));
+      return ERROR_SUCCESS;
+    }
+  }
+  --waiting_;
+  if (error == ERROR_SUCCESS) return ERROR_SUCCESS;  // stopping
+  ++tally_.failedInstances;
+  tally_.lastFailure = error;
+  return error;
+}
+
+// Tops the instances waiting for clients up again.
+void Server::refill() {
+  for (;;) {
+    {
+      Turn turn(lock_);
+      if (stopping_ || waiting_ >= limits_.waitingInstances) return;
+      ++waiting_;
+    }
+    if (listen(false) != ERROR_SUCCESS) return;  // counted; the next sweep tries again
+  }
+}
+
+void Server::work() {
+  for (;;) {
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* io = nullptr;
+    const BOOL done = GetQueuedCompletionStatus(port_.get(), &bytes, &key, &io, INFINITE);
+    DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    if (!io) {
+      if (key == kQuit || !done) return;
+      continue;
+    }
+    Channel* channel = CONTAINING_RECORD(io, Channel, io);
+    if (done) error = std::exchange(channel->postedError, ERROR_SUCCESS);
+    if (channel->waiting == Waiting::kClient) {
+      clientCame(channel, error);
+    } else {
+      requestCame(channel, bytes, error);
+    }
+  }
+}
+
+void Server::clientCame(Channel* channel, DWORD error) {
+  {
+    Turn turn(lock_);
+    --waiting_;
+  }
+  refill();
+  // ERROR_NO_DATA: the client has closed already; served like any other,
+  // its first read ends it.
+  if (error != ERROR_SUCCESS && error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA) {
+    if (error != ERROR_OPERATION_ABORTED) failedInstance(error);
+    drop(channel);
+    return;
+  }
+  admit(channel);
+}
+
+void Server::admit(Channel* channel) {
+  ULONG pid = 0;
+  if (GetNamedPipeClientProcessId(channel->pipe.get(), &pid))
+    channel->connection = owner_.connect(pid);
+  if (!channel->connection) {
+    {
+      Turn turn(lock_);
+      ++tally_.unknown;
+    }
+    close(channel, false);
+    return;
+  }
+  channel->heardAt = GetTickCount64();
+  channel->waiting = Waiting::kRequest;
+  {
+    Turn turn(lock_);
+    ConnectionBook::Admission admission;
+    if (!stopping_) {
+      channel->id = ++lastId_;
+      admission = book_.admit(channel->id, channel->connection->user(), [this](std::uint64_t id) {
+        return admitted_.at(id)->connection->holdsEntries();
+      });
+    }
+    if (admission.admitted) admitted_.emplace(channel->id, channel);
+    if (admission.displaced) {
+      Channel* other = admitted_.at(*admission.displaced);
+      admitted_.erase(*admission.displaced);
+      other->id = 0;
+      other->closing = true;
+      CancelIoEx(other->pipe.get(), nullptr);
+    }
+    if (!stopping_) tally_.overBounds += (admission.admitted ? 0 : 1) + (admission.displaced ? 1 : 0);
+    if (!admission.admitted) {
+      channel->id = 0;
+      channel->closing = true;
+    }
+  }
+  read(channel);
+}
+
+void Server::read(Channel* channel) {
+  {
+    Turn turn(lock_);
+    if (!channel->closing) {
+      channel->io = OVERLAPPED{};
+      // Done at once or pending, its completion comes to the port.
+      if (ReadFile(channel->pipe.get(), channel->piece, sizeof channel->piece, nullptr,
+                   &channel->io) ||
+          GetLastError() == ERROR_IO_PENDING) {
+        return;
+      }
+    }
+  }
+  close(channel, false);
+}
+
+void Server::requestCame(Channel* channel, DWORD bytes, DWORD error) {
+  if (error != ERROR_SUCCESS || bytes == 0) {
+    close(channel, false);
+    return;
+  }
+  channel->heardAt = GetTickCount64();
+  channel->received.append(channel->piece, bytes);
+  ServiceRequest request;
+  std::size_t used = 0;
+  FrameRead frame = FrameRead::kNeedMore;
+  while ((frame = takeServiceRequest(channel->received, request, used)) == FrameRead::kWhole) {
+    channel->received.erase(0, used);
+    if (!answer(*channel, request)) {
+      close(channel, false);
+      return;
+    }
+  }
+  if (frame == FrameRead::kMalformed) {
+    close(channel, true);
+    return;
+  }
+  read(channel);
+}
+
+// What the connection's requests get; false when the connection is done.
+bool Server::answer(Channel& channel, const ServiceRequest& request) {
+  PipeConnection& connection = *channel.connection;
+  std::string reply;
+  switch (request.op) {
+    case ServiceOp::kHello:
+      reply = encodeServiceReply(connection.hello(request.version));
+      break;
+    case ServiceOp::kAdd:
+      reply = encodeServiceReply(connection.add(request.entry));
+      break;
+    case ServiceOp::kList:
+      reply = encodeServiceReply(connection.list());
+      break;
+    case ServiceOp::kEnd: {
+      Report report;
+      reply = encodeServiceReply(connection.end(report));
+      reply += reportFrame(report).value_or(std::string());
+      break;
+    }
+  }
+  return writeAll(channel.pipe.get(), reply, stop_, limits_.writeMs);
+}
+
+void Server::close(Channel* channel, bool malformed) {
+  if (channel->connection) channel->connection->closed(malformed);
+  DisconnectNamedPipe(channel->pipe.get());
+  drop(channel);
+}
+
+// Forgets the channel, which has no I/O left: its instance and connection
+// go, outside the lock (a connection's end may take a while).
+void Server::drop(Channel* channel) {
+  std::unique_ptr<Channel> owned;
+  {
+    Turn turn(lock_);
+    if (channel->id != 0) {
+      book_.remove(channel->id);
+      admitted_.erase(channel->id);
+    }
+    if (channel->idleClosed) ++tally_.idle;
+    const auto it = channels_.find(channel);
+    if (it != channels_.end()) {
+      owned = std::move(it->second);
+      channels_.erase(it);
+    }
+  }
+}
+
+void Server::closeIdle() {
+  const ULONGLONG now = GetTickCount64();
+  Turn turn(lock_);
+  for (auto& [id, channel] : admitted_) {
+    if (channel->closing || channel->connection->holdsEntries() ||
+        now - channel->heardAt < limits_.idleMs) {
+      continue;
+    }
+    channel->closing = true;
+    channel->idleClosed = true;
+    CancelIoEx(channel->pipe.get(), nullptr);
+  }
 }
 
 }  // namespace
 
-DWORD servePipe(HANDLE stop, const ConnectionMaker& makeConnection,
-                const std::function<void()>& ready) {
-  DWORD error = ERROR_SUCCESS;
-  UniqueFile waiting(makeInstance(true, error));
-  if (!waiting) return error;
-  ready();
-  std::vector<UniqueHandle> threads;
-  while (awaitClient(waiting.get(), stop)) {
-    // The threads of connections that have ended go.
-    threads.erase(std::remove_if(threads.begin(), threads.end(),
-                                 [](const UniqueHandle& t) {
-                                   return WaitForSingleObject(t.get(), 0) == WAIT_OBJECT_0;
-                                 }),
-                  threads.end());
-    ULONG pid = 0;
-    GetNamedPipeClientProcessId(waiting.get(), &pid);
-    // The next instance is there before this one is handed off, so that a
-    // client never finds the name without one of the service's.
-    UniqueFile next(makeInstance(false, error));
-    auto served = std::make_unique<Served>();
-    served->pipe = std::move(waiting);
-    served->connection = makeConnection(pid);
-    served->stop = stop;
-    UniqueHandle thread(CreateThread(nullptr, 0, serveConnection, served.get(), 0, nullptr));
-    if (thread) {
-      served.release();
-      threads.push_back(std::move(thread));
-    } else {
-      served->connection->closed(false);
-    }
-    if (!next) break;
-    waiting = std::move(next);
-  }
-  // Ended by anything but `stop` (no next instance, a failed wait): the
-  // connections end too, and the caller hears why.
-  const bool stopped = WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
-  if (!stopped) SetEvent(stop);
-  for (const UniqueHandle& thread : threads)
-    WaitForSingleObject(thread.get(), INFINITE);
-  return stopped ? ERROR_SUCCESS : (error != ERROR_SUCCESS ? error : ERROR_BROKEN_PIPE);
+DWORD servePipe(HANDLE stop, PipeOwner& owner, const PipeLimits& limits) {
+  Server server(stop, owner, limits);
+  return server.run();
 }
 
 }  // namespace varnick

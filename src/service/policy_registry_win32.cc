@@ -48,6 +48,7 @@ PolicyAdditions readPolicyAdditions(std::vector<std::string>& problems) {
   additions.nameSuffixes = readList(L"NameSuffixes", problems);
   additions.addresses = readList(L"Addresses", problems);
   additions.maxPerConnection = readNumber(L"MaxPerConnection", problems);
+  additions.maxPerUser = readNumber(L"MaxPerUser", problems);
   additions.maxInAll = readNumber(L"MaxInAll", problems);
   return additions;
 }

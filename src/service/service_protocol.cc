@@ -5,7 +5,7 @@
 namespace varnick {
 namespace {
 
-constexpr auto kLastRule = PolicyRule::kInAll;
+constexpr auto kLastRule = PolicyRule::kNameHeld;
 constexpr auto kLastStatus = ServiceStatus::kFailed;
 
 std::uint32_t numberAt(std::string_view bytes, std::size_t at) {

@@ -60,7 +60,7 @@ def test_an_administrator_widens_the_policy_with_what_reads_as_names_and_address
             messages = [(level, m) for level, c, m in service_records() if c == "Service"]
             assert ("ERROR", "Left out of the policy: the name suffix 'bad name'") in messages
             assert ("INFO", "Policy: names under .test, .localhost, .corp.example; addresses "
-                    "127.0.0.0/8, ::1; 32 entries a connection, 256 in all") in messages
+                    "127.0.0.0/8, ::1; 32 entries a connection, 64 a user, 256 in all") in messages
     finally:
         run_wine(["reg", "delete", key, "/f"])
 
@@ -82,7 +82,7 @@ def test_a_session_goes_through_the_service_and_uninstall_leaves_nothing(varnick
     status = session(varnick, "--status").stdout.decode().splitlines()
     assert any(line.startswith("Varnick service: running (process ") and line.endswith(
         "; allows names under .test, .localhost; addresses 127.0.0.0/8, ::1; 32 entries a "
-        "connection, 256 in all") for line in status), status
+        "connection, 64 a user, 256 in all") for line in status), status
 
     # What the policy does not allow: refused with its reason, and with
     # --no-consent never asked for; without it, asked for as before.

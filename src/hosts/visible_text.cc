@@ -1,9 +1,9 @@
-#include "control/visible_text.h"
+#include "hosts/visible_text.h"
 
 #include "base/hex_text.h"
 #include "hosts/entry_syntax.h"
 
-namespace varnick::control {
+namespace varnick {
 
 std::string visibleText(std::string_view text) {
   std::string shown;
@@ -29,4 +29,4 @@ std::string visibleText(std::string_view text) {
   return shown;
 }
 
-}  // namespace varnick::control
+}  // namespace varnick

@@ -1,8 +1,8 @@
-#include "control/visible_text.h"
+#include "hosts/visible_text.h"
 
 #include <gtest/gtest.h>
 
-namespace varnick::control {
+namespace varnick {
 namespace {
 
 TEST(VisibleText, KeepsAMessageOnOneLineAndShowsControlCharacters) {
@@ -11,4 +11,4 @@ TEST(VisibleText, KeepsAMessageOnOneLineAndShowsControlCharacters) {
 }
 
 }  // namespace
-}  // namespace varnick::control
+}  // namespace varnick
