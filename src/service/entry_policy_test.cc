@@ -57,14 +57,14 @@ TEST(EntryPolicy, OnlyLoopbackUnderReservedNamesAndWithinTheBounds) {
 TEST(EntryPolicy, AnAdministratorWidensItWithNamesAndAddressesThatReadAsSuch) {
   std::vector<std::string> refused;
   const EntryPolicy policy = widenedPolicy(
-      {{"corp.example", "bad name", "a.test # x"}, {"10.0.0.0/8", "10.0.0.0/40"}, 4, std::nullopt},
+      {{"corp.example", "bad name", "a.test # x"}, {"10.0.0.0/8", "10.0.0.0/40"}, 4, 8, std::nullopt},
       refused);
   EXPECT_EQ(refused,
             (std::vector<std::string>{"the name suffix 'bad name'", "the name suffix 'a.test # x'",
                                       "the address range '10.0.0.0/40'"}));
   EXPECT_EQ(policyText(policy),
             "names under .test, .localhost, .corp.example; addresses 127.0.0.0/8, ::1, "
-            "10.0.0.0/8; 4 entries a connection, 64 a user, 256 in all");
+            "10.0.0.0/8; 4 entries a connection, 8 a user, 256 in all");
 }
 
 TEST(AddressRange, TakesAnAddressAndAPrefixThatFitsItAndNothingElse) {

@@ -2,6 +2,7 @@
 allows for any user's program, with no consent prompt and no elevated
 varnick.exe, for exactly as long as that program's connection lasts."""
 
+import concurrent.futures
 import contextlib
 import json
 import re
@@ -10,9 +11,12 @@ import subprocess
 import pytest
 
 from session_command import SESSION, VARNICK_FOLDER, held_session, session, wait_until
-from wine_harness import HOLD_FILE, PREFIX, parse_records, run_captured, run_wine, wine_env
+from wine_harness import (BUILD_DIR, HOLD_FILE, PREFIX, parse_records, run_captured, run_wine,
+                          wine_env)
 
 SERVICE_LOG = PREFIX / "drive_c" / "Program Files" / "Varnick" / "varnick.log"
+PIPE_STORM = BUILD_DIR / "pipe_storm.exe"
+POLICY_KEY = r"HKLM\Software\Varnick"
 
 
 def service_records():
@@ -49,7 +53,7 @@ def service(varnick, registry):
 
 def test_an_administrator_widens_the_policy_with_what_reads_as_names_and_addresses(varnick,
                                                                                  registry):
-    key = r"HKLM\Software\Varnick"
+    key = POLICY_KEY
     run_wine(["reg", "add", key, "/v", "NameSuffixes", "/t", "REG_MULTI_SZ", "/d",
               "corp.example\\0bad name", "/f"])
     try:
@@ -147,3 +151,50 @@ def test_uninstall_takes_out_what_the_service_still_holds(varnick, registry, tmp
         assert varnick.hosts == varnick.DEFAULT_HOSTS
     assert varnick.beside_hosts() == ["hosts"]
     assert service_query().returncode != 0
+
+
+def storm(*args, seconds=120):
+    """What pipe_storm counted: {"opened": k, ...}."""
+    result = run_captured(["wine", str(PIPE_STORM), r"\\.\pipe\Varnick", *map(str, args)],
+                          seconds, env=wine_env())
+    assert result.returncode == 0, result
+    words = result.stdout.decode().split()
+    return {words[i]: int(words[i + 1]) for i in range(0, len(words), 2)}
+
+
+def test_no_crowd_of_clients_stops_the_service_or_keeps_a_session_out(varnick, service, tmp_path):
+    # Hundreds that open and close at once: each is a connection like any
+    # other, none ends the accept loop.
+    assert storm("close", 320) == {"opened": 320}
+    # Sessions that start at the same instant all get in: none is turned
+    # to consent (120) or told the service is not there (121).
+    with concurrent.futures.ThreadPoolExecutor(12) as pool:
+        results = list(pool.map(lambda i: session(
+            varnick, "--no-consent", "--add", f"127.0.0.1 s{i}.test", "--", "cmd", "/c", "exit 0"),
+            range(12)))
+    assert [r.returncode for r in results] == [0] * 12, results
+    # Silent connections beyond a user's bound give way to the newest: a
+    # session still gets in while a hundred hold the pipe and say nothing.
+    with open(tmp_path / "idle.out", "wb") as out:
+        idle = subprocess.Popen(["wine", str(PIPE_STORM), r"\\.\pipe\Varnick", "idle", "100",
+                                 "60000"], stdout=out, env=wine_env())
+    try:
+        wait_until(lambda: b"opened 100" in (tmp_path / "idle.out").read_bytes(), seconds=60)
+        result = session(varnick, "--no-consent", "--add", "127.0.0.1 late.test", "--", "cmd",
+                         "/c", "exit 0")
+        assert result.returncode == 0, result
+    finally:
+        idle.kill()
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    assert [m for level, _, m in service_records() if level == "ERROR"] == []
+
+
+@pytest.mark.parametrize("bound, value", [("MaxInAll", 5), ("MaxPerUser", 3)])
+def test_entries_asked_for_together_never_pass_a_bound(varnick, registry, bound, value):
+    run_wine(["reg", "add", POLICY_KEY, "/v", bound, "/t", "REG_DWORD", "/d", str(value), "/f"])
+    try:
+        with installed_service(varnick, registry):
+            assert storm("add", 20, 1000) == {"opened": 20, "done": value, "refused": 20 - value}
+            wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS, seconds=10)
+    finally:
+        run_wine(["reg", "delete", POLICY_KEY, "/f"])
