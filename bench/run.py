@@ -122,7 +122,7 @@ DISK_DIR = ROOT / "build" / "bench-disk"
 TARGETS = ["varnick", "varnick-session", "bench_empty_main", "bench_winsock_main",
            "bench_copy_twice", "bench_server_baseline", "bench_restore_baseline",
            "bench_rebuild_baseline", "bench_varnick_standin", "bench_pipe_client",
-           "bench_pipe_baseline"]
+           "bench_pipe_baseline", "pipe_storm"]
 SESSION = BUILD_DIR / "varnick-session.exe"
 EMPTY_MAIN = BUILD_DIR / "bench_empty_main.exe"
 WINSOCK_MAIN = BUILD_DIR / "bench_winsock_main.exe"
@@ -134,6 +134,10 @@ VARNICK_STANDIN = BUILD_DIR / "bench_varnick_standin.exe"
 PIPE_CLIENT = BUILD_DIR / "bench_pipe_client.exe"
 PIPE_BASELINE = BUILD_DIR / "bench_pipe_baseline.exe"
 PIPE_REQUESTS = 2000
+PIPE_STORM = BUILD_DIR / "pipe_storm.exe"
+CROWD = 1000
+CROWD_MEMORY_LIMIT_MB = 50
+CROWD_ANSWER_LIMIT_MS = 50
 # cmd.exe by the name that the session finds along PATH and starts.
 CMD_EXE = r"C:\windows\system32\cmd.exe"
 EMPTY_COMMAND = ["cmd", "/c", "exit", "0"]
@@ -483,6 +487,57 @@ def bench_pipe(env, runs):
                   higher_is_better=True)
 
 
+def service_rss_mb():
+    """The resident memory of the service's process, as Linux counts it."""
+    pids = subprocess.run(["pgrep", "-f", "varnick.exe service run"], capture_output=True,
+                          check=False).stdout.split()
+    assert len(pids) == 1, subprocess.run(["ps", "-o", "pid,ppid,stat,etime,rss,cmd", "-p", ",".join(p.decode() for p in pids)], capture_output=True, text=True).stdout
+    status = Path(f"/proc/{int(pids[0])}/status").read_text()
+    kb = next(int(line.split()[1]) for line in status.splitlines() if line.startswith("VmRSS:"))
+    return kb / 1024
+
+
+def hello_ms(env):
+    """One client's open and hello through the service's pipe, in ms."""
+    result = subprocess.run(["wine", str(PIPE_STORM), r"\\.\pipe\Varnick", "hello"], env=env,
+                            stdin=subprocess.DEVNULL, capture_output=True, check=False)
+    assert result.returncode == 0, result
+    return float(result.stdout.decode().strip())
+
+
+def bench_crowd(env, runs):
+    """CROWD silent connections opened at once against the service, held
+    while another client says hello: that hello's time against the same
+    hello with no crowd, and the service's resident memory with the crowd
+    against without it. Limits: CROWD_ANSWER_LIMIT_MS and
+    CROWD_MEMORY_LIMIT_MB (the service's whole process)."""
+    alone, crowded, rss_alone, rss_crowded = [], [], [], []
+    for _ in range(runs):
+        rss_alone.append(service_rss_mb())
+        alone.append(hello_ms(env))
+        with tempfile.NamedTemporaryFile() as out:
+            storm = subprocess.Popen(["wine", str(PIPE_STORM), r"\\.\pipe\Varnick", "idle",
+                                      str(CROWD), "120000"], env=env, stdin=subprocess.DEVNULL,
+                                     stdout=out, stderr=subprocess.DEVNULL)
+            try:
+                deadline = time.monotonic() + 120
+                while f"opened {CROWD}".encode() not in Path(out.name).read_bytes():
+                    assert storm.poll() is None and time.monotonic() < deadline
+                    time.sleep(0.1)
+                crowded.append(hello_ms(env))
+                rss_crowded.append(service_rss_mb())
+            finally:
+                storm.kill()
+                storm.wait()
+    answer = figure(f"  hello, {CROWD:,} idle clients", "ms", statistics.median(crowded),
+                    statistics.median(alone), None, limit=CROWD_ANSWER_LIMIT_MS)
+    memory = figure(f"  service RSS, {CROWD:,} clients", "MB", max(rss_crowded),
+                    statistics.median(rss_alone), None, limit=CROWD_MEMORY_LIMIT_MB)
+    for f in (answer, memory):
+        f["met"] = f["varnick"] <= f["limit"]
+    return [answer, memory]
+
+
 def bench_service(varnick, registry, output, runs):
     """varnick-session through the Varnick service (no consent, no elevated
     Varnick: --no-consent) around `cmd /c exit 0`, against that command
@@ -498,6 +553,7 @@ def bench_service(varnick, registry, output, runs):
                      command=(["wine", CMD_EXE, *EMPTY_COMMAND[1:]], {}))
         times = timed_in_turn(varnick, kinds, output, runs)
         pipe = bench_pipe(varnick.env(), max(3, runs // 3))
+        crowd = bench_crowd(varnick.env(), max(3, runs // 3))
     finally:
         run_wine([str(BUILD_DIR / "varnick.exe"), "service", "uninstall"], cwd=varnick.work_dir)
         registry.point_at_hosts_variable()
@@ -508,7 +564,7 @@ def bench_service(varnick, registry, output, runs):
     return [figure("service session + cmd", "ms", median_ms("service"), median_ms("command"),
                    SERVICE_GOAL, samples=dict(varnick=times["service"], baseline=times["command"]),
                    ranges_ms={k: [min(times[k]) * 1000, max(times[k]) * 1000] for k in kinds}),
-            pipe]
+            pipe, *crowd]
 
 
 def bench_session_file(place, output, runs):
@@ -834,7 +890,7 @@ NOISY_SHARE = 0.05
 def print_table(figures, flushes, memory):
     print(f"{'figure':<26} {'varnick':>18} {'baseline':>18} {'ratio':>11}  goal")
     for f in figures:
-        unit = "ms " if f["unit"] == "ms" else "r/s"
+        unit = {"ms": "ms ", "MB": "MB "}.get(f["unit"], "r/s")
         if f["statistic"] == "mean":
             varnick = f"{f['varnick']:.1f} {unit}±{f['varnick_error']:.1f}"
             baseline = f"{f['baseline']:.1f} {unit}±{f['baseline_error']:.1f}"
@@ -844,6 +900,8 @@ def print_table(figures, flushes, memory):
                                         f"{f['ratio']:.2f}      ")
         goal = "" if f["goal"] is None else f"{f['goal_kind']} {f['goal']}: " + \
             ("met" if f["met"] else "NOT met")
+        if "limit" in f:
+            goal = f"at most {f['limit']} {f['unit']}: " + ("met" if f["met"] else "NOT met")
         if f.get("ratio_error", 0) > NOISY_SHARE * f["ratio"]:
             goal += " (noisy)"
         print(f"{f['name']:<26} {varnick:>18} {baseline:>18} {ratio:>11}  {goal}")

@@ -47,24 +47,22 @@ HANDLE makeInstance(bool first, DWORD& error) {
   return pipe;
 }
 
-// Writes `bytes` whole, waiting up to `waitMs` for a client that does not
-// read, or until `stop`. The write's completion goes to its own event, not
-// to the port (the low bit of hEvent says so), since the thread that
-// writes is the one that waits.
-bool writeAll(HANDLE pipe, const std::string& bytes, HANDLE stop, DWORD waitMs) {
-  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!event) return false;
+// Writes `bytes` whole through `pipe`, waiting on `event` up to `waitMs`
+// for a client that does not read, or until `stop`. The write's completion
+// goes to the event, not to the port (the low bit of hEvent says so), since
+// the thread that writes is the one that waits.
+bool writeAll(HANDLE pipe, HANDLE event, const std::string& bytes, HANDLE stop, DWORD waitMs) {
   OVERLAPPED io{};
-  io.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event.get()) | 1);
+  io.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1);
   if (!WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &io) &&
       GetLastError() != ERROR_IO_PENDING) {
     return false;
   }
-  HANDLE waits[] = {event.get(), stop};
+  HANDLE waits[] = {event, stop};
   DWORD written = 0;
   if (WaitForMultipleObjects(2, waits, FALSE, waitMs) != WAIT_OBJECT_0) {
     CancelIoEx(pipe, &io);
-    WaitForSingleObject(event.get(), INFINITE);
+    WaitForSingleObject(event, INFINITE);
     return false;
   }
   return GetOverlappedResult(pipe, &io, &written, FALSE) && written == bytes.size();
@@ -77,6 +75,7 @@ struct Channel {
   OVERLAPPED io{};
   Waiting waiting = Waiting::kClient;
   UniqueFile pipe;
+  UniqueHandle written;                 // the event of the connection's replies
   std::uint64_t id = 0;                 // once admitted
   DWORD postedError = ERROR_SUCCESS;    // of a completion the server posted itself
   std::unique_ptr<PipeConnection> connection;
@@ -227,6 +226,8 @@ DWORD Server::listen(bool first) {
   if (pipe && !CreateIoCompletionPort(pipe.get(), port_.get(), 0, 0)) error = GetLastError();
   auto channel = std::make_unique<Channel>();
   channel->pipe = std::move(pipe);
+  channel->written.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (error == ERROR_SUCCESS && !channel->written) error = GetLastError();
   Channel* raw = channel.get();
   Turn turn(lock_);
   if (error == ERROR_SUCCESS && !stopping_) {
@@ -401,7 +402,7 @@ bool Server::answer(Channel& channel, const ServiceRequest& request) {
       break;
     }
   }
-  return writeAll(channel.pipe.get(), reply, stop_, limits_.writeMs);
+  return writeAll(channel.pipe.get(), channel.written.get(), reply, stop_, limits_.writeMs);
 }
 
 void Server::close(Channel* channel, bool malformed) {
