@@ -184,8 +184,7 @@ class ServiceConnection final : public PipeConnection {
     }
     if (refusals_ != 0) {
       logMessage(kInfo, log_, "Refused %u entries of %s, the first %s",
-                 static_cast<unsigned>(refusals_), caller_.account.c_str(),
-                 firstRefusal_.c_str());
+                 static_cast<unsigned>(refusals_), caller_.account.c_str(), firstRefusal_.c_str());
     }
   }
 
@@ -207,8 +206,8 @@ class ServiceConnection final : public PipeConnection {
     if (locked != ERROR_SUCCESS) {
       serving_.reset();
       RecordTurn turn;
-      logMessage(kError, log_, "Failed to take the serving lock for %s %d",
-                 caller_.account.c_str(), static_cast<int>(locked));
+      logMessage(kError, log_, "Failed to take the serving lock for %s %d", caller_.account.c_str(),
+                 static_cast<int>(locked));
       return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, locked,
                           locked == ERROR_TIMEOUT
                               ? "a Varnick server holds the hosts file; try again when it ends"

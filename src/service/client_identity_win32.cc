@@ -29,8 +29,7 @@ std::string accountName(PSID sid, const std::string& fallback) {
   DWORD nameSize = 256;
   DWORD domainSize = 256;
   SID_NAME_USE use;
-  if (!LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
-    return fallback;
+  if (!LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) return fallback;
   return wideToUtf8(domain) + "\\" + wideToUtf8(name);
 }
 

@@ -24,7 +24,8 @@ ConnectionBook::Admission ConnectionBook::admit(std::uint64_t id, const std::str
   } else if (open_.size() >= bounds_.inAll) {
     // The users with the most connections give way first.
     std::vector<std::pair<std::size_t, std::string>> users;
-    for (const auto& [owner, count] : perUser_) users.emplace_back(count, owner);
+    for (const auto& [owner, count] : perUser_)
+      users.emplace_back(count, owner);
     std::sort(users.rbegin(), users.rend());
     for (const auto& [count, owner] : users) {
       if ((admission.displaced = idleOf(owner, holds))) break;

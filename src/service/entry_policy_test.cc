@@ -56,9 +56,12 @@ TEST(EntryPolicy, OnlyLoopbackUnderReservedNamesAndWithinTheBounds) {
 
 TEST(EntryPolicy, AnAdministratorWidensItWithNamesAndAddressesThatReadAsSuch) {
   std::vector<std::string> refused;
-  const EntryPolicy policy = widenedPolicy(
-      {{"corp.example", "bad name", "a.test # x"}, {"10.0.0.0/8", "10.0.0.0/40"}, 4, 8, std::nullopt},
-      refused);
+  const EntryPolicy policy = widenedPolicy({{"corp.example", "bad name", "a.test # x"},
+                                            {"10.0.0.0/8", "10.0.0.0/40"},
+                                            4,
+                                            8,
+                                            std::nullopt},
+                                           refused);
   EXPECT_EQ(refused,
             (std::vector<std::string>{"the name suffix 'bad name'", "the name suffix 'a.test # x'",
                                       "the address range '10.0.0.0/40'"}));

@@ -19,7 +19,8 @@ std::string lowered(std::string_view name) {
 std::vector<std::string> namesOf(std::string_view entry) {
   std::vector<std::string> names;
   if (std::optional<HostsLine> line = parseHostsLine(entry)) {
-    for (const std::string& name : line->names) names.push_back(lowered(name));
+    for (const std::string& name : line->names)
+      names.push_back(lowered(name));
   }
   return names;
 }
@@ -35,8 +36,8 @@ PolicyVerdict Holdings::reserve(std::uint64_t connection, const Caller& caller,
   const auto user = byUser_.find(caller.user);
   const std::size_t byUser = user == byUser_.end() ? 0 : user->second;
   if (byUser >= policy_.maxPerUser) {
-    return {PolicyRule::kPerUser,
-            "your connections hold " + std::to_string(byUser) + " entries, as many as one user may"};
+    return {PolicyRule::kPerUser, "your connections hold " + std::to_string(byUser) +
+                                      " entries, as many as one user may"};
   }
   for (const std::string& name : namesOf(entry)) {
     const auto holder = names_.find(name);
@@ -88,7 +89,8 @@ std::string Holdings::listFor(const Caller& caller) const {
   for (const auto& [connection, held] : connections_) {
     if (!caller.administrator && held.caller.user != caller.user) continue;
     std::string entries;
-    for (const std::string& entry : held.entries) entries += (entries.empty() ? "" : ", ") + entry;
+    for (const std::string& entry : held.entries)
+      entries += (entries.empty() ? "" : ", ") + entry;
     text += (text.empty() ? "" : "\n") + held.caller.account + ": " + entries;
   }
   return text;

@@ -47,7 +47,8 @@ TEST(Holdings, UsersKeepTheirNamesTheirQuotaAndTheirOwnList) {
     EXPECT_EQ(verdict.rule, step.rule) << step.entry << ": " << verdict.detail;
     if (*step.detail) EXPECT_EQ(verdict.detail, step.detail) << step.entry;
   }
-  EXPECT_EQ(holdings.listFor(bob), "PC\\bob (process 20): 127.0.0.2 other.test, 127.0.0.2 more.test");
+  EXPECT_EQ(holdings.listFor(bob),
+            "PC\\bob (process 20): 127.0.0.2 other.test, 127.0.0.2 more.test");
   EXPECT_EQ(holdings.listFor(admin),
             "PC\\ann (process 10): 127.0.0.1 app.test, 127.0.0.1 b.test, 127.0.0.1 c.test\n"
             "PC\\bob (process 20): 127.0.0.2 other.test, 127.0.0.2 more.test\n"

@@ -75,9 +75,9 @@ struct Channel {
   OVERLAPPED io{};
   Waiting waiting = Waiting::kClient;
   UniqueFile pipe;
-  UniqueHandle written;                 // the event of the connection's replies
-  std::uint64_t id = 0;                 // once admitted
-  DWORD postedError = ERROR_SUCCESS;    // of a completion the server posted itself
+  UniqueHandle written;               // the event of the connection's replies
+  std::uint64_t id = 0;               // once admitted
+  DWORD postedError = ERROR_SUCCESS;  // of a completion the server posted itself
   std::unique_ptr<PipeConnection> connection;
   std::string received;
   std::atomic<ULONGLONG> heardAt{0};
@@ -209,7 +209,8 @@ void Server::shutDown(std::vector<UniqueHandle>& threads) {
   }
   for (std::size_t i = 0; i < threads.size(); ++i)
     PostQueuedCompletionStatus(port_.get(), 0, kQuit, nullptr);
-  for (const UniqueHandle& thread : threads) WaitForSingleObject(thread.get(), INFINITE);
+  for (const UniqueHandle& thread : threads)
+    WaitForSingleObject(thread.get(), INFINITE);
 }
 
 void Server::failedInstance(DWORD error) {
@@ -238,7 +239,7 @@ DWORD Server::listen(bool first) {
     if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) {
       raw->postedError = error;
       error = PostQueuedCompletionStatus(port_.get(), 0, 0, &raw->io) ? ERROR_IO_PENDING
-                                                                       : GetLastError();
+                                                                      : GetLastError();
     }
     if (error == ERROR_IO_PENDING) {
       channels_.emplace(raw, std::move(channel));
@@ -332,7 +333,8 @@ void Server::admit(Channel* channel) {
       other->closing = true;
       CancelIoEx(other->pipe.get(), nullptr);
     }
-    if (!stopping_) tally_.overBounds += (admission.admitted ? 0 : 1) + (admission.displaced ? 1 : 0);
+    if (!stopping_)
+      tally_.overBounds += (admission.admitted ? 0 : 1) + (admission.displaced ? 1 : 0);
     if (!admission.admitted) {
       channel->id = 0;
       channel->closing = true;

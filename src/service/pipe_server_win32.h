@@ -49,9 +49,9 @@ class PipeConnection {
 // How many connections the server closed or turned away since it last
 // said so, and why; a flood is said in one record, not one a connection.
 struct PipeTally {
-  std::uint64_t overBounds = 0;    // turned away or displaced by ConnectionBook
-  std::uint64_t idle = 0;          // held nothing and said nothing for too long
-  std::uint64_t unknown = 0;       // whose process or user could not be read
+  std::uint64_t overBounds = 0;  // turned away or displaced by ConnectionBook
+  std::uint64_t idle = 0;        // held nothing and said nothing for too long
+  std::uint64_t unknown = 0;     // whose process or user could not be read
   std::uint64_t failedInstances = 0;
   DWORD lastFailure = ERROR_SUCCESS;  // of the last failed instance
   bool any() const { return overBounds + idle + unknown + failedInstances != 0; }
@@ -73,9 +73,9 @@ class PipeOwner {
 
 struct PipeLimits {
   ConnectionBounds connections;
-  DWORD idleMs = 10000;          // a connection that holds nothing and says nothing
-  DWORD noInstanceMs = 30000;    // no instance waiting for clients: the server gives up
-  DWORD writeMs = 5000;          // a reply the client does not read
+  DWORD idleMs = 10000;        // a connection that holds nothing and says nothing
+  DWORD noInstanceMs = 30000;  // no instance waiting for clients: the server gives up
+  DWORD writeMs = 5000;        // a reply the client does not read
   unsigned threads = 4;
   unsigned waitingInstances = 4;
 };

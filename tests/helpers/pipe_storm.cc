@@ -142,12 +142,14 @@ int wmain(int argc, wchar_t** argv) {
     runThreads(kThreads, openAndClose, jobs, each);
   } else if (mode == L"idle") {
     std::vector<HANDLE> pipes;
-    for (int i = 0; i < count; ++i) pipes.push_back(openPipe());
+    for (int i = 0; i < count; ++i)
+      pipes.push_back(openPipe());
     std::printf("opened %d\n", opened.load());
     std::fflush(stdout);
     Sleep(holdMs);
   } else if (mode == L"add") {
-    for (int i = 0; i < count; ++i) jobs.push_back({i, holdMs});
+    for (int i = 0; i < count; ++i)
+      jobs.push_back({i, holdMs});
     runThreads(count, addOne, jobs, 0);
     std::printf("opened %d done %d refused %d\n", opened.load(), done.load(), refused.load());
     return 0;
