@@ -8,6 +8,8 @@
 //                                    "127.0.0.1 storm<i>.test" together,
 //                                    then hold their entries <ms>
 //   pipe_storm <pipe> hello          one hello; prints its milliseconds
+//   pipe_storm <pipe> forge          one add whose entry holds CR LF and a
+//                                    forged record after it
 //
 // Prints "opened <k>" (and for add "done <d> refused <r>") on one line.
 #include <windows.h>
@@ -74,9 +76,12 @@ int replyStatus(HANDLE pipe) {
 
 const std::string kHello("\0\0\0\1", 4);
 
-std::string entryOperands(int number) {
-  const std::string entry = "127.0.0.1 storm" + std::to_string(number) + ".test";
+std::string entryOperands(const std::string& entry) {
   return std::string{0, 0, 0, static_cast<char>(entry.size())} + entry;
+}
+
+std::string entryOperands(int number) {
+  return entryOperands("127.0.0.1 storm" + std::to_string(number) + ".test");
 }
 
 struct StormJob {
@@ -152,6 +157,18 @@ int wmain(int argc, wchar_t** argv) {
       jobs.push_back({i, holdMs});
     runThreads(count, addOne, jobs, 0);
     std::printf("opened %d done %d refused %d\n", opened.load(), done.load(), refused.load());
+    return 0;
+  } else if (mode == L"forge") {
+    HANDLE pipe = openPipe();
+    const std::string forged =
+        "127.0.0.1 a.test\r\n00:00:00 INFO  Service - Added '10.6.6.6 bank.example' for "
+        "NT AUTHORITY\\SYSTEM";
+    if (pipe == INVALID_HANDLE_VALUE || !sendFrame(pipe, 16, kHello) || replyStatus(pipe) != 0 ||
+        !sendFrame(pipe, 1, entryOperands(forged))) {
+      return 1;
+    }
+    std::printf("opened %d refused %d\n", opened.load(), replyStatus(pipe) == 1 ? 1 : 0);
+    CloseHandle(pipe);
     return 0;
   } else if (mode == L"hello") {
     LARGE_INTEGER frequency, start, end;
