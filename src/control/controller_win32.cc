@@ -353,17 +353,18 @@ bool Controller::receive(char* bytes, std::size_t size, const char* waitingFor) 
 std::optional<Report> Controller::readReport(const char* waitingFor) {
   // Far more than the lines of any session; a length beyond it is no report.
   constexpr std::uint32_t kMaxReportBytes = 1u << 28;
-  unsigned char length[kLengthFieldSize];
-  std::string body;
-  if (connection_ && receive(reinterpret_cast<char*>(length), sizeof length, waitingFor)) {
-    const std::uint32_t size = readBigEndian32(length);
-    if (size <= kMaxReportBytes) {
-      body.resize(size);
-      if (receive(body.data(), size, waitingFor)) {
-        if (std::optional<Report> report = parseReport(body)) return report;
-      }
-    }
+  std::string received;
+  std::size_t needed = kLengthFieldSize;
+  Report report;
+  FrameRead read = FrameRead::kNeedMore;
+  // Exactly the frame's bytes: what follows it is the replies to requests.
+  while (connection_ && read == FrameRead::kNeedMore) {
+    const std::size_t had = received.size();
+    received.resize(needed);
+    if (!receive(received.data() + had, needed - had, waitingFor)) break;
+    read = takeReport(received, kMaxReportBytes, report, needed);
   }
+  if (read == FrameRead::kWhole) return report;
   error_ = "varnick.exe did not send its report whole; see its log";
   return std::nullopt;
 }

@@ -114,18 +114,21 @@ std::optional<std::pair<ServiceReply, Report>> ServiceClient::end() {
   std::optional<ServiceReply> reply = request(ServiceRequest{ServiceOp::kEnd, 0, {}});
   if (!reply) return std::nullopt;
   // Then the report frame of what it took out.
-  if (!receive(4)) return std::nullopt;
-  const std::uint32_t size =
-      readBigEndian32(reinterpret_cast<const std::uint8_t*>(received_.data()));
-  if (size > kMaxServiceFrame * 64 || !receive(4 + std::size_t{size})) return std::nullopt;
-  std::optional<Report> report = parseReport(std::string_view(received_).substr(4, size));
-  received_.erase(0, 4 + std::size_t{size});
-  if (!report) {
-    error_ = "the Varnick service sent a report out of its protocol";
-    return std::nullopt;
+  for (;;) {
+    Report report;
+    std::size_t used = 0;
+    switch (takeReport(received_, kMaxServiceFrame * 64, report, used)) {
+      case FrameRead::kWhole:
+        received_.erase(0, used);
+        pipe_.reset();
+        return std::make_pair(*reply, std::move(report));
+      case FrameRead::kMalformed:
+        error_ = "the Varnick service sent a report out of its protocol";
+        return std::nullopt;
+      case FrameRead::kNeedMore:
+        if (!receive(used)) return std::nullopt;
+    }
   }
-  pipe_.reset();
-  return std::make_pair(*reply, *report);
 }
 
 }  // namespace varnick::control

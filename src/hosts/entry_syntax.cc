@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/hex_text.h"
+#include "hosts/ip_address.h"
 
 namespace varnick {
 namespace {
@@ -14,7 +15,6 @@ namespace text = entry_syntax_text;
 // undefined for the bytes of UTF-8 text above 0x7F.
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // Bytes of 0x80 and above are letters: a name beyond ASCII arrives in UTF-8
 // or the OEM code page, and whether Windows can use it is decided elsewhere.
@@ -45,69 +45,7 @@ std::vector<std::string_view> fieldsBeforeComment(std::string_view entry) {
   return fields;
 }
 
-// No leading zero in a part of more than one digit: some resolvers read
-// "010" as octal 8, so such an address would not mean what it says.
-bool isDecimalPart(std::string_view digits) {
-  if (digits.empty() || digits.size() > 3) return false;
-  if (digits.size() > 1 && digits[0] == '0') return false;
-  int value = 0;
-  for (char c : digits)
-    value = value * 10 + (c - '0');
-  return value <= 255;
-}
-
-bool isIpv4(std::string_view s) {
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (s.empty() || s[0] != '.') return false;
-      s.remove_prefix(1);
-    }
-    std::size_t digits = 0;
-    while (digits < s.size() && isDigit(s[digits]))
-      ++digits;
-    if (!isDecimalPart(s.substr(0, digits))) return false;
-    s.remove_prefix(digits);
-  }
-  return s.empty();
-}
-
-bool isHexGroup(std::string_view group) {
-  return !group.empty() && group.size() <= 4 && std::all_of(group.begin(), group.end(), isHexDigit);
-}
-
-// How many 16-bit groups `s` (groups between single colons, or nothing)
-// stands for; a dotted IPv4 part, allowed only last, stands for two.
-// Nothing when `s` is not such a list.
-std::optional<int> groupCount(std::string_view s, bool mayEndInIpv4) {
-  if (s.empty()) return 0;
-  for (int count = 0; count < 8; ++count) {
-    const std::size_t colon = s.find(':');
-    const std::string_view group = s.substr(0, colon);
-    if (colon == std::string_view::npos && mayEndInIpv4 &&
-        group.find('.') != std::string_view::npos) {
-      if (!isIpv4(group)) return std::nullopt;
-      return count + 2;
-    }
-    if (!isHexGroup(group)) return std::nullopt;
-    if (colon == std::string_view::npos) return count + 1;
-    s.remove_prefix(colon + 1);
-  }
-  return std::nullopt;
-}
-
-// The text form without zone or brackets: a hosts line names no interface.
-// A second "::" leaves an empty group, which groupCount refuses.
-bool isIpv6(std::string_view s) {
-  const std::size_t gap = s.find("::");
-  if (gap == std::string_view::npos) return groupCount(s, true) == 8;
-  const std::string_view tail = s.substr(gap + 2);
-  const std::optional<int> before = groupCount(s.substr(0, gap), false);
-  const std::optional<int> after = groupCount(tail, true);
-  // "::" stands for at least one zero group.
-  return before && after && *before + *after <= 7;
-}
-
-bool isAddress(std::string_view field) { return isIpv4(field) || isIpv6(field); }
+bool isAddress(std::string_view field) { return parseIpAddress(field).has_value(); }
 
 std::string addressProblem(const std::vector<std::string_view>& fields) {
   std::string problem = inQuotes(fields[0]) + std::string(text::kNotAnAddress);

@@ -1,7 +1,5 @@
 #include "link/session_report.h"
 
-#include "link/wire_format.h"
-
 namespace varnick {
 namespace {
 
@@ -81,6 +79,26 @@ std::optional<Report> parseReport(std::string_view body) {
     report.push_back(std::move(item));
   }
   return report;
+}
+
+FrameRead takeReport(std::string_view received, std::uint32_t maxBody, Report& report,
+                     std::size_t& used) {
+  if (received.size() < kLengthFieldSize) {
+    used = kLengthFieldSize;
+    return FrameRead::kNeedMore;
+  }
+  const std::uint32_t length =
+      readBigEndian32(reinterpret_cast<const std::uint8_t*>(received.data()));
+  if (length > maxBody) return FrameRead::kMalformed;
+  if (received.size() - kLengthFieldSize < length) {
+    used = kLengthFieldSize + std::size_t{length};
+    return FrameRead::kNeedMore;
+  }
+  std::optional<Report> taken = parseReport(received.substr(kLengthFieldSize, length));
+  if (!taken) return FrameRead::kMalformed;
+  report = std::move(*taken);
+  used = kLengthFieldSize + std::size_t{length};
+  return FrameRead::kWhole;
 }
 
 }  // namespace varnick

@@ -6,12 +6,15 @@
 // notes), so neither parses the other's texts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "link/wire_format.h"
 
 namespace varnick {
 
@@ -69,5 +72,14 @@ bool isFailure(ReportKind kind);
 // The items of a frame's body (op code first); nothing for a body that is
 // not a whole report.
 [[nodiscard]] std::optional<Report> parseReport(std::string_view body);
+
+// Reads the report frame at the front of `received`, the bytes read so far,
+// whose body may be at most `maxBody` bytes long. kWhole sets `report` and
+// `used` (length field and body); kNeedMore sets `used` to the bytes the
+// frame needs as far as its length field tells (more than `received` holds),
+// so a reader takes no byte past the frame; kMalformed for a longer body or
+// one that is not a whole report.
+[[nodiscard]] FrameRead takeReport(std::string_view received, std::uint32_t maxBody, Report& report,
+                                   std::size_t& used);
 
 }  // namespace varnick

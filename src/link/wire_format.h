@@ -13,6 +13,10 @@ namespace varnick {
 // bytes, then the body, whose first byte is the op code.
 constexpr std::uint32_t kLengthFieldSize = 4;
 
+// What reading a frame from the front of the bytes received so far found:
+// not all of it yet, all of it, or bytes that are no such frame.
+enum class FrameRead { kNeedMore, kWhole, kMalformed };
+
 constexpr std::uint8_t kOpAdd = 1;       // operands: big-endian entry length N, N entry bytes
 constexpr std::uint8_t kOpRemove = 2;    // no operands; always refused
 constexpr std::uint8_t kOpShutdown = 3;  // no operands

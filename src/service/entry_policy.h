@@ -7,22 +7,21 @@
 // administrator may widen the rules.
 #pragma once
 
-#include <array>
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "hosts/ip_address.h"
+
 namespace varnick {
 
 // An address with its first `prefixBits` bits significant: "127.0.0.0/8",
-// "::1". IPv4 addresses use the first four bytes.
+// "::1".
 struct AddressRange {
   std::string text;  // as written, for messages
-  bool ipv6 = false;
-  std::array<std::uint8_t, 16> bytes{};
+  IpAddress address;
   int prefixBits = 0;
 };
 

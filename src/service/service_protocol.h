@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/wire_format.h"
 #include "service/entry_policy.h"
 
 namespace varnick {
@@ -42,8 +43,6 @@ struct ServiceReply {
   std::uint32_t value = 0;  // kFailed: the platform's error; a hello: the service's version
   std::string text;         // why, in words; for a hello, the policy in words
 };
-
-enum class FrameRead { kNeedMore, kWhole, kMalformed };
 
 // Reads the request at the front of `received`: kWhole sets `request` and
 // `used` (the bytes it took); kMalformed for a length beyond
