@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/object_rules.h"
 #include "control/error_text.h"
 #include "link/wire_format.h"
 #include "service/service_control_win32.h"
@@ -14,7 +15,7 @@ bool ServiceClient::connect() {
     error_ = "the Varnick service is not running";
     return false;
   }
-  pipe_.reset(CreateFileW(kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  pipe_.reset(CreateFileW(kServicePipeName, kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
   if (!pipe_) {
     error_ = withCode("could not connect to the Varnick service", GetLastError());
