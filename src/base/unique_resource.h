@@ -64,6 +64,7 @@ inline void closeSocket(SOCKET s) { closesocket(s); }
 inline HKEY nullKey() { return nullptr; }
 inline void closeKey(HKEY k) { RegCloseKey(k); }
 inline void closeSearch(HANDLE h) { FindClose(h); }
+inline void freeLocal(HLOCAL memory) { LocalFree(memory); }
 #endif
 }  // namespace detail
 
@@ -76,6 +77,8 @@ using UniqueSocket = UniqueResource<SOCKET, detail::invalidSocket, detail::close
 using UniqueKey = UniqueResource<HKEY, detail::nullKey, detail::closeKey>;
 // A FindFirstFileW search.
 using UniqueSearch = UniqueResource<HANDLE, detail::invalidFileHandle, detail::closeSearch>;
+// Memory that the system allocated for the caller with LocalAlloc.
+using UniqueLocalMemory = UniqueResource<HLOCAL, detail::nullHandle, detail::freeLocal>;
 #endif
 
 }  // namespace varnick

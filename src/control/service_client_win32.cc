@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/object_rules.h"
 #include "control/error_text.h"
 #include "link/wire_format.h"
 #include "service/service_control_win32.h"
@@ -13,9 +14,8 @@ DWORD ServiceClient::openPipe() {
   // wait for the next one rather than give up or fall back to consent.
   const ULONGLONG until = GetTickCount64() + kPipeWaitMs;
   for (;;) {
-    pipe_.reset(CreateFileW(kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                            nullptr));
+    pipe_.reset(CreateFileW(kServicePipeName, kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
+                            SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (pipe_) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
     const ULONGLONG now = GetTickCount64();

@@ -1,19 +1,16 @@
 #include "hosts/hosts_lock_win32.h"
 
-#include <sddl.h>
-
 #include <optional>
 
 #include "base/file_identity_win32.h"
+#include "base/object_rules.h"
+#include "base/security_descriptor_win32.h"
 #include "base/unique_resource.h"
 #include "hosts/hosts_location.h"
 #include "hosts/system_clock_win32.h"
 
 namespace varnick {
 namespace {
-
-// Protected from inheritance: full access for Administrators and SYSTEM only.
-constexpr wchar_t kLockFileRules[] = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)";
 
 // The file is opened once per process and checked then; each take is a
 // byte-range lock on it, which the system lets go when the handle closes,
@@ -31,17 +28,12 @@ std::wstring lockFilePath(HostsLock::Kind kind) {
 
 LockFile openLockFile(HostsLock::Kind kind) {
   const std::wstring path = lockFilePath(kind);
-  PSECURITY_DESCRIPTOR rules = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockFileRules, SDDL_REVISION_1, &rules,
-                                                            nullptr)) {
-    return {UniqueFile(), GetLastError()};
-  }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, rules, FALSE};
-  LockFile lock{UniqueFile(
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr))};
+  SecurityDescriptor rules;
+  if (DWORD error = rules.convert(kLockFileRules)) return {UniqueFile(), error};
+  LockFile lock{UniqueFile(CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, rules.attributes(),
+      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr))};
   lock.error = lock.file ? checkIsFileMeant(lock.file.get(), path) : GetLastError();
-  LocalFree(rules);
   if (lock.error != ERROR_SUCCESS) lock.file.reset();
   return lock;
 }

@@ -5,6 +5,8 @@
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
 #include "base/hex_text.h"
+#include "base/object_rules.h"
+#include "base/security_descriptor_win32.h"
 #include "hosts/hosts_file_state_win32.h"
 #include "hosts/replacement.h"
 #include "hosts/hosts_location.h"
@@ -102,7 +104,11 @@ std::optional<SessionFiles> nameSessionFiles() {
 }
 
 DWORD JournalFile::create(const std::wstring& path, std::string_view started) {
-  file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+  // Rules of its own rather than the folder's: what a recovery will take
+  // out must not depend on how an administrator set up that folder.
+  SecurityDescriptor rules;
+  if (DWORD error = rules.convert(kJournalRules)) return error;
+  file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, rules.attributes(),
                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return GetLastError();
   return writeFlushed(journalHeader(started));

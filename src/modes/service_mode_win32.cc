@@ -423,8 +423,9 @@ int runService(const wchar_t* action) {
                wideToUtf8(serviceFolder().c_str()).c_str());
     if (installed.error == ERROR_INVALID_LEVEL) {
       logMessage(kInfo, log,
-                 "The system took no required privileges for the service (%d): it keeps every "
-                 "privilege of LocalSystem",
+                 "The system took no failure-actions flag or required privileges for the "
+                 "service (%d): it is restarted after a crash only, and keeps every privilege "
+                 "of LocalSystem",
                  static_cast<int>(installed.error));
     }
     return kExitSuccess;

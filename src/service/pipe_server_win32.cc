@@ -1,48 +1,34 @@
 #include "service/pipe_server_win32.h"
 
-#include <sddl.h>
-
 #include <atomic>
 #include <map>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "base/object_rules.h"
+#include "base/security_descriptor_win32.h"
 #include "base/unique_resource.h"
 
 namespace varnick {
 namespace {
 
-// Interactive users may read and write data (FILE_READ_DATA,
-// FILE_WRITE_DATA, FILE_READ_ATTRIBUTES, SYNCHRONIZE), but not make an
-// instance (FILE_CREATE_PIPE_INSTANCE is the append right, which
-// FILE_GENERIC_WRITE would grant); network logons get nothing. Windows
-// enforces this; Wine 8 does not (measured), so there the first-instance
-// flag and the client's check of the server's process are what stand.
-constexpr wchar_t kPipeSddl[] = L"D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100083;;;IU)";
 constexpr DWORD kBufferBytes = 4096;
 constexpr ULONG_PTR kQuit = 1;
 constexpr DWORD kSweepMs = 500;
 constexpr ULONGLONG kTallyMs = 60000;
 
-struct LocalFree_ {
-  void operator()(void* p) const { LocalFree(p); }
-};
-
+// The pipe's rules (kPipeRules) are Windows' to enforce; Wine 8 enforces
+// none (measured), so there the first-instance flag and the client's check
+// of the server's process are what stand.
 HANDLE makeInstance(bool first, DWORD& error) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1, &descriptor,
-                                                            nullptr)) {
-    error = GetLastError();
-    return INVALID_HANDLE_VALUE;
-  }
-  std::unique_ptr<void, LocalFree_> owned(descriptor);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  SecurityDescriptor rules;
+  if ((error = rules.convert(kPipeRules)) != ERROR_SUCCESS) return INVALID_HANDLE_VALUE;
   HANDLE pipe = CreateNamedPipeW(
       kServicePipeName,
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-      PIPE_UNLIMITED_INSTANCES, kBufferBytes, kBufferBytes, 0, &attributes);
+      PIPE_UNLIMITED_INSTANCES, kBufferBytes, kBufferBytes, 0, rules.attributes());
   error = pipe == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   return pipe;
 }

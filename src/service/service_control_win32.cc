@@ -1,6 +1,8 @@
 #include "service/service_control_win32.h"
 
 #include "base/file_io_win32.h"
+#include "base/object_rules.h"
+#include "base/security_descriptor_win32.h"
 #include "base/unique_resource.h"
 
 namespace varnick {
@@ -22,6 +24,9 @@ class ScHandle {
   SC_HANDLE handle_;
 };
 
+// How long the system waits for the service's preshutdown.
+constexpr DWORD kPreshutdownMs = 60000;
+
 // The pause between two looks at the service's state.
 constexpr DWORD kPollMs = 50;
 
@@ -38,6 +43,26 @@ std::wstring programFilesFolder() {
     return {};
   }
   return folder;
+}
+
+// Makes the service's folder with kServiceFolderRules, so that who may
+// change the program that runs as SYSTEM does not depend on what
+// %ProgramFiles% passes on; a folder that an earlier install left (only an
+// administrator can make one there) gets the same rules, through a handle
+// on the folder itself. 0 or the error code.
+DWORD makeServiceFolder(const std::wstring& folder) {
+  SecurityDescriptor rules;
+  if (DWORD error = rules.convert(kServiceFolderRules)) return error;
+  if (CreateDirectoryW(folder.c_str(), rules.attributes())) return ERROR_SUCCESS;
+  const DWORD error = GetLastError();
+  if (error != ERROR_ALREADY_EXISTS) return error;
+  UniqueFile existing(CreateFileW(
+      folder.c_str(), WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!existing) return GetLastError();
+  if (!SetKernelObjectSecurity(existing.get(), DACL_SECURITY_INFORMATION, rules.get()))
+    return GetLastError();
+  return ERROR_SUCCESS;
 }
 
 // Waits until the service reports `state`, up to `waitMs`: whether it did.
@@ -77,9 +102,29 @@ DWORD stopService(SC_HANDLE service, DWORD waitMs) {
   return ERROR_SUCCESS;
 }
 
-// Restart after a failure (a second later, three times in a day), and only
-// the privilege every process has: the service needs its account's access
-// to the hosts file, and no privilege at all.
+// Gives the service kServiceRules, so that who may start and stop it is
+// written down here rather than left to the system's default.
+DWORD setServiceRules(SC_HANDLE service) {
+  SecurityDescriptor rules;
+  if (DWORD error = rules.convert(kServiceRules)) return error;
+  if (!SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, rules.get()))
+    return GetLastError();
+  return ERROR_SUCCESS;
+}
+
+// Sets information that Windows has taken since Vista and Wine 8 does not
+// (ERROR_INVALID_LEVEL, measured for both levels below): 0,
+// kNewerConfigNotTaken, or the error code.
+DWORD setNewerConfig(SC_HANDLE service, DWORD level, void* info) {
+  if (ChangeServiceConfig2W(service, level, info)) return ERROR_SUCCESS;
+  const DWORD error = GetLastError();
+  return error == ERROR_INVALID_LEVEL ? kNewerConfigNotTaken : error;
+}
+
+// Restart after a failure (a second later, three times in a day), also
+// after a stop that reports an error, not only a crash; who may start and
+// stop it; and only the privilege every process has: the service needs its
+// account's access to the hosts file, and no privilege at all.
 DWORD configure(SC_HANDLE service) {
   SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(
       L"Adds hosts entries for programs of this machine's users, within its policy, "
@@ -87,19 +132,25 @@ DWORD configure(SC_HANDLE service) {
   SC_ACTION restart[3] = {
       {SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}};
   SERVICE_FAILURE_ACTIONSW failure{86400, nullptr, nullptr, 3, restart};
+  SERVICE_FAILURE_ACTIONS_FLAG onErrorStops{TRUE};
+  // Before a shutdown, time for every connection's take-out (each waits for
+  // the hosts file up to kRestoreWaitMs); the default is 10 s.
+  SERVICE_PRESHUTDOWN_INFO preshutdown{kPreshutdownMs};
   wchar_t privileges[] = L"SeChangeNotifyPrivilege\0";
   SERVICE_REQUIRED_PRIVILEGES_INFOW required{privileges};
   if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description))
     return GetLastError();
   if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
     return GetLastError();
-  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required)) {
-    // Wine 8 takes no required-privileges information (ERROR_INVALID_LEVEL,
-    // measured): there the service keeps its account's privileges.
-    // Windows has taken it since Vista.
-    return GetLastError() == ERROR_INVALID_LEVEL ? kPrivilegesNotLimited : GetLastError();
-  }
-  return ERROR_SUCCESS;
+  if (DWORD error = setServiceRules(service)) return error;
+  // Where they are not taken, the service is restarted only after a crash,
+  // and keeps every privilege of its account.
+  const DWORD flag = setNewerConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorStops);
+  if (flag != ERROR_SUCCESS && flag != kNewerConfigNotTaken) return flag;
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown))
+    return GetLastError();
+  const DWORD limited = setNewerConfig(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required);
+  return limited != ERROR_SUCCESS ? limited : flag;
 }
 
 }  // namespace
@@ -112,8 +163,7 @@ std::wstring serviceFolder() {
 ServiceResult installService() {
   const std::wstring folder = serviceFolder();
   if (folder.empty()) return {ServiceStep::kNoFolder, ERROR_PATH_NOT_FOUND};
-  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-    return {ServiceStep::kNoFolder, GetLastError(), folder};
+  if (DWORD error = makeServiceFolder(folder)) return {ServiceStep::kNoFolder, error, folder};
   ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return {ServiceStep::kNoManager, GetLastError()};
   // An older service is stopped first: its program is about to be replaced.
@@ -139,14 +189,14 @@ ServiceResult installService() {
     return {ServiceStep::kCreateFailed, GetLastError()};
   }
   const DWORD configured = configure(service);
-  if (configured != ERROR_SUCCESS && configured != kPrivilegesNotLimited)
+  if (configured != ERROR_SUCCESS && configured != kNewerConfigNotTaken)
     return {ServiceStep::kConfigFailed, configured};
   if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
     return {ServiceStep::kStartFailed, GetLastError()};
   if (!awaitState(service, SERVICE_RUNNING, 30000))
     return {ServiceStep::kStartFailed, ERROR_SERVICE_REQUEST_TIMEOUT};
-  // Done, but said: its privileges could not be limited.
-  if (configured == kPrivilegesNotLimited) return {ServiceStep::kDone, ERROR_INVALID_LEVEL};
+  // Done, but said: its restart or its privileges could not be limited.
+  if (configured == kNewerConfigNotTaken) return {ServiceStep::kDone, ERROR_INVALID_LEVEL};
   return {};
 }
 

@@ -22,7 +22,7 @@ enum class ServiceStep {
   kCopyFailed,    // varnick.exe could not be copied there
   kNoManager,     // the service control manager could not be opened
   kCreateFailed,  // the service could not be created or updated
-  kConfigFailed,  // its failure actions or privileges could not be set
+  kConfigFailed,  // its failure actions, access rules or privileges could not be set
   kStartFailed,
   kNotInstalled,
   kStopFailed,
@@ -32,16 +32,20 @@ enum class ServiceStep {
 
 using ServiceResult = Outcome<ServiceStep>;
 
-// What configure() says when only the privileges could not be limited.
-constexpr DWORD kPrivilegesNotLimited = 0x20000001;  // a customer code: no system error
+// What configure() says when the system took all but the settings that
+// Windows has taken since Vista: the failure actions' flag (restart after a
+// stop with an error too) or the required privileges.
+constexpr DWORD kNewerConfigNotTaken = 0x20000001;  // a customer code: no system error
 
 // %ProgramFiles%\Varnick: where the service's varnick.exe and its log live.
 [[nodiscard]] std::wstring serviceFolder();
 
 // Copies this varnick.exe into serviceFolder() (stopping an older service
-// first) and registers and starts the service from there. Done with
-// ERROR_INVALID_LEVEL when the system took no required-privileges
-// information, so that the service runs with all of its account's.
+// first) and registers and starts the service from there, with
+// kServiceRules and its folder with kServiceFolderRules (object_rules.h).
+// Done with ERROR_INVALID_LEVEL when the system took no failure-actions
+// flag or no required-privileges information, so that the service is
+// restarted only after a crash or runs with all of its account's.
 [[nodiscard]] ServiceResult installService();
 
 // Stops the service, waiting up to `waitMs` for it to take its
