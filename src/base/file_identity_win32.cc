@@ -25,17 +25,6 @@ std::wstring filledText(Fill fill) {
   return {};
 }
 
-// The path by which the system reached the open file, in the form of
-// fullLongPath: "\\?\C:\..." loses its prefix, "\\?\UNC\..." becomes "\\...".
-std::wstring reachedPath(HANDLE file) {
-  std::wstring path = filledText([file](wchar_t* buffer, DWORD size) {
-    return GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  });
-  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
-  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
-  return path;
-}
-
 // The NT form of a full path, which a rename by handle takes on Windows and
 // under Wine alike.
 std::wstring ntPath(const std::wstring& full) {
@@ -45,6 +34,15 @@ std::wstring ntPath(const std::wstring& full) {
 }
 
 }  // namespace
+
+std::wstring reachedPath(HANDLE file) {
+  std::wstring path = filledText([file](wchar_t* buffer, DWORD size) {
+    return GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  });
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
 
 std::wstring fullLongPath(const wchar_t* path) {
   std::wstring full = filledText([path](wchar_t* buffer, DWORD size) {

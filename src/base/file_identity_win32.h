@@ -20,6 +20,11 @@ constexpr DWORD kErrorIsLink = 681;
 // the system names an opened file.
 std::wstring fullLongPath(const wchar_t* path);
 
+// The path by which the system reached the open file, every link on the way
+// resolved, in the form of fullLongPath: "\\?\C:\..." loses its prefix,
+// "\\?\UNC\..." becomes "\\...". Empty when it cannot be read.
+std::wstring reachedPath(HANDLE file);
+
 // 0 when `file` is a plain file (no reparse point) with one link, reached at
 // `meantPath` (a full long path) without any link on the way; kErrorIsLink
 // when it is not; another code when the checks themselves failed.

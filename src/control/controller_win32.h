@@ -45,7 +45,8 @@ class Controller {
   // where its log goes: directly when this process is elevated, otherwise
   // through the consent prompt. Either way Varnick gets no share of this
   // console, so console events (Ctrl+C, closing the window) reach only this
-  // process.
+  // process. `varnickPath` is a full path: the shell would look for a
+  // relative one in `directory` first.
   [[nodiscard]] bool startVarnick(const std::wstring& varnickPath,
                                   const std::vector<std::wstring>& arguments,
                                   const std::wstring& directory);

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <optional>
 
+#include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
@@ -86,14 +87,20 @@ int journalsBesideHostsFile() {
 // Starts the Varnick that `options` name with `arguments` in `folder`, unless
 // someone besides administrators could have changed it or its folder: an
 // elevated start would then run whatever they put there. Both stay held
-// until Varnick has started. False, reported, when it did not start.
+// until Varnick has started, by the path of the file that was checked.
+// False, reported, when it did not start.
 bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
                          const std::vector<std::wstring>& arguments, const std::wstring& folder) {
-  const std::wstring varnick = options.varnickPath.value_or(besideThisProgram(L"varnick.exe"));
-  const std::string shown = wideToUtf8(varnick.c_str());
-  VarnickTrust trust = checkVarnickTrust(varnick);
+  VarnickTrust trust =
+      checkVarnickTrust(options.varnickPath.value_or(besideThisProgram(L"varnick.exe")));
+  const std::string shown = wideToUtf8(trust.path.c_str());
   if (trust.error == ERROR_FILE_NOT_FOUND || trust.error == ERROR_PATH_NOT_FOUND) {
     report("varnick.exe not found at " + shown);
+    return false;
+  }
+  if (trust.error == kErrorIsLink) {
+    report("the path by which the system reaches " + shown +
+           " names another file: varnick.exe starts only by a path that names the file checked");
     return false;
   }
   if (trust.error != ERROR_SUCCESS) {
@@ -120,7 +127,7 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
            " may change it: whatever a program running as them put there now runs with "
            "administrator rights");
   }
-  if (!controller.startVarnick(varnick, arguments, folder)) {
+  if (!controller.startVarnick(trust.start, arguments, folder)) {
     report(controller.error());
     return false;
   }

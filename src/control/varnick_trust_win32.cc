@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "base/file_identity_win32.h"
 #include "base/wide_text.h"
 #include "control/folder_rights.h"
 
@@ -90,24 +91,67 @@ std::wstring folderOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash + 1);
 }
 
+// Whether `path` names the file open at `file`: the same volume, the same
+// file number.
+bool namesFile(const std::wstring& path, HANDLE file) {
+  // Attributes alone: no share mode stands in the way of that.
+  UniqueFile named(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION reached;
+  BY_HANDLE_FILE_INFORMATION open;
+  return named && GetFileInformationByHandle(named.get(), &reached) &&
+         GetFileInformationByHandle(file, &open) &&
+         reached.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+         reached.nFileIndexHigh == open.nFileIndexHigh &&
+         reached.nFileIndexLow == open.nFileIndexLow;
+}
+
+// The path to start the open program by: the one by which the system
+// reached it, every link on the way resolved, once it is seen to name that
+// file. Without the "\\?\" prefix when it names it so, as the shell takes
+// it; Win32 drops a name's trailing dot or space and bounds a path by
+// MAX_PATH, so else with the prefix, which CreateProcessW takes and the
+// shell may refuse (nothing starts then). kErrorIsLink when neither names
+// the file (Wine names a folder "dotted." as "dotted").
+DWORD startablePath(HANDLE program, std::wstring& path) {
+  const std::wstring reached = reachedPath(program);
+  if (reached.empty()) return GetLastError();
+  path = reached;
+  if (reached.size() < MAX_PATH && namesFile(path, program)) return ERROR_SUCCESS;
+  path =
+      reached.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + reached.substr(2) : L"\\\\?\\" + reached;
+  return namesFile(path, program) ? ERROR_SUCCESS : kErrorIsLink;
+}
+
 }  // namespace
 
 VarnickTrust checkVarnickTrust(const std::wstring& varnickPath) {
   VarnickTrust trust;
-  trust.program.reset(CreateFileW(varnickPath.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+  // Full now: the shell would look for a relative name in the folder that
+  // Varnick starts in, before the one it was given in.
+  trust.path = fullLongPath(varnickPath.c_str());
+  trust.program.reset(CreateFileW(trust.path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!trust.program) {
     trust.error = GetLastError();
     return trust;
   }
-  const std::wstring folder = folderOf(varnickPath);
+  // A link on the way to the name could be turned elsewhere once the check
+  // is done; the path the system reached the file by has none, and no
+  // folder on it can be renamed while the file in it is open. Its folder is
+  // opened by that path too, so that the folder checked is the file's own.
+  if ((trust.error = startablePath(trust.program.get(), trust.start)) != ERROR_SUCCESS) {
+    return trust;
+  }
+  const std::wstring folder = folderOf(trust.start);
   trust.folder.reset(CreateFileW(folder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!trust.folder) {
     trust.error = GetLastError();
     return trust;
   }
-  const std::pair<HANDLE, const std::wstring*> checked[] = {{trust.program.get(), &varnickPath},
+  const std::pair<HANDLE, const std::wstring*> checked[] = {{trust.program.get(), &trust.start},
                                                             {trust.folder.get(), &folder}};
   for (const auto& [handle, path] : checked) {
     std::optional<std::string> changer;

@@ -1,7 +1,8 @@
 // Before varnick.exe is started elevated: who, besides administrators, could
 // have changed it or its folder. Both stay open until the caller lets them
-// go, shared so that nobody can replace, rename or delete them meanwhile:
-// what was checked is what starts.
+// go, shared so that nobody can replace, rename or delete them meanwhile,
+// and it starts by the path that the system holds for the open file, never
+// by the name it was given: what was checked is what starts.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +16,12 @@ namespace varnick::control {
 struct VarnickTrust {
   UniqueFile program;  // varnick.exe, shared for reading only
   UniqueFile folder;   // its folder, shared for anything but deletion
+  std::wstring path;   // the name given, made full against the current folder
+  // What to start: the path by which the system reached `program`, every
+  // link on the way resolved, in a form that CreateProcessW and the shell
+  // take as it is, seen to name `program` again. When no form does,
+  // `error` is kErrorIsLink (base/file_identity_win32.h).
+  std::wstring start;
   // Who could change it, as the system names them ("MACHINE\user"); empty
   // when nobody but administrators could.
   std::string changer;
@@ -22,6 +29,8 @@ struct VarnickTrust {
   DWORD error = ERROR_SUCCESS;  // when the file, its folder or their rules could not be read
 };
 
+// Opens and checks the varnick.exe at `varnickPath`; a relative path is
+// taken from this process's current folder, as when it was given.
 VarnickTrust checkVarnickTrust(const std::wstring& varnickPath);
 
 }  // namespace varnick::control

@@ -20,6 +20,10 @@ from wine_harness import (BUILD_DIR, PREFIX, SEND_CTRL_C, Varnick, parse_records
                           processes_naming, run_captured, run_on_console, timeout, win_path)
 
 SESSION_EXE = BUILD_DIR / "varnick-session.exe"
+# Runs a program with the token of an administrator's unelevated prompt:
+# under Wine every process is elevated otherwise, and a session would never
+# start Varnick through consent.
+RUN_LIMITED = BUILD_DIR / "run_limited.exe"
 # The build folder is the Unix user's under Wine, which shows it as
 # changeable by that user: every session here accepts that.
 TRUST = "--trust-varnick-folder"
@@ -223,6 +227,53 @@ def test_a_varnick_that_others_may_change_is_not_started(varnick, args):
     assert trusted.returncode == 0, trusted
     assert trusted.stderr.startswith(
         rf"varnick-session: trusting {win_path(BUILD_DIR)}\varnick.exe although ".encode())
+
+
+@pytest.mark.parametrize("given, checked", [
+    ("varnick.exe", "varnick.exe"),
+    (r"sub\varnick.exe", "sub/varnick.exe"),
+    # A link on the way: what starts is the file the check reached through it.
+    (r"linked\varnick.exe", "sub/varnick.exe"),
+    # Wine names the folder "sub." as "sub", where a stand-in is: no path
+    # names the file checked, and nothing starts.
+    (r"linked\varnick.exe", "sub./varnick.exe"),
+], ids=["bare", "in-a-folder", "through-a-link", "no-path-names-it"])
+def test_a_relative_varnick_starts_what_was_checked_never_a_stand_in(varnick, given, checked):
+    # Run limited, the session starts Varnick through consent (the shell).
+    status = run_captured(["wine", str(RUN_LIMITED), win_path(SESSION_EXE), "--status"], 60,
+                          env=varnick.env())
+    assert b"cannot be seen from a prompt that is not elevated" in status.stdout, status
+    real = varnick.work_dir / checked
+    real.parent.mkdir(exist_ok=True)
+    shutil.copy(BUILD_DIR / "varnick.exe", real)
+    (varnick.work_dir / "linked").symlink_to(real.parent)
+    # Stand-ins that exit at once, never connecting: in the folder where the
+    # consent start runs Varnick, which any of the user's programs may
+    # write, and in "sub" unless it is the one checked.
+    planted = VARNICK_FOLDER / given.replace("\\", "/")
+    for stand_in in {planted, varnick.work_dir / "sub" / "varnick.exe"} - {real}:
+        stand_in.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(BUILD_DIR / "print_args.exe", stand_in)
+    try:
+        result = run_captured(["wine", str(RUN_LIMITED), win_path(SESSION_EXE), TRUST, "--varnick",
+                               given, "--add", "10.0.0.1 checked.test", *type_hosts(varnick)], 90,
+                              cwd=varnick.work_dir, env=varnick.env())
+    finally:
+        planted.unlink()
+        if planted.parent != VARNICK_FOLDER:
+            planted.parent.rmdir()
+    assert b"<session>" not in result.stdout  # what a stand-in prints
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    if checked.startswith("sub."):
+        assert result.returncode == NO_VARNICK, result
+        assert notes(result) == [f"the path by which the system reaches "
+                                 f"{win_path(varnick.work_dir)}\\{given} names another file: "
+                                 "varnick.exe starts only by a path that names the file checked"]
+        return
+    assert result.returncode == 0, result
+    assert result.stderr.startswith(
+        rf"varnick-session: trusting {win_path(real)} although ".encode()), result
+    assert varnick.DEFAULT_HOSTS + b"10.0.0.1 checked.test\r\n" in result.stdout
 
 
 def test_clean_removes_what_varnick_made_and_nothing_else(varnick, tmp_path, temp_dir):
