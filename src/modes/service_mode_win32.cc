@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/exit_codes.h"
+#include "base/srw_turn_win32.h"
 #include "base/wide_text.h"
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_lock_win32.h"
@@ -42,17 +43,7 @@ constexpr DWORD kStopWaitHintMs = 70000;
 // Connections make records from threads of their own: one at a time.
 SRWLOCK recordLock = SRWLOCK_INIT;
 
-// Holds `lock` for as long as it lives.
-class Turn {
- public:
-  explicit Turn(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-  ~Turn() { ReleaseSRWLockExclusive(&lock_); }
-  Turn(const Turn&) = delete;
-  Turn& operator=(const Turn&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
+using Turn = SrwTurn;
 
 // A turn at making records.
 class RecordTurn : public Turn {

@@ -8,6 +8,7 @@
 
 #include "base/object_rules.h"
 #include "base/security_descriptor_win32.h"
+#include "base/srw_turn_win32.h"
 #include "base/unique_resource.h"
 
 namespace varnick {
@@ -96,17 +97,7 @@ class Server {
   [[nodiscard]] DWORD watch();
   void shutDown(std::vector<UniqueHandle>& threads);
 
-  // Holds the server's lock for as long as it lives.
-  class Turn {
-   public:
-    explicit Turn(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~Turn() { ReleaseSRWLockExclusive(&lock_); }
-    Turn(const Turn&) = delete;
-    Turn& operator=(const Turn&) = delete;
-
-   private:
-    SRWLOCK& lock_;
-  };
+  using Turn = SrwTurn;
 
   HANDLE stop_;
   PipeOwner& owner_;
