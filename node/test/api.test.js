@@ -2,51 +2,22 @@
 // The Node API and launcher against the real varnick-session.exe under
 // Wine, in the functional tests' prefix.
 
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert');
-const { execFileSync, spawnSync } = require('node:child_process');
-const fs = require('node:fs');
-const os = require('node:os');
+const { spawnSync } = require('node:child_process');
 const path = require('node:path');
 
-const ROOT = path.resolve(__dirname, '../..');
 const { withHosts, startHosts, VarnickSessionError } = require('../varnick-session');
+const { useWine, DEFAULT_HOSTS, TRUST } = require('./wine.js');
 
-Object.assign(process.env, {
-  WINEPREFIX: process.env.VARNICK_WINEPREFIX || path.join(ROOT, 'build', 'wine'),
-  WINEARCH: 'win64',
-  WINEDEBUG: '-all',
-  WINEDLLOVERRIDES: 'mscoree,mshtml=',
-  LANG: 'C.UTF-8',
-  LC_ALL: 'C.UTF-8',
-  VARNICK_SESSION_BINARY: path.join(__dirname, 'wine-varnick-session.sh'),
-});
-const DEFAULT_HOSTS = '127.0.0.1 localhost\r\n';
-let hostsFile;
-
-// The prefix as the functional tests make it: DataBasePath names
-// %VARNICK_HOSTS%, and one persistent wineserver serves every program.
-const harness = (call) =>
-  execFileSync('/usr/bin/python3', ['-c', `import sys; sys.path.insert(0, "tests/functional")
-from wine_harness import WineSession
-WineSession().${call}()`], { cwd: ROOT, stdio: 'ignore' });
-
-before(() => {
-  harness('start');
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'varnick-node-'));
-  fs.writeFileSync(path.join(dir, 'hosts'), DEFAULT_HOSTS);
-  hostsFile = path.join(dir, 'hosts');
-  process.env.VARNICK_HOSTS = 'Z:' + dir.replace(/\//g, '\\');
-});
-after(() => harness('stop'));
-
-const hosts = () => fs.readFileSync(hostsFile, 'latin1');
+const hosts = useWine();
+const LAUNCHER = path.join(__dirname, '../varnick-session/bin/varnick-session.js');
 
 test('entries are in while fn runs, gone after, and fn\'s value comes back', async () => {
   const value = await withHosts(['10.0.0.1 node.test'], async () => {
     assert.ok(hosts().includes('10.0.0.1 node.test\r\n'));
     return 42;
-  });
+  }, TRUST);
   assert.strictEqual(value, 42);
   assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });
@@ -55,14 +26,14 @@ test('fn throwing still takes the entries out, and its error comes back', async 
   await assert.rejects(
     withHosts(['10.0.0.2 thrown.test'], () => {
       throw new Error('the test failed');
-    }),
+    }, TRUST),
     /the test failed/,
   );
   assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });
 
 test('a refused entry rejects with 120 and the session\'s reason', async () => {
-  await assert.rejects(withHosts(['999.1.1.1 bad.test'], () => {}), (error) => {
+  await assert.rejects(withHosts(['999.1.1.1 bad.test'], () => {}, TRUST), (error) => {
     assert.ok(error instanceof VarnickSessionError);
     assert.strictEqual(error.exitCode, 120);
     assert.match(error.message, /'999\.1\.1\.1' is not an IPv4 or IPv6 address/);
@@ -77,14 +48,14 @@ test('two at once each keep their own entry for their own time', async () => {
     assert.ok(hosts().includes(`${entry}\r\n`), hosts());
   };
   await Promise.all([
-    withHosts(['10.0.0.3 one.test'], holds('10.0.0.3 one.test')),
-    withHosts(['10.0.0.4 two.test'], holds('10.0.0.4 two.test')),
+    withHosts(['10.0.0.3 one.test'], holds('10.0.0.3 one.test'), TRUST),
+    withHosts(['10.0.0.4 two.test'], holds('10.0.0.4 two.test'), TRUST),
   ]);
   assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });
 
 test('startHosts keeps the entries until stop, which is the same promise each time', async () => {
-  const held = await startHosts(['10.0.0.6 dev.test']);
+  const held = await startHosts(['10.0.0.6 dev.test'], TRUST);
   assert.deepStrictEqual(held.entries, ['10.0.0.6 dev.test']);
   assert.ok(hosts().includes('10.0.0.6 dev.test\r\n'));
   const stopping = held.stop();
@@ -94,12 +65,8 @@ test('startHosts keeps the entries until stop, which is the same promise each ti
 });
 
 test('the launcher passes the command\'s exit code through', () => {
-  const launched = spawnSync(
-    process.execPath,
-    [path.join(__dirname, '../varnick-session/bin/varnick-session.js'), '--add', '10.0.0.5 code.test',
-      '--', 'cmd', '/c', 'exit 3'],
-    { stdio: 'ignore' },
-  );
+  const launched = spawnSync(process.execPath, [LAUNCHER, '--trust-varnick-folder', '--add',
+    '10.0.0.5 code.test', '--', 'cmd', '/c', 'exit 3'], { stdio: 'ignore' });
   assert.strictEqual(launched.status, 3);
   assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });
@@ -110,12 +77,77 @@ test('the ES module face offers the same functions', async () => {
   assert.strictEqual(esm.VarnickSessionError, VarnickSessionError);
 });
 
-test('off Windows without a binary, the launcher says what Varnick is for', () => {
-  const launched = spawnSync(
-    process.execPath,
-    [path.join(__dirname, '../varnick-session/bin/varnick-session.js'), '--help'],
-    { env: { ...process.env, VARNICK_SESSION_BINARY: '' }, encoding: 'utf8' },
-  );
-  assert.strictEqual(launched.status, 1);
-  assert.match(launched.stderr, /Varnick is for Windows \(x64\)/);
+test('a folder others may change is refused with its reason and every remedy', async () => {
+  await assert.rejects(withHosts(['10.0.0.7 untrusted.test'], () => {}), (error) => {
+    assert.ok(error instanceof VarnickSessionError);
+    assert.deepStrictEqual([error.exitCode, error.reason, error.remedies.length],
+      [121, 'varnick-untrusted-folder', 3]);
+    assert.match(error.remedies[2], /--trust-varnick-folder/);
+    assert.ok(error.message.endsWith(`\n  ${error.remedies[2]}`), error.message);
+    return true;
+  });
+  assert.strictEqual(hosts(), DEFAULT_HOSTS);
+});
+
+test('an abort before the entries are in ends the session and leaves nothing', async () => {
+  const aborted = AbortSignal.abort(new Error('no longer wanted'));
+  await assert.rejects(startHosts(['10.0.0.8 abort.test'], { ...TRUST, signal: aborted }),
+    { reason: 'aborted' });
+  const controller = new AbortController();
+  const starting = startHosts(['10.0.0.8 abort.test'], { ...TRUST, signal: controller.signal });
+  setTimeout(() => controller.abort(), 50);
+  await assert.rejects(starting, (error) => {
+    assert.strictEqual(error.reason, 'aborted');
+    assert.ok(error instanceof VarnickSessionError);
+    return true;
+  });
+  assert.strictEqual(hosts(), DEFAULT_HOSTS);
+});
+
+test('events are read whole: a character cut between writes, the last error before the exit', async () => {
+  const fake = (mode) => ({ ...process.env, VARNICK_SESSION_BINARY: path.join(__dirname, 'fake-session.js'),
+    FAKE_SESSION: mode });
+  const saved = process.env;
+  try {
+    process.env = fake('split');
+    const held = await startHosts(['127.0.0.1 café.test']);
+    assert.deepStrictEqual(held.entries, ['127.0.0.1 café.test']);
+    await held.stop();
+    process.env = fake('failing');
+    await assert.rejects(startHosts(['127.0.0.1 a.test']), {
+      message: 'varnick-session: the last word (exit code 121)\n  do this',
+      reason: 'service-not-running',
+      exitCode: 121,
+    });
+  } finally {
+    process.env = saved;
+  }
+});
+
+test('off Windows, optional runs without entries; without it, the failure names the option', async () => {
+  const saved = process.env.VARNICK_SESSION_BINARY;
+  delete process.env.VARNICK_SESSION_BINARY;
+  try {
+    assert.strictEqual(await withHosts(['10.0.0.9 off.test'], () => 'ran', { optional: true }), 'ran');
+    assert.strictEqual((await startHosts(['10.0.0.9 off.test'], { optional: true })).via, 'none');
+    await assert.rejects(withHosts(['10.0.0.9 off.test'], () => {}), (error) => {
+      assert.ok(error instanceof VarnickSessionError);
+      assert.strictEqual(error.reason, 'unsupported-platform');
+      assert.match(error.message, /optional: true/);
+      return true;
+    });
+  } finally {
+    process.env.VARNICK_SESSION_BINARY = saved;
+  }
+  const launch = (...args) => spawnSync(process.execPath, [LAUNCHER, ...args],
+    { env: { ...process.env, VARNICK_SESSION_BINARY: '' }, encoding: 'utf8' });
+  const optional = launch('--optional', '--add', '10.0.0.9 off.test', '--', 'sh', '-c', 'exit 3');
+  assert.strictEqual(optional.status, 3);
+  assert.match(optional.stderr, /running the command without hosts entries/);
+  const refused = launch('--add', '10.0.0.9 off.test', '--', 'sh', '-c', 'exit 3');
+  assert.strictEqual(refused.status, 1);
+  assert.match(refused.stderr, /Varnick is for Windows \(x64\)[^]*--optional/);
+  assert.strictEqual(launch('--help').status, 0);
+  assert.match(launch('--version').stdout, /^varnick-session \S+ \(no program for linux-x64\)/);
+  assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });

@@ -213,6 +213,7 @@ bool Controller::startVarnick(const std::wstring& varnickPath,
   info.nShow = SW_HIDE;
   if (!shellExecute(&info) || info.hProcess == nullptr) {
     DWORD code = GetLastError();
+    consentDeclined_ = code == ERROR_CANCELLED;
     error_ =
         code == ERROR_CANCELLED
             ? std::string("the request for administrator rights was declined")

@@ -90,6 +90,8 @@ class Controller {
 
   // What went wrong last, for the user.
   const std::string& error() const { return error_; }
+  // The last startVarnick() failed because the user declined the consent prompt.
+  bool consentDeclined() const { return consentDeclined_; }
 
  private:
   std::optional<Reply> request(const std::string& frame, const char* waitingFor);
@@ -113,6 +115,7 @@ class Controller {
   UniqueHandle varnick_;
   std::uint16_t port_ = 0;
   std::string error_;
+  bool consentDeclined_ = false;
   std::function<void(const std::string&)> reporter_;
 };
 

@@ -77,13 +77,21 @@ std::string jsonString(std::string_view text) {
   return out + "\"";
 }
 
+namespace {
+
+std::string jsonArray(const std::vector<std::string>& texts) {
+  std::string list;
+  for (const std::string& text : texts)
+    list += (list.empty() ? "" : ",") + jsonString(text);
+  return "[" + list + "]";
+}
+
+}  // namespace
+
 std::string readyEvent(const std::vector<std::string>& entries, std::string_view hostsFile,
                        std::string_view via) {
-  std::string list;
-  for (const std::string& entry : entries)
-    list += (list.empty() ? "" : ",") + jsonString(entry);
-  return "{\"event\":\"ready\",\"entries\":[" + list + "],\"hosts_file\":" + jsonString(hostsFile) +
-         ",\"via\":" + jsonString(via) + "}\n";
+  return "{\"event\":\"ready\",\"entries\":" + jsonArray(entries) +
+         ",\"hosts_file\":" + jsonString(hostsFile) + ",\"via\":" + jsonString(via) + "}\n";
 }
 
 std::string recoveredEvent(std::string_view line, std::string_view sessionStarted) {
@@ -91,9 +99,11 @@ std::string recoveredEvent(std::string_view line, std::string_view sessionStarte
          ",\"session_started\":" + jsonString(sessionStarted) + "}\n";
 }
 
-std::string errorEvent(int exitCode, std::string_view message) {
+std::string errorEvent(int exitCode, std::string_view message, std::string_view reason,
+                       const std::vector<std::string>& remedies) {
   return "{\"event\":\"error\",\"exit_code\":" + std::to_string(exitCode) +
-         ",\"message\":" + jsonString(message) + "}\n";
+         ",\"message\":" + jsonString(message) + ",\"reason\":" + jsonString(reason) +
+         ",\"remedies\":" + jsonArray(remedies) + "}\n";
 }
 
 std::string endedEvent(int exitCode) {

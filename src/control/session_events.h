@@ -19,8 +19,11 @@ std::string readyEvent(const std::vector<std::string>& entries, std::string_view
                        std::string_view via);
 // A line that an interrupted session left was taken out.
 std::string recoveredEvent(std::string_view line, std::string_view sessionStarted);
-// The session failed with `exitCode`; `message` says why, as standard error did.
-std::string errorEvent(int exitCode, std::string_view message);
+// The session failed with `exitCode`; `message` says why, as standard error
+// did, `reason` names the failure in a word, and `remedies` are the ways out
+// that standard error listed under it.
+std::string errorEvent(int exitCode, std::string_view message, std::string_view reason,
+                       const std::vector<std::string>& remedies);
 // The last event: the session is over, and its exit code is `exitCode`.
 std::string endedEvent(int exitCode);
 

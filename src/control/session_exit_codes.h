@@ -20,18 +20,29 @@ constexpr int kSessionInterrupted = 130;
 struct SessionExitCode {
   int code;
   const char* meaning;  // one line of --help: at most 72 characters
+  // --json's error event names the failure by this word unless the session
+  // knew better (session_output_win32.h); programs branch on it, so a word
+  // once written keeps its meaning.
+  const char* reason;
 };
 
 inline constexpr SessionExitCode kSessionExitCodes[] = {
-    {kSessionUsage, "a command line, --hosts-file or entry was refused (also by the service)"},
-    {kSessionNoVarnick, "varnick.exe missing or changeable by others, no consent, no hosts file"},
-    {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected"},
-    {kSessionEntryRefused, "Varnick refused an entry; the command did not run"},
-    {kSessionVarnickFailed, "Varnick's take-out, restore, recovery or clean failed (see its log)"},
-    {kSessionConnectionLost, "Varnick did not answer in time, or the connection broke"},
-    {kSessionCannotListen, "the port could not be listened on"},
-    {kSessionNoCommand, "the command could not be found, started or its exit code read"},
-    {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console"},
+    {kSessionUsage, "a command line, --hosts-file or entry was refused (also by the service)",
+     "usage"},
+    {kSessionNoVarnick, "varnick.exe missing or changeable by others, no consent, no hosts file",
+     "varnick-unavailable"},
+    {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected",
+     "no-connection"},
+    {kSessionEntryRefused, "Varnick refused an entry; the command did not run", "entry-refused"},
+    {kSessionVarnickFailed, "Varnick's take-out, restore, recovery or clean failed (see its log)",
+     "varnick-failed"},
+    {kSessionConnectionLost, "Varnick did not answer in time, or the connection broke",
+     "connection-lost"},
+    {kSessionCannotListen, "the port could not be listened on", "cannot-listen"},
+    {kSessionNoCommand, "the command could not be found, started or its exit code read",
+     "command-failed"},
+    {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console",
+     "interrupted"},
 };
 
 }  // namespace varnick::control

@@ -212,9 +212,12 @@ int run(int argc, wchar_t** argv) {
     std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
   }
   if (outcome.failed) {
-    std::string message = reportedSoFar();
-    events.write(errorEvent(outcome.exitCode,
-                            message.empty() ? sessionExitMeaning(outcome.exitCode) : message));
+    const Reported& reported = reportedSoFar();
+    events.write(errorEvent(
+        outcome.exitCode,
+        reported.message.empty() ? sessionExitMeaning(outcome.exitCode) : reported.message,
+        reported.reason.empty() ? sessionExitReason(outcome.exitCode) : reported.reason,
+        reported.remedies));
   }
   events.write(endedEvent(outcome.exitCode));
   return outcome.exitCode;

@@ -21,6 +21,13 @@ std::string sessionExitMeaning(int code) {
   return "exit code " + std::to_string(code);
 }
 
+std::string sessionExitReason(int code) {
+  for (const SessionExitCode& exit : kSessionExitCodes) {
+    if (exit.code == code) return exit.reason;
+  }
+  return "failed";
+}
+
 std::string sessionHelpText() {
   std::string text = kSessionUsageText;
   text +=

@@ -79,6 +79,8 @@ extern const char kSessionUsageText[];
 
 // What a session exit code of varnick-session's own means, in a few words.
 std::string sessionExitMeaning(int code);
+// The word that names a failure with that exit code in --json's error event.
+std::string sessionExitReason(int code);
 
 // The usage, every option with its default, the exit codes and examples:
 // what --help prints.

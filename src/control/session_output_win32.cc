@@ -9,7 +9,7 @@ namespace varnick::control {
 
 namespace {
 
-std::string gReported;
+Reported gReported;
 
 void printMessage(const std::string& message) {
   std::fprintf(stderr, "varnick-session: %s\n", message.c_str());
@@ -20,12 +20,22 @@ void printMessage(const std::string& message) {
 
 void report(const std::string& message) {
   printMessage(message);
-  gReported += (gReported.empty() ? "" : "; ") + message;
+  gReported.message += (gReported.message.empty() ? "" : "; ") + message;
+}
+
+void report(std::string_view reason, const std::string& message) {
+  if (gReported.reason.empty()) gReported.reason = reason;
+  report(message);
+}
+
+void remedy(const std::string& line) {
+  printMessage("  " + line);
+  gReported.remedies.push_back(line);
 }
 
 void notice(const std::string& message) { printMessage(message); }
 
-std::string reportedSoFar() { return gReported; }
+const Reported& reportedSoFar() { return gReported; }
 
 void EventStream::write(const std::string& event) const {
   if (!enabled_) return;

@@ -3,16 +3,30 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace varnick::control {
 
 // Prints "varnick-session: <message>" on standard error, and keeps it: the
 // messages of a failure make its --json error event.
 void report(const std::string& message);
+// As report(), naming the failure by a word that a program can branch on
+// ("varnick-untrusted-folder"); the first word given stands, since the
+// first failure is the cause of the rest.
+void report(std::string_view reason, const std::string& message);
+// Prints "varnick-session:   <what to do>" under a reported failure, one way out of it a
+// line; the error event lists them as they were printed.
+void remedy(const std::string& line);
 // Prints as report() does what is no failure: a wait, a warning, a note.
 void notice(const std::string& message);
-// What report() printed so far, joined by "; ".
-std::string reportedSoFar();
+
+struct Reported {
+  std::string message;  // every report() so far, joined by "; "
+  std::string reason;   // empty when no report() named one
+  std::vector<std::string> remedies;
+};
+const Reported& reportedSoFar();
 
 // Writes --json's events (session_events.h) on standard output, each line
 // whole in one write; without --json it writes nothing.

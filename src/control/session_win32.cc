@@ -95,7 +95,7 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
       checkVarnickTrust(options.varnickPath.value_or(besideThisProgram(L"varnick.exe")));
   const std::string shown = wideToUtf8(trust.path.c_str());
   if (trust.error == ERROR_FILE_NOT_FOUND || trust.error == ERROR_PATH_NOT_FOUND) {
-    report("varnick.exe not found at " + shown);
+    report("varnick-not-found", "varnick.exe not found at " + shown);
     return false;
   }
   if (trust.error == kErrorIsLink) {
@@ -110,17 +110,18 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
   if (!trust.changer.empty()) {
     const std::string what = wideToUtf8(trust.changeable.c_str());
     if (!options.trustVarnickFolder) {
-      report(trust.changer + " may change " + what +
-             ", so a program running as them could have put its own code there to run with "
-             "administrator rights; varnick.exe starts only from where nobody but "
-             "administrators can change it");
-      notice(
-          "  install Varnick for all users: winget install --scope machine, scoop install "
+      report("varnick-untrusted-folder",
+             trust.changer + " may change " + what +
+                 ", so a program running as them could have put its own code there to run with "
+                 "administrator rights; varnick.exe starts only from where nobody but "
+                 "administrators can change it");
+      remedy(
+          "install Varnick for all users: winget install --scope machine, scoop install "
           "--global, or unpack the zip under C:\\Program Files");
-      notice(
-          "  or install the Varnick service once (varnick service install, elevated): a "
+      remedy(
+          "or install the Varnick service once (varnick service install, elevated): a "
           "session through it starts no varnick.exe from here");
-      notice("  or, accepting that risk, add --trust-varnick-folder");
+      remedy("or, accepting that risk, add --trust-varnick-folder");
       return false;
     }
     notice("trusting " + what + " although " + trust.changer +
@@ -128,7 +129,8 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
            "administrator rights");
   }
   if (!controller.startVarnick(trust.start, arguments, folder)) {
-    report(controller.error());
+    report(controller.consentDeclined() ? "consent-declined" : "varnick-unavailable",
+           controller.error());
     return false;
   }
   return true;
@@ -207,9 +209,10 @@ std::optional<int> Session::addThroughService() {
   ServiceClient client;
   if (!client.connect()) {
     if (!options_.noConsent) return 0;
-    report(client.error() +
-           "; --no-consent never asks for consent (varnick service install, once, elevated, "
-           "sets the service up)");
+    report("service-not-running",
+           client.error() +
+               "; --no-consent never asks for consent (varnick service install, "
+               "once, elevated, sets the service up)");
     return kSessionNoVarnick;
   }
   warnAboutLinesAlreadyThere();
@@ -229,7 +232,7 @@ std::optional<int> Session::addThroughService() {
     // What it took already goes: the session starts over through consent.
     (void)client.end();
     if (options_.noConsent) {
-      report(why);
+      report(refused ? "service-refused" : "service-failed", why);
       return refused ? kSessionUsage : kSessionEntryRefused;
     }
     notice(why + "; asking for consent instead");
@@ -581,7 +584,7 @@ int recoverOrClean(const SessionOptions& options, const EventStream& events) {
   if (!folder) return kSessionNoVarnick;
   const std::string logShown = varnickLogShown(*folder);
   Controller controller;
-  controller.setReporter(report);
+  controller.setReporter([](const std::string& note) { report(note); });
   if (!controller.listen(0)) {
     report(controller.error());
     return kSessionCannotListen;
@@ -625,7 +628,8 @@ SessionOutcome runSession(const SessionOptions& options, const std::vector<Sessi
                           const std::optional<CommandToRun>& command,
                           const Interruption& interruption, const EventStream& events) {
   if (!findHostsFile()) {
-    report("could not find the hosts file through the registry value DataBasePath");
+    report("hosts-file-not-found",
+           "could not find the hosts file through the registry value DataBasePath");
     return {kSessionNoVarnick, true};
   }
   Session session(options, entries, command, interruption, events);

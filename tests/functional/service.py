@@ -93,10 +93,12 @@ def test_a_session_goes_through_the_service_and_uninstall_leaves_nothing(varnick
 
     # What the policy does not allow: refused with its reason, and with
     # --no-consent never asked for; without it, asked for as before.
-    refused = session(varnick, "--no-consent", "--add", "10.0.0.1 app.test", "--", "cmd", "/c",
-                      "exit 0")
+    refused = session(varnick, "--json", "--no-consent", "--add", "10.0.0.1 app.test", "--",
+                      "cmd", "/c", "exit 0")
     assert refused.returncode == 120, refused
     assert b"'10.0.0.1' is not among the addresses allowed: 127.0.0.0/8, ::1" in refused.stderr
+    error = json.loads(refused.stdout.splitlines()[0])
+    assert (error["reason"], error["remedies"]) == ("service-refused", [])
     asked = session(varnick, "--add", "127.0.0.1 app.test", "--add", "127.0.0.1 bank.example",
                     "--", "cmd", "/c", "exit 0")
     assert asked.returncode == 0, asked

@@ -160,15 +160,19 @@ def test_json_events_tell_a_program_when_the_entries_are_in_and_when_the_session
     assert varnick.hosts == varnick.DEFAULT_HOSTS
 
 
-@pytest.mark.parametrize("args, code, says", [
-    (["--add", "999.1.1.1 bad.test"], USAGE_ERROR, "'999.1.1.1' is not an IPv4 or IPv6 address"),
-    (["--add", "x", "npm"], USAGE_ERROR, "put -- before the command"),
+@pytest.mark.parametrize("args, code, reason, says", [
+    (["--add", "999.1.1.1 bad.test"], USAGE_ERROR, "usage",
+     "'999.1.1.1' is not an IPv4 or IPv6 address"),
+    (["--add", "x", "npm"], USAGE_ERROR, "usage", "put -- before the command"),
+    (["--no-consent", "--add", "127.0.0.1 a.test"], 121, "service-not-running",
+     "--no-consent never asks for consent"),
 ])
-def test_json_failures_come_as_an_error_then_ended(varnick, args, code, says):
+def test_json_failures_come_as_an_error_then_ended(varnick, args, code, reason, says):
     result = session(varnick, "--json", *args)
     assert result.returncode == code
     error, ended = [json.loads(line) for line in result.stdout.splitlines()]
     assert error["event"] == "error" and error["exit_code"] == code and says in error["message"]
+    assert error["reason"] == reason
     assert ended == {"event": "ended", "exit_code": code}
 
 

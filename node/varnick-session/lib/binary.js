@@ -1,33 +1,60 @@
 'use strict';
 // Where varnick-session.exe is: VARNICK_SESSION_BINARY (a source build, the
 // tests: a script that runs it under Wine), or the platform package that
-// npm installed beside this one on Windows.
+// npm installed beside this one on Windows x64. Elsewhere there is none,
+// which a caller may accept on purpose: `optional` (or
+// VARNICK_SESSION_OPTIONAL=1) then runs without entries.
 
 const path = require('node:path');
+const { VarnickSessionError } = require('./errors.js');
 
-function findBinary() {
-  const given = process.env.VARNICK_SESSION_BINARY;
-  if (given) return { command: given, args: [] };
-  if (process.platform !== 'win32' || process.arch !== 'x64') {
-    const error = new Error(
-      'Varnick is for Windows (x64): varnick-session edits the Windows hosts file, and this is ' +
-        `${process.platform}-${process.arch}. Set VARNICK_SESSION_BINARY to run another build.`,
-    );
-    error.exitCode = 1;
-    throw error;
-  }
-  let packageJson;
-  try {
-    packageJson = require.resolve('varnick-session-win32-x64/package.json');
-  } catch {
-    const error = new Error(
-      'varnick-session-win32-x64 is not installed: reinstall varnick-session without ' +
-        '--omit=optional, or set VARNICK_SESSION_BINARY.',
-    );
-    error.exitCode = 1;
-    throw error;
-  }
-  return { command: path.join(path.dirname(packageJson), 'varnick-session.exe'), args: [] };
+const PLATFORM_PACKAGE = 'varnick-session-win32-x64';
+const OWN_VERSION = require('../package.json').version;
+
+// Whether the caller asked to go on without entries where no Varnick exists.
+function optionalWanted(option) {
+  if (option !== undefined) return Boolean(option);
+  return ['1', 'true', 'yes'].includes(String(process.env.VARNICK_SESSION_OPTIONAL).toLowerCase());
 }
 
-module.exports = { findBinary };
+function unavailable(message, reason) {
+  return new VarnickSessionError(`varnick-session: ${message}`, {
+    exitCode: 1,
+    reason,
+    remedies: [
+      'to run without hosts entries where Varnick is not available, pass optional: true ' +
+        '(the launcher: --optional; or set VARNICK_SESSION_OPTIONAL=1)',
+    ],
+  });
+}
+
+// The program in the platform package, when it is installed and of this
+// package's version (a mismatch would speak another version's events).
+function platformProgram() {
+  let manifest;
+  try {
+    manifest = require.resolve(`${PLATFORM_PACKAGE}/package.json`);
+  } catch {
+    throw unavailable(`${PLATFORM_PACKAGE} is not installed: reinstall varnick-session without ` +
+      '--omit=optional, or set VARNICK_SESSION_BINARY', 'not-installed');
+  }
+  const { version } = require(manifest);
+  if (version !== OWN_VERSION && OWN_VERSION !== '0.0.0-source') {
+    throw unavailable(`${PLATFORM_PACKAGE} is version ${version}, varnick-session ${OWN_VERSION}: ` +
+      'reinstall varnick-session so that both are the same', 'version-mismatch');
+  }
+  return { command: path.join(path.dirname(manifest), 'varnick-session.exe'), args: [] };
+}
+
+// { command, args } to run, or null when there is none for this platform and
+// `optional` allows that; throws a VarnickSessionError otherwise.
+function findBinary(optional) {
+  const given = process.env.VARNICK_SESSION_BINARY;
+  if (given) return { command: given, args: [] };
+  if (process.platform === 'win32' && process.arch === 'x64') return platformProgram();
+  if (optionalWanted(optional)) return null;
+  throw unavailable(`Varnick is for Windows (x64): varnick-session edits the Windows hosts file, ` +
+    `and this is ${process.platform}-${process.arch}`, 'unsupported-platform');
+}
+
+module.exports = { findBinary, optionalWanted, OWN_VERSION };
