@@ -29,8 +29,9 @@ file(SHA256 "${zip}" zip_sha256)
 string(TOUPPER "${zip_sha256}" zip_sha256_upper)
 
 set(version "${CPACK_PACKAGE_VERSION}")
-# winget's ReleaseDate: the day of this build, YYYY-MM-DD in UTC (CMake takes
-# SOURCE_DATE_EPOCH instead of the clock when it is set).
+# winget's ReleaseDate: the day of the source's last commit, YYYY-MM-DD in
+# UTC (CMake takes SOURCE_DATE_EPOCH instead of the clock when it is set).
+set(ENV{SOURCE_DATE_EPOCH} "${CPACK_VARNICK_SOURCE_DATE_EPOCH}")
 string(TIMESTAMP release_date "%Y-%m-%d" UTC)
 # The zip holds one folder named like the zip itself.
 string(REGEX REPLACE "\\.zip$" "" top_folder "${zip_name}")

@@ -4,7 +4,7 @@
 # lints the portable code, and runs every test: the native unit tests (with
 # AddressSanitizer and UBSan), the fuzzers for a bounded time, and the
 # functional tests that drive varnick.exe under Wine (Python's, then the
-# Node package's).
+# Node package's), and rebuilds the release elsewhere to compare its bytes.
 #
 # The functional tests need only the Windows build, and mostly wait on
 # Wine: they start as soon as it is packaged, while the portable checks
@@ -35,6 +35,9 @@ functional=0
 # prefix, after the Python tests have let it go.
 echo "== Node tests under Wine"
 node --test --test-concurrency=1 --test-reporter=dot node/test/*.test.js || functional=$?
+# The release built again in another folder, later, must give the same bytes.
+echo "== the release, rebuilt elsewhere"
+bash scripts/reproduce.sh --against build/windows || functional=$?
 
 checked=0
 wait "$checks" || checked=$?

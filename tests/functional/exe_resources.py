@@ -13,6 +13,7 @@ import subprocess
 import json
 import re
 import struct
+import tarfile
 import zipfile
 
 import pytest
@@ -31,15 +32,18 @@ class PeImage:
         self.data = data
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         assert data[pe:pe + 4] == b"PE\0\0"
-        sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+        sections, self.time_stamp, self.symbol_table, self.symbols, optional_size = \
+            struct.unpack_from("<HIIIH", data, pe + 6)
         optional = pe + 24
         assert struct.unpack_from("<H", data, optional)[0] == 0x20B, "expected PE32+"
         self.directories = optional + 112
         self.sections = []
+        self.section_names = []
         table = optional + optional_size
         for i in range(sections):
             name, vsize, vaddr, rsize, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
             self.sections.append((vaddr, max(vsize, rsize), raw))
+            self.section_names.append(name.rstrip(b"\0").decode())
 
     def directory(self, index):
         return struct.unpack_from("<II", self.data, self.directories + 8 * index)
@@ -176,10 +180,28 @@ def release(package, tmp_path_factory):
 
 
 @pytest.mark.parametrize("exe", ["varnick.exe", "varnick-session.exe"])
-def test_release_holds_both_programs_with_the_zips_version(release, exe):
+def test_release_holds_both_programs_stripped_with_the_zips_version(release, exe):
     version, folder = release
-    assert fixed_file_version(PeImage((folder / exe).read_bytes())) == version
-    assert (folder / "README.md").exists() and (folder / "docs" / "protocol.md").exists()
+    image = PeImage((folder / exe).read_bytes())
+    assert fixed_file_version(image) == version
+    assert (image.symbol_table, image.symbols) == (0, 0)
+    assert [name for name in image.section_names if name.startswith((".debug", "/"))] == []
+    for shipped in ["README.md", "LICENSE", "docs/protocol.md"]:
+        assert (folder / shipped).exists(), shipped
+
+
+def test_no_shipped_file_holds_the_build_or_source_folder(package):
+    """Neither the zip nor the npm tarballs name where they were built."""
+    shipped = {}
+    with zipfile.ZipFile(package.path) as archive:
+        shipped.update((name, archive.read(name)) for name in archive.namelist())
+    for tarball in BUILD_DIR.glob("varnick-session-*.tgz"):
+        with tarfile.open(tarball) as archive:
+            shipped.update((f"{tarball.name}:{member.name}", archive.extractfile(member).read())
+                           for member in archive.getmembers() if member.isfile())
+    assert len(shipped) > 10, sorted(shipped)
+    folders = {str(BUILD_DIR).encode(), str(ROOT).encode()}
+    assert [name for name, data in shipped.items() if any(f in data for f in folders)] == []
 
 
 def test_programs_from_the_release_run(release, varnick):
@@ -267,22 +289,21 @@ def test_winget_manifest_has_its_required_fields(winget, package, manifest_type,
     assert fields["PackageIdentifier"] == identifier and name == identifier + file_suffix
 
 
-def test_winget_default_locale_is_the_locale_manifests(winget):
-    assert winget["version"][2]["DefaultLocale"] == winget["defaultLocale"][2]["PackageLocale"]
-
-
-def utc_day(path):
-    return datetime.datetime.fromtimestamp(path.stat().st_mtime, datetime.timezone.utc).date()
+def test_winget_default_locale_is_the_locale_manifests(winget, scoop):
+    locale = winget["defaultLocale"][2]
+    assert winget["version"][2]["DefaultLocale"] == locale["PackageLocale"]
+    assert (locale["License"], scoop["license"]) == ("MIT", "MIT")
+    assert locale["LicenseUrl"].endswith("/LICENSE"), locale
 
 
 def test_winget_installs_both_programs_from_the_zip(winget, package):
     name, _, fields = winget["installer"]
-    # The day of the build: a plain YYYY-MM-DD (YAML reads that alone as a
-    # date), no earlier than varnick.exe was linked and no later than the
-    # manifest was written.
+    # The day of the source's last commit, which the programs' headers
+    # carry too: a plain YYYY-MM-DD (YAML reads that alone as a date).
     released = fields["ReleaseDate"]
     assert type(released) is datetime.date, released
-    assert utc_day(EXE) <= released <= utc_day(MANIFESTS / "winget" / name)
+    stamped = PeImage(EXE.read_bytes()).time_stamp
+    assert released == datetime.datetime.fromtimestamp(stamped, datetime.timezone.utc).date()
     assert (fields["InstallerType"], fields["NestedInstallerType"]) == ("zip", "portable")
     [installer] = fields["Installers"]
     assert missing(installer, WINGET_INSTALLER_REQUIRED) == []
