@@ -176,16 +176,42 @@ def test_json_failures_come_as_an_error_then_ended(varnick, args, code, reason, 
     assert ended == {"event": "ended", "exit_code": code}
 
 
+# The pages whose indented examples a reader copies as they stand.
+DOC_PAGES = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
+
+
 def test_the_readme_and_help_examples_run_as_written(varnick, tools):
-    """Each example command in README.md and in --help, run with Enter on its
-    standard input (which ends a session without a command sooner)."""
-    readme = (ROOT / "README.md").read_text()
+    """Each example command in README.md, docs/*.md and --help, run with Enter
+    on its standard input (which ends a session without a command sooner).
+    A synopsis line ([ or |) is no example; one that needs what this run
+    lacks (the Varnick service) stands in a fenced block instead."""
     help_text = session(varnick, "--help").stdout.decode()
-    examples = re.findall(r"^ {4}(varnick-session [^\[\n|]*)$", readme, re.M)
+    examples = [example for page in DOC_PAGES
+                for example in re.findall(r"^ {4}(varnick-session [^\[\n|]*)$",
+                                          page.read_text(), re.M)]
     examples += re.findall(r"^ {2}(varnick-session .*?)\r?$", help_text, re.M)
-    assert len(examples) >= 4, examples
-    for example in examples:
+    assert len(examples) >= 8, examples
+    for example in dict.fromkeys(examples):
         args = [a.strip('"') for a in re.findall(r'"[^"]*"|\S+', example)][1:]
         result = run(varnick, tools, *args, stdin=b"\n")
         assert result.returncode in (0, 3), (example, result)
         assert varnick.hosts == varnick.DEFAULT_HOSTS, example
+
+
+def table_rows(text, first_cell):
+    """The cells of each Markdown table row whose first cell matches."""
+    return [[cell.strip() for cell in line.strip().strip("|").split("|")]
+            for line in text.splitlines()
+            if re.match(rf"\|\s*{first_cell}\s*\|", line)]
+
+
+def test_the_exit_code_table_in_the_docs_is_the_one_help_prints(varnick):
+    """docs/session.md holds the one table of exit codes: the same codes as
+    --help, each with --help's meaning word for word."""
+    help_text = session(varnick, "--help").stdout.decode()
+    printed = dict(re.findall(r"^  (1\d\d)  (.+?)\r?$", help_text, re.M))
+    assert len(printed) >= 9, help_text
+    section = (ROOT / "docs" / "session.md").read_text().split("\n## Exit codes\n")[1]
+    section = section.split("\n## ")[0]
+    documented = {row[0]: row[1] for row in table_rows(section, r"\d+")}
+    assert documented == printed
