@@ -22,6 +22,7 @@
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "hosts/entry_syntax.h"
+#include "control/session_advice.h"
 #include "control/error_text.h"
 #include "hosts/visible_text.h"
 #include "control/session_events.h"
@@ -80,10 +81,8 @@ std::optional<SessionEntry> entryToSend(const SessionOptions& options, const std
     return std::nullopt;
   }
   if (options.raw) return SessionEntry{std::move(bytes), std::move(shown)};
-  if (std::optional<std::string> problem = entrySyntaxProblem(wideToUtf8(entry.c_str()))) {
-    // A problem that names a part of the entry starts with it.
-    const char* joint = problem->front() == '\'' ? "' is refused: " : "' ";
-    report(where + "the entry '" + shown + joint + *problem + " (--raw sends entries as they are)");
+  if (std::optional<std::string> refusal = entrySyntaxRefusal(wideToUtf8(entry.c_str()), shown)) {
+    report(where + *refusal);
     return std::nullopt;
   }
   return SessionEntry{std::move(bytes), std::move(shown)};
@@ -186,6 +185,11 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
   return outcome;
 }
 
+void printUsage() {
+  std::fputs(kSessionUsageText, stderr);
+  std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
+}
+
 int run(int argc, wchar_t** argv) {
   ParsedOptions parsed = parseSessionOptions(std::vector<std::wstring>(argv + 1, argv + argc));
   if (parsed.request == ParsedOptions::Request::kVersion) {
@@ -196,10 +200,11 @@ int run(int argc, wchar_t** argv) {
     std::fputs(sessionHelpText().c_str(), stdout);
     return 0;
   }
-  if (parsed.request == ParsedOptions::Request::kStatus) return reportStatus();
+  if (parsed.request == ParsedOptions::Request::kStatus) return reportStatus(parsed.json);
   if (argc < 2) {
-    // Nothing asked for at all: the whole help answers better than a refusal.
-    std::fputs(sessionHelpText().c_str(), stderr);
+    // Nothing asked for at all: the usage, and where the rest is, answer
+    // better than a refusal or a whole screen of help.
+    printUsage();
     return kSessionUsage;
   }
   EventStream events(parsed.json);
@@ -208,8 +213,7 @@ int run(int argc, wchar_t** argv) {
     outcome = runChecked(*parsed.options, events);
   } else {
     report(parsed.error);
-    std::fputs(kSessionUsageText, stderr);
-    std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
+    printUsage();
   }
   if (outcome.failed) {
     const Reported& reported = reportedSoFar();

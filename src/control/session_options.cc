@@ -1,9 +1,12 @@
 #include "control/session_options.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "base/wide_text.h"
 #include "control/session_exit_codes.h"
+#include "hosts/entry_syntax.h"
+#include "hosts/ip_address.h"
 
 namespace varnick::control {
 
@@ -84,7 +87,7 @@ std::string sessionHelpText() {
       "                      no Varnick holds them, and %LOCALAPPDATA%\\Varnick), and\n"
       "                      say what was removed and what was left\n"
       "  --status            say what runs and what sessions and varnick del left\n"
-      "                      behind; changes nothing\n"
+      "                      behind, with --json as one JSON object; changes nothing\n"
       "  --help, -h, /?      this text\n"
       "  --version           the version\n"
       "\n"
@@ -95,7 +98,7 @@ std::string sessionHelpText() {
   text += "After " + std::to_string(kSessionVarnickFailed) + " or " +
           std::to_string(kSessionConnectionLost) +
           " the entries may still be in the hosts file: run\n"
-          "varnick-session --recover. README.md says more under \"What it is for\".\n"
+          "varnick-session --recover. docs/session.md says more.\n"
           "\n"
           "Examples:\n"
           "  varnick-session --add \"127.0.0.1 api.myapp.test\" -- npm run dev\n"
@@ -132,12 +135,115 @@ bool asksForJson(const std::vector<std::wstring>& arguments) {
   return false;
 }
 
-// A word that is no option: most often a command whose -- was forgotten.
-ParsedOptions refuseStrayWord(const std::vector<std::wstring>& arguments, std::size_t at) {
+bool isOptionWord(const std::wstring& word) {
+  return !word.empty() && (word[0] == L'-' || word[0] == L'/');
+}
+
+// The entry that an --add value `address` and the words after it would make,
+// when they read as one: the value is an address alone and the words that
+// follow, up to the next option, add host names to it. What a shell makes of
+// an entry left unquoted.
+std::optional<std::string> unquotedEntry(const std::wstring& address,
+                                         const std::vector<std::wstring>& arguments,
+                                         std::size_t at) {
+  std::string entry = wideToUtf8(address.c_str());
+  if (!parseIpAddress(entry)) return std::nullopt;
+  std::optional<std::string> found;
+  for (std::size_t i = at; i < arguments.size() && !isOptionWord(arguments[i]); ++i) {
+    std::string longer = entry + " " + wideToUtf8(arguments[i].c_str());
+    if (entrySyntaxProblem(longer)) break;
+    entry = std::move(longer);
+    found = entry;
+  }
+  return found;
+}
+
+// A word that is no option: the second half of an --add left unquoted, or
+// else most often a command whose -- was forgotten. `addValue` is the value
+// of the --add just before it, if one is.
+ParsedOptions refuseStrayWord(const std::vector<std::wstring>& arguments, std::size_t at,
+                              const std::wstring* addValue) {
+  if (addValue) {
+    if (std::optional<std::string> entry = unquotedEntry(*addValue, arguments, at))
+      return refuse("quote each entry: --add \"" + *entry + "\"");
+  }
   std::string command;
   for (std::size_t i = at; i < arguments.size() && arguments[i] != L"--"; ++i)
     command += " " + wideToUtf8(arguments[i].c_str());
   return refuse("put -- before the command: varnick-session --add ... --" + command);
+}
+
+// Every option that varnick-session knows, as --help names it.
+constexpr const wchar_t* kKnownOptions[] = {
+    L"--add",
+    L"--hosts-file",
+    L"--for",
+    L"--utf8",
+    L"--raw",
+    L"--json",
+    L"--no-consent",
+    L"--backup",
+    L"--port",
+    L"--varnick",
+    L"--timeout",
+    L"--recover",
+    L"--clean",
+    L"--status",
+    L"--help",
+    L"--version",
+    L"--trust-varnick-folder",
+};
+
+wchar_t lowered(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
+
+// How many characters to insert, delete, replace or swap with their
+// neighbour to make one text the other, letter case aside.
+std::size_t editDistance(std::wstring_view a, std::wstring_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i)
+    d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j)
+    d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const bool same = lowered(a[i - 1]) == lowered(b[j - 1]);
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same ? 0 : 1)});
+      if (i > 1 && j > 1 && lowered(a[i - 1]) == lowered(b[j - 2]) &&
+          lowered(a[i - 2]) == lowered(b[j - 1]))
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The known option that `word` most likely meant: the only one it begins,
+// else the only nearest within two edits. Nothing when none is, or two are
+// as near.
+std::optional<std::wstring> nearestOption(const std::wstring& word) {
+  constexpr std::size_t kMaxEdits = 2;
+  std::vector<const wchar_t*> begun;
+  std::vector<const wchar_t*> nearest;
+  std::size_t best = kMaxEdits + 1;
+  for (const wchar_t* option : kKnownOptions) {
+    if (word.size() > 2 && std::wstring_view(option).substr(0, word.size()) == word)
+      begun.push_back(option);
+    const std::size_t distance = editDistance(word, option);
+    if (distance < best) nearest.clear();
+    if (distance <= best) {
+      best = distance;
+      nearest.push_back(option);
+    }
+  }
+  if (begun.size() == 1) return begun[0];
+  if (nearest.size() == 1) return nearest[0];
+  return std::nullopt;
+}
+
+ParsedOptions refuseUnknownOption(const std::wstring& flag) {
+  std::string why = "unknown option " + wideToUtf8(flag.c_str());
+  if (std::optional<std::wstring> meant = nearestOption(flag))
+    why += " (did you mean " + wideToUtf8(meant->c_str()) + "?)";
+  return refuse(why);
 }
 
 // The options that make a session: none of them goes with --recover.
@@ -148,6 +254,7 @@ bool asksForASession(const SessionOptions& options) {
 
 ParsedOptions parseArguments(const std::vector<std::wstring>& arguments) {
   SessionOptions options;
+  std::size_t addValueAt = arguments.size();  // where the last --add's value stands
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::wstring& flag = arguments[i];
     if (flag == L"--") {
@@ -188,15 +295,17 @@ ParsedOptions parseArguments(const std::vector<std::wstring>& arguments) {
       return asked(ParsedOptions::Request::kHelp);
     if (flag == L"--status") return asked(ParsedOptions::Request::kStatus);
     if (flag == L"--version") return asked(ParsedOptions::Request::kVersion);
-    if (flag.empty() || (flag[0] != L'-' && flag[0] != L'/')) return refuseStrayWord(arguments, i);
+    if (!isOptionWord(flag))
+      return refuseStrayWord(arguments, i, addValueAt + 1 == i ? &arguments[addValueAt] : nullptr);
     if (flag != L"--add" && flag != L"--backup" && flag != L"--port" && flag != L"--varnick" &&
         flag != L"--timeout" && flag != L"--hosts-file" && flag != L"--for") {
-      return refuse("unknown option " + wideToUtf8(flag.c_str()));
+      return refuseUnknownOption(flag);
     }
     if (i + 1 >= arguments.size()) return refuse(wideToUtf8(flag.c_str()) + " needs a value");
     const std::wstring& value = arguments[++i];
     if (flag == L"--add") {
       options.entries.push_back({EntrySource::Kind::kEntry, value});
+      addValueAt = i;
     } else if (flag == L"--hosts-file") {
       options.entries.push_back({EntrySource::Kind::kFile, value});
     } else if (flag == L"--for") {

@@ -94,10 +94,40 @@ TEST(SessionOptions, HostsFilesMixWithEntriesInOrderAndForHoldsAlone) {
   EXPECT_EQ(parsed.options->holdSeconds, 1800);
 }
 
-TEST(SessionOptions, AWordThatIsNoOptionIsTakenForACommandWithoutItsDashes) {
-  EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"npm", L"run", L"dev", L"--", L"y"}).error,
-            "put -- before the command: varnick-session --add ... -- npm run dev");
-  EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"/x"}).error, "unknown option /x");
+TEST(SessionOptions, AStrayWordOrAnUnknownOptionIsAnsweredWithWhatWasMeant) {
+  const std::pair<std::vector<std::wstring>, std::string> cases[] = {
+      // A command whose -- was forgotten.
+      {{L"--add", L"x", L"npm", L"run", L"dev", L"--", L"y"},
+       "put -- before the command: varnick-session --add ... -- npm run dev"},
+      {{L"--add", L"127.0.0.1 a.test", L"npm"},
+       "put -- before the command: varnick-session --add ... -- npm"},
+      // An entry that the shell split in two: its address, then its names.
+      {{L"--add", L"127.0.0.1", L"api.test", L"--", L"cmd"},
+       "quote each entry: --add \"127.0.0.1 api.test\""},
+      {{L"--add", L"::1", L"a.test", L"b.test", L"--add", L"x"},
+       "quote each entry: --add \"::1 a.test b.test\""},
+      // The words after it make no entry, or it is no --add's value.
+      {{L"--add", L"127.0.0.1", L"api test!"},
+       "put -- before the command: varnick-session --add ... -- api test!"},
+      {{L"--add", L"999.1.1.1", L"api.test"},
+       "put -- before the command: varnick-session --add ... -- api.test"},
+      {{L"--backup", L"127.0.0.1", L"api.test"},
+       "put -- before the command: varnick-session --add ... -- api.test"},
+      // Unknown options, with the one most likely meant.
+      {{L"--add", L"x", L"/x"}, "unknown option /x"},
+      {{L"--ad", L"x"}, "unknown option --ad (did you mean --add?)"},
+      {{L"--add", L"x", L"--jsno"}, "unknown option --jsno (did you mean --json?)"},
+      {{L"--add", L"x", L"--JSON"}, "unknown option --JSON (did you mean --json?)"},
+      {{L"--add", L"x", L"-utf8"}, "unknown option -utf8 (did you mean --utf8?)"},
+      {{L"--trust", L"--recover"}, "unknown option --trust (did you mean --trust-varnick-folder?)"},
+      {{L"--hosts", L"x"}, "unknown option --hosts (did you mean --hosts-file?)"},
+      // Nothing near, or two as near.
+      {{L"--add", L"x", L"--verbose"}, "unknown option --verbose"},
+      {{L"--add", L"x", L"--t"}, "unknown option --t"},
+      {{L"--add", L"x", L"--fort"}, "unknown option --fort"},
+  };
+  for (const auto& [arguments, error] : cases)
+    EXPECT_EQ(parseSessionOptions(arguments).error, error) << error;
 }
 
 TEST(SessionOptions, RawAndJsonAreFlagsAndJsonIsSeenOnARefusedLineToo) {
@@ -116,6 +146,13 @@ TEST(SessionOptions, HelpVersionAndStatusAskForTextBeforeAnythingElse) {
   EXPECT_EQ(parseSessionOptions({L"--add", L"x", L"--version"}).request,
             ParsedOptions::Request::kVersion);
   EXPECT_EQ(parseSessionOptions({L"--status"}).request, ParsedOptions::Request::kStatus);
+  // --json asks for the status as one JSON object, before or after it.
+  for (const auto& arguments : {std::vector<std::wstring>{L"--status", L"--json"},
+                                std::vector<std::wstring>{L"--json", L"--status"}}) {
+    ParsedOptions status = parseSessionOptions(arguments);
+    EXPECT_TRUE(status.request == ParsedOptions::Request::kStatus && status.json);
+  }
+  EXPECT_FALSE(parseSessionOptions({L"--status"}).json);
   // After --, they belong to the command.
   ParsedOptions parsed = parseSessionOptions({L"--add", L"x", L"--", L"tool", L"--help"});
   EXPECT_EQ(parsed.request, ParsedOptions::Request::kSession);

@@ -22,6 +22,7 @@
 #include "control/local_files_win32.h"
 #include "control/session_output_win32.h"
 #include "control/session_status_win32.h"
+#include "control/status_json.h"
 #include "control/status_lines.h"
 #include "hosts/hosts_location.h"
 #include "hosts/session_files_win32.h"
@@ -158,30 +159,27 @@ void lookAtTemporaryCopies(StatusFacts& facts) {
   }
 }
 
-}  // namespace
-
-// The Varnick service, and what its policy allows, as it says itself.
 // The Varnick service, what its policy allows and who holds which entries
 // through it, as it says itself.
-void lookAtService(StatusFacts& facts) {
-  const DWORD pid = runningServicePid();
-  if (pid == 0) {
-    facts.service = "not running (varnick service install, elevated, sets it up)";
-    return;
-  }
-  const std::string running = "running (process " + std::to_string(pid) + ")";
+ServiceFact lookAtService() {
+  ServiceFact service;
+  service.process = runningServicePid();
+  if (service.process == 0) return service;
   ServiceClient client;
   if (!client.connect()) {
-    facts.service = running + ", but " + client.error();
-    return;
+    service.error = client.error();
+    return service;
   }
-  facts.service = running + "; allows " + client.policy();
-  facts.serviceHolders = client.holders().value_or(std::vector<std::string>{});
+  service.policy = client.policy();
+  service.holders = client.holders().value_or(std::vector<std::string>{});
+  return service;
 }
 
-int reportStatus() {
+}  // namespace
+
+int reportStatus(bool json) {
   StatusFacts facts;
-  lookAtService(facts);
+  facts.service = lookAtService();
   // The journals, then the serving lock: a journal held open is a running
   // session's, whatever the lock says.
   const bool hostsFound = findHostsFile();
@@ -193,6 +191,11 @@ int reportStatus() {
   lookAtTemporaryCopies(facts);
   if (std::optional<std::wstring> folder = varnickFolderPath())
     facts.log = fileFact(*folder + L"\\" + kVarnickLogName);
+  if (json) {
+    // Written as --json's events are: one write, LF alone.
+    EventStream(true).write(statusJson(facts));
+    return 0;
+  }
   for (const std::string& line : statusLines(facts))
     std::printf("%s\n", line.c_str());
   std::fflush(stdout);

@@ -4,7 +4,8 @@
 namespace varnick::control {
 
 // Prints on standard output what runs and what earlier sessions and `varnick
-// del` left, one fact a line; takes no lock and changes nothing. Returns 0.
-int reportStatus();
+// del` left, one fact a line, or with `json` as one JSON object on one line;
+// takes no lock and changes nothing. Returns 0.
+int reportStatus(bool json);
 
 }  // namespace varnick::control

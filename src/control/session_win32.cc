@@ -23,6 +23,7 @@
 #include "control/line_changes.h"
 #include "control/local_files_win32.h"
 #include "control/report_notes.h"
+#include "control/session_advice.h"
 #include "control/service_client_win32.h"
 #include "control/session_waits.h"
 #include "control/varnick_trust_win32.h"
@@ -88,9 +89,11 @@ int journalsBesideHostsFile() {
 // someone besides administrators could have changed it or its folder: an
 // elevated start would then run whatever they put there. Both stay held
 // until Varnick has started, by the path of the file that was checked.
+// `service` says what the Varnick service answered first, for the ways out.
 // False, reported, when it did not start.
 bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
-                         const std::vector<std::wstring>& arguments, const std::wstring& folder) {
+                         const std::vector<std::wstring>& arguments, const std::wstring& folder,
+                         const ServiceAnswer& service) {
   VarnickTrust trust =
       checkVarnickTrust(options.varnickPath.value_or(besideThisProgram(L"varnick.exe")));
   const std::string shown = wideToUtf8(trust.path.c_str());
@@ -115,13 +118,8 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
                  ", so a program running as them could have put its own code there to run with "
                  "administrator rights; varnick.exe starts only from where nobody but "
                  "administrators can change it");
-      remedy(
-          "install Varnick for all users: winget install --scope machine, scoop install "
-          "--global, or unpack the zip under C:\\Program Files");
-      remedy(
-          "or install the Varnick service once (varnick service install, elevated): a "
-          "session through it starts no varnick.exe from here");
-      remedy("or, accepting that risk, add --trust-varnick-folder");
+      for (const std::string& line : untrustedFolderRemedies(service))
+        remedy(line);
       return false;
     }
     notice("trusting " + what + " although " + trust.changer +
@@ -192,6 +190,7 @@ class Session {
   const EventStream& events_;
   Controller controller_;
   std::optional<ServiceClient> service_;      // when the Varnick service holds the entries
+  ServiceAnswer serviceAnswer_;               // what the service said before consent was asked
   std::string logShown_;                      // varnick.log, for messages
   std::optional<std::string> expectedHosts_;  // the hosts file as this session alone leaves it
   std::size_t added_ = 0;                     // entries that Varnick wrote
@@ -215,6 +214,7 @@ std::optional<int> Session::addThroughService() {
                "once, elevated, sets the service up)");
     return kSessionNoVarnick;
   }
+  serviceAnswer_.answered = true;
   warnAboutLinesAlreadyThere();
   for (const SessionEntry& entry : entries_) {
     if (interruption_.happened()) {
@@ -229,10 +229,13 @@ std::optional<int> Session::addThroughService() {
                                    : "the Varnick service " +
                                          std::string(refused ? "refused" : "could not add") + " '" +
                                          entry.shown + "': " + reply->text;
+    if (refused) serviceAnswer_.refusedBy = reply->rule;
     // What it took already goes: the session starts over through consent.
     (void)client.end();
     if (options_.noConsent) {
       report(refused ? "service-refused" : "service-failed", why);
+      if (std::optional<std::string> widened = policyRemedy(serviceAnswer_.refusedBy))
+        remedy(*widened);
       return refused ? kSessionUsage : kSessionEntryRefused;
     }
     notice(why + "; asking for consent instead");
@@ -279,7 +282,8 @@ std::optional<int> Session::start() {
   const std::wstring port = std::to_wstring(controller_.port());
   std::vector<std::wstring> arguments{L"session", port};
   if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
-  if (!startTrustedVarnick(controller_, options_, arguments, *folder)) return kSessionNoVarnick;
+  if (!startTrustedVarnick(controller_, options_, arguments, *folder, serviceAnswer_))
+    return kSessionNoVarnick;
   // Varnick puts right the interrupted sessions before it connects.
   const int waitSeconds =
       options_.connectTimeoutSeconds + journalsBesideHostsFile() * kVarnickJournalBoundSeconds;
@@ -592,7 +596,8 @@ int recoverOrClean(const SessionOptions& options, const EventStream& events) {
   // Varnick connects once its work is done, to report it.
   const std::vector<std::wstring> arguments{L"session", options.clean ? L"clean" : L"recover",
                                             std::to_wstring(controller.port())};
-  if (!startTrustedVarnick(controller, options, arguments, *folder)) return kSessionNoVarnick;
+  if (!startTrustedVarnick(controller, options, arguments, *folder, ServiceAnswer{}))
+    return kSessionNoVarnick;
   const int waitSeconds = recoveryWaitSeconds(std::max(1, journalsBesideHostsFile()));
   std::optional<Report> done;
   if (controller.acceptVarnick(waitSeconds, nullptr) == Controller::Accepted::kConnected) {

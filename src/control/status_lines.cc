@@ -40,28 +40,27 @@ std::string serverLine(const StatusFacts& facts) {
 // is most likely its own; otherwise it is an interrupted session's.
 void addJournalLines(const JournalFact& fact, std::vector<std::string>& lines) {
   const std::string what = fact.running ? "running session" : "interrupted session";
-  std::optional<SessionJournal> journal;
-  if (fact.bytes) {
-    JournalRead read = readJournal(*fact.bytes);
-    if (read.state == JournalState::kJournal) journal = std::move(read.journal);
-  }
-  if (journal) {
-    const std::size_t count = journal->takenOut ? 0 : journal->lines.size();
-    lines.push_back(what + ": started " + journal->started + ", " + std::to_string(count) +
+  const JournalReading reading = readJournalFact(fact);
+  if (reading.started) {
+    const std::size_t count = reading.entries.size();
+    lines.push_back(what + ": started " + *reading.started + ", " + std::to_string(count) +
                     (count == 1 ? " entry" : " entries") + " in the hosts file");
-    if (!journal->takenOut) {
-      for (const JournalLine& line : journal->lines)
-        lines.push_back("  entry: " + visibleText(line.entry));
-    }
+    for (const std::string& entry : reading.entries)
+      lines.push_back("  entry: " + visibleText(entry));
   } else {
-    lines.push_back(
-        what + ": its journal cannot be read (" +
-        (fact.bytes ? std::string("not a session journal") : errorText(fact.readError)) + ")");
+    lines.push_back(what + ": its journal cannot be read (" + reading.problem + ")");
   }
   lines.push_back("  journal: " + withSize(fact.journal));
   if (fact.backup.size) lines.push_back("  backup: " + withSize(fact.backup));
   if (!fact.running)
     lines.push_back("  to take its entries out of the hosts file, run: varnick-session --recover");
+}
+
+std::string serviceLine(const ServiceFact& service) {
+  if (service.process == 0) return "not running (varnick service install, elevated, sets it up)";
+  const std::string running = "running (process " + std::to_string(service.process) + ")";
+  if (!service.error.empty()) return running + ", but " + service.error;
+  return running + "; allows " + service.policy;
 }
 
 }  // namespace
@@ -84,6 +83,18 @@ std::string sizeText(std::uint64_t bytes) {
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + units[unit];
 }
 
+JournalReading readJournalFact(const JournalFact& fact) {
+  if (!fact.bytes) return {std::nullopt, {}, errorText(fact.readError)};
+  JournalRead read = readJournal(*fact.bytes);
+  if (read.state != JournalState::kJournal) return {std::nullopt, {}, "not a session journal"};
+  JournalReading reading{read.journal.started, {}, {}};
+  if (!read.journal.takenOut) {
+    for (const JournalLine& line : read.journal.lines)
+      reading.entries.push_back(line.entry);
+  }
+  return reading;
+}
+
 std::vector<std::string> statusLines(const StatusFacts& facts) {
   std::vector<std::string> lines;
   lines.push_back(facts.hostsFile
@@ -91,9 +102,11 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
                       : "hosts file: cannot be found through the registry value DataBasePath");
   lines.push_back(sessionLine(facts));
   lines.push_back(serverLine(facts));
-  if (!facts.service.empty()) lines.push_back("Varnick service: " + facts.service);
-  for (const std::string& holder : facts.serviceHolders)
-    lines.push_back("  held through it by " + visibleText(holder));
+  if (facts.service) {
+    lines.push_back("Varnick service: " + serviceLine(*facts.service));
+    for (const std::string& holder : facts.service->holders)
+      lines.push_back("  held through it by " + visibleText(holder));
+  }
   bool interrupted = false;
   for (const JournalFact& journal : facts.journals) {
     addJournalLines(journal, lines);

@@ -29,6 +29,14 @@ struct JournalFact {
   unsigned long readError = 0;       // why it could not, when it could not
 };
 
+// The Varnick service, as it says itself.
+struct ServiceFact {
+  unsigned long process = 0;         // its process id; 0 when it does not run
+  std::string policy;                // what its policy allows, in words, when it answered
+  std::string error;                 // why it could not be asked, when it runs
+  std::vector<std::string> holders;  // "VM\\root (process 42): 127.0.0.1 a.test"
+};
+
 struct StatusFacts {
   std::optional<FileFact> hostsFile;  // nothing when DataBasePath does not lead to it
   Running server = Running::kUnknown;
@@ -40,13 +48,22 @@ struct StatusFacts {
   unsigned long tempListError = 0;  // the temporary copies could not be listed
   std::size_t tempCopies = 0;
   std::uint64_t tempBytes = 0;
-  std::optional<FileFact> log;              // nothing when LOCALAPPDATA is not set
-  std::string service;                      // the Varnick service, in words; nothing: not looked at
-  std::vector<std::string> serviceHolders;  // "VM\\root (process 42): 127.0.0.1 a.test"
+  std::optional<FileFact> log;         // nothing when LOCALAPPDATA is not set
+  std::optional<ServiceFact> service;  // nothing: not looked at
 };
 
+// What --status tells of a journal, read with readJournal: when its session
+// started and the entries it has in the hosts file (none once taken out);
+// or, when it cannot be read, why.
+struct JournalReading {
+  std::optional<std::string> started;  // nothing when it cannot be read
+  std::vector<std::string> entries;    // as the session added them
+  std::string problem;                 // "not a session journal", or the error
+};
+JournalReading readJournalFact(const JournalFact& fact);
+
 // The report, one fact a line; details of a fact are indented under it.
-// A journal is read with readJournal; one that no Varnick holds open is an
+// A journal is read with readJournalFact; one that no Varnick holds open is an
 // interrupted session's, and the lines say how to take its entries out.
 std::vector<std::string> statusLines(const StatusFacts& facts);
 

@@ -119,6 +119,23 @@ TEST(StatusLines, NameWhatRunsWhatIsLeftAndHowToTakeItOut) {
        {"interrupted sessions: the files beside the hosts file cannot be listed (error 5)",
         "temporary copies from varnick del: cannot be listed in C:\\Temp (error 3)"},
        {"interrupted sessions: none", "temporary copies from varnick del: none in C:\\Temp"}},
+      {"the service, running and not",
+       with([](StatusFacts& f) {
+         f.service = ServiceFact{42, "names under .test", "", {"VM\\root (process 7): ::1 a.test"}};
+       }),
+       {"Varnick service: running (process 42); allows names under .test",
+        "  held through it by VM\\root (process 7): ::1 a.test"},
+       {}},
+      {"a service that does not run",
+       with([](StatusFacts& f) { f.service = ServiceFact{}; }),
+       {"Varnick service: not running (varnick service install, elevated, sets it up)"},
+       {}},
+      {"a service that does not answer",
+       with([](StatusFacts& f) {
+         f.service = ServiceFact{42, "", "it did not answer", {}};
+       }),
+       {"Varnick service: running (process 42), but it did not answer"},
+       {}},
       {"a server seen from an elevated prompt",
        with([](StatusFacts& f) { f.server = Running::kYes; }),
        {"server: a Varnick is serving (a varnick server, or a session's Varnick)"},

@@ -47,6 +47,24 @@ std::vector<std::string_view> fieldsBeforeComment(std::string_view entry) {
 
 bool isAddress(std::string_view field) { return parseIpAddress(field).has_value(); }
 
+// ":3000" of "127.0.0.1:3000" or "[::1]:3000": one to five digits after an
+// address; nothing for anything else.
+std::optional<std::string> portOf(std::string_view field) {
+  const std::size_t colon = field.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string_view port = field.substr(colon + 1);
+  if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), isDigit))
+    return std::nullopt;
+  std::string_view address = field.substr(0, colon);
+  if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+    address = address.substr(1, address.size() - 2);
+  } else if (address.find(':') != std::string_view::npos) {
+    return std::nullopt;  // "::1:3000" is an IPv6 address, and no port
+  }
+  if (!isAddress(address)) return std::nullopt;
+  return std::string(field.substr(colon));
+}
+
 std::string addressProblem(const std::vector<std::string_view>& fields) {
   std::string problem = inQuotes(fields[0]) + std::string(text::kNotAnAddress);
   for (std::size_t i = 1; i < fields.size(); ++i) {
@@ -119,8 +137,16 @@ std::optional<std::string> entrySyntaxProblem(std::string_view entry) {
   if (first == std::string_view::npos) return std::string(text::kEmpty);
   if (entry[first] == '#') return std::string(text::kComment);
   const std::vector<std::string_view> fields = fieldsBeforeComment(entry);
+  if (std::optional<std::string> port = portOf(fields[0]))
+    return std::string(text::kPortLead) + *port + std::string(text::kPort);
   if (!isAddress(fields[0])) return addressProblem(fields);
   return namesProblem(fields);
+}
+
+std::optional<std::string> portAfterAddress(std::string_view entry) {
+  const std::vector<std::string_view> fields = fieldsBeforeComment(entry);
+  if (fields.empty()) return std::nullopt;
+  return portOf(fields[0]);
 }
 
 std::optional<HostsLine> parseHostsLine(std::string_view entry) {

@@ -43,6 +43,9 @@ inline constexpr std::string_view kEmpty =
 inline constexpr std::string_view kComment = "is a comment, not an entry";
 inline constexpr std::string_view kNotAnAddress = " is not an IPv4 or IPv6 address";
 inline constexpr std::string_view kAddressComesFirst = "; the address comes first";
+inline constexpr std::string_view kPortLead = "has a port (";
+inline constexpr std::string_view kPort =
+    "): a hosts line maps names to an address alone; give the port to the program instead";
 inline constexpr std::string_view kNoHostName = "has no host name after the address ";
 inline constexpr std::string_view kTooManyNamesLead = "has ";
 inline constexpr std::string_view kTooManyNames = " host names; Windows reads at most 9 on a line";
@@ -59,6 +62,12 @@ inline constexpr std::string_view kLongName = "it is longer than 253 characters"
 // The first fault found is named: the address, then the number of names, then
 // each name in turn; a comment is not checked.
 [[nodiscard]] std::optional<std::string> entrySyntaxProblem(std::string_view entry);
+
+// The port written after the address that starts `entry`, colon included
+// (":3000" of "127.0.0.1:3000 a.test" or "[::1]:3000 a.test"); nothing when
+// its first field is no address with a port. A hosts line has no place for
+// one, so entrySyntaxProblem names it.
+[[nodiscard]] std::optional<std::string> portAfterAddress(std::string_view entry);
 
 // What an entry that entrySyntaxProblem passes says: its address, as
 // written, and its host names. Nothing for one that it does not pass.

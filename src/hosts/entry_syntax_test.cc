@@ -44,6 +44,9 @@ std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
 std::string notAnAddress(std::string_view field) {
   return inQuotes(field) + std::string(text::kNotAnAddress);
 }
+std::string hasAPort(std::string_view port) {
+  return std::string(text::kPortLead) + std::string(port) + std::string(text::kPort);
+}
 std::string notAHostName(std::string_view name, std::string_view why) {
   return inQuotes(name) + std::string(text::kNotAHostName) + std::string(why);
 }
@@ -132,6 +135,15 @@ TEST(EntrySyntax, AcceptsOneHostsLineAndNamesTheFirstFault) {
       {"1::2: a.test", notAnAddress("1::2:")},
       {"g::1 a.test", notAnAddress("g::1")},
       {"fe80::1%eth0 a.test", notAnAddress("fe80::1%eth0")},
+      // An address with a port, as a URL writes it.
+      {"127.0.0.1:3000 api.test", hasAPort(":3000")},
+      {"[::1]:8080 a.test", hasAPort(":8080")},
+      {"127.0.0.1:3000", hasAPort(":3000")},
+      {"::1:3000 a.test", std::nullopt},  // an IPv6 address, with no port
+      {"127.0.0.1: a.test", notAnAddress("127.0.0.1:")},
+      {"127.0.0.1:30a a.test", notAnAddress("127.0.0.1:30a")},
+      {"999.1.1.1:80 a.test", notAnAddress("999.1.1.1:80")},
+      {"localhost:3000 a.test", notAnAddress("localhost:3000")},
       {"[::1] a.test", notAnAddress("[::1]")},
       // The address in the wrong place.
       {"api.test 127.0.0.1", notAnAddress("api.test") + std::string(text::kAddressComesFirst)},

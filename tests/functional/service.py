@@ -20,6 +20,11 @@ from wine_harness import (BUILD_DIR, HOLD_FILE, PREFIX, parse_records, processes
 SERVICE_LOG = PREFIX / "drive_c" / "Program Files" / "Varnick" / "varnick.log"
 PIPE_STORM = BUILD_DIR / "pipe_storm.exe"
 POLICY_KEY = r"HKLM\Software\Varnick"
+DEFAULT_POLICY = ("names under .test, .localhost; addresses 127.0.0.0/8, ::1; 32 entries a "
+                  "connection, 64 a user, 256 in all")
+WIDEN_ADDRESSES = ("have an administrator add the address to the Varnick service's policy: the "
+                   rf"REG_MULTI_SZ value Addresses under {POLICY_KEY}, which the service reads "
+                   "when it starts")
 
 
 def service_records():
@@ -88,8 +93,12 @@ def test_a_session_goes_through_the_service_and_uninstall_leaves_nothing(varnick
     assert any(m.startswith("Added '127.0.0.1 app.test' for ") for m in messages), messages
     status = session(varnick, "--status").stdout.decode().splitlines()
     assert any(line.startswith("Varnick service: running (process ") and line.endswith(
-        "; allows names under .test, .localhost; addresses 127.0.0.0/8, ::1; 32 entries a "
-        "connection, 64 a user, 256 in all") for line in status), status
+        "; allows " + DEFAULT_POLICY) for line in status), status
+    # --json says the same of it, for programs.
+    service = json.loads(session(varnick, "--status", "--json").stdout)["service"]
+    assert (service["running"], service["policy"], service["error"]) == (True, DEFAULT_POLICY,
+                                                                         None), service
+    assert f"Varnick service: running (process {service['process']}); " in "\n".join(status)
 
     # What the policy does not allow: refused with its reason, and with
     # --no-consent never asked for; without it, asked for as before.
@@ -98,12 +107,21 @@ def test_a_session_goes_through_the_service_and_uninstall_leaves_nothing(varnick
     assert refused.returncode == 120, refused
     assert b"'10.0.0.1' is not among the addresses allowed: 127.0.0.0/8, ::1" in refused.stderr
     error = json.loads(refused.stdout.splitlines()[0])
-    assert (error["reason"], error["remedies"]) == ("service-refused", [])
+    assert (error["reason"], error["remedies"]) == ("service-refused", [WIDEN_ADDRESSES])
     asked = session(varnick, "--add", "127.0.0.1 app.test", "--add", "127.0.0.1 bank.example",
                     "--", "cmd", "/c", "exit 0")
     assert asked.returncode == 0, asked
     assert b"; asking for consent instead" in asked.stderr
     assert varnick.hosts == varnick.DEFAULT_HOSTS
+    # Where consent cannot start varnick.exe either, the way out is a wider
+    # policy, never installing the service that runs.
+    untrusted = session(varnick, "--json", "--add", "10.0.0.1 app.test", "--", "cmd", "/c",
+                        "exit 0", trust=False)
+    assert untrusted.returncode == 121, untrusted
+    error = json.loads(untrusted.stdout.splitlines()[0])
+    assert error["reason"] == "varnick-untrusted-folder", error
+    assert error["remedies"][1:] == ["or " + WIDEN_ADDRESSES,
+                                     "or, accepting that risk, add --trust-varnick-folder"], error
 
 
 def test_a_killed_client_leaves_nothing_within_a_second(varnick, service, tmp_path):

@@ -332,10 +332,12 @@ def test_bad_command_lines(varnick, args):
     assert varnick.log_bytes() == b""
 
 
-def test_help_is_the_answer_to_a_bare_command_too(varnick):
+def test_a_bare_command_is_answered_with_the_usage_and_where_the_help_is(varnick):
     asked, bare = session(varnick, "--help"), session(varnick, trust=False)
     assert (asked.returncode, bare.returncode) == (0, USAGE_ERROR)
-    assert bare.stderr == asked.stdout
+    usage = asked.stdout.split(b"\r\n\r\n")[0] + b"\r\n"
+    assert bare.stderr == usage + b"Run varnick-session --help for every option and the exit codes.\r\n"
+    assert len(bare.stderr.splitlines()) <= 6 and bare.stdout == b""
     assert b"\r\n  --status " in asked.stdout and b"\r\n  125  " in asked.stdout
 
 

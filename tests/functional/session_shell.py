@@ -11,8 +11,8 @@ from pathlib import Path
 
 import pytest
 
-from session_command import (ENTRY_REFUSED, INTERRUPTED, SESSION, USAGE_ERROR, session,  # noqa: F401
-                             varnick, wait_until)
+from session_command import (ENTRY_REFUSED, INTERRUPTED, LOG_SHOWN, SESSION, USAGE_ERROR,  # noqa: F401
+                             session, varnick, wait_until)
 from wine_harness import BUILD_DIR, ROOT, SEND_CTRL_C, run_on_console, win_path
 
 PRINT_ARGS = BUILD_DIR / "print_args.exe"
@@ -174,6 +174,35 @@ def test_json_failures_come_as_an_error_then_ended(varnick, args, code, reason, 
     assert error["event"] == "error" and error["exit_code"] == code and says in error["message"]
     assert error["reason"] == reason
     assert ended == {"event": "ended", "exit_code": code}
+
+
+def status_in_one_json_line(varnick, result):
+    assert result.stdout.endswith(b"\n") and result.stdout.count(b"\n") == 1, result
+    assert b"\r" not in result.stdout and result.stderr == b""
+    status = json.loads(result.stdout)
+    assert status["hosts_file"] == {"path": win_path(varnick.hosts_path),
+                                    "size": len(varnick.DEFAULT_HOSTS)}
+    assert (status["sessions"], status["service"]["running"]) == ([], False)
+    assert status["log"]["path"] == LOG_SHOWN.decode()
+
+
+def port_refused_without_raw(varnick, result):
+    assert result.stderr == (b"varnick-session: the entry '127.0.0.1:3000 api.test' has a port "
+                             b"(:3000): a hosts line maps names to an address alone; give the "
+                             b"port to the program instead\r\n")
+    assert b"RAN" not in result.stdout and varnick.log_bytes() == b""
+
+
+@pytest.mark.parametrize("args, code, check", [
+    (["--status", "--json"], 0, status_in_one_json_line),
+    (["--json", "--status"], 0, status_in_one_json_line),
+    (["--add", "127.0.0.1:3000 api.test", "--", "cmd", "/c", "echo RAN"], USAGE_ERROR,
+     port_refused_without_raw),
+], ids=["status-json", "json-status", "port"])
+def test_answers_that_start_no_session(varnick, args, code, check):
+    result = session(varnick, *args)
+    assert result.returncode == code, result
+    check(varnick, result)
 
 
 # The pages whose indented examples a reader copies as they stand.
