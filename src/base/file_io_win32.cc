@@ -34,6 +34,14 @@ DWORD readAll(HANDLE file, std::string& content) {
   }
 }
 
+DWORD readShared(const wchar_t* path, std::string& content) {
+  UniqueFile file(CreateFileW(path, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return GetLastError();
+  return readAll(file.get(), content);
+}
+
 DWORD copyAll(HANDLE from, HANDLE to) {
   std::vector<char> block(kBlockSize);
   for (;;) {

@@ -24,6 +24,10 @@ DWORD writeAll(HANDLE file, const void* data, DWORD size);
 // Reads from `file` to its end, appending to `content`: 0 or the error code.
 DWORD readAll(HANDLE file, std::string& content);
 
+// Reads the whole of the file at `path`, opened so that others may go on
+// reading, writing and removing it, into `content`: 0 or the error code.
+DWORD readShared(const wchar_t* path, std::string& content);
+
 // Copies what is left of `from` to `to`, a block at a time: 0 or the error
 // code of the read or the write that failed.
 DWORD copyAll(HANDLE from, HANDLE to);

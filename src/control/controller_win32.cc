@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/elevation_win32.h"
 #include "base/wide_text.h"
 #include "control/command_line.h"
-#include "control/error_text.h"
+#include "base/error_text.h"
 #include "control/peer_owner.h"
 #include "control/session_waits.h"
 
@@ -120,18 +121,6 @@ bool sendAll(SOCKET s, const std::string& bytes) {
 }
 
 }  // namespace
-
-bool runsElevated() {
-  HANDLE rawToken = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
-  UniqueHandle token(rawToken);
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) {
-    return false;
-  }
-  return elevation.TokenIsElevated != 0;
-}
 
 bool Controller::listen(std::uint16_t port) {
   if (!winsock_.started()) {

@@ -19,10 +19,6 @@
 
 namespace varnick::control {
 
-// Whether this process runs with administrator rights in force (an elevated
-// token), and so starts Varnick without asking.
-bool runsElevated();
-
 class Controller {
  public:
   Controller() = default;

@@ -1,7 +1,5 @@
 #include "control/local_files_win32.h"
 
-#include "base/file_io_win32.h"
-#include "base/unique_resource.h"
 
 namespace varnick::control {
 
@@ -15,14 +13,6 @@ std::optional<std::wstring> varnickFolderPath() {
   if (length == 0) return std::nullopt;
   base.resize(length);
   return base + L"\\Varnick";
-}
-
-DWORD readShared(const wchar_t* path, std::string& content) {
-  UniqueFile file(CreateFileW(path, GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return GetLastError();
-  return readAll(file.get(), content);
 }
 
 }  // namespace varnick::control

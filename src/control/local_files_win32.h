@@ -18,8 +18,4 @@ namespace varnick::control {
 std::optional<std::wstring> varnickFolderPath();
 constexpr wchar_t kVarnickLogName[] = L"varnick.log";
 
-// Reads the whole of the file at `path`, opened so that others may go on
-// reading, writing and removing it, into `content`: 0 or the error code.
-DWORD readShared(const wchar_t* path, std::string& content);
-
 }  // namespace varnick::control

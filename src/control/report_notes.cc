@@ -1,6 +1,6 @@
 #include "control/report_notes.h"
 
-#include "control/error_text.h"
+#include "base/error_text.h"
 #include "hosts/visible_text.h"
 
 namespace varnick::control {

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "base/object_rules.h"
-#include "control/error_text.h"
+#include "base/error_text.h"
 #include "link/wire_format.h"
 #include "service/service_control_win32.h"
 

@@ -27,7 +27,4 @@ std::string errorEvent(int exitCode, std::string_view message, std::string_view 
 // The last event: the session is over, and its exit code is `exitCode`.
 std::string endedEvent(int exitCode);
 
-// `text` as a JSON string, quotes included.
-std::string jsonString(std::string_view text);
-
 }  // namespace varnick::control

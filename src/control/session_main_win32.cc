@@ -18,12 +18,13 @@
 #include <vector>
 
 #include "base/console_events_win32.h"
+#include "base/file_io_win32.h"
 #include "base/oem_text_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "hosts/entry_syntax.h"
 #include "control/session_advice.h"
-#include "control/error_text.h"
+#include "base/error_text.h"
 #include "hosts/visible_text.h"
 #include "control/session_events.h"
 #include "control/local_files_win32.h"

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/elevation_win32.h"
 #include "base/file_io_win32.h"
 #include "base/file_identity_win32.h"
 #include "base/unique_resource.h"

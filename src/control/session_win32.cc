@@ -15,7 +15,7 @@
 #include "base/wide_text.h"
 #include "control/controller_win32.h"
 #include "hosts/entry_syntax.h"
-#include "control/error_text.h"
+#include "base/error_text.h"
 #include "hosts/visible_text.h"
 #include "control/session_clean_win32.h"
 #include "control/session_events.h"

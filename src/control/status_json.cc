@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "control/session_events.h"
+#include "base/json_text.h"
 
 namespace varnick::control {
 namespace {

@@ -1,6 +1,6 @@
 #include "control/status_lines.h"
 
-#include "control/error_text.h"
+#include "base/error_text.h"
 #include "hosts/visible_text.h"
 #include "hosts/session_journal.h"
 

@@ -1,9 +1,9 @@
-// How varnick-session names a system error code in its messages.
+// How a message names a system error code.
 #pragma once
 
 #include <string>
 
-namespace varnick::control {
+namespace varnick {
 
 // "(error <code>)".
 inline std::string errorInParentheses(unsigned long code) {
@@ -15,4 +15,4 @@ inline std::string withCode(const std::string& what, unsigned long code) {
   return what + " " + errorInParentheses(code);
 }
 
-}  // namespace varnick::control
+}  // namespace varnick
