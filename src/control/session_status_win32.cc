@@ -17,7 +17,7 @@
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "control/controller_win32.h"
-#include "control/service_client_win32.h"
+#include "service/service_client_win32.h"
 #include "hosts/visible_text.h"
 #include "service/service_control_win32.h"
 #include "control/local_files_win32.h"

@@ -24,7 +24,7 @@
 #include "control/local_files_win32.h"
 #include "control/report_notes.h"
 #include "control/session_advice.h"
-#include "control/service_client_win32.h"
+#include "service/service_client_win32.h"
 #include "control/session_waits.h"
 #include "control/varnick_trust_win32.h"
 #include "hosts/hosts_location.h"

@@ -14,7 +14,7 @@
 #include "link/session_report.h"
 #include "service/service_protocol.h"
 
-namespace varnick::control {
+namespace varnick {
 
 class ServiceClient {
  public:
@@ -55,4 +55,4 @@ class ServiceClient {
   std::string error_;
 };
 
-}  // namespace varnick::control
+}  // namespace varnick

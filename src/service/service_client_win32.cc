@@ -1,4 +1,4 @@
-#include "control/service_client_win32.h"
+#include "service/service_client_win32.h"
 
 #include <utility>
 
@@ -7,7 +7,7 @@
 #include "link/wire_format.h"
 #include "service/service_control_win32.h"
 
-namespace varnick::control {
+namespace varnick {
 
 DWORD ServiceClient::openPipe() {
   // Every instance may be taken for a moment when sessions start together:
@@ -131,4 +131,4 @@ std::optional<std::pair<ServiceReply, Report>> ServiceClient::end() {
   }
 }
 
-}  // namespace varnick::control
+}  // namespace varnick
