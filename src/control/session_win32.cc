@@ -26,7 +26,7 @@
 #include "control/session_advice.h"
 #include "service/service_client_win32.h"
 #include "control/session_waits.h"
-#include "control/varnick_trust_win32.h"
+#include "trust/varnick_trust_win32.h"
 #include "hosts/hosts_location.h"
 #include "hosts/session_files_win32.h"
 

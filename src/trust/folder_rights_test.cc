@@ -1,4 +1,4 @@
-#include "control/folder_rights.h"
+#include "trust/folder_rights.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "control/varnick_trust_win32.h"
+#include "trust/varnick_trust_win32.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -7,7 +7,7 @@
 
 #include "base/file_identity_win32.h"
 #include "base/wide_text.h"
-#include "control/folder_rights.h"
+#include "trust/folder_rights.h"
 
 namespace varnick::control {
 namespace {
