@@ -12,7 +12,7 @@
 
 #include "base/elevation_win32.h"
 #include "base/wide_text.h"
-#include "control/command_line.h"
+#include "launch/command_line.h"
 #include "base/error_text.h"
 #include "control/peer_owner.h"
 #include "control/session_waits.h"

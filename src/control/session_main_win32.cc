@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/console_events_win32.h"
@@ -23,6 +24,7 @@
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "hosts/entry_syntax.h"
+#include "launch/command_start_win32.h"
 #include "control/session_advice.h"
 #include "base/error_text.h"
 #include "hosts/visible_text.h"
@@ -165,9 +167,15 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
   if (!options.recover && !options.clean) {
     entries = entriesToSend(options);
     if (!entries) return {kSessionUsage, true};
-    int failure = 0;
-    if (!options.command.empty() && !(command = prepareCommand(options.command, failure)))
-      return {failure, true};
+    if (!options.command.empty()) {
+      PreparedCommand prepared = prepareCommand(options.command);
+      if (!prepared.command) {
+        report(prepared.message);
+        return {prepared.refusal == CommandRefusal::kNotFound ? kSessionNoCommand : kSessionUsage,
+                true};
+      }
+      command = std::move(prepared.command);
+    }
   }
   UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));

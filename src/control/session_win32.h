@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/command_start_win32.h"
+#include "launch/command_start_win32.h"
 #include "control/session_options.h"
 #include "control/session_output_win32.h"
 

@@ -1,4 +1,4 @@
-#include "control/command_line.h"
+#include "launch/command_line.h"
 
 #include <algorithm>
 #include <string_view>

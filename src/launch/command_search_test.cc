@@ -1,4 +1,4 @@
-#include "control/command_search.h"
+#include "launch/command_search.h"
 
 #include <gtest/gtest.h>
 

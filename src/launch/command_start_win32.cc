@@ -1,13 +1,13 @@
-#include "control/command_start_win32.h"
+#include "launch/command_start_win32.h"
 
 #include <windows.h>
 
+#include <utility>
+
 #include "base/wide_text.h"
-#include "control/command_line.h"
-#include "control/command_search.h"
+#include "launch/command_line.h"
+#include "launch/command_search.h"
 #include "hosts/visible_text.h"
-#include "control/session_exit_codes.h"
-#include "control/session_output_win32.h"
 
 namespace varnick::control {
 namespace {
@@ -45,9 +45,22 @@ std::wstring commandShell() {
   return std::wstring(system, length < MAX_PATH ? length : 0) + L"\\cmd.exe";
 }
 
+PreparedCommand readyToRun(CommandToRun command) {
+  PreparedCommand prepared;
+  prepared.command = std::move(command);
+  return prepared;
+}
+
+PreparedCommand refusal(CommandRefusal why, std::string message) {
+  PreparedCommand prepared;
+  prepared.refusal = why;
+  prepared.message = std::move(message);
+  return prepared;
+}
+
 }  // namespace
 
-std::optional<CommandToRun> prepareCommand(const std::vector<std::wstring>& command, int& failure) {
+PreparedCommand prepareCommand(const std::vector<std::wstring>& command) {
   CommandSearch search;
   search.currentFolder = currentFolder();
   search.skipCurrentFolder = environmentValue(L"NoDefaultCurrentDirectoryInExePath").has_value();
@@ -57,23 +70,23 @@ std::optional<CommandToRun> prepareCommand(const std::vector<std::wstring>& comm
   const std::string name = wideToUtf8(command.front().c_str());
   std::optional<std::wstring> program = findCommand(command.front(), search);
   if (!program) {
-    report("could not find the command " + name + " (looked in the current folder and along PATH," +
-           " with the extensions of PATHEXT); nothing was started");
-    failure = kSessionNoCommand;
-    return std::nullopt;
+    return refusal(CommandRefusal::kNotFound,
+                   "could not find the command " + name +
+                       " (looked in the current folder and along PATH," +
+                       " with the extensions of PATHEXT); nothing was started");
   }
-  if (!isBatchFile(*program)) return CommandToRun{*program, buildCommandLine(command)};
+  if (!isBatchFile(*program)) return readyToRun({*program, buildCommandLine(command)});
   const std::wstring shell = commandShell();
   BatchCommandLine batch = batchCommandLine(
       shell, *program, std::vector<std::wstring>(command.begin() + 1, command.end()));
   if (batch.refused) {
-    report("the argument '" + visibleText(wideToUtf8(batch.refused->c_str())) +
-           "' cannot be passed to " + wideToUtf8(program->c_str()) + ": " + batch.why +
-           "; nothing was started (run the program that the batch file starts directly)");
-    failure = kSessionUsage;
-    return std::nullopt;
+    return refusal(
+        CommandRefusal::kArgumentUnsafe,
+        "the argument '" + visibleText(wideToUtf8(batch.refused->c_str())) +
+            "' cannot be passed to " + wideToUtf8(program->c_str()) + ": " + batch.why +
+            "; nothing was started (run the program that the batch file starts directly)");
   }
-  return CommandToRun{shell, batch.line};
+  return readyToRun({shell, batch.line});
 }
 
 }  // namespace varnick::control

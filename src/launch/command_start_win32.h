@@ -1,0 +1,35 @@
+// The session's command, found and quoted as the Windows shell would run it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnick::control {
+
+// The command as it is started: the program's full path (cmd.exe for a
+// batch file) and the whole command line.
+struct CommandToRun {
+  std::wstring application;
+  std::wstring commandLine;
+};
+
+// Why a command cannot start; nothing has started then.
+enum class CommandRefusal {
+  kNotFound,       // no file along PATH with PATHEXT is the program
+  kArgumentUnsafe  // cmd.exe would read part of an argument of a batch file as its own
+};
+
+// The command ready to start, or why not, in words that say what to do.
+struct [[nodiscard]] PreparedCommand {
+  std::optional<CommandToRun> command;  // nothing when it cannot start; then:
+  CommandRefusal refusal = CommandRefusal::kNotFound;
+  std::string message;  // what was not found or refused, and that nothing started
+};
+
+// Finds `command`'s program along PATH with PATHEXT, as the shell does, and
+// builds its command line; a .cmd or .bat file runs through %ComSpec% with
+// each argument quoted for cmd.exe.
+PreparedCommand prepareCommand(const std::vector<std::wstring>& command);
+
+}  // namespace varnick::control
