@@ -9,7 +9,7 @@
 #include "base/file_io_win32.h"
 #include "base/wide_text.h"
 #include "base/error_text.h"
-#include "control/local_files_win32.h"
+#include "log/log_folder_win32.h"
 #include "control/session_output_win32.h"
 #include "log/rotation.h"
 

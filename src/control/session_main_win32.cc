@@ -29,10 +29,9 @@
 #include "base/error_text.h"
 #include "hosts/visible_text.h"
 #include "control/session_events.h"
-#include "control/local_files_win32.h"
 #include "control/session_exit_codes.h"
 #include "control/session_options.h"
-#include "control/session_status_win32.h"
+#include "status/session_status_win32.h"
 #include "control/session_win32.h"
 
 #ifndef VARNICK_VERSION

@@ -21,7 +21,7 @@
 #include "control/session_events.h"
 #include "control/session_exit_codes.h"
 #include "control/line_changes.h"
-#include "control/local_files_win32.h"
+#include "log/log_folder_win32.h"
 #include "control/report_notes.h"
 #include "control/session_advice.h"
 #include "service/service_client_win32.h"

@@ -1,4 +1,4 @@
-#include "control/status_lines.h"
+#include "status/status_lines.h"
 
 #include "base/error_text.h"
 #include "hosts/visible_text.h"

@@ -1,4 +1,4 @@
-#include "control/status_json.h"
+#include "status/status_json.h"
 
 #include <gtest/gtest.h>
 

@@ -12,21 +12,18 @@
 #include <vector>
 
 #include "base/elevation_win32.h"
-#include "base/file_io_win32.h"
 #include "base/file_identity_win32.h"
+#include "base/file_io_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
-#include "control/controller_win32.h"
-#include "service/service_client_win32.h"
-#include "hosts/visible_text.h"
-#include "service/service_control_win32.h"
-#include "control/local_files_win32.h"
-#include "control/session_output_win32.h"
-#include "control/session_status_win32.h"
-#include "control/status_json.h"
-#include "control/status_lines.h"
 #include "hosts/hosts_location.h"
 #include "hosts/session_files_win32.h"
+#include "log/log_folder_win32.h"
+#include "service/service_client_win32.h"
+#include "service/service_control_win32.h"
+#include "status/session_status_win32.h"
+#include "status/status_json.h"
+#include "status/status_lines.h"
 
 namespace varnick::control {
 namespace {
@@ -193,8 +190,11 @@ int reportStatus(bool json) {
   if (std::optional<std::wstring> folder = varnickFolderPath())
     facts.log = fileFact(*folder + L"\\" + kVarnickLogName);
   if (json) {
-    // Written as --json's events are: one write, LF alone.
-    EventStream(true).write(statusJson(facts));
+    // Written as --json's events are: one write, so that a reader never sees
+    // half of the line, and LF alone, which the C runtime's text mode would
+    // turn into CR LF.
+    const std::string line = statusJson(facts);
+    (void)writeAll(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()));
     return 0;
   }
   for (const std::string& line : statusLines(facts))

@@ -1,16 +1,11 @@
-// The files that varnick-session looks at without administrator rights:
-// the folder its Varnick runs in, and plain files found and read there or
-// beside the hosts file.
+// Where a session's Varnick runs and keeps its log: the folder that
+// varnick-session makes for it, --status looks into and --clean removes.
 #pragma once
 
-#include <windows.h>
-
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
-namespace varnick::control {
+namespace varnick {
 
 // %LOCALAPPDATA%\Varnick, the folder that the session's Varnick runs in and
 // keeps varnick.log in, whether it exists or not; nothing when LOCALAPPDATA
@@ -18,4 +13,4 @@ namespace varnick::control {
 std::optional<std::wstring> varnickFolderPath();
 constexpr wchar_t kVarnickLogName[] = L"varnick.log";
 
-}  // namespace varnick::control
+}  // namespace varnick

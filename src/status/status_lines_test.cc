@@ -1,4 +1,4 @@
-#include "control/status_lines.h"
+#include "status/status_lines.h"
 
 #include <gtest/gtest.h>
 

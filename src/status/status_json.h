@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "control/status_lines.h"
+#include "status/status_lines.h"
 
 namespace varnick::control {
 

@@ -1,7 +1,8 @@
-#include "control/local_files_win32.h"
+#include "log/log_folder_win32.h"
 
+#include <windows.h>
 
-namespace varnick::control {
+namespace varnick {
 
 std::optional<std::wstring> varnickFolderPath() {
   std::wstring base(MAX_PATH, L'\0');
@@ -15,4 +16,4 @@ std::optional<std::wstring> varnickFolderPath() {
   return base + L"\\Varnick";
 }
 
-}  // namespace varnick::control
+}  // namespace varnick
