@@ -3,7 +3,7 @@
 
 Reads the table under "## Rooms" (each row: a room in backticks, the rooms
 it may use in backticks, then what it holds) and the exceptions listed
-under it ("`src/control/session_clean*` may use `log`"), then checks every file
+under it (such as "`src/session/session_clean*` may use `log`"), then checks every file
 under src/:
 - an #include "room/..." names the file's own room, a room it may use, or
   one its exception allows;

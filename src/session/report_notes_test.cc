@@ -1,4 +1,4 @@
-#include "control/report_notes.h"
+#include "session/report_notes.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "control/session_waits.h"
+#include "session/session_waits.h"
 
 namespace varnick::control {
 

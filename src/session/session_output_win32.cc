@@ -1,4 +1,4 @@
-#include "control/session_output_win32.h"
+#include "session/session_output_win32.h"
 
 #include <windows.h>
 

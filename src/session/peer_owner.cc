@@ -1,4 +1,4 @@
-#include "control/peer_owner.h"
+#include "session/peer_owner.h"
 
 namespace varnick::control {
 

@@ -1,4 +1,4 @@
-#include "control/report_notes.h"
+#include "session/report_notes.h"
 
 #include "base/error_text.h"
 #include "hosts/visible_text.h"

@@ -1,4 +1,4 @@
-#include "control/controller_win32.h"
+#include "session/controller_win32.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -14,8 +14,8 @@
 #include "base/wide_text.h"
 #include "launch/command_line.h"
 #include "base/error_text.h"
-#include "control/peer_owner.h"
-#include "control/session_waits.h"
+#include "session/peer_owner.h"
+#include "session/session_waits.h"
 
 namespace varnick::control {
 namespace {

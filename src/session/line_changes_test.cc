@@ -1,4 +1,4 @@
-#include "control/line_changes.h"
+#include "session/line_changes.h"
 
 #include <gtest/gtest.h>
 

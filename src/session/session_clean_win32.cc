@@ -1,4 +1,4 @@
-#include "control/session_clean_win32.h"
+#include "session/session_clean_win32.h"
 
 #include <windows.h>
 
@@ -10,7 +10,7 @@
 #include "base/wide_text.h"
 #include "base/error_text.h"
 #include "log/log_folder_win32.h"
-#include "control/session_output_win32.h"
+#include "session/session_output_win32.h"
 #include "log/rotation.h"
 
 namespace varnick::control {

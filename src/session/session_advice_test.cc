@@ -1,4 +1,4 @@
-#include "control/session_advice.h"
+#include "session/session_advice.h"
 
 #include <gtest/gtest.h>
 

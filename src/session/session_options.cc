@@ -1,10 +1,10 @@
-#include "control/session_options.h"
+#include "session/session_options.h"
 
 #include <algorithm>
 #include <string_view>
 
 #include "base/wide_text.h"
-#include "control/session_exit_codes.h"
+#include "session/session_exit_codes.h"
 #include "hosts/entry_syntax.h"
 #include "hosts/ip_address.h"
 

@@ -1,4 +1,4 @@
-#include "control/session_options.h"
+#include "session/session_options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "control/session_waits.h"
+#include "session/session_waits.h"
 
 #include <gtest/gtest.h>
 

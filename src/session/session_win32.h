@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "launch/command_start_win32.h"
-#include "control/session_options.h"
-#include "control/session_output_win32.h"
+#include "session/session_options.h"
+#include "session/session_output_win32.h"
 
 namespace varnick::control {
 

@@ -1,4 +1,4 @@
-#include "control/session_events.h"
+#include "session/session_events.h"
 
 #include <gtest/gtest.h>
 
