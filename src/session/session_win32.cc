@@ -3,32 +3,26 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <optional>
 
-#include "base/file_identity_win32.h"
+#include "base/error_text.h"
 #include "base/file_io_win32.h"
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
-#include "session/controller_win32.h"
 #include "hosts/entry_syntax.h"
-#include "base/error_text.h"
-#include "hosts/visible_text.h"
-#include "session/session_clean_win32.h"
+#include "hosts/hosts_location.h"
+#include "service/service_client_win32.h"
+#include "session/controller_win32.h"
+#include "session/line_changes.h"
+#include "session/session_advice.h"
 #include "session/session_events.h"
 #include "session/session_exit_codes.h"
-#include "session/line_changes.h"
-#include "log/log_folder_win32.h"
-#include "session/report_notes.h"
-#include "session/session_advice.h"
-#include "service/service_client_win32.h"
 #include "session/session_waits.h"
-#include "trust/varnick_trust_win32.h"
-#include "hosts/hosts_location.h"
-#include "hosts/session_files_win32.h"
+#include "session/varnick_report_win32.h"
+#include "session/varnick_start_win32.h"
 
 namespace varnick::control {
 namespace {
@@ -44,108 +38,6 @@ constexpr DWORD kEventLagMs = 50;
 bool onConsole() {
   DWORD process = 0;
   return GetConsoleProcessList(&process, 1) != 0;
-}
-
-std::wstring besideThisProgram(const wchar_t* name) {
-  const std::wstring path = thisProgramPath();
-  std::size_t slash = path.find_last_of(L"\\/");
-  return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + name;
-}
-
-// The folder that Varnick runs in, and so keeps varnick.log and its copies
-// in, made when missing, so that a session leaves nothing in the folder it
-// is run from. Nothing (and a report) when it cannot be had.
-std::optional<std::wstring> varnickFolder() {
-  std::optional<std::wstring> path = varnickFolderPath();
-  if (!path) {
-    report("could not find the folder for Varnick's log: LOCALAPPDATA is not set");
-    return std::nullopt;
-  }
-  const std::wstring& folder = *path;
-  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    report(withCode("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()),
-                    GetLastError()));
-    return std::nullopt;
-  }
-  DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    report("could not use " + wideToUtf8(folder.c_str()) +
-           " for Varnick's log: it is not a folder");
-    return std::nullopt;
-  }
-  return folder;
-}
-
-// How many sessions' journals lie beside the hosts file: a Varnick about to
-// start puts right each that no running session holds. 0 when they cannot
-// be listed (Varnick then says why).
-int journalsBesideHostsFile() {
-  std::vector<FoundFile> journals;
-  (void)listFiles(hostsDirectory(), kSessionJournals, journals);
-  return static_cast<int>(journals.size());
-}
-
-// Starts the Varnick that `options` name with `arguments` in `folder`, unless
-// someone besides administrators could have changed it or its folder: an
-// elevated start would then run whatever they put there. Both stay held
-// until Varnick has started, by the path of the file that was checked.
-// `service` says what the Varnick service answered first, for the ways out.
-// False, reported, when it did not start.
-bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
-                         const std::vector<std::wstring>& arguments, const std::wstring& folder,
-                         const ServiceAnswer& service) {
-  VarnickTrust trust =
-      checkVarnickTrust(options.varnickPath.value_or(besideThisProgram(L"varnick.exe")));
-  const std::string shown = wideToUtf8(trust.path.c_str());
-  if (trust.error == ERROR_FILE_NOT_FOUND || trust.error == ERROR_PATH_NOT_FOUND) {
-    report("varnick-not-found", "varnick.exe not found at " + shown);
-    return false;
-  }
-  if (trust.error == kErrorIsLink) {
-    report("the path by which the system reaches " + shown +
-           " names another file: varnick.exe starts only by a path that names the file checked");
-    return false;
-  }
-  if (trust.error != ERROR_SUCCESS) {
-    report(withCode("could not read who may change " + shown + " or its folder", trust.error));
-    return false;
-  }
-  if (!trust.changer.empty()) {
-    const std::string what = wideToUtf8(trust.changeable.c_str());
-    if (!options.trustVarnickFolder) {
-      report("varnick-untrusted-folder",
-             trust.changer + " may change " + what +
-                 ", so a program running as them could have put its own code there to run with "
-                 "administrator rights; varnick.exe starts only from where nobody but "
-                 "administrators can change it");
-      for (const std::string& line : untrustedFolderRemedies(service))
-        remedy(line);
-      return false;
-    }
-    notice("trusting " + what + " although " + trust.changer +
-           " may change it: whatever a program running as them put there now runs with "
-           "administrator rights");
-  }
-  if (!controller.startVarnick(trust.start, arguments, folder)) {
-    report(controller.consentDeclined() ? "consent-declined" : "varnick-unavailable",
-           controller.error());
-    return false;
-  }
-  return true;
-}
-
-// varnick.log in the folder that Varnick runs in, as messages name it.
-std::string varnickLogShown(const std::wstring& folder) {
-  return wideToUtf8((folder + L"\\" + kVarnickLogName).c_str());
-}
-
-// Says what Varnick reports having done on its own, a note an item, and
-// writes an event for each line it took out of an interrupted session.
-void tell(const Report& report, const EventStream& events) {
-  for (const ReportItem& item : report) {
-    notice(reportNote(item));
-    if (item.kind == ReportKind::kRemoved) events.write(recoveredEvent(item.line, item.started));
-  }
 }
 
 // The hosts file as it stands, read while others may go on using it;
@@ -199,8 +91,6 @@ class Session {
       lateEventFrom_;  // when the command ended, if a console event may follow
 };
 
-// Listens, starts Varnick and waits for its connection. An exit code when the
-// session cannot go on.
 // Through the Varnick service, when it runs and allows every entry: no
 // consent and no elevated Varnick. Nothing when it took them all; 0 to go
 // on through consent; else the exit code that ends the session.
@@ -255,7 +145,7 @@ std::optional<int> Session::endThroughService() {
            "; the Varnick service takes the entries out when the connection ends");
     return kSessionConnectionLost;
   }
-  tell(ended->second, events_);
+  sayWhatVarnickReported(ended->second, events_);
   if (ended->first.status != ServiceStatus::kDone) {
     report("the Varnick service could not take the entries out: " + ended->first.text);
     return kSessionVarnickFailed;
@@ -263,6 +153,9 @@ std::optional<int> Session::endThroughService() {
   return std::nullopt;
 }
 
+// Through the service when it takes every entry; else listens, starts
+// Varnick and waits for its connection. An exit code when the session cannot
+// go on.
 std::optional<int> Session::start() {
   if (!options_.backupPath) {
     std::optional<int> throughService = addThroughService();
@@ -293,7 +186,7 @@ std::optional<int> Session::start() {
       // connected; its report of that comes first. A server sends none.
       if (options_.backupPath) return std::nullopt;
       if (std::optional<Report> recovery = controller_.readReport("say what it put right")) {
-        tell(*recovery, events_);
+        sayWhatVarnickReported(*recovery, events_);
         return std::nullopt;
       }
       // Nothing was added: its end takes nothing out.
@@ -530,7 +423,7 @@ std::optional<int> Session::end() {
   // before it exits.
   if (code && !options_.backupPath) {
     if (std::optional<Report> taken = controller_.readReport("say what it took out"))
-      tell(*taken, events_);
+      sayWhatVarnickReported(*taken, events_);
     else
       notice(controller_.error());
   }
@@ -582,52 +475,6 @@ SessionOutcome Session::run() {
 }
 
 }  // namespace
-
-int recoverOrClean(const SessionOptions& options, const EventStream& events) {
-  std::optional<std::wstring> folder = varnickFolder();
-  if (!folder) return kSessionNoVarnick;
-  const std::string logShown = varnickLogShown(*folder);
-  Controller controller;
-  controller.setReporter([](const std::string& note) { report(note); });
-  if (!controller.listen(0)) {
-    report(controller.error());
-    return kSessionCannotListen;
-  }
-  // Varnick connects once its work is done, to report it.
-  const std::vector<std::wstring> arguments{L"session", options.clean ? L"clean" : L"recover",
-                                            std::to_wstring(controller.port())};
-  if (!startTrustedVarnick(controller, options, arguments, *folder, ServiceAnswer{}))
-    return kSessionNoVarnick;
-  const int waitSeconds = recoveryWaitSeconds(std::max(1, journalsBesideHostsFile()));
-  std::optional<Report> done;
-  if (controller.acceptVarnick(waitSeconds, nullptr) == Controller::Accepted::kConnected) {
-    done = controller.readReport("say what it put right");
-    controller.disconnect();  // Varnick ends once it is read
-  }
-  if (!done) {
-    report(controller.error() + "; see " + logShown);
-    controller.endVarnick();
-    return kSessionVarnickFailed;
-  }
-  tell(*done, events);
-  std::optional<DWORD> code = controller.waitForVarnick(kExitWaitSeconds, "end");
-  if (!code || *code != 0) {
-    report(code ? std::string(options.clean ? "the clean" : "the recovery") +
-                      " failed: varnick.exe exited with code " + std::to_string(*code) + "; see " +
-                      logShown
-                : "varnick.exe did not end within " + std::to_string(kExitWaitSeconds) +
-                      " seconds; see " + logShown);
-    return kSessionVarnickFailed;
-  }
-  if (!options.clean) return 0;
-  // The log goes only now: a failure above is told in it.
-  bool clean = cleanVarnickFolder(*folder);
-  notice(
-      "left varnick.log wherever varnick add, del or server ran by hand, and any files in "
-      "%TEMP% named hos*.tmp: varnick del leaves a copy of the old hosts file there each "
-      "time, and the system's names for those cannot tell them from other programs' files");
-  return clean ? 0 : kSessionVarnickFailed;
-}
 
 SessionOutcome runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
                           const std::optional<CommandToRun>& command,

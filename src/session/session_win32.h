@@ -1,6 +1,5 @@
 // One varnick-session: Varnick started, the entries added, the command run,
-// and its lines taken out again (or the hosts file restored); or, without a
-// session, the recovery of interrupted ones and --clean.
+// and its lines taken out again (or the hosts file restored).
 #pragma once
 
 #include <windows.h>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "launch/command_start_win32.h"
+#include "session/session_entries_win32.h"
 #include "session/session_options.h"
 #include "session/session_output_win32.h"
 
@@ -33,18 +33,6 @@ struct SessionOutcome {
   int exitCode = 0;
   bool failed = false;
 };
-
-// One entry as it goes on the wire, and as messages name it.
-struct SessionEntry {
-  std::string bytes;
-  std::string shown;
-};
-
-// Runs `varnick session recover`, which puts right the sessions that were
-// interrupted, or for --clean `varnick session clean`, which then removes
-// the lock files, and after it the log folder; waits for it and says what it
-// did. 0, or a session code.
-int recoverOrClean(const SessionOptions& options, const EventStream& events);
 
 // Runs the session with the entries already converted and checked, and the
 // command (if any) already found.

@@ -1,0 +1,101 @@
+#include "session/varnick_start_win32.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include "base/error_text.h"
+#include "base/file_identity_win32.h"
+#include "base/file_io_win32.h"
+#include "base/wide_text.h"
+#include "hosts/hosts_location.h"
+#include "hosts/session_files_win32.h"
+#include "log/log_folder_win32.h"
+#include "session/session_output_win32.h"
+#include "trust/varnick_trust_win32.h"
+
+namespace varnick::control {
+namespace {
+
+std::wstring besideThisProgram(const wchar_t* name) {
+  const std::wstring path = thisProgramPath();
+  std::size_t slash = path.find_last_of(L"\\/");
+  return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + name;
+}
+
+}  // namespace
+
+std::optional<std::wstring> varnickFolder() {
+  std::optional<std::wstring> path = varnickFolderPath();
+  if (!path) {
+    report("could not find the folder for Varnick's log: LOCALAPPDATA is not set");
+    return std::nullopt;
+  }
+  const std::wstring& folder = *path;
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    report(withCode("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()),
+                    GetLastError()));
+    return std::nullopt;
+  }
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    report("could not use " + wideToUtf8(folder.c_str()) +
+           " for Varnick's log: it is not a folder");
+    return std::nullopt;
+  }
+  return folder;
+}
+
+std::string varnickLogShown(const std::wstring& folder) {
+  return wideToUtf8((folder + L"\\" + kVarnickLogName).c_str());
+}
+
+int journalsBesideHostsFile() {
+  std::vector<FoundFile> journals;
+  (void)listFiles(hostsDirectory(), kSessionJournals, journals);
+  return static_cast<int>(journals.size());
+}
+
+bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
+                         const std::vector<std::wstring>& arguments, const std::wstring& folder,
+                         const ServiceAnswer& service) {
+  VarnickTrust trust =
+      checkVarnickTrust(options.varnickPath.value_or(besideThisProgram(L"varnick.exe")));
+  const std::string shown = wideToUtf8(trust.path.c_str());
+  if (trust.error == ERROR_FILE_NOT_FOUND || trust.error == ERROR_PATH_NOT_FOUND) {
+    report("varnick-not-found", "varnick.exe not found at " + shown);
+    return false;
+  }
+  if (trust.error == kErrorIsLink) {
+    report("the path by which the system reaches " + shown +
+           " names another file: varnick.exe starts only by a path that names the file checked");
+    return false;
+  }
+  if (trust.error != ERROR_SUCCESS) {
+    report(withCode("could not read who may change " + shown + " or its folder", trust.error));
+    return false;
+  }
+  if (!trust.changer.empty()) {
+    const std::string what = wideToUtf8(trust.changeable.c_str());
+    if (!options.trustVarnickFolder) {
+      report("varnick-untrusted-folder",
+             trust.changer + " may change " + what +
+                 ", so a program running as them could have put its own code there to run with "
+                 "administrator rights; varnick.exe starts only from where nobody but "
+                 "administrators can change it");
+      for (const std::string& line : untrustedFolderRemedies(service))
+        remedy(line);
+      return false;
+    }
+    notice("trusting " + what + " although " + trust.changer +
+           " may change it: whatever a program running as them put there now runs with "
+           "administrator rights");
+  }
+  if (!controller.startVarnick(trust.start, arguments, folder)) {
+    report(controller.consentDeclined() ? "consent-declined" : "varnick-unavailable",
+           controller.error());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace varnick::control
