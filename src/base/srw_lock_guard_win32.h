@@ -5,12 +5,12 @@
 
 namespace varnick {
 
-class SrwTurn {
+class SrwLockGuard {
  public:
-  explicit SrwTurn(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-  ~SrwTurn() { ReleaseSRWLockExclusive(&lock_); }
-  SrwTurn(const SrwTurn&) = delete;
-  SrwTurn& operator=(const SrwTurn&) = delete;
+  explicit SrwLockGuard(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~SrwLockGuard() { ReleaseSRWLockExclusive(&lock_); }
+  SrwLockGuard(const SrwLockGuard&) = delete;
+  SrwLockGuard& operator=(const SrwLockGuard&) = delete;
 
  private:
   SRWLOCK& lock_;

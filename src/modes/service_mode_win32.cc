@@ -14,7 +14,7 @@
 #include <string>
 
 #include "base/exit_codes.h"
-#include "base/srw_turn_win32.h"
+#include "base/srw_lock_guard_win32.h"
 #include "base/wide_text.h"
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_lock_win32.h"
@@ -43,12 +43,10 @@ constexpr DWORD kStopWaitHintMs = 70000;
 // Connections make records from threads of their own: one at a time.
 SRWLOCK recordLock = SRWLOCK_INIT;
 
-using Turn = SrwTurn;
-
-// A turn at making records.
-class RecordTurn : public Turn {
+// Holds `recordLock` for as long as it lives.
+class RecordLockGuard : public SrwLockGuard {
  public:
-  RecordTurn() : Turn(recordLock) {}
+  RecordLockGuard() : SrwLockGuard(recordLock) {}
 };
 
 // Who holds which entries, for every connection at once, under
@@ -56,10 +54,10 @@ class RecordTurn : public Turn {
 // step.
 SRWLOCK holdingsLock = SRWLOCK_INIT;
 
-// A turn at the holdings.
-class HoldingsTurn : public Turn {
+// Holds `holdingsLock` for as long as it lives.
+class HoldingsLockGuard : public SrwLockGuard {
  public:
-  HoldingsTurn() : Turn(holdingsLock) {}
+  HoldingsLockGuard() : SrwLockGuard(holdingsLock) {}
 };
 
 // What a caller sent, shown in a record as data: control characters
@@ -113,7 +111,7 @@ class ServiceConnection final : public PipeConnection {
   bool holdsEntries() const override { return held_.load() != 0; }
 
   ServiceReply list() override {
-    HoldingsTurn turn;
+    HoldingsLockGuard guard;
     return {ServiceStatus::kDone, PolicyRule::kAllowed, 0, holdings_.listFor(caller_)};
   }
 
@@ -125,7 +123,7 @@ class ServiceConnection final : public PipeConnection {
   ServiceReply add(const std::string& entry) override {
     PolicyVerdict verdict;
     {
-      HoldingsTurn turn;
+      HoldingsLockGuard guard;
       verdict = holdings_.reserve(id_, caller_, entry);
     }
     if (!verdict.allowed()) {
@@ -140,7 +138,7 @@ class ServiceConnection final : public PipeConnection {
       return *failed;
     }
     JournaledAppend appended = appendJournaled(journal_, entry);
-    RecordTurn turn;
+    RecordLockGuard guard;
     if (appended.unrecorded != ERROR_SUCCESS) {
       logMessage(kError, log_, "Failed to write the journal of %s %d", caller_.account.c_str(),
                  static_cast<int>(appended.unrecorded));
@@ -168,7 +166,7 @@ class ServiceConnection final : public PipeConnection {
     Report report;
     (void)takeOut(report);  // its own records say what went wrong
     if (!malformed && refusals_ == 0) return;
-    RecordTurn turn;
+    RecordLockGuard guard;
     if (malformed) {
       logMessage(kInfo, log_, "Closed the connection of %s: a request out of the protocol",
                  caller_.account.c_str());
@@ -181,7 +179,7 @@ class ServiceConnection final : public PipeConnection {
 
  private:
   void giveBack(const std::string& entry) {
-    HoldingsTurn turn;
+    HoldingsLockGuard guard;
     holdings_.release(id_, entry);
     --held_;
   }
@@ -196,7 +194,7 @@ class ServiceConnection final : public PipeConnection {
     const DWORD locked = serving_->take(kServingLockWaitMs);
     if (locked != ERROR_SUCCESS) {
       serving_.reset();
-      RecordTurn turn;
+      RecordLockGuard guard;
       logMessage(kError, log_, "Failed to take the serving lock for %s %d", caller_.account.c_str(),
                  static_cast<int>(locked));
       return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, locked,
@@ -209,7 +207,7 @@ class ServiceConnection final : public PipeConnection {
         files_ ? journal_.create(files_->journal, localTimeText()) : ERROR_INVALID_DATA;
     if (started != ERROR_SUCCESS) {
       serving_.reset();
-      RecordTurn turn;
+      RecordLockGuard guard;
       logMessage(kError, log_, "Failed to start the journal of %s %d", caller_.account.c_str(),
                  static_cast<int>(started));
       return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, started,
@@ -223,19 +221,19 @@ class ServiceConnection final : public PipeConnection {
   // hosts file is right. A failure keeps the journal for the next start.
   bool takeOut(Report& report) {
     {
-      HoldingsTurn turn;
+      HoldingsLockGuard guard;
       holdings_.releaseAll(id_);
       held_ = 0;
     }
     if (!journalOpen_) return true;
     journalOpen_ = false;
     TakeOutResult taken = takeOutLinesWithin(journal_, journal_.lines(), kRestoreWaitMs, nullptr);
-    RecordTurn turn;
+    RecordLockGuard guard;
     WorkReport work(log_, "Connection of " + caller_.account);
-    const bool right = finishTakeOut(taken, journal_, files_->journal, work);
+    const bool hostsFilePutRight = finishTakeOut(taken, journal_, files_->journal, work);
     serving_.reset();
     report = work.items();
-    return right;
+    return hostsFilePutRight;
   }
 
   Logger* log_;
@@ -260,7 +258,7 @@ class ServiceOwner final : public PipeOwner {
       : log_(log), policy_(policy), holdings_(policy) {}
 
   void ready() override {
-    RecordTurn turn;
+    RecordLockGuard guard;
     logMessage(kInfo, log_, "Serving %s in process %u", wideToUtf8(kServicePipeName).c_str(),
                static_cast<unsigned>(GetCurrentProcessId()));
     reportState(SERVICE_RUNNING);
@@ -274,7 +272,7 @@ class ServiceOwner final : public PipeOwner {
   }
 
   void tally(const PipeTally& tally) override {
-    RecordTurn turn;
+    RecordLockGuard guard;
     logMessage(kInfo, log_,
                "Closed or turned away connections lately: %llu over the bounds, %llu idle, %llu "
                "of an unknown user; %llu instances failed (last %d)",
@@ -297,7 +295,7 @@ DWORD WINAPI control(DWORD code, DWORD, void*, void*) {
   // time the install set), so every connection's lines come out first.
   if (code == SERVICE_CONTROL_STOP || code == SERVICE_CONTROL_PRESHUTDOWN) {
     {
-      RecordTurn turn;
+      RecordLockGuard guard;
       logMessage(kInfo, getLogger("Service"), "Asked to stop (%u)", static_cast<unsigned>(code));
     }
     reportState(SERVICE_STOP_PENDING);
@@ -311,7 +309,7 @@ DWORD WINAPI control(DWORD code, DWORD, void*, void*) {
 // server's later restore must not put back lines whose journal is gone.
 void recoverEarlierConnections(Logger* log) {
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-  RecordTurn turn;
+  RecordLockGuard guard;
   if (!takeServingLock(log, serving)) {
     logMessage(kError, log, "Left the journals of earlier connections for the next recovery");
     return;
@@ -323,7 +321,7 @@ void recoverEarlierConnections(Logger* log) {
 EntryPolicy readPolicy(Logger* log) {
   std::vector<std::string> problems;
   EntryPolicy policy = widenedPolicy(readPolicyAdditions(problems), problems);
-  RecordTurn turn;
+  RecordLockGuard guard;
   for (const std::string& problem : problems)
     logMessage(kError, log, "Left out of the policy: %s", shown(problem).c_str());
   logMessage(kInfo, log, "Policy: %s", shown(policyText(policy)).c_str());
@@ -343,7 +341,7 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
   ServiceOwner owner(log, policy);
   // A failure exit code makes the service control manager restart it.
   const DWORD error = stop ? servePipe(stop.get(), owner) : ERROR_NOT_ENOUGH_MEMORY;
-  RecordTurn turn;
+  RecordLockGuard guard;
   if (error != ERROR_SUCCESS) {
     logMessage(kError, log, "Failed to serve %s %d", wideToUtf8(kServicePipeName).c_str(),
                static_cast<int>(error));

@@ -70,9 +70,9 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
 
 // Carries out the controller's requests on the hosts file and makes their
 // records.
-class ServedRequests final : public ServingEvents {
+class HostsFileRequestHandler final : public ServingEvents {
  public:
-  ServedRequests(Logger* log, JournalFile* journal, ServingEnd& end)
+  HostsFileRequestHandler(Logger* log, JournalFile* journal, ServingEnd& end)
       : log_(log), journal_(journal), end_(end) {}
 
   void awaitingRequest() override { logMessage(kInfo, log_, "Reading from console"); }
@@ -200,7 +200,7 @@ bool BackupEnd::finish() { return restoreFromBackup(log_, backupPath_); }
 bool serveUntilEnd(Logger* log, SOCKET sock, JournalFile* journal, ServingEnd& end) {
   ConsoleEvents events(sock);
   {
-    ServedRequests requests(log, journal, end);
+    HostsFileRequestHandler requests(log, journal, end);
     serveRequests(sock, requests);
   }
   logMessage(kInfo, log, "Shutting down");

@@ -111,9 +111,9 @@ int runSessionServer(std::int32_t port) {
   }
   // The recovery came before the connection: varnick-session hears of it first.
   sendOrLog(log, sock.get(), recovery.items());
-  const bool right = serveUntilEnd(log, sock.get(), &journal, end);
+  const bool hostsFilePutRight = serveUntilEnd(log, sock.get(), &journal, end);
   sendOrLog(log, sock.get(), end.report());
-  return right ? kExitSuccess : kExitFailure;
+  return hostsFilePutRight ? kExitSuccess : kExitFailure;
 }
 
 namespace {

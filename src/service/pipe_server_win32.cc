@@ -8,7 +8,7 @@
 
 #include "base/object_rules.h"
 #include "base/security_descriptor_win32.h"
-#include "base/srw_turn_win32.h"
+#include "base/srw_lock_guard_win32.h"
 #include "base/unique_resource.h"
 
 namespace varnick {
@@ -88,7 +88,7 @@ class Server {
   void clientCame(Channel* channel, DWORD error);
   void admit(Channel* channel);
   void requestCame(Channel* channel, DWORD bytes, DWORD error);
-  bool answer(Channel& channel, const ServiceRequest& request);
+  bool replyToRequest(Channel& channel, const ServiceRequest& request);
   void read(Channel* channel);
   void close(Channel* channel, bool malformed);
   void drop(Channel* channel);
@@ -96,8 +96,6 @@ class Server {
   void failedInstance(DWORD error);
   [[nodiscard]] DWORD watch();
   void shutDown(std::vector<UniqueHandle>& threads);
-
-  using Turn = SrwTurn;
 
   HANDLE stop_;
   PipeOwner& owner_;
@@ -123,7 +121,7 @@ DWORD Server::run() {
   port_.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, limits_.threads));
   if (!port_) return GetLastError();
   {
-    Turn turn(lock_);
+    SrwLockGuard guard(lock_);
     ++waiting_;
   }
   if (DWORD error = listen(true)) return error;
@@ -153,7 +151,7 @@ DWORD Server::watch() {
     const ULONGLONG now = GetTickCount64();
     PipeTally said;
     {
-      Turn turn(lock_);
+      SrwLockGuard guard(lock_);
       noneSince = waiting_ != 0 ? 0 : (noneSince != 0 ? noneSince : now);
       if (noneSince != 0 && now - noneSince >= limits_.noInstanceMs)
         return tally_.lastFailure != ERROR_SUCCESS ? tally_.lastFailure : ERROR_PIPE_NOT_CONNECTED;
@@ -169,7 +167,7 @@ DWORD Server::watch() {
 
 void Server::shutDown(std::vector<UniqueHandle>& threads) {
   {
-    Turn turn(lock_);
+    SrwLockGuard guard(lock_);
     stopping_ = true;
     for (auto& [raw, channel] : channels_) {
       channel->closing = true;
@@ -179,7 +177,7 @@ void Server::shutDown(std::vector<UniqueHandle>& threads) {
   // Every connection ends on the pool, taking its lines out.
   for (;;) {
     {
-      Turn turn(lock_);
+      SrwLockGuard guard(lock_);
       if (channels_.empty()) break;
     }
     Sleep(20);
@@ -191,7 +189,7 @@ void Server::shutDown(std::vector<UniqueHandle>& threads) {
 }
 
 void Server::failedInstance(DWORD error) {
-  Turn turn(lock_);
+  SrwLockGuard guard(lock_);
   ++tally_.failedInstances;
   tally_.lastFailure = error;
 }
@@ -207,7 +205,7 @@ DWORD Server::listen(bool first) {
   channel->written.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (error == ERROR_SUCCESS && !channel->written) error = GetLastError();
   Channel* raw = channel.get();
-  Turn turn(lock_);
+  SrwLockGuard guard(lock_);
   if (error == ERROR_SUCCESS && !stopping_) {
     if (ConnectNamedPipe(raw->pipe.get(), &raw->io)) return ERROR_SUCCESS;  // its completion comes
     error = GetLastError();
@@ -234,7 +232,7 @@ DWORD Server::listen(bool first) {
 void Server::refill() {
   for (;;) {
     {
-      Turn turn(lock_);
+      SrwLockGuard guard(lock_);
       if (stopping_ || waiting_ >= limits_.waitingInstances) return;
       ++waiting_;
     }
@@ -265,7 +263,7 @@ void Server::work() {
 
 void Server::clientCame(Channel* channel, DWORD error) {
   {
-    Turn turn(lock_);
+    SrwLockGuard guard(lock_);
     --waiting_;
   }
   refill();
@@ -285,7 +283,7 @@ void Server::admit(Channel* channel) {
     channel->connection = owner_.connect(pid);
   if (!channel->connection) {
     {
-      Turn turn(lock_);
+      SrwLockGuard guard(lock_);
       ++tally_.unknown;
     }
     close(channel, false);
@@ -294,7 +292,7 @@ void Server::admit(Channel* channel) {
   channel->heardAt = GetTickCount64();
   channel->waiting = Waiting::kRequest;
   {
-    Turn turn(lock_);
+    SrwLockGuard guard(lock_);
     ConnectionBook::Admission admission;
     if (!stopping_) {
       channel->id = ++lastId_;
@@ -322,7 +320,7 @@ void Server::admit(Channel* channel) {
 
 void Server::read(Channel* channel) {
   {
-    Turn turn(lock_);
+    SrwLockGuard guard(lock_);
     if (!channel->closing) {
       channel->io = OVERLAPPED{};
       // Done at once or pending, its completion comes to the port.
@@ -348,7 +346,7 @@ void Server::requestCame(Channel* channel, DWORD bytes, DWORD error) {
   FrameRead frame = FrameRead::kNeedMore;
   while ((frame = takeServiceRequest(channel->received, request, used)) == FrameRead::kWhole) {
     channel->received.erase(0, used);
-    if (!answer(*channel, request)) {
+    if (!replyToRequest(*channel, request)) {
       close(channel, false);
       return;
     }
@@ -361,7 +359,7 @@ void Server::requestCame(Channel* channel, DWORD bytes, DWORD error) {
 }
 
 // What the connection's requests get; false when the connection is done.
-bool Server::answer(Channel& channel, const ServiceRequest& request) {
+bool Server::replyToRequest(Channel& channel, const ServiceRequest& request) {
   PipeConnection& connection = *channel.connection;
   std::string reply;
   switch (request.op) {
@@ -395,7 +393,7 @@ void Server::close(Channel* channel, bool malformed) {
 void Server::drop(Channel* channel) {
   std::unique_ptr<Channel> owned;
   {
-    Turn turn(lock_);
+    SrwLockGuard guard(lock_);
     if (channel->id != 0) {
       book_.remove(channel->id);
       admitted_.erase(channel->id);
@@ -411,7 +409,7 @@ void Server::drop(Channel* channel) {
 
 void Server::closeIdle() {
   const ULONGLONG now = GetTickCount64();
-  Turn turn(lock_);
+  SrwLockGuard guard(lock_);
   for (auto& [id, channel] : admitted_) {
     if (channel->closing || channel->connection->holdsEntries() ||
         now - channel->heardAt < limits_.idleMs) {
