@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the format and the rooms' includes
-# against docs/architecture.md, builds both presets with warnings as errors,
+# Installs what is missing, checks the format, the rooms' includes and the
+# map's paths, symbols, locks, modes and loggers against
+# docs/architecture.md, builds both presets with warnings as errors,
 # lints the portable code, and runs every test: the native unit tests (with
 # AddressSanitizer and UBSan), the fuzzers for a bounded time, and the
 # functional tests that drive varnick.exe under Wine (Python's, then the
@@ -18,6 +19,8 @@ echo "== format"
 bash scripts/format.sh
 echo "== rooms"
 /usr/bin/python3 scripts/check_rooms.py
+echo "== map"
+/usr/bin/python3 scripts/check_map.py
 VARNICK_WERROR=ON bash scripts/build.sh windows
 # The release zip and its checksum, which the functional tests unpack and run.
 cmake --build --preset windows --target package >/dev/null
