@@ -45,17 +45,8 @@ std::wstring commandShell() {
   return std::wstring(system, length < MAX_PATH ? length : 0) + L"\\cmd.exe";
 }
 
-PreparedCommand readyToRun(CommandToRun command) {
-  PreparedCommand prepared;
-  prepared.command = std::move(command);
-  return prepared;
-}
-
-PreparedCommand refusal(CommandRefusal why, std::string message) {
-  PreparedCommand prepared;
-  prepared.refusal = why;
-  prepared.message = std::move(message);
-  return prepared;
+Unexpected<CommandRefusal> refusal(CommandRefusal::Why why, std::string message) {
+  return unexpected(CommandRefusal{why, std::move(message)});
 }
 
 }  // namespace
@@ -70,23 +61,23 @@ PreparedCommand prepareCommand(const std::vector<std::wstring>& command) {
   const std::string name = wideToUtf8(command.front().c_str());
   std::optional<std::wstring> program = findCommand(command.front(), search);
   if (!program) {
-    return refusal(CommandRefusal::kNotFound,
+    return refusal(CommandRefusal::Why::kNotFound,
                    "could not find the command " + name +
                        " (looked in the current folder and along PATH," +
                        " with the extensions of PATHEXT); nothing was started");
   }
-  if (!isBatchFile(*program)) return readyToRun({*program, buildCommandLine(command)});
+  if (!isBatchFile(*program)) return CommandToRun{*program, buildCommandLine(command)};
   const std::wstring shell = commandShell();
   BatchCommandLine batch = batchCommandLine(
       shell, *program, std::vector<std::wstring>(command.begin() + 1, command.end()));
   if (batch.refused) {
     return refusal(
-        CommandRefusal::kArgumentUnsafe,
+        CommandRefusal::Why::kArgumentUnsafe,
         "the argument '" + visibleText(wideToUtf8(batch.refused->c_str())) +
             "' cannot be passed to " + wideToUtf8(program->c_str()) + ": " + batch.why +
             "; nothing was started (run the program that the batch file starts directly)");
   }
-  return readyToRun({shell, batch.line});
+  return CommandToRun{shell, batch.line};
 }
 
 }  // namespace varnick::control

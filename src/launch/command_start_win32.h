@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/expected.h"
+
 namespace varnick::control {
 
 // The command as it is started: the program's full path (cmd.exe for a
@@ -15,17 +17,17 @@ struct CommandToRun {
 };
 
 // Why a command cannot start; nothing has started then.
-enum class CommandRefusal {
-  kNotFound,       // no file along PATH with PATHEXT is the program
-  kArgumentUnsafe  // cmd.exe would read part of an argument of a batch file as its own
-};
-
-// The command ready to start, or why not, in words that say what to do.
-struct [[nodiscard]] PreparedCommand {
-  std::optional<CommandToRun> command;  // nothing when it cannot start; then:
-  CommandRefusal refusal = CommandRefusal::kNotFound;
+struct CommandRefusal {
+  enum class Why {
+    kNotFound,       // no file along PATH with PATHEXT is the program
+    kArgumentUnsafe  // cmd.exe would read part of an argument of a batch file as its own
+  };
+  Why why = Why::kNotFound;
   std::string message;  // what was not found or refused, and that nothing started
 };
+
+// The command ready to start, or why not.
+using PreparedCommand = Expected<CommandToRun, CommandRefusal>;
 
 // Finds `command`'s program along PATH with PATHEXT, as the shell does, and
 // builds its command line; a .cmd or .bat file runs through %ComSpec% with

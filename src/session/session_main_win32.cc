@@ -61,12 +61,13 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
     if (!entries) return {kSessionUsage, true};
     if (!options.command.empty()) {
       PreparedCommand prepared = prepareCommand(options.command);
-      if (!prepared.command) {
-        report(prepared.message);
-        return {prepared.refusal == CommandRefusal::kNotFound ? kSessionNoCommand : kSessionUsage,
+      if (!prepared) {
+        const CommandRefusal& refusal = prepared.error();
+        report(refusal.message);
+        return {refusal.why == CommandRefusal::Why::kNotFound ? kSessionNoCommand : kSessionUsage,
                 true};
       }
-      command = std::move(prepared.command);
+      command = std::move(prepared).value();
     }
   }
   UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
