@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "base/wide_text.h"
+#include "hosts/visible_text.h"
 #include "launch/command_line.h"
 #include "launch/command_search.h"
-#include "hosts/visible_text.h"
 
 namespace varnick::control {
 namespace {

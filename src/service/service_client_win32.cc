@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "base/object_rules.h"
 #include "base/error_text.h"
+#include "base/object_rules.h"
 #include "link/wire_format.h"
 #include "service/service_control_win32.h"
 

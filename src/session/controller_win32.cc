@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "base/elevation_win32.h"
+#include "base/error_text.h"
 #include "base/wide_text.h"
 #include "launch/command_line.h"
-#include "base/error_text.h"
 #include "session/peer_owner.h"
 #include "session/session_waits.h"
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "base/error_text.h"
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
 #include "base/wide_text.h"
-#include "base/error_text.h"
 #include "log/log_folder_win32.h"
-#include "session/session_output_win32.h"
 #include "log/rotation.h"
+#include "session/session_output_win32.h"
 
 namespace varnick::control {
 namespace {

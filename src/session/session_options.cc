@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "base/wide_text.h"
-#include "session/session_exit_codes.h"
 #include "hosts/entry_syntax.h"
 #include "hosts/ip_address.h"
+#include "session/session_exit_codes.h"
 
 namespace varnick::control {
 

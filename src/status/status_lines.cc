@@ -1,8 +1,8 @@
 #include "status/status_lines.h"
 
 #include "base/error_text.h"
-#include "hosts/visible_text.h"
 #include "hosts/session_journal.h"
+#include "hosts/visible_text.h"
 
 namespace varnick::control {
 namespace {
