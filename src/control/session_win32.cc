@@ -62,10 +62,13 @@ std::optional<std::wstring> varnickFolder() {
     return std::nullopt;
   }
   const std::wstring& folder = *path;
-  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    report(withCode("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()),
-                    GetLastError()));
-    return std::nullopt;
+  if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) {
+      report(withCode("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()),
+                      error));
+      return std::nullopt;
+    }
   }
   DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -391,8 +394,8 @@ int Session::runCommand() {
   // file through cmd.exe with the arguments as they stand.
   if (!CreateProcessW(command_->application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                       nullptr, nullptr, &startup, &process)) {
-    report(
-        withCode("could not start " + wideToUtf8(command_->application.c_str()), GetLastError()));
+    const DWORD error = GetLastError();
+    report(withCode("could not start " + wideToUtf8(command_->application.c_str()), error));
     return kSessionNoCommand;
   }
   CloseHandle(process.hThread);
@@ -412,7 +415,8 @@ int Session::runCommand() {
   }
   DWORD code = 0;
   if (!GetExitCodeProcess(child.get(), &code)) {
-    report(withCode("could not read the command's exit code", GetLastError()));
+    const DWORD error = GetLastError();
+    report(withCode("could not read the command's exit code", error));
     return kSessionNoCommand;
   }
   // A Ctrl+C reaches every process on the console at about the same moment,
@@ -461,7 +465,8 @@ int Session::holdUntilEnter() {
                                    options_.holdSeconds ? waitForEnter<false> : waitForEnter<true>,
                                    interruption_.stop, 0, nullptr));
   if (!reader) {
-    notice("could not watch standard input for Enter " + errorInParentheses(GetLastError()) +
+    const DWORD error = GetLastError();
+    notice("could not watch standard input for Enter " + errorInParentheses(error) +
            ": only Ctrl+C" + (options_.holdSeconds ? " or the time given" : "") +
            " removes the entries");
   }

@@ -380,15 +380,19 @@ bool removeServiceLogs(Logger* log) {
   for (int number = 0; number <= kLogCopies; ++number) {
     const std::string name = number == 0 ? "varnick.log" : logCopyName("varnick.log", number);
     const std::wstring path = folder + L"\\" + std::wstring(name.begin(), name.end());
-    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-      removed = false;
-      logMessage(kError, log, "Failed to remove %s %d", wideToUtf8(path.c_str()).c_str(),
-                 static_cast<int>(GetLastError()));
-    }
+    if (DeleteFileW(path.c_str())) continue;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) continue;
+    removed = false;
+    logMessage(kError, log, "Failed to remove %s %d", wideToUtf8(path.c_str()).c_str(),
+               static_cast<int>(error));
   }
-  if (!RemoveDirectoryW(folder.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-    logMessage(kInfo, log, "Left %s: other files are in it (%d)",
-               wideToUtf8(folder.c_str()).c_str(), static_cast<int>(GetLastError()));
+  if (!RemoveDirectoryW(folder.c_str())) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+      logMessage(kInfo, log, "Left %s: other files are in it (%d)",
+                 wideToUtf8(folder.c_str()).c_str(), static_cast<int>(error));
+    }
   }
   return removed;
 }
@@ -401,7 +405,8 @@ int runService(const wchar_t* action) {
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), serviceMain},
                                     {nullptr, nullptr}};
     if (StartServiceCtrlDispatcherW(table)) return kExitSuccess;
-    logMessage(kError, log, "Failed to run as a service %d", static_cast<int>(GetLastError()));
+    const DWORD error = GetLastError();
+    logMessage(kError, log, "Failed to run as a service %d", static_cast<int>(error));
     return kExitFailure;
   }
   if (std::wcscmp(action, L"install") == 0) {

@@ -165,15 +165,21 @@ ServiceResult installService() {
   if (folder.empty()) return {ServiceStep::kNoFolder, ERROR_PATH_NOT_FOUND};
   if (DWORD error = makeServiceFolder(folder)) return {ServiceStep::kNoFolder, error, folder};
   ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) return {ServiceStep::kNoManager, GetLastError()};
+  if (!manager) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kNoManager, error};
+  }
   // An older service is stopped first: its program is about to be replaced.
   ScHandle existing(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
   if (existing) {
     if (DWORD error = stopService(existing.get(), 60000)) return {ServiceStep::kStopFailed, error};
   }
   const std::wstring program = folder + L"\\varnick.exe";
-  if (thisProgramPath() != program && !CopyFileW(thisProgramPath().c_str(), program.c_str(), FALSE))
-    return {ServiceStep::kCopyFailed, GetLastError(), program};
+  if (thisProgramPath() != program &&
+      !CopyFileW(thisProgramPath().c_str(), program.c_str(), FALSE)) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kCopyFailed, error, program};
+  }
   const std::wstring command = L"\"" + program + L"\" service run";
   ScHandle created(existing
                        ? nullptr
@@ -182,17 +188,23 @@ ServiceResult installService() {
                                         SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
                                         nullptr, nullptr, nullptr, nullptr, nullptr));
   SC_HANDLE service = existing ? existing.get() : created.get();
-  if (!service) return {ServiceStep::kCreateFailed, GetLastError()};
+  if (!service) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kCreateFailed, error};
+  }
   if (existing && !ChangeServiceConfigW(service, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                         SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
                                         nullptr, nullptr, nullptr, kServiceDisplayName)) {
-    return {ServiceStep::kCreateFailed, GetLastError()};
+    const DWORD error = GetLastError();
+    return {ServiceStep::kCreateFailed, error};
   }
   const DWORD configured = configure(service);
   if (configured != ERROR_SUCCESS && configured != kNewerConfigNotTaken)
     return {ServiceStep::kConfigFailed, configured};
-  if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
-    return {ServiceStep::kStartFailed, GetLastError()};
+  if (!StartServiceW(service, 0, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) return {ServiceStep::kStartFailed, error};
+  }
   if (!awaitState(service, SERVICE_RUNNING, 30000))
     return {ServiceStep::kStartFailed, ERROR_SERVICE_REQUEST_TIMEOUT};
   // Done, but said: its restart or its privileges could not be limited.
@@ -202,7 +214,10 @@ ServiceResult installService() {
 
 ServiceResult uninstallService(std::uint32_t waitMs) {
   ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) return {ServiceStep::kNoManager, GetLastError()};
+  if (!manager) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kNoManager, error};
+  }
   ScHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
   if (!service) {
     const DWORD error = GetLastError();
@@ -211,14 +226,18 @@ ServiceResult uninstallService(std::uint32_t waitMs) {
             error};
   }
   if (DWORD error = stopService(service.get(), waitMs)) return {ServiceStep::kStopFailed, error};
-  if (!DeleteService(service.get())) return {ServiceStep::kDeleteFailed, GetLastError()};
+  if (!DeleteService(service.get())) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kDeleteFailed, error};
+  }
   const std::wstring folder = serviceFolder();
   const std::wstring program = folder + L"\\varnick.exe";
   // Run from there, this program cannot remove itself now: it goes at the
   // next restart.
   if (!DeleteFileW(program.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
       !MoveFileExW(program.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    return {ServiceStep::kRemoveFailed, GetLastError(), program};
+    const DWORD error = GetLastError();
+    return {ServiceStep::kRemoveFailed, error, program};
   }
   return {};
 }
