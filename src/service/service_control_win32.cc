@@ -8,22 +8,6 @@
 namespace varnick {
 namespace {
 
-// Service control handles, each closed by its owner.
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE handle = nullptr) : handle_(handle) {}
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  ~ScHandle() {
-    if (handle_) CloseServiceHandle(handle_);
-  }
-  SC_HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  SC_HANDLE handle_;
-};
-
 // How long the system waits for the service's preshutdown.
 constexpr DWORD kPreshutdownMs = 60000;
 
@@ -164,13 +148,13 @@ ServiceResult installService() {
   const std::wstring folder = serviceFolder();
   if (folder.empty()) return {ServiceStep::kNoFolder, ERROR_PATH_NOT_FOUND};
   if (DWORD error = makeServiceFolder(folder)) return {ServiceStep::kNoFolder, error, folder};
-  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     const DWORD error = GetLastError();
     return {ServiceStep::kNoManager, error};
   }
   // An older service is stopped first: its program is about to be replaced.
-  ScHandle existing(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  UniqueServiceHandle existing(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
   if (existing) {
     if (DWORD error = stopService(existing.get(), 60000)) return {ServiceStep::kStopFailed, error};
   }
@@ -181,12 +165,12 @@ ServiceResult installService() {
     return {ServiceStep::kCopyFailed, error, program};
   }
   const std::wstring command = L"\"" + program + L"\" service run";
-  ScHandle created(existing
-                       ? nullptr
-                       : CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
-                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
-                                        nullptr, nullptr, nullptr, nullptr, nullptr));
+  UniqueServiceHandle created(
+      existing
+          ? nullptr
+          : CreateServiceW(manager.get(), kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                           command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   SC_HANDLE service = existing ? existing.get() : created.get();
   if (!service) {
     const DWORD error = GetLastError();
@@ -213,12 +197,12 @@ ServiceResult installService() {
 }
 
 ServiceResult uninstallService(std::uint32_t waitMs) {
-  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     const DWORD error = GetLastError();
     return {ServiceStep::kNoManager, error};
   }
-  ScHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
   if (!service) {
     const DWORD error = GetLastError();
     return {error == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceStep::kNotInstalled
@@ -243,9 +227,9 @@ ServiceResult uninstallService(std::uint32_t waitMs) {
 }
 
 DWORD runningServicePid() {
-  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  ScHandle service(manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS)
-                           : nullptr);
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  UniqueServiceHandle service(
+      manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS) : nullptr);
   SERVICE_STATUS_PROCESS status{};
   DWORD size = 0;
   if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
