@@ -132,8 +132,10 @@ class ServedRequests final : public ServingEvents {
   AppendResult appendJournaled(const std::string& entry) {
     JournaledAppend appended = varnick::appendJournaled(*journal_, entry);
     if (appended.unrecorded != ERROR_SUCCESS) {
-      logMessage(kError, log_, "Failed to write the session journal %d",
-                 static_cast<int>(appended.unrecorded));
+      // The session's own end goes by what it knows; only a recovery would
+      // still look for the line.
+      logMessage(kError, log_, "Failed to record in the session journal that '%s' did not go in %d",
+                 entry.c_str(), static_cast<int>(appended.unrecorded));
     }
     return appended.appended;
   }
