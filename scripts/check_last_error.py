@@ -34,6 +34,13 @@ CAST = re.compile(r"\b(?:static|reinterpret|const|dynamic)_cast\s*<[^;{}()]*>\s*
 CALLEE_END = re.compile(r"(?:[A-Za-z_]\w*|[)\]>])\s*$")
 
 
+def is_digit_separator(text, quote):
+    """Whether the quote at `quote` separates digits (1'000, 0xFF'FF) rather
+    than opens a character literal (L'x', u8'x')."""
+    token = re.search(r"[\w.]*$", text[:quote]).group(0)
+    return token[:1].isdigit()
+
+
 def blank_comments_and_literals(text):
     """The text with comments and string and character literals turned into
     spaces, newlines kept, so that offsets and line numbers stay true."""
@@ -55,8 +62,7 @@ def blank_comments_and_literals(text):
                 continue
             close = text.find(")" + match.group(1) + '"', i)
             end = n if close < 0 else close + len(match.group(1)) + 2
-        elif c in "\"'" and not (c == "'" and i > 0 and text[i - 1].isalnum()):
-            # A quote after a digit is a digit separator, not a literal.
+        elif c == '"' or (c == "'" and not is_digit_separator(text, i)):
             end = i + 1
             while end < n and text[end] != c and text[end] != "\n":
                 end += 2 if text[end] == "\\" else 1
