@@ -200,7 +200,7 @@ bool Controller::startVarnick(const std::wstring& varnickPath,
     }
     CloseHandle(process.hThread);
     varnick_.reset(process.hProcess);
-    (void)tcpTableFunction();  // while Varnick starts
+    (void)tcpTableFunction();  // loaded and kept while Varnick starts
     return true;
   }
 
@@ -225,7 +225,7 @@ bool Controller::startVarnick(const std::wstring& varnickPath,
     return false;
   }
   varnick_.reset(info.hProcess);
-  (void)tcpTableFunction();  // while Varnick starts
+  (void)tcpTableFunction();  // loaded and kept while Varnick starts
   return true;
 }
 

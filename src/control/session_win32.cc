@@ -84,7 +84,7 @@ std::optional<std::wstring> varnickFolder() {
 // be listed (Varnick then says why).
 int journalsBesideHostsFile() {
   std::vector<FoundFile> journals;
-  (void)listFiles(hostsDirectory(), kSessionJournals, journals);
+  (void)listFiles(hostsDirectory(), kSessionJournals, journals);  // Varnick says why
   return static_cast<int>(journals.size());
 }
 
@@ -221,7 +221,7 @@ std::optional<int> Session::addThroughService() {
   warnAboutLinesAlreadyThere();
   for (const SessionEntry& entry : entries_) {
     if (interruption_.happened()) {
-      (void)client.end();
+      (void)client.end();  // the service takes them out when the pipe closes, if not here
       report("interrupted before all the entries were added; the command was not run");
       return kSessionInterrupted;
     }
@@ -234,7 +234,7 @@ std::optional<int> Session::addThroughService() {
                                          entry.shown + "': " + reply->text;
     if (refused) serviceAnswer_.refusedBy = reply->rule;
     // What it took already goes: the session starts over through consent.
-    (void)client.end();
+    (void)client.end();  // the service takes them out when the pipe closes, if not here
     if (options_.noConsent) {
       report(refused ? "service-refused" : "service-failed", why);
       if (std::optional<std::string> widened = policyRemedy(serviceAnswer_.refusedBy))
@@ -302,6 +302,7 @@ std::optional<int> Session::start() {
       // Nothing was added: its end takes nothing out.
       report(controller_.error());
       controller_.disconnect();
+      // Whatever its exit, the session has failed and said why.
       (void)controller_.waitForVarnick(kExitWaitSeconds, "end");
       return kSessionNoConnection;
     case Controller::Accepted::kInterrupted:

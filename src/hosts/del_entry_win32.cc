@@ -115,6 +115,8 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
     }
     // A folder on the way that was made a link sends the new file elsewhere.
     if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(name))) {
+      // The misplacement is the failure reported; a copy that could not go
+      // is empty, made by this run a moment ago.
       (void)deleteByHandle(file.get());
       return {DelStep::kTempCopyMisplaced, error, name};
     }

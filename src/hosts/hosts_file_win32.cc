@@ -43,7 +43,9 @@ StepResult openBackup(const wchar_t* backupPath, UniqueFile& backup) {
     }
   }
   if (DWORD error = checkIsFileMeant(backup.get(), fullLongPath(backupPath))) {
-    // A file just made through a linked folder is not left where it landed.
+    // A file just made through a linked folder is not left where it landed;
+    // the misplacement is the failure reported, and one that could not go
+    // is empty.
     if (created) (void)deleteByHandle(backup.get());
     backup.reset();
     return {Attempt::kFailed, error};

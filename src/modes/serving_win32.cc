@@ -124,6 +124,8 @@ class ServedRequests final : public ServingEvents {
   // serving on or unwinding through code that may need memory.
   void outOfMemory(std::uint32_t bodyLength) override {
     outOfMemoryRecord_.log(bodyLength);
+    // Its records say whether the hosts file was put right; the exit code
+    // says the memory ran out either way.
     (void)end_.finish();
     std::_Exit(kExitOutOfMemory);
   }
