@@ -2,8 +2,9 @@
 # The checks of the portable code: the native build with warnings as
 # errors, the unit tests (with AddressSanitizer and UBSan), each fuzzer for
 # a bounded time, and clang-tidy (scripts/lint.sh: the code, not the
-# tests). scripts/test.sh runs this beside the functional tests, which need
-# only the Windows build.
+# tests, after its check of every last-error read, Win32 files included).
+# scripts/test.sh runs this beside the functional tests, which need only
+# the Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

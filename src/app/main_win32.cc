@@ -58,13 +58,13 @@ int runSessionMode(int argc, wchar_t** argv, Logger* mainLog) {
   return recover ? runRecovery(port) : runClean(port);
 }
 
-// Makes the folder of this program the working folder.
-void runBesideThisProgram() {
+// Makes the folder of this program the working folder: 0 or the error code.
+DWORD runBesideThisProgram() {
   std::wstring path = thisProgramPath();
   const std::size_t slash = path.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return;
+  if (slash == std::wstring::npos) return ERROR_BAD_PATHNAME;
   path.resize(slash);
-  SetCurrentDirectoryW(path.c_str());
+  return SetCurrentDirectoryW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
 int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
@@ -82,14 +82,29 @@ int run(int argc, wchar_t** argv) {
   // Every DLL loaded from here on, Winsock's first (it is delay-loaded),
   // comes from System32: never from the program's folder or the working
   // folder, where a program without administrator rights may have put one.
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // An elevated program that cannot be sure of that goes no further.
+  if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    const DWORD error = GetLastError();
+    printText(
+        "Could not limit the loading of DLLs to System32 (error %lu): Varnick does not run "
+        "without that\r\n",
+        error);
+    return kExitFailure;
+  }
   bufferConsoleOutput();
   // The service starts in System32: its log goes beside its program, in a
   // folder only administrators may change.
+  DWORD besideError = ERROR_SUCCESS;
   if (argc > 2 && std::wcscmp(argv[1], L"service") == 0 && std::wcscmp(argv[2], L"run") == 0)
-    runBesideThisProgram();
+    besideError = runBesideThisProgram();
   configureLogging("info", true, "varnick.log", kMaxLogSize);
   Logger* mainLog = getLogger("Main");
+  if (besideError != ERROR_SUCCESS) {
+    logMessage(kError, mainLog,
+               "Failed to make the folder of varnick.exe the working folder %d: the log stays in "
+               "the folder the service started in",
+               static_cast<int>(besideError));
+  }
   if (argc < 3) {
     printUsage();
     return kExitUsage;

@@ -4,8 +4,8 @@
 namespace varnick {
 
 constexpr int kExitSuccess = 0;
-// Start-up could not find the hosts file, the mode is unknown, or the add,
-// delete, backup or restore failed.
+// Start-up could not limit DLL loading to System32 or find the hosts file,
+// the mode is unknown, or the add, delete, backup or restore failed.
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 5;         // too few arguments, or server without a backup path
 constexpr int kExitBadPort = 6;       // server port outside 1 to 65535

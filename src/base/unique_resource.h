@@ -1,4 +1,6 @@
-// Move-only owners for Win32 handles, sockets and C runtime streams.
+// Move-only owners for Win32 handles, sockets, memory that the system
+// allocated with LocalAlloc, and C runtime streams: the one place that
+// closes or frees them.
 #pragma once
 
 #include <cstdio>
@@ -64,7 +66,16 @@ inline void closeSocket(SOCKET s) { closesocket(s); }
 inline HKEY nullKey() { return nullptr; }
 inline void closeKey(HKEY k) { RegCloseKey(k); }
 inline void closeSearch(HANDLE h) { FindClose(h); }
-inline void freeLocal(HLOCAL memory) { LocalFree(memory); }
+inline SC_HANDLE nullServiceHandle() { return nullptr; }
+inline void closeServiceHandle(SC_HANDLE h) { CloseServiceHandle(h); }
+template <typename Pointer>
+Pointer nullPointer() {
+  return nullptr;
+}
+template <typename Pointer>
+void freeLocal(Pointer memory) {
+  LocalFree(memory);
+}
 #endif
 }  // namespace detail
 
@@ -77,8 +88,16 @@ using UniqueSocket = UniqueResource<SOCKET, detail::invalidSocket, detail::close
 using UniqueKey = UniqueResource<HKEY, detail::nullKey, detail::closeKey>;
 // A FindFirstFileW search.
 using UniqueSearch = UniqueResource<HANDLE, detail::invalidFileHandle, detail::closeSearch>;
-// Memory that the system allocated for the caller with LocalAlloc.
-using UniqueLocalMemory = UniqueResource<HLOCAL, detail::nullHandle, detail::freeLocal>;
+// A handle of the service control manager, or of a service it opened.
+using UniqueServiceHandle =
+    UniqueResource<SC_HANDLE, detail::nullServiceHandle, detail::closeServiceHandle>;
+// Memory that the system allocated for the caller with LocalAlloc, as the
+// pointer type that the call gave it: wchar_t* text, a PSID, a
+// PSECURITY_DESCRIPTOR.
+template <typename Pointer>
+using UniqueLocal =
+    UniqueResource<Pointer, detail::nullPointer<Pointer>, detail::freeLocal<Pointer>>;
+using UniqueLocalMemory = UniqueLocal<HLOCAL>;
 #endif
 
 }  // namespace varnick

@@ -93,14 +93,19 @@ std::uint16_t firstUniqueNumber() {
 // Creates the temporary copy, empty; the step that failed otherwise.
 DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
   wchar_t directory[kPathCapacity];
-  DWORD length = GetTempPathW(kPathCapacity, directory);
-  if (length == 0 || length > kPathCapacity) return {DelStep::kNoTempPath, GetLastError()};
+  const DWORD length = GetTempPathW(kPathCapacity, directory);
+  // A path too long for the buffer is no failure of the call: it leaves
+  // the last error as an earlier call set it.
+  const DWORD error = length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW;
+  if (length == 0 || length > kPathCapacity) return {DelStep::kNoTempPath, error};
   std::uint16_t number = firstUniqueNumber();
   for (int tries = 0; tries < 0xFFFF; ++tries, number = number == 0xFFFF ? 1 : number + 1) {
     wchar_t name[kPathCapacity];
     // With a non-zero number this only forms the name.
-    if (GetTempFileNameW(directory, L"hosts", number, name) == 0)
-      return {DelStep::kNoTempName, GetLastError()};
+    if (GetTempFileNameW(directory, L"hosts", number, name) == 0) {
+      const DWORD error = GetLastError();
+      return {DelStep::kNoTempName, error};
+    }
     UniqueFile file(CreateFileW(name, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -110,6 +115,8 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
     }
     // A folder on the way that was made a link sends the new file elsewhere.
     if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(name))) {
+      // The misplacement is the failure reported; a copy that could not go
+      // is empty, made by this run a moment ago.
       (void)deleteByHandle(file.get());
       return {DelStep::kTempCopyMisplaced, error, name};
     }

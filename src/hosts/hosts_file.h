@@ -11,7 +11,14 @@
 
 namespace varnick {
 
-enum class AppendStep { kDone, kLockFailed, kOpenFailed, kJournalFailed, kWriteFailed };
+enum class AppendStep {
+  kDone,
+  kLockFailed,     // the write lock
+  kOpenFailed,     // the hosts file could not be opened
+  kReadFailed,     // a session's append: the file's last byte could not be read
+  kJournalFailed,  // a session's append: its journal could not record the line
+  kWriteFailed,    // the line could not be written
+};
 
 using AppendResult = Outcome<AppendStep>;
 

@@ -43,7 +43,9 @@ StepResult openBackup(const wchar_t* backupPath, UniqueFile& backup) {
     }
   }
   if (DWORD error = checkIsFileMeant(backup.get(), fullLongPath(backupPath))) {
-    // A file just made through a linked folder is not left where it landed.
+    // A file just made through a linked folder is not left where it landed;
+    // the misplacement is the failure reported, and one that could not go
+    // is empty.
     if (created) (void)deleteByHandle(backup.get());
     backup.reset();
     return {Attempt::kFailed, error};
@@ -57,9 +59,15 @@ StepResult copyHostsFileTo(const wchar_t* backupPath) {
     return opened;
   UniqueFile hosts(CreateFileW(hostsFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!hosts) return stepOf(GetLastError());
+  if (!hosts) {
+    const DWORD error = GetLastError();
+    return stepOf(error);
+  }
   // Whatever a file at the backup path held goes now, through the handle.
-  if (!SetEndOfFile(backup.get())) return stepOf(GetLastError());
+  if (!SetEndOfFile(backup.get())) {
+    const DWORD error = GetLastError();
+    return stepOf(error);
+  }
   return stepOf(copyAll(hosts.get(), backup.get()));
 }
 
@@ -126,7 +134,10 @@ AppendResult appendLine(std::string_view entry) {
   // to the file. Readers may share it, writers may not.
   UniqueFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return {AppendStep::kOpenFailed, GetLastError()};
+  if (!file) {
+    const DWORD error = GetLastError();
+    return {AppendStep::kOpenFailed, error};
+  }
   // One write of the whole line, so a reader never sees its line break alone.
   if (DWORD error = writeAll(file.get(), line.data(), static_cast<DWORD>(line.size()))) {
     return {AppendStep::kWriteFailed, error};
@@ -143,7 +154,10 @@ AppendResult appendSessionLine(std::string_view entry,
   OpenHostsFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA | FILE_READ_DATA,
                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
-  if (!file.opened()) return {AppendStep::kOpenFailed, GetLastError()};
+  if (!file.opened()) {
+    const DWORD error = GetLastError();
+    return {AppendStep::kOpenFailed, error};
+  }
   return appendJournaledLine(file, entry, journal);
 }
 

@@ -1,10 +1,9 @@
 #include "hosts/hosts_lock_win32.h"
 
-#include <optional>
-
 #include "base/file_identity_win32.h"
 #include "base/object_rules.h"
 #include "base/security_descriptor_win32.h"
+#include "base/srw_lock_guard_win32.h"
 #include "base/unique_resource.h"
 #include "hosts/hosts_location.h"
 #include "hosts/system_clock_win32.h"
@@ -12,10 +11,10 @@
 namespace varnick {
 namespace {
 
-// The file is opened once per process and checked then; each take is a
-// byte-range lock on it, which the system lets go when the handle closes,
-// also when the process is killed. The file itself stays: another Varnick
-// may have it open.
+// The file is opened at its first use and checked then, and kept open; each
+// take is a byte-range lock on it, which the system lets go when the handle
+// closes, also when the process is killed. The file itself stays: another
+// Varnick may have it open.
 struct LockFile {
   UniqueFile file;
   DWORD error = ERROR_SUCCESS;
@@ -38,18 +37,35 @@ LockFile openLockFile(HostsLock::Kind kind) {
   return lock;
 }
 
-// Each opened at its first use, and kept open for the rest of the run unless
-// removeUnheldLockFiles lets it go.
-std::optional<LockFile>& lockFileSlot(HostsLock::Kind kind) {
-  static std::optional<LockFile> write;
-  static std::optional<LockFile> serving;
+// Each kept open, once opened, for the rest of the run unless
+// removeUnheldLockFiles lets it go; only under `slotsLock`, since the
+// service's connections take locks from threads of their own.
+SRWLOCK slotsLock = SRWLOCK_INIT;
+
+UniqueFile& lockFileSlot(HostsLock::Kind kind) {
+  static UniqueFile write;
+  static UniqueFile serving;
   return kind == HostsLock::Kind::kWrite ? write : serving;
 }
 
-LockFile& lockFile(HostsLock::Kind kind) {
-  std::optional<LockFile>& slot = lockFileSlot(kind);
-  if (!slot) slot = openLockFile(kind);
-  return *slot;
+// The lock file's handle, or null and the error code. An open that failed
+// is not kept: the next call tries again, so that a service that met a link
+// at the name, or a passing failure, is not left without the lock for the
+// rest of its run.
+struct OpenedLock {
+  HANDLE file = nullptr;
+  DWORD error = ERROR_SUCCESS;
+};
+
+OpenedLock lockFile(HostsLock::Kind kind) {
+  SrwLockGuard guard(slotsLock);
+  UniqueFile& slot = lockFileSlot(kind);
+  if (!slot) {
+    LockFile opened = openLockFile(kind);
+    if (opened.error != ERROR_SUCCESS) return {nullptr, opened.error};
+    slot = std::move(opened.file);
+  }
+  return {slot.get(), ERROR_SUCCESS};
 }
 
 }  // namespace
@@ -57,15 +73,18 @@ LockFile& lockFile(HostsLock::Kind kind) {
 HostsLock::~HostsLock() {
   if (!held_) return;
   OVERLAPPED whole{};
-  UnlockFileEx(lockFile(kind_).file.get(), 0, 1, 0, &whole);
+  // Held, so open. A destructor has no one to tell of a failure; the
+  // system lets the range go when the handle closes, at the latest when
+  // the process ends.
+  UnlockFileEx(lockFile(kind_).file, 0, 1, 0, &whole);
 }
 
 StepResult HostsLock::tryTake() {
-  LockFile& lock = lockFile(kind_);
-  if (!lock.file) return {Attempt::kFailed, lock.error};
+  const OpenedLock lock = lockFile(kind_);
+  if (lock.file == nullptr) return {Attempt::kFailed, lock.error};
   OVERLAPPED whole{};
   const DWORD exclusive = sharing_ == Sharing::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-  if (LockFileEx(lock.file.get(), exclusive | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+  if (LockFileEx(lock.file, exclusive | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
     held_ = true;
     return {};
   }
@@ -82,6 +101,7 @@ DWORD HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
 }
 
 void openLockFiles() {
+  // A failure is not kept: the first take tries again and returns its code.
   (void)lockFile(HostsLock::Kind::kWrite);
   (void)lockFile(HostsLock::Kind::kServing);
 }
@@ -89,7 +109,10 @@ void openLockFiles() {
 std::vector<LockFileRemoval> removeUnheldLockFiles() {
   std::vector<LockFileRemoval> removals;
   for (HostsLock::Kind kind : {HostsLock::Kind::kWrite, HostsLock::Kind::kServing}) {
-    lockFileSlot(kind).reset();
+    {
+      SrwLockGuard guard(slotsLock);
+      lockFileSlot(kind).reset();
+    }
     const std::wstring path = lockFilePath(kind);
     const bool there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     // Shared with nobody: it goes only while no Varnick has it open.

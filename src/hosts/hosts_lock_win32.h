@@ -54,8 +54,9 @@ class HostsLock {
   bool held_ = false;
 };
 
-// Opens both lock files now: a process whose threads take locks opens them
-// before the threads start, since each is opened once per process.
+// Opens both lock files now, before a process's threads start taking locks.
+// One that cannot be opened now is tried again at its next take; one that
+// opened stays open for the rest of the run.
 void openLockFiles();
 
 // What became of one lock file that removeUnheldLockFiles looked at: 0 when

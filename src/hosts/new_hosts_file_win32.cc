@@ -120,6 +120,8 @@ DWORD NewHostsFile::takeOverIdentity() {
     DWORD error = GetLastError();
     if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return error;
   }
+  // Where the process may not set them, the new file keeps the owner and
+  // group it was made with; the access rules, set above, are the old ones.
   (void)SetKernelObjectSecurity(file_.get(),
                                 OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, sd);
   if (attributes & kCarriedAttributes) {
@@ -153,6 +155,8 @@ StepResult NewHostsFile::swapIn() {
 
 void NewHostsFile::discard() {
   if (committed_ || !file_) return;
+  // The hosts file is as it was either way; a new file that could not go
+  // is removed by the next create, which makes its file new.
   (void)deleteByHandle(file_.get());
   file_.reset();
 }

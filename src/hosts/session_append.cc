@@ -7,7 +7,7 @@ namespace varnick {
 AppendResult appendJournaledLine(AppendTarget& target, std::string_view entry,
                                  const std::function<std::uint32_t(LineStart)>& journal) {
   std::optional<char> last;
-  if (std::uint32_t error = target.lastByte(last)) return {AppendStep::kOpenFailed, error};
+  if (std::uint32_t error = target.lastByte(last)) return {AppendStep::kReadFailed, error};
   // What another program appends later then starts a line of its own too,
   // and a line that was glued to the last one could not be found again.
   const LineStart start = !last || *last == '\n' ? LineStart::kOwnLine : LineStart::kAfterSeparator;

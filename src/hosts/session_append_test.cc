@@ -51,7 +51,8 @@ TEST(AppendJournaledLine, RecordsFirstThenWritesALineOfItsOwn) {
       // The journal could not say so: nothing goes in.
       {"journal fails", "x\r\n", 0, 112, 0, AppendStep::kJournalFailed, "x\r\n", {"L"}},
       {"write fails", "x\r\n", 0, 0, 5, AppendStep::kWriteFailed, "x\r\n", {"L", "write"}},
-      {"file cannot be read", "x", 6, 0, 0, AppendStep::kOpenFailed, "x", {}},
+      // Opened, but its end could not be read: named as the read it is.
+      {"file cannot be read", "x", 6, 0, 0, AppendStep::kReadFailed, "x", {}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> steps;

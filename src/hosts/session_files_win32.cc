@@ -63,7 +63,8 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
   }
   std::optional<std::string> identity = replacement.identity();
   if (!identity) {
-    result = TakeOutResult(TakeOutStep::kReplaceFailed, GetLastError());
+    const DWORD identityError = GetLastError();
+    result = TakeOutResult(TakeOutStep::kReplaceFailed, identityError);
     return Round::kFailed;
   }
   if ((error = journal.takingOut(*identity)) != ERROR_SUCCESS) {

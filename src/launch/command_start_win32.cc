@@ -15,14 +15,20 @@ namespace {
 // An environment variable's value; nothing when it is not set.
 std::optional<std::wstring> environmentValue(const wchar_t* name) {
   std::wstring value(256, L'\0');
-  DWORD length = 0;
-  while ((length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()))) >
-         value.size()) {
+  for (;;) {
+    // An empty value reads as 0 too, and leaves the last error as an
+    // earlier call set it: only a cleared error tells the two apart.
+    SetLastError(ERROR_SUCCESS);
+    const DWORD length =
+        GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    const DWORD error = GetLastError();
+    if (length == 0 && error == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    if (length <= value.size()) {
+      value.resize(length);
+      return value;
+    }
     value.resize(length);
   }
-  if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-  value.resize(length);
-  return value;
 }
 
 std::wstring currentFolder() {

@@ -83,17 +83,23 @@ std::uint32_t sendReport(SOCKET sock, const Report& report) {
 
 ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
   UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (!sock) return {ConnectStep::kNoSocket, GetLastError()};
+  if (!sock) {
+    const DWORD error = GetLastError();
+    return {ConnectStep::kNoSocket, error};
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<u_short>(port));
   hostent* host = gethostbyname("localhost");
-  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
-    return {ConnectStep::kNoAddress, GetLastError()};
+  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
+    const DWORD error = GetLastError();
+    return {ConnectStep::kNoAddress, error};
+  }
   std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
   if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
       SOCKET_ERROR) {
-    return {ConnectStep::kNoConnection, GetLastError()};
+    const DWORD error = GetLastError();
+    return {ConnectStep::kNoConnection, error};
   }
   sockOut = std::move(sock);
   return {};
@@ -120,7 +126,10 @@ void serveRequests(SOCKET sock, ServingEvents& events) {
     }
     Request request = decodeRequest(body);
     char reply = carryOut(events, request, body.size(), serving);
-    if (send(sock, &reply, 1, 0) == SOCKET_ERROR) events.replyFailed(GetLastError());
+    if (send(sock, &reply, 1, 0) == SOCKET_ERROR) {
+      const DWORD error = GetLastError();
+      events.replyFailed(static_cast<int>(error));
+    }
   }
 }
 

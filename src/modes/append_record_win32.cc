@@ -14,6 +14,9 @@ bool logAppend(Logger* log, const AppendResult& appended, const std::string& ent
     case AppendStep::kOpenFailed:
       logMessage(kInfo, log, "Failed to open hosts file %d", error);
       return false;
+    case AppendStep::kReadFailed:  // only a session's append reads the file's end
+      logMessage(kError, log, "Failed to read hosts file %d", error);
+      return false;
     case AppendStep::kJournalFailed:  // only a session's append keeps a journal
       logMessage(kError, log, "Failed to write the session journal %d", error);
       return false;

@@ -64,21 +64,24 @@ class HoldingsLockGuard : public SrwLockGuard {
 // escaped, never a line break of its own.
 std::string shown(std::string_view text) { return visibleText(text); }
 
-// Why an append stopped, completing "the hosts file ".
-const char* appendStepText(AppendStep step) {
+// Why an append stopped, naming its step as a take-out's records name the
+// same steps.
+const char* appendFailure(AppendStep step) {
   switch (step) {
     case AppendStep::kLockFailed:
-      return "could not be locked";
+      return "the write lock of the hosts file could not be taken";
     case AppendStep::kOpenFailed:
-      return "could not be opened";
+      return "the hosts file could not be opened";
+    case AppendStep::kReadFailed:
+      return "the hosts file could not be read";
     case AppendStep::kJournalFailed:
-      return "was left alone: the journal could not be written";
+      return "the hosts file was left alone: the journal could not be written";
     case AppendStep::kWriteFailed:
-      return "could not be written";
+      return "the hosts file could not be written";
     case AppendStep::kDone:
       break;
   }
-  return "was written";
+  return "the hosts file was written";
 }
 
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
@@ -140,17 +143,18 @@ class ServiceConnection final : public PipeConnection {
     JournaledAppend appended = appendJournaled(journal_, entry);
     RecordLockGuard guard;
     if (appended.unrecorded != ERROR_SUCCESS) {
-      logMessage(kError, log_, "Failed to write the journal of %s %d", caller_.account.c_str(),
+      // The connection's own end goes by what it knows; only a recovery
+      // would still look for the line.
+      logMessage(kError, log_, "Failed to record in the journal of %s that '%s' did not go in %d",
+                 caller_.account.c_str(), shown(entry).c_str(),
                  static_cast<int>(appended.unrecorded));
     }
     if (!appended.appended.done()) {
       giveBack(entry);
-      const char* why = appendStepText(appended.appended.step);
-      logMessage(kError, log_, "Failed to add '%s' for %s: the hosts file %s %d",
-                 shown(entry).c_str(), caller_.account.c_str(), why,
-                 static_cast<int>(appended.appended.error));
-      return {ServiceStatus::kFailed, PolicyRule::kAllowed, appended.appended.error,
-              std::string("the hosts file ") + why};
+      const char* why = appendFailure(appended.appended.step);
+      logMessage(kError, log_, "Failed to add '%s' for %s: %s %d", shown(entry).c_str(),
+                 caller_.account.c_str(), why, static_cast<int>(appended.appended.error));
+      return {ServiceStatus::kFailed, PolicyRule::kAllowed, appended.appended.error, why};
     }
     logMessage(kInfo, log_, "Added '%s' for %s", shown(entry).c_str(), caller_.account.c_str());
     return {};
@@ -195,23 +199,38 @@ class ServiceConnection final : public PipeConnection {
     if (locked != ERROR_SUCCESS) {
       serving_.reset();
       RecordLockGuard guard;
-      logMessage(kError, log_, "Failed to take the serving lock for %s %d", caller_.account.c_str(),
-                 static_cast<int>(locked));
+      if (locked == ERROR_TIMEOUT) {
+        logMessage(kError, log_,
+                   "Failed to take the serving lock for %s %d: a Varnick server did not end "
+                   "within %u s",
+                   caller_.account.c_str(), static_cast<int>(locked),
+                   static_cast<unsigned>(kServingLockWaitMs / 1000));
+      } else {
+        logMessage(kError, log_, "Failed to take the serving lock for %s %d",
+                   caller_.account.c_str(), static_cast<int>(locked));
+      }
       return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, locked,
                           locked == ERROR_TIMEOUT
                               ? "a Varnick server holds the hosts file; try again when it ends"
-                              : "the service could not take its lock on the hosts file"};
+                              : "the service could not take the serving lock of the hosts file"};
     }
     files_ = nameSessionFiles();
-    const DWORD started =
-        files_ ? journal_.create(files_->journal, localTimeText()) : ERROR_INVALID_DATA;
-    if (started != ERROR_SUCCESS) {
+    if (!files_) {
       serving_.reset();
       RecordLockGuard guard;
-      logMessage(kError, log_, "Failed to start the journal of %s %d", caller_.account.c_str(),
-                 static_cast<int>(started));
-      return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, started,
-                          "the service could not start its journal"};
+      logMessage(kError, log_, "Failed to name the journal of %s: the system gave no random bytes",
+                 caller_.account.c_str());
+      return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, ERROR_INVALID_DATA,
+                          "the service could not name its journal"};
+    }
+    if (const DWORD error = journal_.create(files_->journal, localTimeText())) {
+      serving_.reset();
+      RecordLockGuard guard;
+      logMessage(kError, log_, "Failed to create the journal %s of %s %d",
+                 wideToUtf8(files_->journal.c_str()).c_str(), caller_.account.c_str(),
+                 static_cast<int>(error));
+      return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, error,
+                          "the service could not create its journal"};
     }
     journalOpen_ = true;
     return std::nullopt;
@@ -350,24 +369,44 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
   reportState(SERVICE_STOPPED, error);
 }
 
+// Why an install or an uninstall stopped, completing "the service: ".
+const char* serviceStepText(ServiceStep step) {
+  switch (step) {
+    case ServiceStep::kNoFolder:
+      return "could not make its folder";
+    case ServiceStep::kCopyFailed:
+      return "could not copy varnick.exe there";
+    case ServiceStep::kNoManager:
+      return "could not open the service control manager";
+    case ServiceStep::kNoService:
+      return "could not open the installed service";
+    case ServiceStep::kCreateFailed:
+      return "could not create the service";
+    case ServiceStep::kConfigFailed:
+      return "could not set its restart and privileges";
+    case ServiceStep::kStartFailed:
+      return "could not start it";
+    case ServiceStep::kQueryFailed:
+      return "could not read its state";
+    case ServiceStep::kNotInstalled:
+      return "it is not installed";
+    case ServiceStep::kStopFailed:
+      return "could not stop it";
+    case ServiceStep::kDeleteFailed:
+      return "could not remove it";
+    case ServiceStep::kRemoveFailed:
+      return "could not remove its files";
+    case ServiceStep::kDone:
+      break;
+  }
+  return "";
+}
+
 // The record of an install's or uninstall's failure.
 void logServiceFailure(Logger* log, const char* what, const ServiceResult& result) {
-  static const char* const kSteps[] = {
-      "",
-      "could not make its folder",
-      "could not copy varnick.exe there",
-      "could not open the service control manager",
-      "could not create the service",
-      "could not set its restart and privileges",
-      "could not start it",
-      "it is not installed",
-      "could not stop it",
-      "could not remove it",
-      "could not remove its files",
-  };
-  logMessage(kError, log, "Failed to %s the service: %s %d%s%s", what,
-             kSteps[static_cast<int>(result.step)], static_cast<int>(result.error),
-             result.path.empty() ? "" : " ", wideToUtf8(result.path.c_str()).c_str());
+  logMessage(kError, log, "Failed to %s the service: %s %d%s%s", what, serviceStepText(result.step),
+             static_cast<int>(result.error), result.path.empty() ? "" : " ",
+             wideToUtf8(result.path.c_str()).c_str());
 }
 
 // The service's logs go with it, and its folder once empty. Nobody but
@@ -378,15 +417,19 @@ bool removeServiceLogs(Logger* log) {
   for (int number = 0; number <= kLogCopies; ++number) {
     const std::string name = number == 0 ? "varnick.log" : logCopyName("varnick.log", number);
     const std::wstring path = folder + L"\\" + std::wstring(name.begin(), name.end());
-    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-      removed = false;
-      logMessage(kError, log, "Failed to remove %s %d", wideToUtf8(path.c_str()).c_str(),
-                 static_cast<int>(GetLastError()));
-    }
+    if (DeleteFileW(path.c_str())) continue;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) continue;
+    removed = false;
+    logMessage(kError, log, "Failed to remove %s %d", wideToUtf8(path.c_str()).c_str(),
+               static_cast<int>(error));
   }
-  if (!RemoveDirectoryW(folder.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-    logMessage(kInfo, log, "Left %s: other files are in it (%d)",
-               wideToUtf8(folder.c_str()).c_str(), static_cast<int>(GetLastError()));
+  if (!RemoveDirectoryW(folder.c_str())) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+      logMessage(kInfo, log, "Left %s: other files are in it (%d)",
+                 wideToUtf8(folder.c_str()).c_str(), static_cast<int>(error));
+    }
   }
   return removed;
 }
@@ -399,7 +442,8 @@ int runService(const wchar_t* action) {
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), serviceMain},
                                     {nullptr, nullptr}};
     if (StartServiceCtrlDispatcherW(table)) return kExitSuccess;
-    logMessage(kError, log, "Failed to run as a service %d", static_cast<int>(GetLastError()));
+    const DWORD error = GetLastError();
+    logMessage(kError, log, "Failed to run as a service %d", static_cast<int>(error));
     return kExitFailure;
   }
   if (std::wcscmp(action, L"install") == 0) {

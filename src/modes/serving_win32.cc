@@ -124,6 +124,8 @@ class HostsFileRequestHandler final : public ServingEvents {
   // serving on or unwinding through code that may need memory.
   void outOfMemory(std::uint32_t bodyLength) override {
     outOfMemoryRecord_.log(bodyLength);
+    // Its records say whether the hosts file was put right; the exit code
+    // says the memory ran out either way.
     (void)end_.finish();
     std::_Exit(kExitOutOfMemory);
   }
@@ -132,8 +134,10 @@ class HostsFileRequestHandler final : public ServingEvents {
   AppendResult appendJournaled(const std::string& entry) {
     JournaledAppend appended = varnick::appendJournaled(*journal_, entry);
     if (appended.unrecorded != ERROR_SUCCESS) {
-      logMessage(kError, log_, "Failed to write the session journal %d",
-                 static_cast<int>(appended.unrecorded));
+      // The session's own end goes by what it knows; only a recovery would
+      // still look for the line.
+      logMessage(kError, log_, "Failed to record in the session journal that '%s' did not go in %d",
+                 entry.c_str(), static_cast<int>(appended.unrecorded));
     }
     return appended.appended;
   }

@@ -86,6 +86,8 @@ int runSessionServer(std::int32_t port) {
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(log, serving)) return kExitFailure;
   WorkReport recovery(getLogger("Recovery"));
+  // Its records say what failed, and varnick-session hears them; this
+  // session's own journal does not depend on them.
   (void)recoverInterruptedSessions(recovery, false);
   std::optional<SessionFiles> files = nameSessionFiles();
   if (!files) {
@@ -98,6 +100,7 @@ int runSessionServer(std::int32_t port) {
     logMessage(kError, log, "Failed to create the session journal %s %d",
                wideToUtf8(files->journal.c_str()).c_str(), static_cast<int>(error));
     journal.close();
+    // One that could not go names no line: the next recovery removes it.
     (void)removeSessionFile(files->journal);
     return kExitFailure;
   }
@@ -106,6 +109,7 @@ int runSessionServer(std::int32_t port) {
   if (int stop = connectOrLog(log, port, sock)) {
     // Nothing was added: the journal has nothing to put right.
     journal.close();
+    // One that could not go names no line: the next recovery removes it.
     (void)removeSessionFile(files->journal);
     return stop;
   }

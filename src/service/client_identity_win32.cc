@@ -2,7 +2,6 @@
 
 #include <sddl.h>
 
-#include <memory>
 #include <string>
 
 #include "base/unique_resource.h"
@@ -11,14 +10,10 @@
 namespace varnick {
 namespace {
 
-struct LocalFreeText {
-  void operator()(wchar_t* p) const { LocalFree(p); }
-};
-
 std::optional<std::string> sidText(PSID sid) {
   wchar_t* raw = nullptr;
   if (!ConvertSidToStringSidW(sid, &raw)) return std::nullopt;
-  std::unique_ptr<wchar_t, LocalFreeText> text(raw);
+  UniqueLocal<wchar_t*> text(raw);
   return wideToUtf8(text.get());
 }
 

@@ -59,8 +59,14 @@ bool ServiceClient::receive(std::size_t size) {
   char piece[4096];
   while (received_.size() < size) {
     DWORD got = 0;
-    if (!ReadFile(pipe_.get(), piece, sizeof piece, &got, nullptr) || got == 0) {
-      error_ = withCode("the connection to the Varnick service ended", GetLastError());
+    if (!ReadFile(pipe_.get(), piece, sizeof piece, &got, nullptr)) {
+      const DWORD error = GetLastError();
+      error_ = withCode("the connection to the Varnick service ended", error);
+      return false;
+    }
+    // A read of nothing leaves no error code behind: the service closed its end.
+    if (got == 0) {
+      error_ = "the connection to the Varnick service ended";
       return false;
     }
     received_.append(piece, got);
@@ -73,7 +79,8 @@ std::optional<ServiceReply> ServiceClient::request(const ServiceRequest& request
   DWORD written = 0;
   if (!pipe_ ||
       !WriteFile(pipe_.get(), frame.data(), static_cast<DWORD>(frame.size()), &written, nullptr)) {
-    error_ = withCode("could not write to the Varnick service", GetLastError());
+    const DWORD error = pipe_ ? GetLastError() : ERROR_INVALID_HANDLE;
+    error_ = withCode("could not write to the Varnick service", error);
     return std::nullopt;
   }
   for (;;) {

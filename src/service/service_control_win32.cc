@@ -8,22 +8,6 @@
 namespace varnick {
 namespace {
 
-// Service control handles, each closed by its owner.
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE handle = nullptr) : handle_(handle) {}
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  ~ScHandle() {
-    if (handle_) CloseServiceHandle(handle_);
-  }
-  SC_HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  SC_HANDLE handle_;
-};
-
 // How long the system waits for the service's preshutdown.
 constexpr DWORD kPreshutdownMs = 60000;
 
@@ -65,27 +49,34 @@ DWORD makeServiceFolder(const std::wstring& folder) {
   return ERROR_SUCCESS;
 }
 
-// Waits until the service reports `state`, up to `waitMs`: whether it did.
-bool awaitState(SC_HANDLE service, DWORD state, DWORD waitMs) {
+// Waits until the service reports `state`, up to `waitMs`: done, `late`
+// when it did not within that time, or kQueryFailed when its state could
+// not be read.
+ServiceResult awaitState(SC_HANDLE service, DWORD state, DWORD waitMs, const ServiceResult& late) {
   const ULONGLONG until = GetTickCount64() + waitMs;
-  SERVICE_STATUS_PROCESS status{};
-  DWORD size = 0;
-  while (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+  for (;;) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD size = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                               sizeof status, &size)) {
-    if (status.dwCurrentState == state) return true;
-    if (GetTickCount64() >= until) return false;
+      const DWORD error = GetLastError();
+      return {ServiceStep::kQueryFailed, error};
+    }
+    if (status.dwCurrentState == state) return {};
+    if (GetTickCount64() >= until) return late;
     Sleep(kPollMs);
   }
-  return false;
 }
 
 // Stops the service if it runs, and waits for its process to end too (it
-// still holds its program for a moment after it says it has stopped): 0,
-// or the error code.
-DWORD stopService(SC_HANDLE service, DWORD waitMs) {
+// still holds its program for a moment after it says it has stopped): done,
+// kStopFailed, or kQueryFailed.
+ServiceResult stopService(SC_HANDLE service, DWORD waitMs) {
   SERVICE_STATUS_PROCESS before{};
   DWORD size = 0;
   UniqueHandle process;
+  // A process that cannot be named here is not waited for; the wait for the
+  // stopped state below reads the state again and says why it cannot.
   if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&before),
                            sizeof before, &size) &&
       before.dwProcessId != 0) {
@@ -94,12 +85,15 @@ DWORD stopService(SC_HANDLE service, DWORD waitMs) {
   SERVICE_STATUS status{};
   if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
     const DWORD error = GetLastError();
-    if (error != ERROR_SERVICE_NOT_ACTIVE) return error;
-    return ERROR_SUCCESS;
+    if (error != ERROR_SERVICE_NOT_ACTIVE) return {ServiceStep::kStopFailed, error};
+    return {};
   }
-  if (!awaitState(service, SERVICE_STOPPED, waitMs)) return ERROR_TIMEOUT;
-  if (process && WaitForSingleObject(process.get(), waitMs) != WAIT_OBJECT_0) return ERROR_TIMEOUT;
-  return ERROR_SUCCESS;
+  ServiceResult stopped =
+      awaitState(service, SERVICE_STOPPED, waitMs, {ServiceStep::kStopFailed, ERROR_TIMEOUT});
+  if (!stopped.done()) return stopped;
+  if (process && WaitForSingleObject(process.get(), waitMs) != WAIT_OBJECT_0)
+    return {ServiceStep::kStopFailed, ERROR_TIMEOUT};
+  return {};
 }
 
 // Gives the service kServiceRules, so that who may start and stop it is
@@ -164,71 +158,96 @@ ServiceResult installService() {
   const std::wstring folder = serviceFolder();
   if (folder.empty()) return {ServiceStep::kNoFolder, ERROR_PATH_NOT_FOUND};
   if (DWORD error = makeServiceFolder(folder)) return {ServiceStep::kNoFolder, error, folder};
-  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) return {ServiceStep::kNoManager, GetLastError()};
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kNoManager, error};
+  }
   // An older service is stopped first: its program is about to be replaced.
-  ScHandle existing(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  UniqueServiceHandle existing(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
   if (existing) {
-    if (DWORD error = stopService(existing.get(), 60000)) return {ServiceStep::kStopFailed, error};
+    if (ServiceResult stopped = stopService(existing.get(), 60000); !stopped.done()) return stopped;
+  } else if (const DWORD error = GetLastError(); error != ERROR_SERVICE_DOES_NOT_EXIST) {
+    // One that is there but cannot be opened is not installed again over it.
+    return {ServiceStep::kNoService, error};
   }
   const std::wstring program = folder + L"\\varnick.exe";
-  if (thisProgramPath() != program && !CopyFileW(thisProgramPath().c_str(), program.c_str(), FALSE))
-    return {ServiceStep::kCopyFailed, GetLastError(), program};
+  if (thisProgramPath() != program &&
+      !CopyFileW(thisProgramPath().c_str(), program.c_str(), FALSE)) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kCopyFailed, error, program};
+  }
   const std::wstring command = L"\"" + program + L"\" service run";
-  ScHandle created(existing
-                       ? nullptr
-                       : CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
-                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
-                                        nullptr, nullptr, nullptr, nullptr, nullptr));
+  UniqueServiceHandle created(
+      existing
+          ? nullptr
+          : CreateServiceW(manager.get(), kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                           command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   SC_HANDLE service = existing ? existing.get() : created.get();
-  if (!service) return {ServiceStep::kCreateFailed, GetLastError()};
+  if (!service) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kCreateFailed, error};
+  }
   if (existing && !ChangeServiceConfigW(service, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                         SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
                                         nullptr, nullptr, nullptr, kServiceDisplayName)) {
-    return {ServiceStep::kCreateFailed, GetLastError()};
+    const DWORD error = GetLastError();
+    return {ServiceStep::kCreateFailed, error};
   }
   const DWORD configured = configure(service);
   if (configured != ERROR_SUCCESS && configured != kNewerConfigNotTaken)
     return {ServiceStep::kConfigFailed, configured};
-  if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
-    return {ServiceStep::kStartFailed, GetLastError()};
-  if (!awaitState(service, SERVICE_RUNNING, 30000))
-    return {ServiceStep::kStartFailed, ERROR_SERVICE_REQUEST_TIMEOUT};
+  if (!StartServiceW(service, 0, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) return {ServiceStep::kStartFailed, error};
+  }
+  ServiceResult started = awaitState(service, SERVICE_RUNNING, 30000,
+                                     {ServiceStep::kStartFailed, ERROR_SERVICE_REQUEST_TIMEOUT});
+  if (!started.done()) return started;
   // Done, but said: its restart or its privileges could not be limited.
   if (configured == kNewerConfigNotTaken) return {ServiceStep::kDone, ERROR_INVALID_LEVEL};
   return {};
 }
 
 ServiceResult uninstallService(std::uint32_t waitMs) {
-  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) return {ServiceStep::kNoManager, GetLastError()};
-  ScHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kNoManager, error};
+  }
+  UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
   if (!service) {
     const DWORD error = GetLastError();
     return {error == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceStep::kNotInstalled
-                                                  : ServiceStep::kNoManager,
+                                                  : ServiceStep::kNoService,
             error};
   }
-  if (DWORD error = stopService(service.get(), waitMs)) return {ServiceStep::kStopFailed, error};
-  if (!DeleteService(service.get())) return {ServiceStep::kDeleteFailed, GetLastError()};
+  if (ServiceResult stopped = stopService(service.get(), waitMs); !stopped.done()) return stopped;
+  if (!DeleteService(service.get())) {
+    const DWORD error = GetLastError();
+    return {ServiceStep::kDeleteFailed, error};
+  }
   const std::wstring folder = serviceFolder();
   const std::wstring program = folder + L"\\varnick.exe";
   // Run from there, this program cannot remove itself now: it goes at the
   // next restart.
   if (!DeleteFileW(program.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
       !MoveFileExW(program.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    return {ServiceStep::kRemoveFailed, GetLastError(), program};
+    const DWORD error = GetLastError();
+    return {ServiceStep::kRemoveFailed, error, program};
   }
   return {};
 }
 
 DWORD runningServicePid() {
-  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  ScHandle service(manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS)
-                           : nullptr);
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  UniqueServiceHandle service(
+      manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS) : nullptr);
   SERVICE_STATUS_PROCESS status{};
   DWORD size = 0;
+  // A service that cannot be opened or read here cannot serve this caller
+  // either: it counts as not running, and the caller says so.
   if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
                                         reinterpret_cast<BYTE*>(&status), sizeof status, &size)) {
     return 0;

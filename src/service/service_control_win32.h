@@ -21,9 +21,11 @@ enum class ServiceStep {
   kNoFolder,      // %ProgramFiles% unknown, or its Varnick folder could not be made
   kCopyFailed,    // varnick.exe could not be copied there
   kNoManager,     // the service control manager could not be opened
+  kNoService,     // the service is there but could not be opened
   kCreateFailed,  // the service could not be created or updated
   kConfigFailed,  // its failure actions, access rules or privileges could not be set
   kStartFailed,
+  kQueryFailed,  // its state could not be read while waiting for it to start or stop
   kNotInstalled,
   kStopFailed,
   kDeleteFailed,

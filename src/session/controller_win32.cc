@@ -129,14 +129,16 @@ bool Controller::listen(std::uint16_t port) {
   }
   listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!listener_) {
-    error_ = withCode("could not create a socket", WSAGetLastError());
+    const auto error = static_cast<DWORD>(WSAGetLastError());
+    error_ = withCode("could not create a socket", error);
     return false;
   }
   keepFromChildren(listener_.get());
   BOOL exclusive = TRUE;
   if (setsockopt(listener_.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                  reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
-    error_ = withCode("could not claim the port for this process alone", WSAGetLastError());
+    const auto error = static_cast<DWORD>(WSAGetLastError());
+    error_ = withCode("could not claim the port for this process alone", error);
     return false;
   }
   sockaddr_in address{};
@@ -145,7 +147,8 @@ bool Controller::listen(std::uint16_t port) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener_.get(), 1) != 0) {
-    error_ = withCode("could not listen on 127.0.0.1:" + std::to_string(port), WSAGetLastError());
+    const auto error = static_cast<DWORD>(WSAGetLastError());
+    error_ = withCode("could not listen on 127.0.0.1:" + std::to_string(port), error);
     return false;
   }
   auto bound = endpointOf(listener_.get(), false);
@@ -180,12 +183,13 @@ bool Controller::startVarnick(const std::wstring& varnickPath,
     const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
     if (!CreateProcessW(varnickPath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
                         nullptr, directory.c_str(), &startup, &process)) {
-      error_ = withCode("could not start " + wideToUtf8(varnickPath.c_str()), GetLastError());
+      const DWORD error = GetLastError();
+      error_ = withCode("could not start " + wideToUtf8(varnickPath.c_str()), error);
       return false;
     }
     CloseHandle(process.hThread);
     varnick_.reset(process.hProcess);
-    (void)tcpTableFunction();  // while Varnick starts
+    (void)tcpTableFunction();  // loaded and kept while Varnick starts
     return true;
   }
 
@@ -210,7 +214,7 @@ bool Controller::startVarnick(const std::wstring& varnickPath,
     return false;
   }
   varnick_.reset(info.hProcess);
-  (void)tcpTableFunction();  // while Varnick starts
+  (void)tcpTableFunction();  // loaded and kept while Varnick starts
   return true;
 }
 

@@ -51,12 +51,12 @@ std::optional<SessionEntry> entryToSend(const SessionOptions& options, const std
 }
 
 std::string systemMessage(DWORD code) {
-  wchar_t* text = nullptr;
+  wchar_t* raw = nullptr;
   DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = length ? wideToUtf8(text) : std::string();
-  LocalFree(text);
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+  UniqueLocal<wchar_t*> text(raw);
+  std::string message = length ? wideToUtf8(text.get()) : std::string();
   while (!message.empty() &&
          (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
     message.pop_back();

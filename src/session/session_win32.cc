@@ -108,7 +108,7 @@ std::optional<int> Session::addThroughService() {
   warnAboutLinesAlreadyThere();
   for (const SessionEntry& entry : entries_) {
     if (interruption_.happened()) {
-      (void)client.end();
+      (void)client.end();  // the service takes them out when the pipe closes, if not here
       report("interrupted before all the entries were added; the command was not run");
       return kSessionInterrupted;
     }
@@ -121,7 +121,7 @@ std::optional<int> Session::addThroughService() {
                                          entry.shown + "': " + reply->text;
     if (refused) serviceAnswer_.refusedBy = reply->rule;
     // What it took already goes: the session starts over through consent.
-    (void)client.end();
+    (void)client.end();  // the service takes them out when the pipe closes, if not here
     if (options_.noConsent) {
       report(refused ? "service-refused" : "service-failed", why);
       if (std::optional<std::string> widened = policyRemedy(serviceAnswer_.refusedBy))
@@ -192,6 +192,7 @@ std::optional<int> Session::start() {
       // Nothing was added: its end takes nothing out.
       report(controller_.error());
       controller_.disconnect();
+      // Whatever its exit, the session has failed and said why.
       (void)controller_.waitForVarnick(kExitWaitSeconds, "end");
       return kSessionNoConnection;
     case Controller::Accepted::kInterrupted:
@@ -284,8 +285,8 @@ int Session::runCommand() {
   // file through cmd.exe with the arguments as they stand.
   if (!CreateProcessW(command_->application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                       nullptr, nullptr, &startup, &process)) {
-    report(
-        withCode("could not start " + wideToUtf8(command_->application.c_str()), GetLastError()));
+    const DWORD error = GetLastError();
+    report(withCode("could not start " + wideToUtf8(command_->application.c_str()), error));
     return kSessionNoCommand;
   }
   CloseHandle(process.hThread);
@@ -305,7 +306,8 @@ int Session::runCommand() {
   }
   DWORD code = 0;
   if (!GetExitCodeProcess(child.get(), &code)) {
-    report(withCode("could not read the command's exit code", GetLastError()));
+    const DWORD error = GetLastError();
+    report(withCode("could not read the command's exit code", error));
     return kSessionNoCommand;
   }
   // A Ctrl+C reaches every process on the console at about the same moment,
@@ -354,7 +356,8 @@ int Session::holdUntilEnter() {
                                    options_.holdSeconds ? waitForEnter<false> : waitForEnter<true>,
                                    interruption_.stop, 0, nullptr));
   if (!reader) {
-    notice("could not watch standard input for Enter " + errorInParentheses(GetLastError()) +
+    const DWORD error = GetLastError();
+    notice("could not watch standard input for Enter " + errorInParentheses(error) +
            ": only Ctrl+C" + (options_.holdSeconds ? " or the time given" : "") +
            " removes the entries");
   }

@@ -31,10 +31,13 @@ std::optional<std::wstring> varnickFolder() {
     return std::nullopt;
   }
   const std::wstring& folder = *path;
-  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    report(withCode("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()),
-                    GetLastError()));
-    return std::nullopt;
+  if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) {
+      report(withCode("could not create the folder for Varnick's log " + wideToUtf8(folder.c_str()),
+                      error));
+      return std::nullopt;
+    }
   }
   DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -51,7 +54,7 @@ std::string varnickLogShown(const std::wstring& folder) {
 
 int journalsBesideHostsFile() {
   std::vector<FoundFile> journals;
-  (void)listFiles(hostsDirectory(), kSessionJournals, journals);
+  (void)listFiles(hostsDirectory(), kSessionJournals, journals);  // Varnick says why
   return static_cast<int>(journals.size());
 }
 

@@ -13,11 +13,10 @@ namespace varnick::control {
 namespace {
 
 std::string sidText(PSID sid) {
-  wchar_t* text = nullptr;
-  if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) return "an unreadable SID";
-  std::string result = wideToUtf8(text);
-  LocalFree(text);
-  return result;
+  wchar_t* raw = nullptr;
+  if (sid == nullptr || !ConvertSidToStringSidW(sid, &raw)) return "an unreadable SID";
+  UniqueLocal<wchar_t*> text(raw);
+  return wideToUtf8(text.get());
 }
 
 // The rules as portable values. Allow entries of kinds with extra fields
@@ -57,16 +56,16 @@ ObjectRights portableRights(PSID owner, PACL dacl) {
 
 // "MACHINE\user (S-1-5-21-...)", or the SID alone when the system cannot name it.
 std::string accountName(const std::string& sid) {
-  PSID binary = nullptr;
-  if (!ConvertStringSidToSidA(sid.c_str(), &binary)) return sid;
+  PSID raw = nullptr;
+  if (!ConvertStringSidToSidA(sid.c_str(), &raw)) return sid;
+  UniqueLocal<PSID> binary(raw);
   wchar_t name[256];
   wchar_t domain[256];
   DWORD nameSize = 256;
   DWORD domainSize = 256;
   SID_NAME_USE use;
-  bool named = LookupAccountSidW(nullptr, binary, name, &nameSize, domain, &domainSize, &use);
-  LocalFree(binary);
-  if (!named) return sid;
+  if (!LookupAccountSidW(nullptr, binary.get(), name, &nameSize, domain, &domainSize, &use))
+    return sid;
   std::wstring shown = domainSize > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name);
   return wideToUtf8(shown.c_str()) + " (" + sid + ")";
 }
@@ -76,13 +75,14 @@ std::string accountName(const std::string& sid) {
 DWORD changerOf(HANDLE handle, std::optional<std::string>& changer) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR rules = nullptr;
+  PSECURITY_DESCRIPTOR raw = nullptr;
   DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT,
                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &dacl, nullptr, &rules);
+                                nullptr, &dacl, nullptr, &raw);
   if (error != ERROR_SUCCESS) return error;
+  // The owner and the rules point into the descriptor: it goes after them.
+  UniqueLocal<PSECURITY_DESCRIPTOR> rules(raw);
   changer = untrustedChanger(portableRights(owner, dacl));
-  LocalFree(rules);
   return ERROR_SUCCESS;
 }
 

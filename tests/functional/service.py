@@ -14,11 +14,12 @@ from pathlib import Path
 import pytest
 
 from session_command import SESSION, VARNICK_FOLDER, held_session, session, wait_until
-from wine_harness import (BUILD_DIR, HOLD_FILE, PREFIX, parse_records, processes_naming,
-                          run_captured, run_wine, wine_env)
+from wine_harness import (BUILD_DIR, HOLD_FILE, PREFIX, parse_records, plant_link,
+                          processes_naming, run_captured, run_wine, wine_env)
 
 SERVICE_LOG = PREFIX / "drive_c" / "Program Files" / "Varnick" / "varnick.log"
 PIPE_STORM = BUILD_DIR / "pipe_storm.exe"
+ERROR_IS_LINK = 681
 POLICY_KEY = r"HKLM\Software\Varnick"
 DEFAULT_POLICY = ("names under .test, .localhost; addresses 127.0.0.0/8, ::1; 32 entries a "
                   "connection, 64 a user, 256 in all")
@@ -167,6 +168,30 @@ def test_a_pipe_that_another_process_made_is_refused(varnick, registry):
         assert result.returncode == 121, result
         assert b"not the Varnick service (process " in result.stderr
         assert varnick.hosts == varnick.DEFAULT_HOSTS
+
+
+def test_a_lock_file_that_could_not_be_opened_is_tried_again(varnick, registry, tmp_path):
+    # A link at the write lock's name when the service starts: the lock
+    # cannot be had, and the reply and the record name that lock.
+    lock = varnick.hosts_dir / "hosts.varnick-write-lock"
+    before = plant_link(lock, tmp_path / "victim", "symlink")
+    with installed_service(varnick, registry):
+        failed = session(varnick, "--no-consent", "--add", "127.0.0.1 app.test", "--", "cmd",
+                         "/c", "exit 0")
+        assert failed.returncode == 123, failed
+        assert (b"the Varnick service could not add '127.0.0.1 app.test': the write lock of the "
+                b"hosts file could not be taken") in failed.stderr, failed
+        assert any(m.startswith("Failed to add '127.0.0.1 app.test' for ") and
+                   m.endswith(f": the write lock of the hosts file could not be taken "
+                              f"{ERROR_IS_LINK}")
+                   for _, c, m in service_records() if c == "Service"), service_records()
+        # Once the link is gone, the next add opens the lock file afresh.
+        lock.unlink()
+        result = session(varnick, "--no-consent", "--add", "127.0.0.1 app.test", "--", "cmd",
+                         "/c", "exit 0")
+        assert result.returncode == 0, (result, service_records())
+    assert varnick.hosts == varnick.DEFAULT_HOSTS
+    assert (tmp_path / "victim").read_bytes() == before
 
 
 def test_uninstall_takes_out_what_the_service_still_holds(varnick, registry, tmp_path):

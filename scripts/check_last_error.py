@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Refuses a GetLastError() or WSAGetLastError() read inside an argument
+list or a braced initializer, in every C++ file under src/.
+
+The thread's last error belongs to the call that just failed only until the
+next call: among the arguments of a call, or the elements of a braced list,
+another call may run first (the order of evaluation of arguments is
+unspecified), and a wrong code is then reported as the cause. Each read goes
+into a local in the statement right after the failing call:
+
+    const DWORD error = GetLastError();
+
+A read in a condition (`if (!f() && GetLastError() != ERROR_X)`), on the
+right of an assignment, or after return stays allowed. Grouping parentheses,
+casts and subscripts are looked through: `log(static_cast<int>(GetLastError()))`
+is still an argument.
+
+Usage: scripts/check_last_error.py [file ...]   (default: every file under src/)
+Prints file:line for each read refused and exits 1 when there is any.
+"""
+
+import re
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+SOURCES = (".h", ".hpp", ".cc", ".cpp")
+READ = re.compile(r"\b(?:WSA)?GetLastError\s*\(\s*\)")
+# What may stand before the parenthesis of a condition or a grouping, rather
+# than a call.
+STATEMENT_KEYWORDS = {"if", "while", "switch", "for", "return", "co_return", "throw", "case"}
+CAST = re.compile(r"\b(?:static|reinterpret|const|dynamic)_cast\s*<[^;{}()]*>\s*$")
+# Code words (and a closing bracket) that make the next "(" a call.
+CALLEE_END = re.compile(r"(?:[A-Za-z_]\w*|[)\]>])\s*$")
+
+
+def is_digit_separator(text, quote):
+    """Whether the quote at `quote` separates digits (1'000, 0xFF'FF) rather
+    than opens a character literal (L'x', u8'x')."""
+    token = re.search(r"[\w.]*$", text[:quote]).group(0)
+    return token[:1].isdigit()
+
+
+def blank_comments_and_literals(text):
+    """The text with comments and string and character literals turned into
+    spaces, newlines kept, so that offsets and line numbers stay true."""
+    out = []
+    i, n = 0, len(text)
+    while i < n:
+        c = text[i]
+        if text.startswith("//", i):
+            end = text.find("\n", i)
+            end = n if end < 0 else end
+        elif text.startswith("/*", i):
+            end = text.find("*/", i + 2)
+            end = n if end < 0 else end + 2
+        elif c == "R" and text.startswith('R"', i) and (i == 0 or not text[i - 1].isalnum()):
+            match = re.match(r'R"([^(\s]*)\(', text[i:])
+            if not match:
+                out.append(c)
+                i += 1
+                continue
+            close = text.find(")" + match.group(1) + '"', i)
+            end = n if close < 0 else close + len(match.group(1)) + 2
+        elif c == '"' or (c == "'" and not is_digit_separator(text, i)):
+            end = i + 1
+            while end < n and text[end] != c and text[end] != "\n":
+                end += 2 if text[end] == "\\" else 1
+            end = min(end + 1, n)
+        else:
+            out.append(c)
+            i += 1
+            continue
+        out.append(re.sub(r"[^\n]", " ", text[i:end]))
+        i = end
+    return "".join(out)
+
+
+def matching_close(code, opening):
+    """The offset of the bracket that closes the one at `opening`."""
+    depth = 0
+    for i in range(opening, len(code)):
+        if code[i] in "([{":
+            depth += 1
+        elif code[i] in ")]}":
+            depth -= 1
+            if depth == 0:
+                return i
+    return len(code)
+
+
+def is_block(code, opening):
+    """Whether the brace at `opening` opens a block (its top level holds a
+    statement's semicolon) rather than a braced list."""
+    depth = 0
+    for i in range(opening + 1, matching_close(code, opening)):
+        if code[i] in "([{":
+            depth += 1
+        elif code[i] in ")]}":
+            depth -= 1
+        elif code[i] == ";" and depth == 0:
+            return True
+    return False
+
+
+def refusal(code, offset):
+    """Why the read at `offset` is refused, or None when it is allowed."""
+    # The brackets open at the read, innermost last.
+    stack = []
+    for i in range(offset):
+        if code[i] in "([{":
+            stack.append(i)
+        elif code[i] in ")]}" and stack:
+            stack.pop()
+    for opening in reversed(stack):
+        bracket = code[opening]
+        if bracket == "{":
+            return None if is_block(code, opening) else "an element of a braced initializer"
+        if bracket == "[":
+            continue
+        before = code[:opening].rstrip()
+        word = re.search(r"([A-Za-z_]\w*)$", before)
+        if word and word.group(1) in STATEMENT_KEYWORDS:
+            return None
+        if CAST.search(before) or not CALLEE_END.search(before):
+            continue  # a cast or a grouping: what encloses it decides
+        return "an argument of a call"
+    return None
+
+
+def check(path):
+    text = path.read_text(encoding="utf-8", errors="replace")
+    code = blank_comments_and_literals(text)
+    found = []
+    for match in READ.finditer(code):
+        why = refusal(code, match.start())
+        if why:
+            line = code.count("\n", 0, match.start()) + 1
+            name = match.group(0).split("(")[0].strip()
+            found.append(f"{path}:{line}: {name}() read as {why}; read it into a local "
+                         f"(const DWORD error = {name}();) right after the call that failed")
+    return found
+
+
+def main(arguments):
+    paths = [Path(a) for a in arguments] or sorted(
+        p for p in (ROOT / "src").rglob("*") if p.suffix in SOURCES)
+    found = [line for path in paths for line in check(path)]
+    for line in found:
+        print(line, file=sys.stderr)
+    if found:
+        print(f"last error: {len(found)} reads in an argument list or a braced initializer",
+              file=sys.stderr)
+        return 1
+    print(f"last error: {len(paths)} files clean")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
