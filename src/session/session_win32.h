@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "launch/command_start_win32.h"
-#include "session/session_entries_win32.h"
+#include "session/session_entries.h"
+#include "session/session_exit_codes.h"
 #include "session/session_options.h"
-#include "session/session_output_win32.h"
+#include "session/session_output.h"
 
 namespace varnick::control {
 
@@ -25,13 +26,6 @@ struct Interruption {
   HANDLE stop = nullptr;
   const std::atomic<bool>* interrupted = nullptr;
   bool happened() const { return interrupted->load(); }
-};
-
-// How a session ended: its exit code, and whether that code is a failure of
-// the session's own rather than the command's code or 0 after a hold.
-struct SessionOutcome {
-  int exitCode = 0;
-  bool failed = false;
 };
 
 // Runs the session with the entries already converted and checked, and the

@@ -1,0 +1,13 @@
+// varnick-session --status on Linux.
+#pragma once
+
+namespace varnick::control {
+
+// Prints on standard output what runs and what interrupted sessions left
+// beside /etc/hosts, one fact a line, or with `json` as one JSON object on
+// one line. Root looks into the journals and at the locks, each for an
+// instant and without waiting; another user sees the journals' names and
+// sizes. Changes nothing. Returns 0.
+int reportLinuxStatus(bool json);
+
+}  // namespace varnick::control
