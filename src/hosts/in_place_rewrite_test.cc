@@ -27,8 +27,8 @@ TEST(InPlaceState, TellsACutRewriteFromAnotherWriter) {
       // The length reached the disk, an early page did not.
       {"cut to length, a page old", lastPageOnly, InPlaceState::kCut},
       {"another program appended since", after + "10.0.0.3 late\n", InPlaceState::kChanged},
-      {"another program wrote it anew, as long",
-       std::string(after.size(), 'x'), InPlaceState::kChanged},
+      {"another program wrote it anew, as long", std::string(after.size(), 'x'),
+       InPlaceState::kChanged},
       {"emptied", "", InPlaceState::kChanged},
   };
   for (const Case& c : cases)
