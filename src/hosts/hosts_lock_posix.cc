@@ -16,7 +16,8 @@ Unexpected<Errno> lastError() { return unexpected(static_cast<Errno>(errno)); }
 // Root's alone: a folder (not a link to one), root's, that nobody else may
 // write.
 bool isRootsAlone(const struct stat& status) {
-  return S_ISDIR(status.st_mode) && status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  return S_ISDIR(status.st_mode) && status.st_uid == 0 &&
+         (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 class MonotonicClock final : public RetryClock {

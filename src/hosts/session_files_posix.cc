@@ -51,7 +51,8 @@ class HostsAppend final : public AppendTarget {
     if (appending.st_dev != reading.st_dev || appending.st_ino != reading.st_ino) return ESTALE;
     if (reading.st_size == 0) return 0;
     char byte = 0;
-    if (::pread(reader->get(), &byte, 1, reading.st_size - 1) != 1) return errno ? lastErrno() : EIO;
+    if (::pread(reader->get(), &byte, 1, reading.st_size - 1) != 1)
+      return errno ? lastErrno() : EIO;
     last = byte;
     return 0;
   }
@@ -102,6 +103,8 @@ class TakeOut {
       : places_(places), journal_(journal), lines_(lines) {}
 
   TakeOutResult run() {
+    // No line went in: the hosts file is not even read.
+    if (lines_.empty()) return finish(journal_, result_, copy_);
     Round last = rebuildInRounds([this] { return once(); });
     if (last == Round::kStale) return failed(TakeOutStep::kKeptChanging, kRebuildRounds);
     if (last == Round::kFailed) return result_;
@@ -110,8 +113,7 @@ class TakeOut {
 
   // Records the end, then removes the copy that the rewrite kept: the
   // journal no longer leads to it.
-  static TakeOutResult finish(JournalFile& journal, TakeOutResult result,
-                              const std::string& copy) {
+  static TakeOutResult finish(JournalFile& journal, TakeOutResult result, const std::string& copy) {
     if (Errno error = journal.takenOut()) {
       result.step = TakeOutStep::kJournalFailed;
       result.error = error;
@@ -144,8 +146,10 @@ class TakeOut {
     BesideFile next;
     Expected<std::string, Errno> identity = writeNewFile(next, hosts);
     if (!identity) return fail(TakeOutStep::kReplaceFailed, identity.error(), next.path());
-    if (Errno error = journal_.takingOut(*identity)) return fail(TakeOutStep::kJournalFailed, error);
-    if (!(stateAt(places_.hostsFile) == std::optional<FileState>(hosts.state))) return Round::kStale;
+    if (Errno error = journal_.takingOut(*identity))
+      return fail(TakeOutStep::kJournalFailed, error);
+    if (!(stateAt(places_.hostsFile) == std::optional<FileState>(hosts.state)))
+      return Round::kStale;
     Expected<void, Errno> renamed = next.renameOver(places_.hostsFile);
     if (renamed) {
       result_.change = HostsChange::kReplaced;
@@ -179,7 +183,8 @@ class TakeOut {
     if (step) step = copy.write(hosts.content);
     if (step) step = copy.flush();
     if (!step) return fail(TakeOutStep::kReplaceFailed, step.error(), copy.path());
-    if (Errno error = journal_.rewriting(copy.name())) return fail(TakeOutStep::kJournalFailed, error);
+    if (Errno error = journal_.rewriting(copy.name()))
+      return fail(TakeOutStep::kJournalFailed, error);
     Expected<void, Errno> written =
         rewriteInPlace(places_.hostsFile, keptText(hosts.content, result_.removal), hosts.state);
     // Nothing was written: the copy goes, and the next round starts over.

@@ -112,8 +112,8 @@ enum class HostsChange {
 
 struct [[nodiscard]] TakeOutResult {
   TakeOutStep step = TakeOutStep::kDone;
-  Errno error = 0;  // for kKeptChanging, the number of rounds run
-  std::string file;  // the file the step concerns, where it is not the hosts file
+  Errno error = 0;      // for kKeptChanging, the number of rounds run
+  std::string file;     // the file the step concerns, where it is not the hosts file
   LineRemoval removal;  // the lines taken out and those no longer there
   HostsChange change = HostsChange::kNone;
   bool done() const { return step == TakeOutStep::kDone; }

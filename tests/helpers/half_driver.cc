@@ -79,9 +79,9 @@ bool printReport(int fd, const char* phase) {
 
 void request(int fd, const std::string& frame, const std::string& what) {
   char reply = 0;
-  const bool answered = ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) ==
-                            static_cast<ssize_t>(frame.size()) &&
-                        readExactly(fd, &reply, 1);
+  const bool answered =
+      ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size()) &&
+      readExactly(fd, &reply, 1);
   std::printf("{\"request\":%s,\"reply\":%d}\n", jsonText(what).c_str(), answered ? reply : -1);
 }
 
