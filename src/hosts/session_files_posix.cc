@@ -351,9 +351,9 @@ Errno JournalFile::writeFlushed(const std::string& bytes) {
 }
 
 JournaledAppend appendJournaled(const HostsPlaces& places, JournalFile& journal,
-                                std::string_view entry) {
-  const std::string_view line = entry.substr(0, entry.find('\0'));
-  if (line.find_first_of("\r\n") != std::string_view::npos)
+                                std::string_view received) {
+  const std::string_view entry = received.substr(0, received.find('\0'));
+  if (entry.find_first_of("\r\n") != std::string_view::npos)
     return {{AppendStep::kWriteFailed, EINVAL}};
   HostsLock lock(places.lockFolder, HostsLock::Kind::kWrite);
   if (Errno error = lock.take(kWriteLockWaitMs)) return {{AppendStep::kLockFailed, error}};
@@ -361,7 +361,7 @@ JournaledAppend appendJournaled(const HostsPlaces& places, JournalFile& journal,
   if (!hosts) return {{AppendStep::kOpenFailed, hosts.error()}};
   HostsAppend target(places.hostsFile, hosts->get());
   JournaledAppend result{appendJournaledLine(
-      target, line, [&journal, line](LineStart start) { return journal.appended(line, start); },
+      target, entry, [&journal, entry](LineStart start) { return journal.appended(entry, start); },
       kLf)};
   if (result.appended.step == AppendStep::kWriteFailed) {
     result.unrecorded = journal.appendFailed();

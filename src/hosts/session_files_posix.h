@@ -83,13 +83,13 @@ struct JournaledAppend {
 };
 
 // A session's append, under the write lock: the journal records the entry,
-// flushed, before its line (`entry` LF, after an LF of its own when the
-// file does not end in one) goes in. Written up to the entry's first zero
-// byte; an entry with a CR or an LF is refused (kWriteFailed, EINVAL)
+// flushed, before its line (the entry and LF, after an LF of its own when
+// the file does not end in one) goes in. The entry is `received` up to its
+// first zero byte; one with a CR or an LF is refused (kWriteFailed, EINVAL)
 // before anything is written, since it would make lines that no take-out
 // finds.
 [[nodiscard]] JournaledAppend appendJournaled(const HostsPlaces& places, JournalFile& journal,
-                                              std::string_view entry);
+                                              std::string_view received);
 
 enum class TakeOutStep {
   kDone,

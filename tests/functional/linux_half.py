@@ -141,7 +141,9 @@ def cut_rewrite_journal(etc):
     before = BEFORE + b"\n" + ours + b"\n# kept\n"
     after = BEFORE + b"\n# kept\n"
     (etc.folder / ".hosts.varnick-Ab12Cd").write_bytes(before)
-    etc.hosts.write_bytes(after[:30] + before[30:])
+    cut = len(BEFORE) + 5  # past the first byte that the rewrite changes
+    assert after[:cut] != before[:cut]
+    etc.hosts.write_bytes(after[:cut] + before[cut:])
     journal = (b"varnick session journal 2\r\nstarted 2026-01-02 03:04:05\r\n"
                b"S " + ours.hex().encode() + b"\r\nT 1-2\r\nR .hosts.varnick-Ab12Cd\r\n")
     (etc.folder / ("hosts.varnick-session-" + "0f" * 16 + ".journal")).write_bytes(journal)
