@@ -51,8 +51,9 @@ class HostsAppend final : public AppendTarget {
     if (appending.st_dev != reading.st_dev || appending.st_ino != reading.st_ino) return ESTALE;
     if (reading.st_size == 0) return 0;
     char byte = 0;
-    if (::pread(reader->get(), &byte, 1, reading.st_size - 1) != 1)
-      return errno ? lastErrno() : EIO;
+    const ssize_t got = ::pread(reader->get(), &byte, 1, reading.st_size - 1);
+    // None at all: another program cut the file in between.
+    if (got != 1) return got < 0 ? lastErrno() : ESTALE;
     last = byte;
     return 0;
   }

@@ -172,6 +172,20 @@ def test_the_next_half_recovers_what_an_interrupted_one_left(tmp_path, cut):
     assert etc.leftovers() == []
 
 
+def test_a_running_halfs_journal_is_left_to_it_by_the_next_halfs_recovery(tmp_path):
+    etc = Etc(tmp_path)
+    beside = tmp_path / "beside.jsonl"
+    second = shlex.join([str(DRIVER), "/etc/hosts", "/etc", "/run/varnick", str(etc.log),
+                         "add:10.0.0.2 b.test", "shutdown"])
+    events = etc.run("add:10.0.0.1 a.test", f"sh:{second} > {shlex.quote(str(beside))}", "shutdown")
+    inner = [json.loads(line) for line in beside.read_text().splitlines()]
+    assert report(inner, "start") == [], "the first half's journal is held: nothing to recover"
+    assert report(inner, "end") == [(TOOK_OUT, "10.0.0.2 b.test")]
+    assert report(events, "end") == [(TOOK_OUT, "10.0.0.1 a.test")]
+    assert etc.hosts.read_bytes() == BEFORE
+    assert etc.leftovers() == []
+
+
 def test_a_linked_hosts_file_is_never_written_through(tmp_path):
     etc = Etc(tmp_path)
     target = tmp_path / "elsewhere"
