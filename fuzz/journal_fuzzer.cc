@@ -4,13 +4,16 @@
 //
 // Input: one byte choosing the check, then its data. Even: the data is a
 // journal. Odd: the hosts file as it was before a session, a NUL, then the
-// session's entries separated by LF.
+// session's entries separated by LF, appended with CR LF (Windows) or, when
+// the byte's second bit is set, with LF (Linux).
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "hosts/session_append.h"
 #include "hosts/session_journal.h"
 
 namespace {
@@ -26,6 +29,8 @@ std::string writtenAgain(const varnick::SessionJournal& journal) {
   for (const JournalLine& line : journal.lines)
     bytes += varnick::appendedRecord(line.entry, line.start);
   if (journal.takingOut) bytes += varnick::takingOutRecord(*journal.takingOut);
+  if (journal.rewriting)
+    bytes += varnick::takingOutRecord("x") + varnick::rewritingRecord(*journal.rewriting);
   if (journal.takenOut) bytes += varnick::takingOutRecord("x") + varnick::takenOutRecord();
   return bytes;
 }
@@ -33,7 +38,7 @@ std::string writtenAgain(const varnick::SessionJournal& journal) {
 bool sameJournal(const JournalRead& a, const JournalRead& b) {
   return a.state == b.state && a.journal.started == b.journal.started &&
          a.journal.lines == b.journal.lines && a.journal.takingOut == b.journal.takingOut &&
-         a.journal.takenOut == b.journal.takenOut;
+         a.journal.rewriting == b.journal.rewriting && a.journal.takenOut == b.journal.takenOut;
 }
 
 void checkJournal(std::string_view content) {
@@ -72,14 +77,46 @@ std::vector<std::string> entriesOf(std::string_view text) {
   }
 }
 
-void checkRemoval(std::string_view before, const std::vector<std::string>& entries) {
+// A hosts file in memory for the session's append.
+class StringTarget final : public varnick::AppendTarget {
+ public:
+  explicit StringTarget(std::string& hosts) : hosts_(hosts) {}
+  std::uint32_t lastByte(std::optional<char>& last) override {
+    if (!hosts_.empty()) last = hosts_.back();
+    return 0;
+  }
+  std::uint32_t append(std::string_view bytes) override {
+    hosts_.append(bytes);
+    return 0;
+  }
+
+ private:
+  std::string& hosts_;
+};
+
+void checkRemoval(std::string_view before, const std::vector<std::string>& entries,
+                  std::string_view lineEnd) {
+  // The Linux half refuses an entry with a CR: before an LF it would read
+  // as part of the line end.
+  if (lineEnd == varnick::kLf) {
+    for (const std::string& entry : entries)
+      if (entry.find('\r') != std::string::npos) return;
+  }
   // Appended as the session's Varnick appends them.
   std::string hosts(before);
+  StringTarget target(hosts);
   std::vector<JournalLine> lines;
   for (const std::string& entry : entries) {
-    const bool ownLine = hosts.empty() || hosts.back() == '\n';
-    hosts += (ownLine ? "" : "\r\n") + entry + "\r\n";
-    lines.push_back({entry, ownLine ? LineStart::kOwnLine : LineStart::kAfterSeparator});
+    LineStart start = LineStart::kOwnLine;
+    const varnick::AppendResult appended = varnick::appendJournaledLine(
+        target, entry,
+        [&start](LineStart how) {
+          start = how;
+          return 0u;
+        },
+        lineEnd);
+    if (!appended.done()) __builtin_trap();
+    lines.push_back({entry, start});
   }
   // With nobody else writing, the session's end leaves the file as it was.
   const varnick::LineRemoval undone = varnick::removeSessionLines(hosts, lines);
@@ -101,6 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::size_t nul = input.find('\0');
   if (nul == std::string_view::npos) return 0;
-  checkRemoval(input.substr(0, nul), entriesOf(input.substr(nul + 1)));
+  checkRemoval(input.substr(0, nul), entriesOf(input.substr(nul + 1)),
+               (data[0] & 2) != 0 ? varnick::kLf : varnick::kCrLf);
   return 0;
 }

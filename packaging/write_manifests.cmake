@@ -6,13 +6,7 @@
 
 # The source package shares this script through CPackSourceConfig.cmake: the
 # manifests are written only when CPack has made the release zip itself.
-set(zip "")
-foreach(package IN LISTS CPACK_PACKAGE_FILES)
-  get_filename_component(package_name "${package}" NAME)
-  if(package_name STREQUAL CPACK_VARNICK_RELEASE_ZIP)
-    set(zip "${package}")
-  endif()
-endforeach()
+include("${CMAKE_CURRENT_LIST_DIR}/release_zip.cmake")
 if(zip STREQUAL "")
   message(STATUS "No ${CPACK_VARNICK_RELEASE_ZIP} among ${CPACK_PACKAGE_FILES}: no manifests written")
   return()

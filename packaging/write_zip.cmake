@@ -4,13 +4,7 @@
 # first of its post-build scripts, before it copies the zip out and writes
 # its checksum; the manifests and npm packages that follow see this zip.
 
-set(zip "")
-foreach(package IN LISTS CPACK_PACKAGE_FILES)
-  get_filename_component(package_name "${package}" NAME)
-  if(package_name STREQUAL CPACK_VARNICK_RELEASE_ZIP)
-    set(zip "${package}")
-  endif()
-endforeach()
+include("${CMAKE_CURRENT_LIST_DIR}/release_zip.cmake")
 if(zip STREQUAL "")
   return()
 endif()

@@ -5,7 +5,8 @@
 namespace varnick {
 
 AppendResult appendJournaledLine(AppendTarget& target, std::string_view entry,
-                                 const std::function<std::uint32_t(LineStart)>& journal) {
+                                 const std::function<std::uint32_t(LineStart)>& journal,
+                                 std::string_view lineEnd) {
   std::optional<char> last;
   if (std::uint32_t error = target.lastByte(last)) return {AppendStep::kReadFailed, error};
   // What another program appends later then starts a line of its own too,
@@ -15,9 +16,9 @@ AppendResult appendJournaledLine(AppendTarget& target, std::string_view entry,
   // leaves no line of the session that its journal does not name.
   if (std::uint32_t error = journal(start)) return {AppendStep::kJournalFailed, error};
   std::string line;
-  line.reserve(entry.size() + 4);
-  if (start == LineStart::kAfterSeparator) line.append("\r\n");
-  line.append(entry).append("\r\n");
+  line.reserve(entry.size() + 2 * kCrLf.size());
+  if (start == LineStart::kAfterSeparator) line.append(*last == '\r' ? kCrLf : lineEnd);
+  line.append(entry).append(lineEnd);
   if (std::uint32_t error = target.append(line)) return {AppendStep::kWriteFailed, error};
   return {};
 }

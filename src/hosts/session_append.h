@@ -23,11 +23,18 @@ class AppendTarget {
   virtual std::uint32_t append(std::string_view bytes) = 0;
 };
 
-// Appends `entry` CR LF to `target`, after a CR LF of its own when the file
-// does not end in LF, once `journal` has recorded how the line starts (0, or
-// the error code that stops the append before anything is written).
+// The line end of the system's text files: Windows' CR LF, or LF.
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kLf = "\n";
+
+// Appends `entry` and `lineEnd` to `target`, after a line end of its own
+// when the file does not end in LF, once `journal` has recorded how the
+// line starts (0, or the error code that stops the append before anything
+// is written). That separator is `lineEnd`, but CR LF after a CR: an LF
+// alone would make the file's own CR part of a line end, and taking the
+// separator out again would take the CR with it.
 [[nodiscard]] AppendResult appendJournaledLine(
     AppendTarget& target, std::string_view entry,
-    const std::function<std::uint32_t(LineStart)>& journal);
+    const std::function<std::uint32_t(LineStart)>& journal, std::string_view lineEnd = kCrLf);
 
 }  // namespace varnick

@@ -40,6 +40,7 @@ TEST(AppendJournaledLine, RecordsFirstThenWritesALineOfItsOwn) {
     AppendStep step;
     std::string after;
     std::vector<std::string> steps;
+    std::string_view lineEnd = kCrLf;
   };
   const Case cases[] = {
       {"empty file", "", 0, 0, 0, AppendStep::kDone, "a\r\n", {"L", "write"}},
@@ -53,16 +54,24 @@ TEST(AppendJournaledLine, RecordsFirstThenWritesALineOfItsOwn) {
       {"write fails", "x\r\n", 0, 0, 5, AppendStep::kWriteFailed, "x\r\n", {"L", "write"}},
       // Opened, but its end could not be read: named as the read it is.
       {"file cannot be read", "x", 6, 0, 0, AppendStep::kReadFailed, "x", {}},
+      // Linux's line end.
+      {"LF: ends in LF", "x\n", 0, 0, 0, AppendStep::kDone, "x\na\n", {"L", "write"}, kLf},
+      {"LF: no line end", "x", 0, 0, 0, AppendStep::kDone, "x\na\n", {"S", "write"}, kLf},
+      // An LF alone would join the file's CR into the separator.
+      {"LF: ends in CR", "x\r", 0, 0, 0, AppendStep::kDone, "x\r\r\na\n", {"S", "write"}, kLf},
   };
   for (const Case& c : cases) {
     std::vector<std::string> steps;
     FakeTarget target(c.before, steps);
     target.readError = c.readError;
     target.writeError = c.writeError;
-    AppendResult result = appendJournaledLine(target, "a", [&](LineStart start) {
-      steps.emplace_back(start == LineStart::kOwnLine ? "L" : "S");
-      return c.journalError;
-    });
+    AppendResult result = appendJournaledLine(
+        target, "a",
+        [&](LineStart start) {
+          steps.emplace_back(start == LineStart::kOwnLine ? "L" : "S");
+          return c.journalError;
+        },
+        c.lineEnd);
     EXPECT_EQ(result.step, c.step) << c.name;
     EXPECT_EQ(target.content(), c.after) << c.name;
     EXPECT_EQ(steps, c.steps) << c.name;

@@ -58,7 +58,7 @@ std::optional<std::string_view> recordData(std::string_view afterLetter) {
 
 bool readLine(std::string_view afterLetter, LineStart start, RecordsRead& read) {
   // Lines are appended only before the first take-out.
-  if (read.journal.takingOut || read.journal.takenOut) return false;
+  if (read.journal.takingOut || read.journal.rewriting || read.journal.takenOut) return false;
   std::optional<std::string_view> data = recordData(afterLetter);
   std::optional<std::string> entry = data ? fromHex(*data) : std::nullopt;
   if (!entry) return false;
@@ -78,8 +78,18 @@ bool readTakingOut(std::string_view afterLetter, RecordsRead& read) {
   std::optional<std::string_view> id = recordData(afterLetter);
   if (!id || !isFileId(*id)) return false;
   read.journal.takingOut = std::string(*id);
+  read.journal.rewriting.reset();
   read.journal.takenOut = false;
   read.lineLast = false;
+  return true;
+}
+
+// Comes only after the take-out whose swap could not be made.
+bool readRewriting(std::string_view afterLetter, RecordsRead& read) {
+  std::optional<std::string_view> name = recordData(afterLetter);
+  if (!name || !isFileId(*name) || !read.journal.takingOut) return false;
+  read.journal.takingOut.reset();
+  read.journal.rewriting = std::string(*name);
   return true;
 }
 
@@ -87,6 +97,7 @@ bool readTakenOut(std::string_view afterLetter, RecordsRead& read) {
   // Without a take-out before it, none was needed: no line was in the file.
   if (!afterLetter.empty()) return false;
   read.journal.takingOut.reset();
+  read.journal.rewriting.reset();
   read.journal.takenOut = true;
   read.lineLast = false;
   return true;
@@ -105,6 +116,8 @@ bool readRecord(std::string_view record, RecordsRead& read) {
       return readFailed(afterLetter, read);
     case 'T':
       return readTakingOut(afterLetter, read);
+    case 'R':
+      return readRewriting(afterLetter, read);
     case 'D':
       return readTakenOut(afterLetter, read);
     default:
@@ -222,6 +235,10 @@ std::string failedRecord() { return std::string("F").append(kLineEnd); }
 
 std::string takingOutRecord(std::string_view fileId) {
   return std::string("T ").append(fileId).append(kLineEnd);
+}
+
+std::string rewritingRecord(std::string_view copyName) {
+  return std::string("R ").append(copyName).append(kLineEnd);
 }
 
 std::string takenOutRecord() { return std::string("D").append(kLineEnd); }

@@ -20,9 +20,10 @@ namespace varnick {
 
 // How an entry was appended. The hosts file ends in a line end when its last
 // byte is LF; an empty file counts as ending in one.
+// The line end is the system's: CR LF on Windows, LF on Linux.
 enum class LineStart {
-  kOwnLine,         // the file ended in a line end: "entry CR LF" was appended
-  kAfterSeparator,  // it did not: "CR LF entry CR LF" was appended
+  kOwnLine,         // the file ended in a line end: the entry and a line end were appended
+  kAfterSeparator,  // it did not: a line end, the entry and a line end were appended
 };
 
 // The journal's first bytes, written when the session starts.
@@ -39,8 +40,17 @@ enum class LineStart {
 // `fileId` names that file, in non-blank printable ASCII.
 [[nodiscard]] std::string takingOutRecord(std::string_view fileId);
 
-// The swap that the last takingOutRecord announced is done; without one
-// before it, none was needed (no line was left in the hosts file).
+// The swap that the last takingOutRecord announced could not be made (the
+// hosts file is a mount point of its own, as in a container), so the hosts
+// file is about to be written over in place. `copyName` names a file beside
+// the hosts file that holds its content from before, flushed: a recovery
+// that finds the hosts file cut in the middle of that write makes the new
+// content again from it. Non-blank printable ASCII.
+[[nodiscard]] std::string rewritingRecord(std::string_view copyName);
+
+// The swap or rewrite that the last takingOutRecord or rewritingRecord
+// announced is done; without one before it, none was needed (no line was
+// left in the hosts file).
 [[nodiscard]] std::string takenOutRecord();
 
 struct JournalLine {
@@ -57,6 +67,9 @@ struct SessionJournal {
   // The file that the last swap would bring in, while that swap is not
   // known to be done: it may or may not be the hosts file now.
   std::optional<std::string> takingOut;
+  // The copy of the hosts file from before an in-place rewrite that is not
+  // known to be done: the hosts file may be cut anywhere in that write.
+  std::optional<std::string> rewriting;
   bool takenOut = false;  // the last swap is done: no line is left to take out
 };
 

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string_view>
+
+#include "hosts/session_append.h"
+
 #include <optional>
 #include <ostream>
 #include <string>
@@ -31,6 +36,7 @@ TEST(SessionJournal, ReadsEveryCutAsTheWholeRecordsBeforeIt) {
     std::vector<JournalLine> lines;  // what the journal holds once the record is whole
     std::optional<std::string> takingOut;
     bool takenOut;
+    std::optional<std::string> rewriting = std::nullopt;
   };
   const Step steps[] = {
       {appendedRecord(a.entry, a.start), {a}, std::nullopt, false},
@@ -42,6 +48,14 @@ TEST(SessionJournal, ReadsEveryCutAsTheWholeRecordsBeforeIt) {
       {takingOutRecord("00ab12"), {a, odd, b}, "00ab12", false},
       // A retry swaps in a file of its own.
       {takingOutRecord("00ab13"), {a, odd, b}, "00ab13", false},
+      {takenOutRecord(), {a, odd, b}, std::nullopt, true},
+      // A swap that could not be made, then the hosts file written over in place.
+      {takingOutRecord("00ab14"), {a, odd, b}, "00ab14", false},
+      {rewritingRecord(".hosts.varnick-Ab3dE9"),
+       {a, odd, b},
+       std::nullopt,
+       false,
+       ".hosts.varnick-Ab3dE9"},
       {takenOutRecord(), {a, odd, b}, std::nullopt, true},
       // A later take-out, and one whose D was written twice.
       {takingOutRecord("~!x"), {a, odd, b}, "~!x", false},
@@ -72,6 +86,7 @@ TEST(SessionJournal, ReadsEveryCutAsTheWholeRecordsBeforeIt) {
     EXPECT_EQ(read.journal.lines, expected.lines) << cut;
     EXPECT_EQ(read.journal.takingOut, expected.takingOut) << cut;
     EXPECT_EQ(read.journal.takenOut, expected.takenOut) << cut;
+    EXPECT_EQ(read.journal.rewriting, expected.rewriting) << cut;
   }
 }
 
@@ -127,6 +142,12 @@ TEST(SessionJournal, ReadsTheFormatBeforeAndRefusesWhatIsNoJournal) {
       {"T without a file", v2 + "T \r\n", JournalState::kNotAJournal, {}},
       {"T with a blank in the file", v2 + "T 1 2\r\n", JournalState::kNotAJournal, {}},
       {"T with a byte beyond ASCII", v2 + "T 1\xe9\r\n", JournalState::kNotAJournal, {}},
+      {"R without the swap it stands in for",
+       v2 + "L 61\r\nR c\r\n",
+       JournalState::kNotAJournal,
+       {}},
+      {"R without a copy", v2 + "T 1\r\nR \r\n", JournalState::kNotAJournal, {}},
+      {"a line after R", v2 + "T 1\r\nR c\r\nL 61\r\n", JournalState::kNotAJournal, {}},
   };
   for (const Case& c : cases) {
     const JournalRead read = readJournal(c.content);
@@ -212,11 +233,37 @@ TEST(RemoveSessionLines, TakesOutOnlyTheSessionsLinesFromTheEnd) {
   }
 }
 
-// Appends `entry` to `hosts` as the session's Varnick does, and says how.
-JournalLine append(std::string& hosts, const std::string& entry) {
-  const bool endsInLineEnd = hosts.empty() || hosts.back() == '\n';
-  hosts += (endsInLineEnd ? "" : "\r\n") + entry + "\r\n";
-  return {entry, endsInLineEnd ? LineStart::kOwnLine : LineStart::kAfterSeparator};
+// A hosts file in memory for appendJournaledLine.
+class StringTarget final : public AppendTarget {
+ public:
+  explicit StringTarget(std::string& hosts) : hosts_(hosts) {}
+  std::uint32_t lastByte(std::optional<char>& last) override {
+    if (!hosts_.empty()) last = hosts_.back();
+    return 0;
+  }
+  std::uint32_t append(std::string_view bytes) override {
+    hosts_.append(bytes);
+    return 0;
+  }
+
+ private:
+  std::string& hosts_;
+};
+
+// Appends `entry` to `hosts` as the session's Varnick does, with the
+// system's `lineEnd`, and says how.
+JournalLine append(std::string& hosts, const std::string& entry, std::string_view lineEnd) {
+  StringTarget target(hosts);
+  JournalLine line{entry, LineStart::kOwnLine};
+  AppendResult result = appendJournaledLine(
+      target, entry,
+      [&line](LineStart start) {
+        line.start = start;
+        return 0u;
+      },
+      lineEnd);
+  EXPECT_TRUE(result.done());
+  return line;
 }
 
 TEST(RemoveSessionLines, LeavesAFileThatNobodyElseChangedAsItWas) {
@@ -233,16 +280,19 @@ TEST(RemoveSessionLines, LeavesAFileThatNobodyElseChangedAsItWas) {
       "a\r\n",
   };
   const std::vector<std::string> sessions[] = {{"a"}, {"a", "b"}, {"a", "a"}, {""}, {"", "a"}};
-  for (const std::string& before : files) {
-    for (const std::vector<std::string>& entries : sessions) {
-      std::string hosts = before;
-      std::vector<JournalLine> lines;
-      lines.reserve(entries.size());
-      for (const std::string& entry : entries)
-        lines.push_back(append(hosts, entry));
-      LineRemoval result = removeSessionLines(hosts, lines);
-      EXPECT_EQ(keptText(hosts, result), before) << ::testing::PrintToString(hosts);
-      EXPECT_EQ(result.removed, entries) << ::testing::PrintToString(hosts);
+  // Windows appends CR LF, Linux LF.
+  for (std::string_view lineEnd : {kCrLf, kLf}) {
+    for (const std::string& before : files) {
+      for (const std::vector<std::string>& entries : sessions) {
+        std::string hosts = before;
+        std::vector<JournalLine> lines;
+        lines.reserve(entries.size());
+        for (const std::string& entry : entries)
+          lines.push_back(append(hosts, entry, lineEnd));
+        LineRemoval result = removeSessionLines(hosts, lines);
+        EXPECT_EQ(keptText(hosts, result), before) << ::testing::PrintToString(hosts);
+        EXPECT_EQ(result.removed, entries) << ::testing::PrintToString(hosts);
+      }
     }
   }
 }
@@ -258,7 +308,7 @@ TEST(RemoveSessionLines, TakesThousandsOfLinesOutOfALargeFile) {
   std::vector<std::string> ours;
   for (int i = 0; i < 5000; ++i) {
     ours.push_back("10.9.0.1 s" + std::to_string(i) + ".test");
-    lines.push_back(append(hosts, ours.back()));
+    lines.push_back(append(hosts, ours.back(), kCrLf));
     // Lines taken out since, by hand or by another program.
     missing.push_back("10.8.0.1 m" + std::to_string(i) + ".test");
     lines.push_back(own(missing.back()));

@@ -71,8 +71,7 @@ Expected<StartedCommand, int> startPosixCommand(const PosixCommand& command) {
   started.hasTerminal = holdsTerminal();
   // The child takes the foreground itself, before it runs the command, so
   // that it never reads the terminal from the background.
-  if (started.hasTerminal)
-    posix_spawn_file_actions_addtcsetpgrp_np(&setup.actions, STDIN_FILENO);
+  if (started.hasTerminal) posix_spawn_file_actions_addtcsetpgrp_np(&setup.actions, STDIN_FILENO);
   std::vector<char*> argv;
   argv.reserve(command.words.size() + 1);
   for (const std::string& word : command.words)

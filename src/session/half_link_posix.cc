@@ -200,8 +200,8 @@ HalfLink::Started HalfLink::awaitStartReport(int timeoutSeconds, Report& report)
       return Started::kInterrupted;
     }
     if (wait.expired(nowMs())) {
-      error_ = "the privileged half did not start within " + std::to_string(timeoutSeconds) +
-               " seconds";
+      error_ =
+          "the privileged half did not start within " + std::to_string(timeoutSeconds) + " seconds";
       return Started::kTimedOut;
     }
     if (!waitReadable(socket_.get(), remainingMs(wait, kWaitNoticeMs))) continue;

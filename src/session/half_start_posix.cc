@@ -1,6 +1,5 @@
 #include "session/half_start_posix.h"
 
-#include <dirent.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -8,6 +7,7 @@
 #include <cstring>
 
 #include "base/error_text.h"
+#include "hosts/session_files_posix.h"
 #include "session/session_exit_codes.h"
 #include "session/session_output.h"
 #include "session/session_signals_posix.h"
@@ -17,28 +17,12 @@
 namespace varnick::control {
 namespace {
 
-// How the half names its journals beside the hosts file.
-constexpr char kJournalPrefix[] = "hosts.varnick-session-";
-constexpr char kJournalSuffix[] = ".journal";
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // How many sessions' journals lie beside the hosts file: a half about to
 // start puts right each that no running half holds. 0 when they cannot be
 // listed (the half then says why).
 int journalsBesideHostsFile() {
-  DIR* folder = ::opendir("/etc");
-  if (folder == nullptr) return 0;
-  int count = 0;
-  while (const dirent* entry = ::readdir(folder)) {
-    const std::string name = entry->d_name;
-    if (name.rfind(kJournalPrefix, 0) == 0 && endsWith(name, kJournalSuffix)) ++count;
-  }
-  ::closedir(folder);
-  return count;
+  Expected<std::vector<std::string>, Errno> journals = findSessionJournals(halfPlaces().hosts);
+  return journals ? static_cast<int>(journals->size()) : 0;
 }
 
 std::string invokingUser() {
@@ -69,8 +53,9 @@ bool programIsTrusted(const SessionOptions& options, std::string& program) {
              ", so a program running as them could have put its own code there to run as "
              "root; varnick-session runs itself as root only from where nobody but root can "
              "change it");
-  remedy("install it as root, where only root may change it: sudo npm install --global "
-         "varnick-session, or unpack the release under /usr/local or /opt as root");
+  remedy(
+      "install it as root, where only root may change it: sudo npm install --global "
+      "varnick-session, or unpack the release under /usr/local or /opt as root");
   remedy("or, accepting that risk, add --trust-varnick-folder");
   return false;
 }
@@ -87,6 +72,11 @@ std::string sudoRefusal(HalfLink& link, const HalfStarted& started, int exitCode
 }
 
 }  // namespace
+
+const HalfPlaces& halfPlaces() {
+  static const HalfPlaces places;
+  return places;
+}
 
 bool startTrustedHalf(HalfLink& link, const SessionOptions& options, HalfStarted& started) {
   link.setReporter(notice);
@@ -137,18 +127,18 @@ int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& sta
         report("sudo-refused", "sudo needs a password or a rule for " + invokingUser() +
                                    " to run " + command + " (" + refusal +
                                    "): run it with a terminal, or add a sudoers rule: " + rule);
-        remedy("run varnick-session from a terminal, without --no-consent: sudo then asks for "
-               "the password");
-        remedy("or, as root, add the rule with visudo -f /etc/sudoers.d/varnick-session: " +
-               rule);
+        remedy(
+            "run varnick-session from a terminal, without --no-consent: sudo then asks for "
+            "the password");
+        remedy("or, as root, add the rule with visudo -f /etc/sudoers.d/varnick-session: " + rule);
         return kSessionNoVarnick;
       }
       if (!refusal.empty()) {
         report("sudo-refused", "sudo did not run " + command + " (" + refusal + ")");
         return kSessionNoVarnick;
       }
-      report(link.error() + (code ? " (exit code " + std::to_string(*code) + ")" : "") +
-             "; see " + kHalfLogShown);
+      report(link.error() + (code ? " (exit code " + std::to_string(*code) + ")" : "") + "; see " +
+             halfPlaces().logFile);
       return kSessionNoConnection;
     }
   }
@@ -157,7 +147,7 @@ int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& sta
 }
 
 void adviseRecovery() {
-  report(std::string("the entries may still be in the hosts file ") + kHostsFileShown +
+  report("the entries may still be in the hosts file " + halfPlaces().hosts.hostsFile +
          "; to take them out, run: varnick-session --recover (the next session does it too)");
 }
 

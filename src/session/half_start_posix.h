@@ -6,14 +6,15 @@
 
 #include <string>
 
+#include "modes/privileged_half_posix.h"
 #include "session/half_link_posix.h"
 #include "session/session_options.h"
 
 namespace varnick::control {
 
-// The hosts file, and where the half keeps its journals and its log.
-constexpr char kHostsFileShown[] = "/etc/hosts";
-constexpr char kHalfLogShown[] = "/var/log/varnick.log";
+// The hosts file, and where the half keeps its journals, locks and log:
+// the system's, which a root process takes from nobody's environment.
+const HalfPlaces& halfPlaces();
 
 // How the half was started, for what is said when it did not serve.
 struct HalfStarted {

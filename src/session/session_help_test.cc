@@ -8,10 +8,19 @@ namespace varnick::control {
 namespace {
 
 TEST(SessionHelp, EveryOptionHasALineAndEveryLineFitsAConsole) {
-  const std::vector<const char*> common = {
-      "--add ENTRY", "--hosts-file PATH", "--for DURATION", "--utf8", "--timeout SECONDS",
-      "--recover",   "--status",          "--help",         "--version", "--raw",
-      "--json",      "--no-consent",      "--trust-varnick-folder"};
+  const std::vector<const char*> common = {"--add ENTRY",
+                                           "--hosts-file PATH",
+                                           "--for DURATION",
+                                           "--utf8",
+                                           "--timeout SECONDS",
+                                           "--recover",
+                                           "--status",
+                                           "--help",
+                                           "--version",
+                                           "--raw",
+                                           "--json",
+                                           "--no-consent",
+                                           "--trust-varnick-folder"};
   const std::vector<const char*> windowsOnly = {"--backup PATH", "--port N", "--varnick PATH",
                                                 "--clean"};
   for (Platform platform : {Platform::kWindows, Platform::kLinux}) {
@@ -36,8 +45,9 @@ TEST(SessionHelp, EveryOptionHasALineAndEveryLineFitsAConsole) {
 
 TEST(SessionHelp, LinuxSpeaksOfSudoAndNothingOfWindows) {
   const std::string help = sessionHelpText(Platform::kLinux);
-  for (const char* windows : {"varnick.exe", "consent prompt", "for consent", "elevated", "administrator", "PATHEXT",
-                              "cmd.exe", "LOCALAPPDATA", "Ctrl+Break", "service", "OEM"}) {
+  for (const char* windows :
+       {"varnick.exe", "consent prompt", "for consent", "elevated", "administrator", "PATHEXT",
+        "cmd.exe", "LOCALAPPDATA", "Ctrl+Break", "service", "OEM"}) {
     EXPECT_EQ(help.find(windows), std::string::npos) << windows;
   }
   for (const char* linux : {"sudo", "/etc/hosts", "SIGTERM", "143", "129"})

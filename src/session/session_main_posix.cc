@@ -20,6 +20,8 @@
 
 #include "base/wide_text.h"
 #include "launch/command_start_posix.h"
+#include "modes/privileged_half_posix.h"
+#include "session/half_start_posix.h"
 #include "session/linux_refusals.h"
 #include "session/session_entries.h"
 #include "session/session_events.h"
@@ -115,10 +117,9 @@ SessionOutcome runChecked(const SessionOptions& options, int argc, char** argv,
 
 int run(int argc, char** argv) {
   keepStandardDescriptors();
-  if (argc == 2 && std::string(argv[1]) == kPrivilegedHalf) {
-    report("this build has no privileged half yet: it cannot change /etc/hosts");
-    return kSessionNoVarnick;
-  }
+  // What sudo (or the session, as root) starts: the socket is its standard
+  // input and output.
+  if (argc == 2 && std::string(argv[1]) == kPrivilegedHalf) return runPrivilegedHalf(STDIN_FILENO);
   ParsedOptions parsed = parseSessionOptions(argumentsAsText(argc, argv));
   if (parsed.request == ParsedOptions::Request::kVersion) {
     std::printf("varnick-session %s\n", VARNICK_VERSION);
@@ -128,7 +129,8 @@ int run(int argc, char** argv) {
     std::fputs(sessionHelpText(Platform::kLinux).c_str(), stdout);
     return 0;
   }
-  if (parsed.request == ParsedOptions::Request::kStatus) return reportLinuxStatus(parsed.json);
+  if (parsed.request == ParsedOptions::Request::kStatus)
+    return reportLinuxStatus(parsed.json, halfPlaces().hosts, halfPlaces().logFile);
   if (argc < 2) {
     printUsage();
     return kSessionUsage;
@@ -143,12 +145,12 @@ int run(int argc, char** argv) {
   }
   if (outcome.failed) {
     const Reported& reported = reportedSoFar();
-    events.write(errorEvent(
-        outcome.exitCode,
-        reported.message.empty() ? sessionExitMeaning(outcome.exitCode, Platform::kLinux)
-                                 : reported.message,
-        reported.reason.empty() ? sessionExitReason(outcome.exitCode) : reported.reason,
-        reported.remedies));
+    events.write(
+        errorEvent(outcome.exitCode,
+                   reported.message.empty() ? sessionExitMeaning(outcome.exitCode, Platform::kLinux)
+                                            : reported.message,
+                   reported.reason.empty() ? sessionExitReason(outcome.exitCode) : reported.reason,
+                   reported.remedies));
   }
   events.write(endedEvent(outcome.exitCode));
   return outcome.exitCode;

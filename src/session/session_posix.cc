@@ -85,7 +85,7 @@ void LinuxSession::warnAboutLinesAlreadyThere() const {
     lines.push_back(entry.bytes);
   WholeLineFinder finder(std::move(lines));
   // Read in pieces; one that cannot be read is the half's to report.
-  UniqueFd file(::open(kHostsFileShown, O_RDONLY | O_CLOEXEC));
+  UniqueFd file(::open(halfPlaces().hosts.hostsFile.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file) return;
   std::vector<char> piece(1 << 20);
   for (ssize_t got; (got = ::read(file.get(), piece.data(), piece.size())) > 0;)
@@ -116,7 +116,7 @@ bool LinuxSession::addEntries(int& failure) {
     }
     if (*reply == Reply::kFailure) {
       report("the privileged half refused the entry '" + entry.shown + "'; see " +
-             kHalfLogShown);
+             halfPlaces().logFile);
       failure = kSessionEntryRefused;
       return false;
     }
@@ -186,7 +186,8 @@ int LinuxSession::holdUntilEnter() {
   while (endingSignal() == 0) {
     const std::uint64_t now = nowMs();
     if (now >= until) return 0;
-    const int slice = until == UINT64_MAX ? -1 : static_cast<int>(std::min<std::uint64_t>(until - now, 60000));
+    const int slice =
+        until == UINT64_MAX ? -1 : static_cast<int>(std::min<std::uint64_t>(until - now, 60000));
     if (!waitReadable(input, slice)) continue;
     char bytes[256];
     const ssize_t got = ::read(input, bytes, sizeof bytes);
@@ -228,7 +229,7 @@ std::optional<int> LinuxSession::end() {
   const std::optional<int> code = link_.waitForExit(kExitWaitSeconds, ending);
   if (!code || *code != 0) {
     report(code ? "the privileged half exited with code " + std::to_string(*code) + "; see " +
-                      kHalfLogShown
+                      halfPlaces().logFile
                 : "the privileged half did not exit within " + std::to_string(kExitWaitSeconds) +
                       " seconds");
     adviseRecovery();
@@ -245,7 +246,7 @@ SessionOutcome LinuxSession::run() {
     std::vector<std::string> shown;
     for (const SessionEntry& entry : entries_)
       shown.push_back(entry.shown);
-    events_.write(readyEvent(shown, kHostsFileShown,
+    events_.write(readyEvent(shown, halfPlaces().hosts.hostsFile,
                              started_.how == HalfStart::kDirect ? "root" : "sudo"));
     result = command_ ? runCommand() : holdUntilEnter();
   } else {
@@ -287,15 +288,15 @@ int recoverOnLinux(const SessionOptions& options, const EventStream& events) {
   const std::optional<int> code = link.waitForExit(kExitWaitSeconds, "end");
   for (const ReportItem& item : recovery) {
     if (isFailure(item.kind)) {
-      report(std::string("the recovery failed; see ") + kHalfLogShown);
+      report("the recovery failed; see " + halfPlaces().logFile);
       return kSessionVarnickFailed;
     }
   }
   if (!code || *code != 0) {
     report(code ? "the privileged half exited with code " + std::to_string(*code) + "; see " +
-                      kHalfLogShown
+                      halfPlaces().logFile
                 : "the privileged half did not end within " + std::to_string(kExitWaitSeconds) +
-                      " seconds; see " + kHalfLogShown);
+                      " seconds; see " + halfPlaces().logFile);
     return kSessionVarnickFailed;
   }
   return 0;

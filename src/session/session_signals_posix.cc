@@ -93,7 +93,8 @@ std::optional<int> reapIfEnded(pid_t child) {
 std::uint64_t nowMs() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
 }
 
 }  // namespace varnick::control

@@ -12,7 +12,8 @@ std::string unescaped(std::string_view field) {
     if (field[i] == '\\' && field.size() - i >= 4) {
       const std::string_view digits = field.substr(i + 1, 3);
       if (digits.find_first_not_of("01234567") == std::string_view::npos) {
-        text += static_cast<char>((digits[0] - '0') * 64 + (digits[1] - '0') * 8 + (digits[2] - '0'));
+        text +=
+            static_cast<char>((digits[0] - '0') * 64 + (digits[1] - '0') * 8 + (digits[2] - '0'));
         i += 3;
         continue;
       }

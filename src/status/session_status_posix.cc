@@ -1,6 +1,5 @@
 #include "status/session_status_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,19 +12,14 @@
 #include <string>
 
 #include "base/unique_fd_posix.h"
+#include "hosts/hosts_lock_posix.h"
+#include "hosts/session_files_posix.h"
 #include "status/mount_info.h"
 #include "status/status_json.h"
 #include "status/status_lines.h"
 
 namespace varnick::control {
 namespace {
-
-constexpr char kHostsFolder[] = "/etc";
-constexpr char kHostsFile[] = "/etc/hosts";
-constexpr char kJournalPrefix[] = "hosts.varnick-session-";
-constexpr char kJournalSuffix[] = ".journal";
-constexpr char kServingLock[] = "/run/varnick/hosts.varnick-serving-lock";
-constexpr char kHalfLog[] = "/var/log/varnick.log";
 
 std::optional<std::uint64_t> sizeOf(const std::string& path) {
   struct stat status {};
@@ -58,37 +52,27 @@ bool heldByAnother(int fd) {
 
 // A bind mount over /etc/hosts lies on another device than /etc, or is
 // listed as a mount point of its own.
-bool hostsFileMounted() {
+bool hostsFileMounted(const HostsPlaces& places) {
   struct stat file {};
   struct stat folder {};
-  if (::stat(kHostsFile, &file) == 0 && ::stat(kHostsFolder, &folder) == 0 &&
-      file.st_dev != folder.st_dev) {
+  if (::stat(places.hostsFile.c_str(), &file) == 0 &&
+      ::stat(places.hostsFolder.c_str(), &folder) == 0 && file.st_dev != folder.st_dev) {
     return true;
   }
   UniqueFd mounts(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
   std::string text;
-  return mounts && readAll(mounts.get(), text) && listsMountPoint(text, kHostsFile);
-}
-
-bool isJournalName(const std::string& name) {
-  const std::string suffix = kJournalSuffix;
-  return name.rfind(kJournalPrefix, 0) == 0 && name.size() > suffix.size() &&
-         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return mounts && readAll(mounts.get(), text) && listsMountPoint(text, places.hostsFile);
 }
 
 // Each journal beside the hosts file; read, and looked at for its half's
 // lock, when this process may open it.
-void lookAtJournals(StatusFacts& facts, bool root) {
-  DIR* folder = ::opendir(kHostsFolder);
-  if (folder == nullptr) {
-    facts.sessionFilesError = static_cast<unsigned long>(errno);
+void lookAtJournals(StatusFacts& facts, const HostsPlaces& places, bool root) {
+  Expected<std::vector<std::string>, Errno> found = findSessionJournals(places);
+  if (!found) {
+    facts.sessionFilesError = found.error();
     return;
   }
-  std::vector<std::string> paths;
-  while (const dirent* entry = ::readdir(folder)) {
-    if (isJournalName(entry->d_name)) paths.push_back(std::string(kHostsFolder) + "/" + entry->d_name);
-  }
-  ::closedir(folder);
+  std::vector<std::string> paths = std::move(found).value();
   std::sort(paths.begin(), paths.end());
   facts.journalsOpened = root;
   for (const std::string& path : paths) {
@@ -112,12 +96,13 @@ void lookAtJournals(StatusFacts& facts, bool root) {
 
 // Whether a half serves: every half holds the serving lock, shared, for
 // its whole life. Its folder is root's alone.
-void lookAtServingLock(StatusFacts& facts, bool root) {
+void lookAtServingLock(StatusFacts& facts, const HostsPlaces& places, bool root) {
   if (!root) {
     facts.server = Running::kHidden;
     return;
   }
-  UniqueFd lock(::open(kServingLock, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  const std::string path = places.lockFolder + "/" + kServingLockName;
+  UniqueFd lock(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!lock) {
     // The first half that serves makes the file: none has served since boot.
     facts.server = errno == ENOENT ? Running::kNo : Running::kUnknown;
@@ -129,17 +114,17 @@ void lookAtServingLock(StatusFacts& facts, bool root) {
 
 }  // namespace
 
-int reportLinuxStatus(bool json) {
+int reportLinuxStatus(bool json, const HostsPlaces& places, const std::string& halfLog) {
   const bool root = ::geteuid() == 0;
   StatusFacts facts;
   facts.system = StatusSystem::kLinux;
-  facts.hostsFile = FileFact{kHostsFile, sizeOf(kHostsFile)};
-  facts.hostsFileMounted = hostsFileMounted();
+  facts.hostsFile = FileFact{places.hostsFile, sizeOf(places.hostsFile)};
+  facts.hostsFileMounted = hostsFileMounted(places);
   // The journals, then the serving lock: a journal held is a running
   // session's, whatever the lock says.
-  lookAtJournals(facts, root);
-  lookAtServingLock(facts, root);
-  facts.log = FileFact{kHalfLog, sizeOf(kHalfLog)};
+  lookAtJournals(facts, places, root);
+  lookAtServingLock(facts, places, root);
+  facts.log = FileFact{halfLog, sizeOf(halfLog)};
   if (json) {
     const std::string line = statusJson(facts);
     std::fwrite(line.data(), 1, line.size(), stdout);

@@ -1,6 +1,10 @@
 // varnick-session --status on Linux.
 #pragma once
 
+#include <string>
+
+#include "hosts/hosts_places_posix.h"
+
 namespace varnick::control {
 
 // Prints on standard output what runs and what interrupted sessions left
@@ -8,6 +12,7 @@ namespace varnick::control {
 // one line. Root looks into the journals and at the locks, each for an
 // instant and without waiting; another user sees the journals' names and
 // sizes. Changes nothing. Returns 0.
-int reportLinuxStatus(bool json);
+// `places` are the half's; `halfLog` is where it keeps its log.
+int reportLinuxStatus(bool json, const HostsPlaces& places, const std::string& halfLog);
 
 }  // namespace varnick::control

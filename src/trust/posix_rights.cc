@@ -45,8 +45,8 @@ std::optional<PosixChanger> aclWriter(std::string_view acl) {
         (littleEndian(acl, at + 2, 2) & kAclWrite) == 0) {
       continue;
     }
-    return PosixChanger{tag == kAclUser ? PosixChanger::Who::kAclUser : PosixChanger::Who::kAclGroup,
-                        id};
+    return PosixChanger{
+        tag == kAclUser ? PosixChanger::Who::kAclUser : PosixChanger::Who::kAclGroup, id};
   }
   return std::nullopt;
 }

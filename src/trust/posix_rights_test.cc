@@ -63,9 +63,11 @@ TEST(PosixRights, OnlyRootMayChange) {
       {"named users that only read",
        {0, 0, 0755, acl({owner, {kUser, 5, 1000}, group, {kMask, 7, kNoId}, other})},
        std::nullopt},
-      {"root named", {0, 0, 0755, acl({owner, {kUser, 7, 0}, group, {kMask, 7, kNoId}, other})},
+      {"root named",
+       {0, 0, 0755, acl({owner, {kUser, 7, 0}, group, {kMask, 7, kNoId}, other})},
        std::nullopt},
-      {"an ACL of another version", {0, 0, 0755, acl({owner}, 3)},
+      {"an ACL of another version",
+       {0, 0, 0755, acl({owner}, 3)},
        PosixChanger{Who::kAclUnread, 0}},
       {"a cut ACL", {0, 0, 0755, acl({owner}).substr(0, 9)}, PosixChanger{Who::kAclUnread, 0}},
   };

@@ -11,11 +11,14 @@ Every command enters the namespace with nsenter; the files are read from
 the copies, outside it.
 """
 
+import fcntl
 import json
 import os
+import select
 import shutil
 import signal
 import subprocess
+import termios
 import time
 from pathlib import Path
 
@@ -102,6 +105,11 @@ class Namespace:
         return subprocess.Popen(self.prefix(user) + list(argv), stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
+    def terminal(self, *argv, user=None):
+        """Runs `argv` on a terminal of its own, as from a shell: its group holds
+        the terminal's foreground."""
+        return Terminal(self.prefix(user) + list(argv))
+
     def session(self, *args, user=None, program=INSTALLED, input=b"", timeout=60):
         return self.run(program, *args, user=user, input=input, timeout=timeout)
 
@@ -115,6 +123,45 @@ class Namespace:
     def close(self):
         self.keeper.kill()
         self.keeper.wait()
+
+
+class Terminal:
+    """A process on a new pseudo-terminal that is its controlling terminal."""
+
+    def __init__(self, argv):
+        self.master, slave = os.openpty()
+        self.process = subprocess.Popen(
+            argv, stdin=slave, stdout=slave, stderr=slave, start_new_session=True,
+            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        os.close(slave)
+        self.output = b""
+
+    def read_until(self, text, seconds=20):
+        deadline = time.monotonic() + seconds
+        while text not in self.output:
+            assert time.monotonic() < deadline, f"no {text!r} in {self.output!r}"
+            if select.select([self.master], [], [], 0.1)[0]:
+                try:
+                    self.output += os.read(self.master, 4096)
+                except OSError:  # the terminal has closed
+                    break
+        assert text in self.output, self.output
+
+    def type(self, keys):
+        os.write(self.master, keys)
+
+    def wait(self, seconds=60):
+        code = self.process.wait(timeout=seconds)
+        while select.select([self.master], [], [], 0)[0]:
+            try:
+                piece = os.read(self.master, 4096)
+            except OSError:
+                break
+            if not piece:
+                break
+            self.output += piece
+        os.close(self.master)
+        return code
 
 
 @pytest.fixture
@@ -248,8 +295,7 @@ def test_a_signal_ends_the_command_then_takes_the_entries_out(ns, sent, code):
     need_half(ns)
     # The command says who started it, and marks that it got the signal
     # that the session passed on to its group.
-    marker = ns.tmp / "log" / "got-signal"
-    command = ("trap 'echo got > /var/log/got-signal; exit 0' INT TERM; echo $PPID; "
+    command = ("trap 'echo got > /opt/user/got-signal; exit 0' INT TERM; echo $PPID; "
                "while :; do sleep 0.1; done")
     session = ns.popen(INSTALLED, "--json", "--add", ENTRY, "--", "sh", "-c", command, user=USER)
     lines = [session.stdout.readline(), session.stdout.readline()]
@@ -257,9 +303,27 @@ def test_a_signal_ends_the_command_then_takes_the_entries_out(ns, sent, code):
     os.kill(int(lines[1]), sent)
     out, err = session.communicate(timeout=60)
     assert session.returncode == code, err
-    assert marker.read_text() == "got\n"
+    assert ns.run("cat", "/opt/user/got-signal").stdout == b"got\n"
     error = [e for e in events(out) if e["event"] == "error"][0]
     assert error["reason"] == "interrupted" and error["exit_code"] == code
+    assert ns.hosts == ns.original
+
+
+def test_on_a_terminal_the_command_reads_it_and_ctrl_c_reaches_the_command(ns):
+    need_half(ns)
+    # From the background, the command's read would stop it (SIGTTIN).
+    reader = ns.terminal(INSTALLED, "--add", ENTRY, "--", "sh", "-c",
+                         "echo ask; read line; echo \"read:$line\"; exit 5", user=USER)
+    reader.read_until(b"ask")
+    reader.type(b"hello\n")
+    assert reader.wait() == 5, reader.output
+    assert b"read:hello" in reader.output
+    sleeper = ns.terminal(INSTALLED, "--add", ENTRY, "--", "sh", "-c", "echo ask; sleep 30",
+                          user=USER)
+    sleeper.read_until(b"ask")
+    assert ENTRY.encode() in ns.hosts
+    sleeper.type(b"\x03")
+    assert sleeper.wait() == 130, sleeper.output
     assert ns.hosts == ns.original
 
 

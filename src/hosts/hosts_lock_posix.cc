@@ -1,0 +1,88 @@
+#include "hosts/hosts_lock_posix.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace varnick {
+namespace {
+
+Unexpected<Errno> lastError() { return unexpected(static_cast<Errno>(errno)); }
+
+// Root's alone: a folder (not a link to one), root's, that nobody else may
+// write.
+bool isRootsAlone(const struct stat& status) {
+  return S_ISDIR(status.st_mode) && status.st_uid == 0 &&
+         (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+class MonotonicClock final : public RetryClock {
+ public:
+  std::uint64_t nowMs() override {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+  }
+  void sleepMs(std::uint32_t ms) override {
+    timespec pause{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+  }
+};
+
+}  // namespace
+
+Expected<UniqueFd, Errno> openLockFolder(const std::string& path) {
+  // Made with no rights for others from the start, whatever the umask.
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return lastError();
+  Expected<UniqueFd, Errno> folder = openFolder(path);
+  // A link, or no folder, at the name.
+  if (!folder && (folder.error() == ENOTDIR || folder.error() == ELOOP))
+    return unexpected(static_cast<Errno>(EPERM));
+  if (!folder) return folder;
+  struct stat status {};
+  if (::fstat(folder->get(), &status) != 0) return lastError();
+  if (!isRootsAlone(status)) return unexpected(static_cast<Errno>(EPERM));
+  return folder;
+}
+
+StepResult HostsLock::tryTake() {
+  if (!file_) {
+    Expected<UniqueFd, Errno> folder = openLockFolder(folder_);
+    if (!folder) return {Attempt::kFailed, folder.error()};
+    const char* name = kind_ == Kind::kWrite ? kWriteLockName : kServingLockName;
+    file_.reset(::openat(folder->get(), name, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat status {};
+    if (!file_ || ::fstat(file_.get(), &status) != 0) {
+      const Errno error = static_cast<Errno>(errno);
+      file_.reset();
+      return {Attempt::kFailed, error};
+    }
+    if (!S_ISREG(status.st_mode)) {
+      file_.reset();
+      return {Attempt::kFailed, static_cast<Errno>(EINVAL)};
+    }
+  }
+  const int operation = sharing_ == Sharing::kShared ? LOCK_SH : LOCK_EX;
+  if (::flock(file_.get(), operation | LOCK_NB) == 0) {
+    held_ = true;
+    return {};
+  }
+  if (errno == EWOULDBLOCK || errno == EINTR) return {Attempt::kBusy, static_cast<Errno>(errno)};
+  return {Attempt::kFailed, static_cast<Errno>(errno)};
+}
+
+Errno HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
+  MonotonicClock clock;
+  StepResult result =
+      retryWhileBusy([this] { return tryTake(); }, clock, {waitMs, kLockPauseMs}, onFirstBusy);
+  if (result.step == Attempt::kBusy) return ETIMEDOUT;
+  return result.error;
+}
+
+}  // namespace varnick
