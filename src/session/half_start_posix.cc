@@ -74,8 +74,8 @@ std::string sudoRefusal(HalfLink& link, const HalfStarted& started, int exitCode
 }  // namespace
 
 const HalfPlaces& halfPlaces() {
-  static const HalfPlaces places;
-  return places;
+  static const HalfPlaces kPlaces;
+  return kPlaces;
 }
 
 bool startTrustedHalf(HalfLink& link, const SessionOptions& options, HalfStarted& started) {

@@ -318,12 +318,19 @@ def test_on_a_terminal_the_command_reads_it_and_ctrl_c_reaches_the_command(ns):
     reader.type(b"hello\n")
     assert reader.wait() == 5, reader.output
     assert b"read:hello" in reader.output
-    sleeper = ns.terminal(INSTALLED, "--add", ENTRY, "--", "sh", "-c", "echo ask; sleep 30",
-                          user=USER)
-    sleeper.read_until(b"ask")
+    # Ctrl+C reaches the command's group, whose trap says so by its code.
+    trapper = ns.terminal(INSTALLED, "--add", ENTRY, "--", "sh", "-c",
+                          "trap 'exit 42' INT; echo ask; while :; do sleep 0.1; done", user=USER)
+    trapper.read_until(b"ask")
     assert ENTRY.encode() in ns.hosts
-    sleeper.type(b"\x03")
-    assert sleeper.wait() == 130, sleeper.output
+    trapper.type(b"\x03")
+    assert trapper.wait() == 42, trapper.output
+    assert ns.hosts == ns.original
+    # Without a command, Ctrl+C reaches the session (and sudo beside it).
+    holder = ns.terminal(INSTALLED, "--add", ENTRY, user=USER)
+    holder.read_until(b"press Enter or Ctrl+C")
+    holder.type(b"\x03")
+    assert holder.wait() == 130, holder.output
     assert ns.hosts == ns.original
 
 
@@ -341,6 +348,18 @@ def test_sessions_side_by_side_take_out_their_own_lines_and_leave_others(ns):
     assert holder.returncode == 0
     assert ns.hosts == ns.original + b"10.7.7.7 vpn.corp.test\n"
     assert ns.journals() == []
+
+
+def test_a_killed_session_leaves_its_half_to_take_the_entries_out(ns):
+    need_half(ns)
+    session = ns.popen(INSTALLED, "--json", "--add", ENTRY, user=USER)
+    assert json.loads(session.stdout.readline())["event"] == "ready"
+    for pid in processes(INSTALLED, "--json", "--add", ENTRY):
+        os.kill(pid, signal.SIGKILL)
+    session.wait()
+    # Its connection ends with it: the half takes the lines out and ends.
+    wait_for(lambda: not halves(), what="the half to end")
+    assert ns.hosts == ns.original and ns.journals() == []
 
 
 def test_a_killed_session_and_half_are_recovered_by_the_next_session_and_by_recover(ns):
