@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -83,16 +84,44 @@ Expected<StartedCommand, int> startPosixCommand(const PosixCommand& command) {
   return started;
 }
 
-void takeTerminalBack(const StartedCommand& command) {
-  if (!command.hasTerminal) return;
-  // From the background, tcsetpgrp raises SIGTTOU: blocked for the call.
+namespace {
+
+// Gives the terminal's foreground to `group`. From the background,
+// tcsetpgrp raises SIGTTOU: it is blocked for the call. A terminal that has
+// gone meanwhile has no foreground to give.
+void giveTerminal(pid_t group) {
   sigset_t ttou;
   sigset_t before;
   sigemptyset(&ttou);
   sigaddset(&ttou, SIGTTOU);
   ::sigprocmask(SIG_BLOCK, &ttou, &before);
-  (void)::tcsetpgrp(STDIN_FILENO, ::getpgrp());
+  const int given = ::tcsetpgrp(STDIN_FILENO, group);
+  (void)given;
   ::sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+}  // namespace
+
+void takeTerminalBack(const StartedCommand& command) {
+  if (command.hasTerminal) giveTerminal(::getpgrp());
+}
+
+std::optional<int> reapOrFollowStop(const StartedCommand& command) {
+  int status = 0;
+  pid_t reaped;
+  do {
+    reaped = ::waitpid(command.pid, &status, WNOHANG | (command.hasTerminal ? WUNTRACED : 0));
+  } while (reaped < 0 && errno == EINTR);
+  // A command that is gone already (ECHILD) counts as ended with a failure.
+  if (reaped < 0) return W_EXITCODE(127, 0);
+  if (reaped == 0) return std::nullopt;
+  if (!WIFSTOPPED(status)) return status;
+  takeTerminalBack(command);
+  ::raise(SIGSTOP);
+  // Continued: in the foreground again (fg), the command gets the terminal.
+  if (::tcgetpgrp(STDIN_FILENO) == ::getpgrp()) giveTerminal(command.pid);
+  ::kill(-command.pid, SIGCONT);
+  return std::nullopt;
 }
 
 }  // namespace varnick::control

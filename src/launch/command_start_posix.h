@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,5 +41,14 @@ Expected<StartedCommand, int> startPosixCommand(const PosixCommand& command);
 // Gives the terminal's foreground back to this process's group, after a
 // command that held it has ended.
 void takeTerminalBack(const StartedCommand& command);
+
+// What became of a started command, without waiting: its wait status once
+// it has ended; nothing while it runs. A command that holds the terminal
+// and is stopped (Ctrl+Z) is followed as a shell's job would be: the
+// terminal goes back to this process's group, this process stops too, so
+// that the shell that started it sees the job stopped, and once the shell
+// continues it the command gets the terminal again (when this process has
+// it) and is continued.
+std::optional<int> reapOrFollowStop(const StartedCommand& command);
 
 }  // namespace varnick::control

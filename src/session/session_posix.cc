@@ -145,7 +145,7 @@ int LinuxSession::runCommand() {
   std::uint64_t killAt = 0;  // when the group is killed, once a signal was passed
   bool watchHalf = true;
   std::optional<int> status;
-  while (!(status = reapIfEnded(group))) {
+  while (!(status = reapOrFollowStop(*started))) {
     if (passed == 0 && endingSignal() != 0) {
       passed = endingSignal();
       ::kill(-group, passed);

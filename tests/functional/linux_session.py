@@ -121,7 +121,14 @@ class Namespace:
         return sorted(p.name for p in self.etc.glob("hosts.varnick-session-*.journal"))
 
     def close(self):
-        self.keeper.kill()
+        """Ends every process left in the namespace, then the namespace."""
+        mine = os.readlink(f"/proc/{self.keeper.pid}/ns/mnt")
+        for entry in Path("/proc").iterdir():
+            try:
+                if entry.name.isdigit() and os.readlink(entry / "ns" / "mnt") == mine:
+                    os.kill(int(entry.name), signal.SIGKILL)
+            except OSError:
+                continue
         self.keeper.wait()
 
 
@@ -211,6 +218,11 @@ def processes(*words):
     return found
 
 
+def state_of(pid):
+    """A process's state letter, as /proc/<pid>/stat gives it."""
+    return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
+
+
 def halves():
     return processes(INSTALLED, "--privileged-half")
 
@@ -273,6 +285,11 @@ def test_what_linux_cannot_do_is_refused_before_anything_starts(ns, args, says):
 
 ENTRY = "127.0.0.9 a.test"
 SEES_ENTRY = f"grep -qx '{ENTRY}' /etc/hosts && exit 7 || exit 3"
+# One process that says when it is ready and exits 42 on SIGINT.
+TRAPS_CTRL_C = ("import signal, sys, time\n"
+                "signal.signal(signal.SIGINT, lambda *_: sys.exit(42))\n"
+                "print('ask', flush=True)\n"
+                "time.sleep(60)\n")
 
 
 @pytest.mark.parametrize("user", [None, USER], ids=["root", "sudo"])
@@ -318,11 +335,19 @@ def test_on_a_terminal_the_command_reads_it_and_ctrl_c_reaches_the_command(ns):
     reader.type(b"hello\n")
     assert reader.wait() == 5, reader.output
     assert b"read:hello" in reader.output
-    # Ctrl+C reaches the command's group, whose trap says so by its code.
-    trapper = ns.terminal(INSTALLED, "--add", ENTRY, "--", "sh", "-c",
-                          "trap 'exit 42' INT; echo ask; while :; do sleep 0.1; done", user=USER)
+    # Ctrl+Z stops the command, and the session with it, the terminal back in
+    # the session's group, as a shell's job; continued, the command has the
+    # terminal again, and Ctrl+C reaches its group, whose trap says so.
+    trapper = ns.terminal(INSTALLED, "--add", ENTRY, "--", "python3", "-c", TRAPS_CTRL_C,
+                          user=USER)
     trapper.read_until(b"ask")
     assert ENTRY.encode() in ns.hosts
+    [session] = processes(INSTALLED, "--add", ENTRY)
+    trapper.type(b"\x1a")
+    wait_for(lambda: state_of(session) == "T", what="the session to stop")
+    assert os.tcgetpgrp(trapper.master) == os.getpgid(session)
+    os.killpg(os.getpgid(session), signal.SIGCONT)  # as a shell's fg continues the job
+    wait_for(lambda: os.tcgetpgrp(trapper.master) != os.getpgid(session), what="the command's turn")
     trapper.type(b"\x03")
     assert trapper.wait() == 42, trapper.output
     assert ns.hosts == ns.original
