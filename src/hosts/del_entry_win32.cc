@@ -146,16 +146,14 @@ DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view
     return failedAt(DelStep::kNewFileFailed, error, replacement.path());
   }
   NewFileSink sink(replacement);
-  switch (copyWithoutEntry(source, sink, entry)) {
-    case CopyStatus::kDone:
-      break;
-    case CopyStatus::kWriteFailed:
+  if (CopyResult copied = copyWithoutEntry(source, sink, entry); !copied) {
+    if (copied.error() == CopyFailure::kWriteFailed) {
       source.finishCopy();
       return failedAt(DelStep::kNewFileFailed, sink.error(), replacement.path());
-    case CopyStatus::kReadFailed:
-      if (source.copyError() != ERROR_SUCCESS)
-        return failedAt(DelStep::kTempCopyFailed, source.copyError(), copy.name);
-      return failedAt(DelStep::kReadFailed, source.readError());
+    }
+    if (source.copyError() != ERROR_SUCCESS)
+      return failedAt(DelStep::kTempCopyFailed, source.copyError(), copy.name);
+    return failedAt(DelStep::kReadFailed, source.readError());
   }
   // A rename cannot replace a file that is open, so the hosts file is let
   // go just before the swap; an add in that instant makes the new content

@@ -99,6 +99,7 @@ using CommitResult = Expected<void, StepFailure<CommitStage>>;
 // are not waited out for ever.
 constexpr int kRebuildRounds = 5;
 
+// Its own type rather than an Expected: a stale round is no failure, it starts over.
 enum class Round { kDone, kStale, kFailed };
 
 // Runs `round` (read the hosts file, make the new content, swap it in) until
