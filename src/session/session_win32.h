@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/expected.h"
 #include "launch/command_start_win32.h"
 #include "session/session_entries_win32.h"
 #include "session/session_options.h"
@@ -27,12 +28,14 @@ struct Interruption {
   bool happened() const { return interrupted->load(); }
 };
 
-// How a session ended: its exit code, and whether that code is a failure of
-// the session's own rather than the command's code or 0 after a hold.
-struct SessionOutcome {
-  int exitCode = 0;
-  bool failed = false;
-};
+// How a session ended: the command's exit code or 0 after a hold, or the
+// exit code of a failure of the session's own.
+using SessionOutcome = Expected<int, int>;
+
+// The exit code that a session's end gives, a failure's or not.
+inline int exitCodeOf(const SessionOutcome& outcome) {
+  return outcome ? *outcome : outcome.error();
+}
 
 // Runs the session with the entries already converted and checked, and the
 // command (if any) already found.
