@@ -115,7 +115,7 @@ void checkRemoval(std::string_view before, const std::vector<std::string>& entri
           return 0u;
         },
         lineEnd);
-    if (!appended.done()) __builtin_trap();
+    if (!appended) __builtin_trap();
     lines.push_back({entry, start});
   }
   // With nobody else writing, the session's end leaves the file as it was.

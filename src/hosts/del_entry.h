@@ -3,13 +3,12 @@
 
 #include <string_view>
 
-#include "base/outcome.h"
+#include "base/expected.h"
 
 namespace varnick {
 
 // The step at which a delete stopped.
 enum class DelStep {
-  kDone,
   kLockFailed,         // the write lock could not be had in time
   kNoTempPath,         // the user's temporary directory is unknown or too long
   kNoTempName,         // no free temporary name there (error: why)
@@ -20,11 +19,10 @@ enum class DelStep {
   kReadFailed,         // reading the hosts file failed part-way
   kNewFileFailed,      // the new hosts file could not be made, written or flushed
   kReplaceFailed,      // the new hosts file could not be swapped in
-  kKeptChanging,       // another program wrote to the hosts file in every round
+  kKeptChanging,       // another program wrote to the hosts file in every round (kRebuildRounds)
 };
 
-// For kKeptChanging the error is the number of rounds run.
-using DelResult = Outcome<DelStep>;
+using DelResult = Expected<void, StepFailure<DelStep>>;
 
 // Rewrites the hosts file without the occurrences of `entry` (bytes as the
 // file holds them), through a new file swapped in whole, under the write

@@ -97,34 +97,34 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
   // A path too long for the buffer is no failure of the call: it leaves
   // the last error as an earlier call set it.
   const DWORD error = length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW;
-  if (length == 0 || length > kPathCapacity) return {DelStep::kNoTempPath, error};
+  if (length == 0 || length > kPathCapacity) return failedAt(DelStep::kNoTempPath, error);
   std::uint16_t number = firstUniqueNumber();
   for (int tries = 0; tries < 0xFFFF; ++tries, number = number == 0xFFFF ? 1 : number + 1) {
     wchar_t name[kPathCapacity];
     // With a non-zero number this only forms the name.
     if (GetTempFileNameW(directory, L"hosts", number, name) == 0) {
       const DWORD error = GetLastError();
-      return {DelStep::kNoTempName, error};
+      return failedAt(DelStep::kNoTempName, error);
     }
     UniqueFile file(CreateFileW(name, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       DWORD error = GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      return {DelStep::kTempCreateFailed, error, name};
+      return failedAt(DelStep::kTempCreateFailed, error, name);
     }
     // A folder on the way that was made a link sends the new file elsewhere.
     if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(name))) {
       // The misplacement is the failure reported; a copy that could not go
       // is empty, made by this run a moment ago.
       (void)deleteByHandle(file.get());
-      return {DelStep::kTempCopyMisplaced, error, name};
+      return failedAt(DelStep::kTempCopyMisplaced, error, name);
     }
     made = TemporaryCopy{name, std::move(file)};
     return {};
   }
   // Every name is taken.
-  return {DelStep::kNoTempName, ERROR_FILE_EXISTS};
+  return failedAt(DelStep::kNoTempName, ERROR_FILE_EXISTS);
 }
 
 // Empties the copy for another round of the rebuild.
@@ -135,10 +135,6 @@ DWORD emptyCopy(HANDLE copy) {
   return ERROR_SUCCESS;
 }
 
-// The outcome of one rebuild: done, failed, or stale when the hosts file
-// changed in the instant between letting it go and swapping the new one in.
-DelResult staleRebuild() { return {DelStep::kKeptChanging, ERROR_SUCCESS}; }
-
 // Reads the hosts file once, into the temporary copy as it stands and into
 // the new file without the entry, then swaps the new file in. The hosts file
 // is not written until the whole new content is on the disk.
@@ -147,19 +143,17 @@ DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view
   NewHostsFile replacement;
   if (DWORD error = replacement.create()) {
     source.finishCopy();
-    return {DelStep::kNewFileFailed, error, replacement.path()};
+    return failedAt(DelStep::kNewFileFailed, error, replacement.path());
   }
   NewFileSink sink(replacement);
-  switch (copyWithoutEntry(source, sink, entry)) {
-    case CopyStatus::kDone:
-      break;
-    case CopyStatus::kWriteFailed:
+  if (CopyResult copied = copyWithoutEntry(source, sink, entry); !copied) {
+    if (copied.error() == CopyFailure::kWriteFailed) {
       source.finishCopy();
-      return {DelStep::kNewFileFailed, sink.error(), replacement.path()};
-    case CopyStatus::kReadFailed:
-      if (source.copyError() != ERROR_SUCCESS)
-        return {DelStep::kTempCopyFailed, source.copyError(), copy.name};
-      return {DelStep::kReadFailed, source.readError()};
+      return failedAt(DelStep::kNewFileFailed, sink.error(), replacement.path());
+    }
+    if (source.copyError() != ERROR_SUCCESS)
+      return failedAt(DelStep::kTempCopyFailed, source.copyError(), copy.name);
+    return failedAt(DelStep::kReadFailed, source.readError());
   }
   // A rename cannot replace a file that is open, so the hosts file is let
   // go just before the swap; an add in that instant makes the new content
@@ -169,17 +163,18 @@ DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view
   SystemClock clock;
   CommitResult committed =
       replacement.commit(clock, [&asRead] { return asRead && stateOfHostsFile() == asRead; });
-  switch (committed.step) {
-    case CommitStage::kDone:
-      return {};
+  if (committed) return {};
+  switch (committed.error().step) {
     case CommitStage::kStale:
-      return staleRebuild();
+      // The hosts file changed in the instant between letting it go and
+      // swapping the new one in.
+      return failedAt(DelStep::kKeptChanging, ERROR_SUCCESS);
     case CommitStage::kFlushFailed:
-      return {DelStep::kNewFileFailed, committed.error, replacement.path()};
+      return failedAt(DelStep::kNewFileFailed, committed.error().code, replacement.path());
     case CommitStage::kSwapFailed:
       break;
   }
-  return {DelStep::kReplaceFailed, committed.error};
+  return failedAt(DelStep::kReplaceFailed, committed.error().code);
 }
 
 // Opens the hosts file so that no other process can write to it, and
@@ -189,8 +184,9 @@ DelResult rebuildOnce(const TemporaryCopy& copy, std::string_view entry) {
   SystemClock clock;
   UniqueFile hosts;
   if (DWORD error = openHostsFileForRebuild(clock, hosts))
-    return {DelStep::kHostsOpenFailed, error};
-  if (DWORD error = emptyCopy(copy.file.get())) return {DelStep::kTempCopyFailed, error, copy.name};
+    return failedAt(DelStep::kHostsOpenFailed, error);
+  if (DWORD error = emptyCopy(copy.file.get()))
+    return failedAt(DelStep::kTempCopyFailed, error, copy.name);
   return rebuild(hosts, copy, entry);
 }
 
@@ -198,17 +194,18 @@ DelResult rebuildOnce(const TemporaryCopy& copy, std::string_view entry) {
 
 DelResult deleteEntry(std::string_view entry) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return {DelStep::kLockFailed, error};
+  if (DWORD error = lock.take(kWriteLockWaitMs)) return failedAt(DelStep::kLockFailed, error);
   // Made once the lock is held, and kept open until the end.
   std::optional<TemporaryCopy> copy;
-  if (DelResult made = makeTemporaryCopy(copy); made.step != DelStep::kDone) return made;
+  if (DelResult made = makeTemporaryCopy(copy); !made) return made;
   DelResult result;
-  Round last = rebuildInRounds([&] {
+  // The rounds' end is in `result` too: the last round's, kKeptChanging
+  // after kRebuildRounds stale ones.
+  (void)rebuildInRounds([&] {
     result = rebuildOnce(*copy, entry);
-    if (result.step == DelStep::kDone) return Round::kDone;
-    return result.step == DelStep::kKeptChanging ? Round::kStale : Round::kFailed;
+    if (result) return Round::kDone;
+    return result.error().step == DelStep::kKeptChanging ? Round::kStale : Round::kFailed;
   });
-  if (last == Round::kStale) result.error = kRebuildRounds;
   return result;
 }
 

@@ -191,25 +191,27 @@ std::size_t filterBlock(char* data, std::size_t count, std::string_view entry,
 
 }  // namespace
 
-CopyStatus copyWithoutEntry(ByteSource& source, ByteSink& sink, std::string_view entry) {
+CopyResult copyWithoutEntry(ByteSource& source, ByteSink& sink, std::string_view entry) {
   std::string block(kBlockSize, '\0');
   std::string before;
   const EntryHead head(entry);
   std::size_t position = 0;
   for (;;) {
     std::size_t count = 0;
-    if (!source.read(block.data(), block.size(), &count)) return CopyStatus::kReadFailed;
+    if (!source.read(block.data(), block.size(), &count))
+      return unexpected(CopyFailure::kReadFailed);
     if (count == 0) break;
     before.clear();
     std::size_t kept = filterBlock(block.data(), count, entry, head, position, before);
     if (!before.empty() && !sink.write(before.data(), before.size()))
-      return CopyStatus::kWriteFailed;
-    if (kept != 0 && !sink.write(block.data(), kept)) return CopyStatus::kWriteFailed;
+      return unexpected(CopyFailure::kWriteFailed);
+    if (kept != 0 && !sink.write(block.data(), kept)) return unexpected(CopyFailure::kWriteFailed);
   }
   before.clear();
   finishMatch(position, entry, before);
-  if (!before.empty() && !sink.write(before.data(), before.size())) return CopyStatus::kWriteFailed;
-  return CopyStatus::kDone;
+  if (!before.empty() && !sink.write(before.data(), before.size()))
+    return unexpected(CopyFailure::kWriteFailed);
+  return {};
 }
 
 }  // namespace varnick

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/expected.h"
+
 namespace varnick {
 
 // Where the rebuild reads from.
@@ -25,7 +27,9 @@ class ByteSink {
   [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
 };
 
-enum class CopyStatus { kDone, kReadFailed, kWriteFailed };
+// Which side of a copy failed; the source and the sink keep why.
+enum class CopyFailure { kReadFailed, kWriteFailed };
+using CopyResult = Expected<void, CopyFailure>;
 
 // Copies `source` to `sink` in large blocks, leaving out every occurrence of
 // `entry`: a byte that breaks a partial match is kept, and so are the bytes
@@ -33,7 +37,6 @@ enum class CopyStatus { kDone, kReadFailed, kWriteFailed };
 // byte after a whole occurrence may start the next. With an empty entry
 // every byte is kept. Stops at the first failed read or write;
 // the sink then holds an unknown prefix of the result.
-[[nodiscard]] CopyStatus copyWithoutEntry(ByteSource& source, ByteSink& sink,
-                                          std::string_view entry);
+CopyResult copyWithoutEntry(ByteSource& source, ByteSink& sink, std::string_view entry);
 
 }  // namespace varnick

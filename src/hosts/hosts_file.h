@@ -5,14 +5,13 @@
 #include <functional>
 #include <string_view>
 
-#include "base/outcome.h"
+#include "base/expected.h"
 #include "hosts/replacement.h"
 #include "hosts/session_journal.h"
 
 namespace varnick {
 
 enum class AppendStep {
-  kDone,
   kLockFailed,     // the write lock
   kOpenFailed,     // the hosts file could not be opened
   kReadFailed,     // a session's append: the file's last byte could not be read
@@ -20,7 +19,7 @@ enum class AppendStep {
   kWriteFailed,    // the line could not be written
 };
 
-using AppendResult = Outcome<AppendStep>;
+using AppendResult = Expected<void, StepFailure<AppendStep>>;
 
 // Appends CR LF and `entry` to the existing hosts file, in one write, once
 // no other Varnick is writing to it (a del under way is waited for). While the file
@@ -42,9 +41,12 @@ using AppendResult = Outcome<AppendStep>;
 // one, is refused (kErrorIsLink) before anything is written.
 [[nodiscard]] std::uint32_t backUpHostsFile(const wchar_t* backupPath);
 
-struct [[nodiscard]] RestoreOutcome : RestoreResult {
+// A restore that is done: whether it found no hosts file to put the backup
+// in place of.
+struct Restored {
   bool hostsFileWasMissing = false;
 };
+using RestoreOutcome = Expected<Restored, StepFailure<RestoreStage>>;
 
 // Puts the content of `backupPath` in place of the hosts file in one step,
 // under the write lock, waiting up to kRestoreWaitMs while another Varnick

@@ -20,7 +20,7 @@ namespace {
 // A step's result from its error code: 0 is done.
 StepResult stepOf(DWORD error) {
   if (error == ERROR_SUCCESS) return {};
-  return {isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error};
+  return failedAt(isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error);
 }
 
 // Opens the backup to be written without following a link: a new file, or
@@ -48,15 +48,14 @@ StepResult openBackup(const wchar_t* backupPath, UniqueFile& backup) {
     // is empty.
     if (created) (void)deleteByHandle(backup.get());
     backup.reset();
-    return {Attempt::kFailed, error};
+    return failedAt(Attempt::kFailed, error);
   }
   return {};
 }
 
 StepResult copyHostsFileTo(const wchar_t* backupPath) {
   UniqueFile backup;
-  if (StepResult opened = openBackup(backupPath, backup); opened.step != Attempt::kDone)
-    return opened;
+  if (StepResult opened = openBackup(backupPath, backup); !opened) return opened;
   UniqueFile hosts(CreateFileW(hostsFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!hosts) {
@@ -126,7 +125,7 @@ class OpenHostsFile final : public AppendTarget {
 
 AppendResult appendLine(std::string_view entry) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return {AppendStep::kLockFailed, error};
+  if (DWORD error = lock.take(kWriteLockWaitMs)) return failedAt(AppendStep::kLockFailed, error);
   std::string line;
   line.reserve(2 + entry.size());
   line.append("\r\n").append(entry);
@@ -136,11 +135,11 @@ AppendResult appendLine(std::string_view entry) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
-    return {AppendStep::kOpenFailed, error};
+    return failedAt(AppendStep::kOpenFailed, error);
   }
   // One write of the whole line, so a reader never sees its line break alone.
   if (DWORD error = writeAll(file.get(), line.data(), static_cast<DWORD>(line.size()))) {
-    return {AppendStep::kWriteFailed, error};
+    return failedAt(AppendStep::kWriteFailed, error);
   }
   return {};
 }
@@ -148,7 +147,7 @@ AppendResult appendLine(std::string_view entry) {
 AppendResult appendSessionLine(std::string_view entry,
                                const std::function<std::uint32_t(LineStart)>& journal) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return {AppendStep::kLockFailed, error};
+  if (DWORD error = lock.take(kWriteLockWaitMs)) return failedAt(AppendStep::kLockFailed, error);
   // Append and read: every write lands at the end, and the last byte says
   // whether the file ends in a line end. Readers may share it, writers not.
   OpenHostsFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA | FILE_READ_DATA,
@@ -156,7 +155,7 @@ AppendResult appendSessionLine(std::string_view entry,
                                  nullptr));
   if (!file.opened()) {
     const DWORD error = GetLastError();
-    return {AppendStep::kOpenFailed, error};
+    return failedAt(AppendStep::kOpenFailed, error);
   }
   return appendJournaledLine(file, entry, journal);
 }
@@ -165,7 +164,8 @@ std::uint32_t backUpHostsFile(const wchar_t* backupPath) {
   // Tried again for a while when another process holds either file: a
   // Varnick ended a moment ago may not have let go of its backup yet.
   SystemClock clock;
-  return retryWhileBusy([backupPath] { return copyHostsFileTo(backupPath); }, clock).error;
+  StepResult copied = retryWhileBusy([backupPath] { return copyHostsFileTo(backupPath); }, clock);
+  return copied ? ERROR_SUCCESS : copied.error().code;
 }
 
 RestoreOutcome restoreHostsFile(const wchar_t* backupPath,
@@ -173,7 +173,8 @@ RestoreOutcome restoreHostsFile(const wchar_t* backupPath,
   BackupRestore steps(backupPath);
   SystemClock clock;
   RestoreResult result = restoreWithin(steps, clock, kRestoreWaitMs, waiting);
-  return {result, result.step == RestoreStage::kDone && steps.hostsFileWasMissing()};
+  if (!result) return unexpected(result.error());
+  return Restored{steps.hostsFileWasMissing()};
 }
 
 }  // namespace varnick

@@ -54,18 +54,18 @@ Expected<UniqueFd, Errno> openLockFolder(const std::string& path) {
 StepResult HostsLock::tryTake() {
   if (!file_) {
     Expected<UniqueFd, Errno> folder = openLockFolder(folder_);
-    if (!folder) return {Attempt::kFailed, folder.error()};
+    if (!folder) return failedAt(Attempt::kFailed, folder.error());
     const char* name = kind_ == Kind::kWrite ? kWriteLockName : kServingLockName;
     file_.reset(::openat(folder->get(), name, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     struct stat status {};
     if (!file_ || ::fstat(file_.get(), &status) != 0) {
       const Errno error = static_cast<Errno>(errno);
       file_.reset();
-      return {Attempt::kFailed, error};
+      return failedAt(Attempt::kFailed, error);
     }
     if (!S_ISREG(status.st_mode)) {
       file_.reset();
-      return {Attempt::kFailed, static_cast<Errno>(EINVAL)};
+      return failedAt(Attempt::kFailed, static_cast<Errno>(EINVAL));
     }
   }
   const int operation = sharing_ == Sharing::kShared ? LOCK_SH : LOCK_EX;
@@ -73,16 +73,18 @@ StepResult HostsLock::tryTake() {
     held_ = true;
     return {};
   }
-  if (errno == EWOULDBLOCK || errno == EINTR) return {Attempt::kBusy, static_cast<Errno>(errno)};
-  return {Attempt::kFailed, static_cast<Errno>(errno)};
+  if (errno == EWOULDBLOCK || errno == EINTR)
+    return failedAt(Attempt::kBusy, static_cast<Errno>(errno));
+  return failedAt(Attempt::kFailed, static_cast<Errno>(errno));
 }
 
 Errno HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
   MonotonicClock clock;
   StepResult result =
       retryWhileBusy([this] { return tryTake(); }, clock, {waitMs, kLockPauseMs}, onFirstBusy);
-  if (result.step == Attempt::kBusy) return ETIMEDOUT;
-  return result.error;
+  if (result) return 0;
+  if (isBusy(result)) return ETIMEDOUT;
+  return result.error().code;
 }
 
 }  // namespace varnick

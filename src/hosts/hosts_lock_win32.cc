@@ -81,7 +81,7 @@ HostsLock::~HostsLock() {
 
 StepResult HostsLock::tryTake() {
   const OpenedLock lock = lockFile(kind_);
-  if (lock.file == nullptr) return {Attempt::kFailed, lock.error};
+  if (lock.file == nullptr) return failedAt(Attempt::kFailed, lock.error);
   OVERLAPPED whole{};
   const DWORD exclusive = sharing_ == Sharing::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
   if (LockFileEx(lock.file, exclusive | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
@@ -89,15 +89,16 @@ StepResult HostsLock::tryTake() {
     return {};
   }
   DWORD error = GetLastError();
-  return {error == ERROR_LOCK_VIOLATION ? Attempt::kBusy : Attempt::kFailed, error};
+  return failedAt(error == ERROR_LOCK_VIOLATION ? Attempt::kBusy : Attempt::kFailed, error);
 }
 
 DWORD HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
   SystemClock clock;
   StepResult result =
       retryWhileBusy([this] { return tryTake(); }, clock, {waitMs, kLockPauseMs}, onFirstBusy);
-  if (result.step == Attempt::kBusy) return ERROR_TIMEOUT;
-  return result.error;
+  if (result) return ERROR_SUCCESS;
+  if (isBusy(result)) return ERROR_TIMEOUT;
+  return result.error().code;
 }
 
 void openLockFiles() {

@@ -59,6 +59,8 @@ class HostsLock {
 // opened stays open for the rest of the run.
 void openLockFiles();
 
+// Its own type rather than an Expected: a report of every lock file, found
+// or not, whose code the caller tells three ways (gone, held, could not go).
 // What became of one lock file that removeUnheldLockFiles looked at: 0 when
 // it is gone, ERROR_SHARING_VIOLATION when another process holds it open (a
 // Varnick that runs), kErrorIsLink for a link at its name, another code when

@@ -34,10 +34,11 @@ DWORD openHostsFileForRebuild(RetryClock& clock, UniqueFile& file) {
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (file) return StepResult{};
         DWORD error = GetLastError();
-        return StepResult{isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error};
+        return StepResult(
+            failedAt(isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error));
       },
       clock);
-  return last.error;
+  return last ? ERROR_SUCCESS : last.error().code;
 }
 
 DWORD openPlainFileForReading(const wchar_t* path, UniqueFile& file) {
@@ -138,10 +139,10 @@ StepResult NewHostsFile::swapIn() {
     DWORD error = takeOverIdentity();
     // The hosts file may be held so that even its rules cannot be read.
     if (error != ERROR_SUCCESS)
-      return {isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
+      return failedAt(isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error);
     identityTaken_ = true;
   }
-  if (unchanged_ && !unchanged_()) return {Attempt::kStale, ERROR_SUCCESS};
+  if (unchanged_ && !unchanged_()) return failedAt(Attempt::kStale, ERROR_SUCCESS);
   // One rename: at every instant the hosts file's name holds the whole old
   // file or the whole new one.
   DWORD error = renameByHandle(file_.get(), hostsFilePath());
@@ -150,7 +151,7 @@ StepResult NewHostsFile::swapIn() {
     file_.reset();
     return {};
   }
-  return {isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error};
+  return failedAt(isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error);
 }
 
 void NewHostsFile::discard() {

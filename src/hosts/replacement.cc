@@ -8,7 +8,7 @@ StepResult retryWhileBusy(const std::function<StepResult()>& step, RetryClock& c
   bool noticed = false;
   for (;;) {
     StepResult result = step();
-    if (result.step != Attempt::kBusy) return result;
+    if (!isBusy(result)) return result;
     if (!noticed && onFirstBusy) onFirstBusy(result);
     noticed = true;
     if (clock.nowMs() >= deadline) return result;
@@ -20,13 +20,14 @@ CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock, Retry
                                const BusyNotice& onFirstBusy) {
   if (std::uint32_t error = steps.flushAndClose()) {
     steps.discard();
-    return {CommitStage::kFlushFailed, error};
+    return failedAt(CommitStage::kFlushFailed, error);
   }
   StepResult swap = retryWhileBusy([&steps] { return steps.swapIn(); }, clock, bound, onFirstBusy);
-  if (swap.step == Attempt::kDone) return {};
+  if (swap) return {};
   steps.discard();
-  return {swap.step == Attempt::kStale ? CommitStage::kStale : CommitStage::kSwapFailed,
-          swap.error};
+  return failedAt(
+      swap.error().step == Attempt::kStale ? CommitStage::kStale : CommitStage::kSwapFailed,
+      swap.error().code);
 }
 
 Round rebuildInRounds(const std::function<Round()>& round, int rounds) {
@@ -41,7 +42,7 @@ RestoreResult restoreWithin(RestoreSteps& steps, RetryClock& clock, std::uint32_
   const std::uint64_t deadline = clock.nowMs() + boundMs;
   auto notice = [&waiting](RestoreWait wait) {
     return [&waiting, wait](const StepResult& busy) {
-      if (waiting) waiting(wait, busy.error);
+      if (waiting) waiting(wait, busy.error().code);
     };
   };
   // What is left of the bound, but never less than the usual retry.
@@ -53,25 +54,19 @@ RestoreResult restoreWithin(RestoreSteps& steps, RetryClock& clock, std::uint32_
   };
   StepResult lock = retryWhileBusy([&steps] { return steps.takeWriteLock(); }, clock,
                                    {boundMs, kLockPauseMs}, notice(RestoreWait::kWriteLock));
-  if (lock.step != Attempt::kDone) return {RestoreStage::kLockFailed, lock.error};
+  if (!lock) return failedAt(RestoreStage::kLockFailed, lock.error().code);
   StepResult copy = retryWhileBusy([&steps] { return steps.copyBackup(); }, clock,
                                    rest(kBusyPauseMs), notice(RestoreWait::kBackupHeld));
-  if (copy.step != Attempt::kDone) {
+  if (!copy) {
     steps.discard();
-    return {RestoreStage::kCopyFailed, copy.error};
+    return failedAt(RestoreStage::kCopyFailed, copy.error().code);
   }
   CommitResult commit =
       commitReplacement(steps, clock, rest(kBusyPauseMs), notice(RestoreWait::kHostsFileHeld));
-  switch (commit.step) {
-    case CommitStage::kDone:
-      return {};
-    case CommitStage::kFlushFailed:
-      return {RestoreStage::kFlushFailed, commit.error};
-    case CommitStage::kSwapFailed:
-    case CommitStage::kStale:
-      break;
-  }
-  return {RestoreStage::kSwapFailed, commit.error};
+  if (commit) return {};
+  if (commit.error().step == CommitStage::kFlushFailed)
+    return failedAt(RestoreStage::kFlushFailed, commit.error().code);
+  return failedAt(RestoreStage::kSwapFailed, commit.error().code);
 }
 
 }  // namespace varnick

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "base/outcome.h"
+#include "base/expected.h"
 
 namespace varnick {
 
@@ -29,14 +29,19 @@ constexpr std::uint32_t kServingLockWaitMs = 60000;
 // The pause between two tries at a lock that another Varnick holds.
 constexpr std::uint32_t kLockPauseMs = 10;
 
+// Why one try at a step did not get it done.
 enum class Attempt {
-  kDone,
   kBusy,    // another process holds the file: worth trying again shortly
   kFailed,  // will not work by waiting
   kStale,   // the hosts file changed since the new content was made from it
 };
 
-using StepResult = Outcome<Attempt>;
+using StepResult = Expected<void, StepFailure<Attempt>>;
+
+// Whether a try found the file held by another process, and may be made again.
+inline bool isBusy(const StepResult& result) {
+  return !result && result.error().step == Attempt::kBusy;
+}
 
 // The time, and waiting, as the retries see them: the system's clock in the
 // program, a scripted one in the tests.
@@ -76,9 +81,9 @@ class ReplacementSteps {
   virtual void discard() = 0;
 };
 
-enum class CommitStage { kDone, kFlushFailed, kSwapFailed, kStale };
+enum class CommitStage { kFlushFailed, kSwapFailed, kStale };
 
-using CommitResult = Outcome<CommitStage>;
+using CommitResult = Expected<void, StepFailure<CommitStage>>;
 
 // Flushes the new content, then swaps it in, retrying within `bound` while
 // the hosts file is busy. Nothing is swapped in unless the flush succeeded;
@@ -94,6 +99,7 @@ using CommitResult = Outcome<CommitStage>;
 // are not waited out for ever.
 constexpr int kRebuildRounds = 5;
 
+// Its own type rather than an Expected: a stale round is no failure, it starts over.
 enum class Round { kDone, kStale, kFailed };
 
 // Runs `round` (read the hosts file, make the new content, swap it in) until
@@ -118,9 +124,9 @@ class RestoreSteps : public ReplacementSteps {
   virtual StepResult copyBackup() = 0;
 };
 
-enum class RestoreStage { kDone, kLockFailed, kCopyFailed, kFlushFailed, kSwapFailed };
+enum class RestoreStage { kLockFailed, kCopyFailed, kFlushFailed, kSwapFailed };
 
-using RestoreResult = Outcome<RestoreStage>;
+using RestoreResult = Expected<void, StepFailure<RestoreStage>>;
 
 // Takes the write lock, copies the backup and swaps it in, waiting up to
 // `boundMs` in all while another Varnick or another process stands in the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,17 @@ namespace {
 
 constexpr std::uint32_t kSharingViolation = 32;
 constexpr std::uint32_t kDiskFull = 112;
+
+// The stage a result stopped at, none when done, and its error code.
+template <typename Stage>
+std::optional<Stage> stageOf(const Expected<void, StepFailure<Stage>>& result) {
+  if (result) return std::nullopt;
+  return result.error().step;
+}
+template <typename Stage>
+std::uint32_t codeOf(const Expected<void, StepFailure<Stage>>& result) {
+  return result ? 0 : result.error().code;
+}
 
 class ScriptedClock final : public RetryClock {
  public:
@@ -44,38 +56,38 @@ class ScriptedSteps final : public ReplacementSteps {
   std::size_t nextSwap_ = 0;
 };
 
-const StepResult kBusy{Attempt::kBusy, kSharingViolation};
+const StepResult kBusy = failedAt(Attempt::kBusy, kSharingViolation);
 
 struct Case {
   const char* name;
   std::uint32_t flushError;
   std::vector<StepResult> swaps;
   std::vector<std::string> calls;
-  CommitStage stage;
+  std::optional<CommitStage> stage;  // none: done
   std::uint32_t error;
 };
 
 TEST(CommitReplacement, FlushesFirstAndLeavesTheHostsFileAloneOnAnyFailure) {
   const Case cases[] = {
-      {"swapped at once", 0, {{}}, {"flush", "swap"}, CommitStage::kDone, 0},
+      {"swapped at once", 0, {{}}, {"flush", "swap"}, std::nullopt, 0},
       // Nothing reaches the hosts file without a good flush.
       {"flush fails", kDiskFull, {{}}, {"flush", "discard"}, CommitStage::kFlushFailed, kDiskFull},
       {"busy, then swapped",
        0,
        {kBusy, kBusy, {}},
        {"flush", "swap", "swap", "swap"},
-       CommitStage::kDone,
+       std::nullopt,
        0},
       {"fails outright, no retry",
        0,
-       {{Attempt::kFailed, 1307}},
+       {failedAt(Attempt::kFailed, 1307)},
        {"flush", "swap", "discard"},
        CommitStage::kSwapFailed,
        1307},
       // Someone wrote to the hosts file while it was busy: start over.
       {"stale after a busy try",
        0,
-       {kBusy, {Attempt::kStale, 0}},
+       {kBusy, failedAt(Attempt::kStale, 0)},
        {"flush", "swap", "swap", "discard"},
        CommitStage::kStale,
        0},
@@ -87,8 +99,8 @@ TEST(CommitReplacement, FlushesFirstAndLeavesTheHostsFileAloneOnAnyFailure) {
     ScriptedClock clock;
     CommitResult result = commitReplacement(steps, clock);
     EXPECT_EQ(steps.calls, c.calls) << c.name;
-    EXPECT_EQ(result.step, c.stage) << c.name;
-    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_EQ(stageOf(result), c.stage) << c.name;
+    EXPECT_EQ(codeOf(result), c.error) << c.name;
   }
 }
 
@@ -98,8 +110,8 @@ TEST(CommitReplacement, GivesUpOnABusyHostsFileAfterTheBoundedRetry) {
   ScriptedClock clock;
   const std::uint64_t start = clock.now_;
   CommitResult result = commitReplacement(steps, clock);
-  EXPECT_EQ(result.step, CommitStage::kSwapFailed);
-  EXPECT_EQ(result.error, kSharingViolation);
+  EXPECT_EQ(stageOf(result), CommitStage::kSwapFailed);
+  EXPECT_EQ(codeOf(result), kSharingViolation);
   EXPECT_EQ(steps.calls.back(), "discard");
   // Tried right up to the limit, and no longer.
   EXPECT_EQ(clock.now_ - start, kBusyRetryMs);
@@ -131,8 +143,8 @@ class ScriptedRestore final : public RestoreSteps {
 
   bool discarded = false;
   static inline const StepResult kDone{};
-  static inline const StepResult kLockBusy{Attempt::kBusy, kSharingViolation};
-  static inline const StepResult kHostsBusy{Attempt::kBusy, 5};
+  static inline const StepResult kLockBusy = failedAt(Attempt::kBusy, kSharingViolation);
+  static inline const StepResult kHostsBusy = failedAt(Attempt::kBusy, 5u);
 
  private:
   std::uint64_t add(std::uint64_t ms) const { return ms == kForever ? kForever : clock_.now_ + ms; }
@@ -148,7 +160,7 @@ struct RestoreCase {
   std::uint64_t lockBusyMs;
   std::uint64_t hostsBusyMs;
   StepResult swap;
-  RestoreStage stage;
+  std::optional<RestoreStage> stage;  // none: done
   std::uint32_t error;
   std::vector<RestoreWait> waits;  // each reported once, in this order
 };
@@ -176,13 +188,13 @@ TEST(RebuildInRounds, StartsOverOnlyWhileTheHostsFileKeptChanging) {
 TEST(RestoreWithin, WaitsOutAnotherWriterAndAReaderButNotAFailure) {
   constexpr std::uint32_t kBound = 60000;
   const RestoreCase cases[] = {
-      {"nothing in the way", 0, 0, {}, RestoreStage::kDone, 0, {}},
-      {"a del that takes 25 s", 25000, 0, {}, RestoreStage::kDone, 0, {RestoreWait::kWriteLock}},
+      {"nothing in the way", 0, 0, {}, std::nullopt, 0, {}},
+      {"a del that takes 25 s", 25000, 0, {}, std::nullopt, 0, {RestoreWait::kWriteLock}},
       {"a reader for 40 s after a writer for 15 s",
        15000,
        55000,
        {},
-       RestoreStage::kDone,
+       std::nullopt,
        0,
        {RestoreWait::kWriteLock, RestoreWait::kHostsFileHeld}},
       {"the lock never comes free",
@@ -200,7 +212,7 @@ TEST(RestoreWithin, WaitsOutAnotherWriterAndAReaderButNotAFailure) {
        5,
        {RestoreWait::kHostsFileHeld}},
       // A folder where the hosts file was: no waiting cures that.
-      {"fails outright", 0, 0, {Attempt::kFailed, 336}, RestoreStage::kSwapFailed, 336, {}},
+      {"fails outright", 0, 0, failedAt(Attempt::kFailed, 336), RestoreStage::kSwapFailed, 336, {}},
   };
   for (const RestoreCase& c : cases) {
     ScriptedClock clock;
@@ -209,8 +221,8 @@ TEST(RestoreWithin, WaitsOutAnotherWriterAndAReaderButNotAFailure) {
     std::vector<RestoreWait> waits;
     RestoreResult result = restoreWithin(
         steps, clock, kBound, [&waits](RestoreWait wait, std::uint32_t) { waits.push_back(wait); });
-    EXPECT_EQ(result.step, c.stage) << c.name;
-    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_EQ(stageOf(result), c.stage) << c.name;
+    EXPECT_EQ(codeOf(result), c.error) << c.name;
     EXPECT_EQ(waits, c.waits) << c.name;
     EXPECT_EQ(steps.discarded, c.stage == RestoreStage::kSwapFailed) << c.name;
     // Whatever stood in the way, the whole restore kept within its bound

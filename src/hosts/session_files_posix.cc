@@ -355,18 +355,18 @@ JournaledAppend appendJournaled(const HostsPlaces& places, JournalFile& journal,
                                 std::string_view received) {
   const std::string_view entry = received.substr(0, received.find('\0'));
   if (entry.find_first_of("\r\n") != std::string_view::npos)
-    return {{AppendStep::kWriteFailed, EINVAL}};
+    return {failedAt(AppendStep::kWriteFailed, EINVAL)};
   HostsLock lock(places.lockFolder, HostsLock::Kind::kWrite);
-  if (Errno error = lock.take(kWriteLockWaitMs)) return {{AppendStep::kLockFailed, error}};
+  if (Errno error = lock.take(kWriteLockWaitMs)) return {failedAt(AppendStep::kLockFailed, error)};
   Expected<UniqueFd, Errno> hosts = openPlainFile(places.hostsFile, O_WRONLY | O_APPEND);
-  if (!hosts) return {{AppendStep::kOpenFailed, hosts.error()}};
+  if (!hosts) return {failedAt(AppendStep::kOpenFailed, hosts.error())};
   HostsAppend target(places.hostsFile, hosts->get());
   JournaledAppend result{appendJournaledLine(
       target, entry, [&journal, entry](LineStart start) { return journal.appended(entry, start); },
       kLf)};
-  if (result.appended.step == AppendStep::kWriteFailed) {
+  if (!result.appended && result.appended.error().step == AppendStep::kWriteFailed) {
     result.unrecorded = journal.appendFailed();
-  } else if (result.appended.done()) {
+  } else if (result.appended) {
     Expected<void, Errno> flushed = flush(hosts->get());
     if (!flushed) result.unflushed = flushed.error();
   }

@@ -42,12 +42,12 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
   if (error == ERROR_SUCCESS) error = readAll(hosts.get(), content);
   // A hosts file that someone removed took the lines with it.
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
-    result = TakeOutResult(TakeOutStep::kReadFailed, error);
+    result = {{}, failedAt(TakeOutStep::kReadFailed, error)};
     return Round::kFailed;
   }
   result.removal = removeSessionLines(content, lines);
   if (result.removal.removed.empty()) {
-    result.step = TakeOutStep::kDone;
+    result.done = {};
     return Round::kDone;
   }
   NewHostsFile replacement;
@@ -58,29 +58,29 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
         replacement.write(content.data() + piece.from, static_cast<DWORD>(piece.to - piece.from));
   }
   if (error != ERROR_SUCCESS) {
-    result = TakeOutResult(TakeOutStep::kReplaceFailed, error);
+    result = {{}, failedAt(TakeOutStep::kReplaceFailed, error)};
     return Round::kFailed;
   }
   std::optional<std::string> identity = replacement.identity();
   if (!identity) {
     const DWORD identityError = GetLastError();
-    result = TakeOutResult(TakeOutStep::kReplaceFailed, identityError);
+    result = {{}, failedAt(TakeOutStep::kReplaceFailed, identityError)};
     return Round::kFailed;
   }
   if ((error = journal.takingOut(*identity)) != ERROR_SUCCESS) {
-    result = TakeOutResult(TakeOutStep::kJournalFailed, error);
+    result = {{}, failedAt(TakeOutStep::kJournalFailed, error)};
     return Round::kFailed;
   }
   std::optional<FileState> asRead = stateOf(hosts.get());
   hosts.reset();
   CommitResult committed =
       replacement.commit(clock, [&asRead] { return asRead && stateOfHostsFile() == asRead; });
-  if (committed.step == CommitStage::kStale) return Round::kStale;
-  if (committed.step != CommitStage::kDone) {
-    result = TakeOutResult(TakeOutStep::kReplaceFailed, committed.error);
+  if (!committed && committed.error().step == CommitStage::kStale) return Round::kStale;
+  if (!committed) {
+    result = {{}, failedAt(TakeOutStep::kReplaceFailed, committed.error().code)};
     return Round::kFailed;
   }
-  result.step = TakeOutStep::kDone;
+  result.done = {};
   return Round::kDone;
 }
 
@@ -88,11 +88,12 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
 // hosts file is right: the backup first, so that a backup is never left
 // without the journal that leads to it.
 // The backup first: a journal kept keeps naming it for the next recovery.
-TakeOutResult removeFiles(const SessionFiles& files, JournalFile& journal) {
+Expected<void, StepFailure<TakeOutStep>> removeFiles(const SessionFiles& files,
+                                                     JournalFile& journal) {
   if (DWORD error = removeSessionFile(files.backup))
-    return {TakeOutStep::kFilesKept, error, files.backup};
+    return failedAt(TakeOutStep::kFilesKept, error, files.backup);
   if (DWORD error = journal.removeAndClose())
-    return {TakeOutStep::kFilesKept, error, files.journal};
+    return failedAt(TakeOutStep::kFilesKept, error, files.journal);
   return {};
 }
 
@@ -188,17 +189,14 @@ DWORD findSessionJournals(std::vector<SessionFiles>& found) {
 TakeOutResult takeOutLines(JournalFile& journal, const std::vector<JournalLine>& lines) {
   HostsLock lock(HostsLock::Kind::kWrite);
   if (DWORD error = lock.take(kWriteLockWaitMs))
-    return TakeOutResult(TakeOutStep::kLockFailed, error);
+    return {{}, failedAt(TakeOutStep::kLockFailed, error)};
   TakeOutResult result;
   Round last = rebuildInRounds([&] { return takeOutOnce(journal, lines, result); });
-  if (last == Round::kStale) return TakeOutResult(TakeOutStep::kKeptChanging, kRebuildRounds);
+  if (last == Round::kStale) return {{}, failedAt(TakeOutStep::kKeptChanging, ERROR_SUCCESS)};
   if (last == Round::kFailed) return result;
   // The lines are out: a recovery that finds the journal now has nothing to
   // do, whatever the hosts file holds by then.
-  if (DWORD error = journal.takenOut()) {
-    result.step = TakeOutStep::kJournalFailed;
-    result.error = error;
-  }
+  if (DWORD error = journal.takenOut()) result.done = failedAt(TakeOutStep::kJournalFailed, error);
   return result;
 }
 
@@ -210,11 +208,13 @@ TakeOutResult takeOutLinesWithin(JournalFile& journal, const std::vector<Journal
     TakeOutResult result = takeOutLines(journal, lines);
     // A reader keeps the hosts file from being opened for the rebuild or
     // from being replaced; both leave it as it was.
+    if (result.done) return result;
+    const StepFailure<TakeOutStep>& failure = result.done.error();
     const bool held =
-        (result.step == TakeOutStep::kReadFailed && isSharingConflict(result.error)) ||
-        (result.step == TakeOutStep::kReplaceFailed && isHeldAtSwap(result.error));
+        (failure.step == TakeOutStep::kReadFailed && isSharingConflict(failure.code)) ||
+        (failure.step == TakeOutStep::kReplaceFailed && isHeldAtSwap(failure.code));
     if (!held || clock.nowMs() >= deadline) return result;
-    if (!told && waiting) waiting(result.error);
+    if (!told && waiting) waiting(failure.code);
     clock.sleepMs(kBusyPauseMs);
   }
 }
@@ -224,15 +224,14 @@ RecoveryResult recoverSession(const SessionFiles& files) {
   JournalFile journal;
   std::string content;
   if (DWORD error = journal.openExisting(files.journal, content)) {
-    result.step =
-        error == ERROR_SHARING_VIOLATION ? TakeOutStep::kInUse : TakeOutStep::kJournalUnreadable;
-    result.error = error;
+    result.done = failedAt(
+        error == ERROR_SHARING_VIOLATION ? TakeOutStep::kInUse : TakeOutStep::kJournalUnreadable,
+        error);
     return result;
   }
   JournalRead read = readJournal(content);
   if (read.state == JournalState::kNotAJournal) {
-    result.step = TakeOutStep::kJournalUnreadable;
-    result.error = ERROR_INVALID_DATA;
+    result.done = failedAt(TakeOutStep::kJournalUnreadable, ERROR_INVALID_DATA);
     return result;
   }
   result.started = read.journal.started;
@@ -242,15 +241,13 @@ RecoveryResult recoverSession(const SessionFiles& files) {
                    (read.journal.takingOut && read.journal.takingOut == identityOfHostsFile());
   if (!out) {
     if (DWORD error = journal.cutTo(read.wholeSize)) {
-      result.step = TakeOutStep::kJournalFailed;
-      result.error = error;
+      result.done = failedAt(TakeOutStep::kJournalFailed, error);
       return result;
     }
     static_cast<TakeOutResult&>(result) = takeOutLines(journal, read.journal.lines);
-    if (result.step != TakeOutStep::kDone) return result;
+    if (!result.done) return result;
   }
-  TakeOutResult removed = removeFiles(files, journal);
-  static_cast<Outcome<TakeOutStep>&>(result) = removed;
+  result.done = removeFiles(files, journal);
   return result;
 }
 
@@ -258,7 +255,8 @@ JournaledAppend appendJournaled(JournalFile& journal, std::string_view entry) {
   const std::string_view line = entry.substr(0, entry.find('\0'));
   JournaledAppend result{appendSessionLine(
       line, [&journal, line](LineStart start) { return journal.appended(line, start); })};
-  if (result.appended.step == AppendStep::kWriteFailed) result.unrecorded = journal.appendFailed();
+  if (!result.appended && result.appended.error().step == AppendStep::kWriteFailed)
+    result.unrecorded = journal.appendFailed();
   return result;
 }
 

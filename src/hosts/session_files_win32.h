@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/outcome.h"
+#include "base/expected.h"
 #include "base/unique_resource.h"
 #include "hosts/hosts_file.h"
 #include "hosts/session_journal.h"
@@ -103,21 +103,22 @@ struct JournaledAppend {
 [[nodiscard]] DWORD findSessionJournals(std::vector<SessionFiles>& found);
 
 enum class TakeOutStep {
-  kDone,
   kInUse,              // the journal of a running session: left alone
   kJournalUnreadable,  // not a plain file, or not a journal: left as it is
   kLockFailed,         // the write lock
   kReadFailed,         // the hosts file could not be read
   kReplaceFailed,      // the new hosts file could not be written or swapped in
   kJournalFailed,      // the journal could not be written
-  kKeptChanging,       // another program wrote to the hosts file during every round
-  kFilesKept,          // the hosts file is right, but the journal or backup (path) could not go
+  kKeptChanging,  // another program wrote to the hosts file during every round (kRebuildRounds)
+  kFilesKept,     // the hosts file is right, but the journal or backup (path) could not go
 };
 
-// For kKeptChanging the error is the number of rounds run.
-struct [[nodiscard]] TakeOutResult : Outcome<TakeOutStep> {
-  using Outcome::Outcome;
-  LineRemoval removal;  // the lines taken out and those no longer there
+// What a take-out did: the lines it took out and those no longer there,
+// which stand even when a step after the swap failed (the journal's last
+// record, the removal of its files), and whether it got done.
+struct [[nodiscard]] TakeOutResult {
+  LineRemoval removal;
+  Expected<void, StepFailure<TakeOutStep>> done;
 };
 
 // Takes `lines` out of the hosts file, each as a whole line, under the

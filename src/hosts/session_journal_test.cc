@@ -262,7 +262,7 @@ JournalLine append(std::string& hosts, const std::string& entry, std::string_vie
         return 0u;
       },
       lineEnd);
-  EXPECT_TRUE(result.done());
+  EXPECT_TRUE(result.ok());
   return line;
 }
 

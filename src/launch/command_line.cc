@@ -1,6 +1,7 @@
 #include "launch/command_line.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -68,8 +69,8 @@ std::optional<std::string> cmdReadsItsOwn(const std::wstring& text) {
   return std::nullopt;
 }
 
-BatchCommandLine refusal(const std::wstring& text, std::string why) {
-  return {std::wstring(), text, std::move(why)};
+Unexpected<BatchRefusal> refusal(const std::wstring& text, std::string why) {
+  return unexpected(BatchRefusal{text, std::move(why)});
 }
 
 }  // namespace
@@ -106,7 +107,7 @@ BatchCommandLine batchCommandLine(const std::wstring& comSpec, const std::wstrin
   for (const std::wstring& argument : arguments)
     line += L' ' + quoteForCmd(argument);
   line += L'"';
-  return {line, std::nullopt, std::string()};
+  return line;
 }
 
 }  // namespace varnick::control

@@ -1,9 +1,10 @@
 // Building a Windows command line from separate arguments.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "base/expected.h"
 
 namespace varnick::control {
 
@@ -20,11 +21,11 @@ std::wstring buildCommandLine(const std::vector<std::wstring>& arguments);
 // passes %* to exactly as given. Or, when cmd.exe would read part of an
 // argument (or of the script's path) as its own whatever the quoting, the
 // refusal: the first such text and why, and no line.
-struct BatchCommandLine {
-  std::wstring line;
-  std::optional<std::wstring> refused;
+struct BatchRefusal {
+  std::wstring text;
   std::string why;  // "cmd.exe would expand % in it", ...
 };
+using BatchCommandLine = Expected<std::wstring, BatchRefusal>;
 [[nodiscard]] BatchCommandLine batchCommandLine(const std::wstring& comSpec,
                                                 const std::wstring& script,
                                                 const std::vector<std::wstring>& arguments);

@@ -101,8 +101,8 @@ TEST(BatchCommandLine, QuotesAnArgumentForCmdAndTheRuntimeAlike) {
   const std::wstring start = kComSpec + L" /d /e:on /v:off /s /c \"\"" + kScript + L"\" ";
   for (const auto& [argument, quoted] : cases) {
     BatchCommandLine built = batchCommandLine(kComSpec, kScript, {argument});
-    EXPECT_EQ(built.line, start + quoted + L"\"") << narrow(argument);
-    EXPECT_FALSE(built.refused) << narrow(argument);
+    ASSERT_TRUE(built) << narrow(argument) << ": refused";
+    EXPECT_EQ(*built, start + quoted + L"\"") << narrow(argument);
   }
 }
 
@@ -133,16 +133,17 @@ TEST(BatchCommandLine, RefusesTheFirstTextThatCmdWouldReadAsItsOwn) {
   };
   for (const Case& c : cases) {
     BatchCommandLine built = batchCommandLine(kComSpec, c.script, c.arguments);
-    EXPECT_EQ(built.refused, c.refused) << narrow(c.refused);
-    EXPECT_EQ(built.why, c.why) << narrow(c.refused);
-    EXPECT_EQ(built.line, L"") << narrow(c.refused);
+    ASSERT_FALSE(built) << narrow(c.refused) << ": a line was made";
+    EXPECT_EQ(built.error().text, c.refused) << narrow(c.refused);
+    EXPECT_EQ(built.error().why, c.why) << narrow(c.refused);
   }
 }
 
 TEST(BatchCommandLine, WholeLine) {
   BatchCommandLine built =
       batchCommandLine(L"C:\\Windows Folder\\cmd.exe", kScript, {L"run", L"dev", L"x y"});
-  EXPECT_EQ(built.line,
+  ASSERT_TRUE(built);
+  EXPECT_EQ(*built,
             L"\"C:\\Windows Folder\\cmd.exe\" /d /e:on /v:off /s /c "
             L"\"\"C:\\Program Files\\nodejs\\npm.cmd\" run dev \"x y\"\"");
 }
@@ -169,7 +170,9 @@ TEST(BatchCommandLine, KeepsEverySpecialCharacterInsideQuotes) {
                                            L"|\"|\"|",
                                            L"()"};
   const std::wstring marker = L" /s /c ";
-  std::wstring line = batchCommandLine(kComSpec, kScript, nasty).line;
+  BatchCommandLine built = batchCommandLine(kComSpec, kScript, nasty);
+  ASSERT_TRUE(built);
+  const std::wstring& line = *built;
   std::size_t start = line.find(marker);
   ASSERT_NE(start, std::wstring::npos) << narrow(line);
   std::wstring rest = line.substr(start + marker.size());

@@ -76,14 +76,14 @@ PreparedCommand prepareCommand(const std::vector<std::wstring>& command) {
   const std::wstring shell = commandShell();
   BatchCommandLine batch = batchCommandLine(
       shell, *program, std::vector<std::wstring>(command.begin() + 1, command.end()));
-  if (batch.refused) {
+  if (!batch) {
     return refusal(
         CommandRefusal::Why::kArgumentUnsafe,
-        "the argument '" + visibleText(wideToUtf8(batch.refused->c_str())) +
-            "' cannot be passed to " + wideToUtf8(program->c_str()) + ": " + batch.why +
+        "the argument '" + visibleText(wideToUtf8(batch.error().text.c_str())) +
+            "' cannot be passed to " + wideToUtf8(program->c_str()) + ": " + batch.error().why +
             "; nothing was started (run the program that the batch file starts directly)");
   }
-  return CommandToRun{shell, batch.line};
+  return CommandToRun{shell, *batch};
 }
 
 }  // namespace varnick::control

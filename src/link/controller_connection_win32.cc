@@ -85,7 +85,7 @@ ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
   UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!sock) {
     const DWORD error = GetLastError();
-    return {ConnectStep::kNoSocket, error};
+    return failedAt(ConnectStep::kNoSocket, error);
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -93,13 +93,13 @@ ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
   hostent* host = gethostbyname("localhost");
   if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
     const DWORD error = GetLastError();
-    return {ConnectStep::kNoAddress, error};
+    return failedAt(ConnectStep::kNoAddress, error);
   }
   std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
   if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
       SOCKET_ERROR) {
     const DWORD error = GetLastError();
-    return {ConnectStep::kNoConnection, error};
+    return failedAt(ConnectStep::kNoConnection, error);
   }
   sockOut = std::move(sock);
   return {};

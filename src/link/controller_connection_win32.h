@@ -10,15 +10,15 @@
 #include <optional>
 #include <string>
 
-#include "base/outcome.h"
+#include "base/expected.h"
 #include "base/unique_resource.h"
 #include "link/session_report.h"
 
 namespace varnick {
 
-enum class ConnectStep { kDone, kNoSocket, kNoAddress, kNoConnection };
+enum class ConnectStep { kNoSocket, kNoAddress, kNoConnection };
 
-using ConnectResult = Outcome<ConnectStep>;
+using ConnectResult = Expected<void, StepFailure<ConnectStep>>;
 
 // Connects a new socket to the controller on the first address "localhost"
 // resolves to, at `port`: one attempt, no time-out.

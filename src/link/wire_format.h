@@ -14,7 +14,8 @@ namespace varnick {
 constexpr std::uint32_t kLengthFieldSize = 4;
 
 // What reading a frame from the front of the bytes received so far found:
-// not all of it yet, all of it, or bytes that are no such frame.
+// not all of it yet, all of it, or bytes that are no such frame. Its own
+// type rather than an Expected: waiting for more is neither a value nor a failure.
 enum class FrameRead { kNeedMore, kWhole, kMalformed };
 
 constexpr std::uint8_t kOpAdd = 1;       // operands: big-endian entry length N, N entry bytes

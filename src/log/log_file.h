@@ -7,20 +7,18 @@
 
 #include <string>
 
+#include "base/expected.h"
 #include "base/unique_resource.h"
 
 namespace varnick {
 
-enum class LogFileStatus {
-  kOpened,
+// Why the log file could not be had.
+enum class LogFileFailure {
   kNotPlainFile,  // a link, a file reached through a linked folder, or no regular file
   kFailed,        // could not be opened or created for another reason
 };
 
-struct OpenedLogFile {
-  UniqueStream stream;  // open only when status is kOpened
-  LogFileStatus status = LogFileStatus::kFailed;
-};
+using OpenedLogFile = Expected<UniqueStream, LogFileFailure>;
 
 // Opens `name` for reading and appending in text mode, as fopen's "a+" does,
 // and creates it when nothing stands at the name. The stream is kept only

@@ -23,18 +23,18 @@ OpenedLogFile openLogFile(const std::string& name) {
   // so no file is ever created at the place a link points to.
   const int fd = ::open(name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
-    return {UniqueStream(), errno == ELOOP ? LogFileStatus::kNotPlainFile : LogFileStatus::kFailed};
+    return unexpected(errno == ELOOP ? LogFileFailure::kNotPlainFile : LogFileFailure::kFailed);
   }
   if (!isPlainFile(fd)) {
     ::close(fd);
-    return {UniqueStream(), LogFileStatus::kNotPlainFile};
+    return unexpected(LogFileFailure::kNotPlainFile);
   }
   std::FILE* stream = ::fdopen(fd, "a+");
   if (stream == nullptr) {
     ::close(fd);
-    return {UniqueStream(), LogFileStatus::kFailed};
+    return unexpected(LogFileFailure::kFailed);
   }
-  return {UniqueStream(stream), LogFileStatus::kOpened};
+  return UniqueStream(stream);
 }
 
 bool moveLogFile(const std::string& from, const std::string& to) {

@@ -65,20 +65,18 @@ OpenedLogFile openLogFile(const std::string& name) {
   const std::wstring wideName = widen(name);
   bool dangling = false;
   UniqueFile file = openOrCreate(wideName, dangling);
-  if (!file)
-    return {UniqueStream(), dangling ? LogFileStatus::kNotPlainFile : LogFileStatus::kFailed};
-  if (!isPlainFileNamed(file.get(), wideName))
-    return {UniqueStream(), LogFileStatus::kNotPlainFile};
+  if (!file) return unexpected(dangling ? LogFileFailure::kNotPlainFile : LogFileFailure::kFailed);
+  if (!isPlainFileNamed(file.get(), wideName)) return unexpected(LogFileFailure::kNotPlainFile);
 
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_APPEND | _O_TEXT);
-  if (fd == -1) return {UniqueStream(), LogFileStatus::kFailed};
+  if (fd == -1) return unexpected(LogFileFailure::kFailed);
   file.release();  // the descriptor owns the handle now
   std::FILE* stream = _fdopen(fd, "a+");
   if (stream == nullptr) {
     _close(fd);
-    return {UniqueStream(), LogFileStatus::kFailed};
+    return unexpected(LogFileFailure::kFailed);
   }
-  return {UniqueStream(stream), LogFileStatus::kOpened};
+  return UniqueStream(stream);
 }
 
 bool moveLogFile(const std::string& from, const std::string& to) {

@@ -69,8 +69,8 @@ void resetLoggingState() { loggingState() = LoggingState{}; }
 void openLogStream() {
   LoggingState& state = loggingState();
   OpenedLogFile opened = openLogFile(state.logBaseName);
-  state.logStream = std::move(opened.stream);
-  if (opened.status == LogFileStatus::kNotPlainFile) {
+  state.logStream = opened ? std::move(*opened) : UniqueStream();
+  if (!opened && opened.error() == LogFileFailure::kNotPlainFile) {
     logMessage(kError, getLogger("Main"),
                "Log file %s is not a plain file with one link; records go to standard output only",
                state.logBaseName.c_str());

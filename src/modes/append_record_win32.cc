@@ -3,11 +3,12 @@
 namespace varnick {
 
 bool logAppend(Logger* log, const AppendResult& appended, const std::string& entry) {
-  const int error = static_cast<int>(appended.error);
-  switch (appended.step) {
-    case AppendStep::kDone:
-      logMessage(kInfo, log, "Written to hosts file '%s'", entry.c_str());
-      return true;
+  if (appended) {
+    logMessage(kInfo, log, "Written to hosts file '%s'", entry.c_str());
+    return true;
+  }
+  const int error = static_cast<int>(appended.error().code);
+  switch (appended.error().step) {
     case AppendStep::kLockFailed:
       logMessage(kError, log, "Failed to take the write lock of the hosts file %d", error);
       return false;

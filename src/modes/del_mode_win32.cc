@@ -7,19 +7,18 @@
 #include "base/wide_text.h"
 #include "hosts/del_entry.h"
 #include "hosts/entry_bytes.h"
+#include "hosts/replacement.h"
 #include "log/logging.h"
 #include "modes/modes.h"
 
 namespace varnick {
 namespace {
 
-// The record for a delete that stopped at `result.step`.
-void logDelFailure(Logger* log, const DelResult& result) {
-  const int error = static_cast<int>(result.error);
-  const std::string path = wideToUtf8(result.path.c_str());
-  switch (result.step) {
-    case DelStep::kDone:
-      return;
+// The record for a delete that stopped at `failure.step`.
+void logDelFailure(Logger* log, const StepFailure<DelStep>& failure) {
+  const int error = static_cast<int>(failure.code);
+  const std::string path = wideToUtf8(failure.path.c_str());
+  switch (failure.step) {
     case DelStep::kLockFailed:
       logMessage(kError, log, "Failed to take the write lock of the hosts file %d", error);
       return;
@@ -30,7 +29,7 @@ void logDelFailure(Logger* log, const DelResult& result) {
     // naming call, as log readers know it; then the part that failed.
     case DelStep::kNoTempName:
       logMessage(kError, log, "Unable to get tmp filename");
-      if (result.error == ERROR_FILE_EXISTS) {
+      if (failure.code == ERROR_FILE_EXISTS) {
         logMessage(kError, log, "Every temporary file name is taken");
       } else {
         logMessage(kError, log, "Failed to form a temporary file name %d", error);
@@ -58,7 +57,7 @@ void logDelFailure(Logger* log, const DelResult& result) {
       logMessage(kError, log, "Failed to write %s %d, hosts file unchanged", path.c_str(), error);
       return;
     case DelStep::kReplaceFailed:
-      if (isHeldAtSwap(result.error)) {
+      if (isHeldAtSwap(failure.code)) {
         // The hosts file cannot be written while another program has it
         // open, or while it is read-only: told as a failed open of it, which
         // log readers look for, then the step that met it.
@@ -74,7 +73,7 @@ void logDelFailure(Logger* log, const DelResult& result) {
       logMessage(kError, log,
                  "Failed to replace hosts file: another program wrote to it during each of %d "
                  "rebuilds, hosts file unchanged",
-                 error);
+                 kRebuildRounds);
       return;
   }
 }
@@ -89,8 +88,9 @@ int runDel(const wchar_t* entry) {
     return kExitFailure;
   }
   DelResult result = deleteEntry(bytes->view());
-  logDelFailure(log, result);
-  return result.step == DelStep::kDone ? kExitSuccess : kExitFailure;
+  if (result) return kExitSuccess;
+  logDelFailure(log, result.error());
+  return kExitFailure;
 }
 
 }  // namespace varnick

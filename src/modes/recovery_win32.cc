@@ -27,17 +27,22 @@ const char* takeOutFailure(TakeOutStep step) {
       return "another program kept writing to the hosts file, rounds";
     case TakeOutStep::kFilesKept:
     case TakeOutStep::kInUse:
-    case TakeOutStep::kDone:
       break;
   }
   return "a file of it could not be removed";
 }
 
+// The number that a report gives with a take-out's failure: the error
+// code, or for kKeptChanging the rounds run.
+std::uint32_t failureNumber(const StepFailure<TakeOutStep>& failure) {
+  return failure.step == TakeOutStep::kKeptChanging ? kRebuildRounds : failure.code;
+}
+
 }  // namespace
 
-std::string failureReason(const TakeOutResult& result) {
-  std::string reason = takeOutFailure(result.step);
-  if (!result.path.empty()) reason += " (" + wideToUtf8(result.path.c_str()) + ")";
+std::string failureReason(const StepFailure<TakeOutStep>& failure) {
+  std::string reason = takeOutFailure(failure.step);
+  if (!failure.path.empty()) reason += " (" + wideToUtf8(failure.path.c_str()) + ")";
   return reason;
 }
 
@@ -48,10 +53,12 @@ bool finishTakeOut(const TakeOutResult& taken, JournalFile& journal,
   for (const std::string& line : taken.removal.missing)
     report.add({ReportKind::kLeft, line});
   const std::string shown = wideToUtf8(journalPath.c_str());
-  if (!taken.done()) {
+  if (!taken.done) {
     // Kept: a recovery takes the lines out later.
     journal.close();
-    report.add({ReportKind::kTakeOutFailed, shown, {}, failureReason(taken), taken.error});
+    const StepFailure<TakeOutStep>& failure = taken.done.error();
+    report.add(
+        {ReportKind::kTakeOutFailed, shown, {}, failureReason(failure), failureNumber(failure)});
     return false;
   }
   if (DWORD error = journal.removeAndClose())
@@ -70,7 +77,7 @@ bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone) {
   for (const SessionFiles& files : found) {
     RecoveryResult result = recoverSession(files);
     const std::string journal = wideToUtf8(files.journal.c_str());
-    if (result.step == TakeOutStep::kInUse) {
+    if (!result.done && result.done.error().step == TakeOutStep::kInUse) {
       // A running session's, most likely: its own Varnick takes its lines out.
       if (sayWhenNone) report.add({ReportKind::kLeftRunning, journal});
       continue;
@@ -80,13 +87,14 @@ bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone) {
       report.add({ReportKind::kRemoved, line, result.started});
     for (const std::string& line : result.removal.missing)
       report.add({ReportKind::kSkipped, line, result.started});
-    if (result.done()) {
+    if (result.done) {
       report.add({ReportKind::kRecovered, {}, result.started});
       continue;
     }
     all = false;
-    report.add({ReportKind::kRecoveryFailed, journal, result.started, failureReason(result),
-                result.error});
+    const StepFailure<TakeOutStep>& failure = result.done.error();
+    report.add({ReportKind::kRecoveryFailed, journal, result.started, failureReason(failure),
+                failureNumber(failure)});
   }
   if (!any && sayWhenNone) report.add({ReportKind::kNoneToRecover});
   return all;

@@ -25,6 +25,6 @@ bool finishTakeOut(const TakeOutResult& taken, JournalFile& journal,
 
 // Why a take-out stopped, in the records' words, naming the file the step
 // concerns where it does.
-std::string failureReason(const TakeOutResult& result);
+std::string failureReason(const StepFailure<TakeOutStep>& failure);
 
 }  // namespace varnick

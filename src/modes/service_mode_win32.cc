@@ -77,11 +77,9 @@ const char* appendFailure(AppendStep step) {
     case AppendStep::kJournalFailed:
       return "the hosts file was left alone: the journal could not be written";
     case AppendStep::kWriteFailed:
-      return "the hosts file could not be written";
-    case AppendStep::kDone:
       break;
   }
-  return "the hosts file was written";
+  return "the hosts file could not be written";
 }
 
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
@@ -149,12 +147,13 @@ class ServiceConnection final : public PipeConnection {
                  caller_.account.c_str(), shown(entry).c_str(),
                  static_cast<int>(appended.unrecorded));
     }
-    if (!appended.appended.done()) {
+    if (!appended.appended) {
       giveBack(entry);
-      const char* why = appendFailure(appended.appended.step);
+      const StepFailure<AppendStep>& failure = appended.appended.error();
+      const char* why = appendFailure(failure.step);
       logMessage(kError, log_, "Failed to add '%s' for %s: %s %d", shown(entry).c_str(),
-                 caller_.account.c_str(), why, static_cast<int>(appended.appended.error));
-      return {ServiceStatus::kFailed, PolicyRule::kAllowed, appended.appended.error, why};
+                 caller_.account.c_str(), why, static_cast<int>(failure.code));
+      return {ServiceStatus::kFailed, PolicyRule::kAllowed, failure.code, why};
     }
     logMessage(kInfo, log_, "Added '%s' for %s", shown(entry).c_str(), caller_.account.c_str());
     return {};
@@ -396,17 +395,15 @@ const char* serviceStepText(ServiceStep step) {
       return "could not remove it";
     case ServiceStep::kRemoveFailed:
       return "could not remove its files";
-    case ServiceStep::kDone:
-      break;
   }
   return "";
 }
 
 // The record of an install's or uninstall's failure.
-void logServiceFailure(Logger* log, const char* what, const ServiceResult& result) {
-  logMessage(kError, log, "Failed to %s the service: %s %d%s%s", what, serviceStepText(result.step),
-             static_cast<int>(result.error), result.path.empty() ? "" : " ",
-             wideToUtf8(result.path.c_str()).c_str());
+void logServiceFailure(Logger* log, const char* what, const StepFailure<ServiceStep>& failure) {
+  logMessage(kError, log, "Failed to %s the service: %s %d%s%s", what,
+             serviceStepText(failure.step), static_cast<int>(failure.code),
+             failure.path.empty() ? "" : " ", wideToUtf8(failure.path.c_str()).c_str());
 }
 
 // The service's logs go with it, and its folder once empty. Nobody but
@@ -447,26 +444,26 @@ int runService(const wchar_t* action) {
     return kExitFailure;
   }
   if (std::wcscmp(action, L"install") == 0) {
-    ServiceResult installed = installService();
-    if (!installed.done()) {
-      logServiceFailure(log, "install", installed);
+    InstallResult installed = installService();
+    if (!installed) {
+      logServiceFailure(log, "install", installed.error());
       return kExitFailure;
     }
     logMessage(kInfo, log, "Installed and started the service from %s",
                wideToUtf8(serviceFolder().c_str()).c_str());
-    if (installed.error == ERROR_INVALID_LEVEL) {
+    if (!installed->newerConfigTaken) {
       logMessage(kInfo, log,
                  "The system took no failure-actions flag or required privileges for the "
                  "service (%d): it is restarted after a crash only, and keeps every privilege "
                  "of LocalSystem",
-                 static_cast<int>(installed.error));
+                 static_cast<int>(ERROR_INVALID_LEVEL));
     }
     return kExitSuccess;
   }
   if (std::wcscmp(action, L"uninstall") == 0) {
     ServiceResult removed = uninstallService(kRestoreWaitMs + 10000);
-    if (!removed.done()) {
-      logServiceFailure(log, "uninstall", removed);
+    if (!removed) {
+      logServiceFailure(log, "uninstall", removed.error());
       return kExitFailure;
     }
     logMessage(kInfo, log, "Stopped and removed the service");

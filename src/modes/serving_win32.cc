@@ -33,22 +33,24 @@ const char* waitReason(RestoreWait wait) {
 // the way; each reason to wait is logged once. A failure names the backup,
 // which is kept.
 bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
-  RestoreOutcome outcome = restoreHostsFile(backupPath, [log](RestoreWait wait,
-                                                              std::uint32_t error) {
+  RestoreOutcome restored = restoreHostsFile(backupPath, [log](RestoreWait wait,
+                                                               std::uint32_t error) {
     logMessage(kInfo, log, "Restore waits: %s (error %d); trying for up to %u s", waitReason(wait),
                static_cast<int>(error), static_cast<unsigned>(kRestoreWaitMs / 1000));
   });
   const std::string backup = wideToUtf8(backupPath);
-  switch (outcome.step) {
-    case RestoreStage::kDone:
-      if (outcome.hostsFileWasMissing) {
-        logMessage(kInfo, log, "The hosts file was missing; put back from %s", backup.c_str());
-      }
-      return true;
+  if (restored) {
+    if (restored->hostsFileWasMissing) {
+      logMessage(kInfo, log, "The hosts file was missing; put back from %s", backup.c_str());
+    }
+    return true;
+  }
+  const StepFailure<RestoreStage>& failure = restored.error();
+  switch (failure.step) {
     case RestoreStage::kLockFailed:
       logMessage(kError, log,
                  "Failed to take the write lock of the hosts file %d; the backup is kept in %s",
-                 static_cast<int>(outcome.error), backup.c_str());
+                 static_cast<int>(failure.code), backup.c_str());
       return false;
     case RestoreStage::kCopyFailed:
     case RestoreStage::kFlushFailed:
@@ -57,13 +59,13 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
   }
   // The record that log readers know for a restore that failed, then the
   // step it failed at when that was not the copy itself.
-  logCopyFailure(log, backupPath, hostsDirectory(), outcome.error);
-  if (outcome.step != RestoreStage::kCopyFailed) {
+  logCopyFailure(log, backupPath, hostsDirectory(), failure.code);
+  if (failure.step != RestoreStage::kCopyFailed) {
     logMessage(kError, log, "Failed to %s %d; the backup is kept in %s",
-               outcome.step == RestoreStage::kFlushFailed
+               failure.step == RestoreStage::kFlushFailed
                    ? "flush the restored hosts file to the disk"
                    : "put the restored hosts file in place of the old one",
-               static_cast<int>(outcome.error), backup.c_str());
+               static_cast<int>(failure.code), backup.c_str());
   }
   return false;
 }
@@ -182,20 +184,19 @@ void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::ui
 
 int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock) {
   ConnectResult connected = connectToController(port, sock);
-  switch (connected.step) {
-    case ConnectStep::kDone:
-      return 0;
+  if (connected) return 0;
+  const int error = static_cast<int>(connected.error().code);
+  switch (connected.error().step) {
     case ConnectStep::kNoSocket:
       logMessage(kError, log, "Call to socket() returned INVALID_SOCKET");
       return kExitNoSocket;
     case ConnectStep::kNoAddress:
-      logMessage(kError, log, "Failed to resolve localhost error=%d",
-                 static_cast<int>(connected.error));
+      logMessage(kError, log, "Failed to resolve localhost error=%d", error);
       return kExitNoConnection;
     case ConnectStep::kNoConnection:
       break;
   }
-  logMessage(kError, log, "Failed to connect socket error=%d", static_cast<int>(connected.error));
+  logMessage(kError, log, "Failed to connect socket error=%d", error);
   return kExitNoConnection;
 }
 

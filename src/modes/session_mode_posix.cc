@@ -182,15 +182,16 @@ void sendOrLog(Logger* log, int fd, const Report& report) {
 // The records of one append, in the words of `varnick session`'s.
 bool logAppend(Logger* log, const JournaledAppend& appended, const std::string& entry) {
   const std::string shown = visibleText(entry);
-  const int error = static_cast<int>(appended.appended.error);
   if (appended.unrecorded != 0)
     logMessage(kError, log, "Failed to write the session journal %u", appended.unrecorded);
-  switch (appended.appended.step) {
-    case AppendStep::kDone:
-      logMessage(kInfo, log, "Written to hosts file '%s'", shown.c_str());
-      if (appended.unflushed != 0)
-        logMessage(kWarn, log, "Failed to flush the hosts file %u", appended.unflushed);
-      return true;
+  if (appended.appended) {
+    logMessage(kInfo, log, "Written to hosts file '%s'", shown.c_str());
+    if (appended.unflushed != 0)
+      logMessage(kWarn, log, "Failed to flush the hosts file %u", appended.unflushed);
+    return true;
+  }
+  const int error = static_cast<int>(appended.appended.error().code);
+  switch (appended.appended.error().step) {
     case AppendStep::kLockFailed:
       logMessage(kError, log, "Failed to take the write lock of the hosts file %d", error);
       return false;

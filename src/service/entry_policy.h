@@ -72,6 +72,8 @@ enum class PolicyRule {
   kNameHeld,       // another user's connection holds one of its names
 };
 
+// Its own type rather than an Expected: a refusal is an answer, not a
+// failure, and the rule, kAllowed included, is what the reply carries.
 struct PolicyVerdict {
   PolicyRule rule = PolicyRule::kAllowed;
   std::string detail;  // what broke the rule, in words that complete "refused: "

@@ -60,7 +60,7 @@ ServiceResult awaitState(SC_HANDLE service, DWORD state, DWORD waitMs, const Ser
     if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                               sizeof status, &size)) {
       const DWORD error = GetLastError();
-      return {ServiceStep::kQueryFailed, error};
+      return failedAt(ServiceStep::kQueryFailed, error);
     }
     if (status.dwCurrentState == state) return {};
     if (GetTickCount64() >= until) return late;
@@ -85,14 +85,14 @@ ServiceResult stopService(SC_HANDLE service, DWORD waitMs) {
   SERVICE_STATUS status{};
   if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
     const DWORD error = GetLastError();
-    if (error != ERROR_SERVICE_NOT_ACTIVE) return {ServiceStep::kStopFailed, error};
+    if (error != ERROR_SERVICE_NOT_ACTIVE) return failedAt(ServiceStep::kStopFailed, error);
     return {};
   }
-  ServiceResult stopped =
-      awaitState(service, SERVICE_STOPPED, waitMs, {ServiceStep::kStopFailed, ERROR_TIMEOUT});
-  if (!stopped.done()) return stopped;
+  ServiceResult stopped = awaitState(service, SERVICE_STOPPED, waitMs,
+                                     failedAt(ServiceStep::kStopFailed, ERROR_TIMEOUT));
+  if (!stopped) return stopped;
   if (process && WaitForSingleObject(process.get(), waitMs) != WAIT_OBJECT_0)
-    return {ServiceStep::kStopFailed, ERROR_TIMEOUT};
+    return failedAt(ServiceStep::kStopFailed, ERROR_TIMEOUT);
   return {};
 }
 
@@ -154,28 +154,30 @@ std::wstring serviceFolder() {
   return base.empty() ? std::wstring() : base + L"\\Varnick";
 }
 
-ServiceResult installService() {
+InstallResult installService() {
   const std::wstring folder = serviceFolder();
-  if (folder.empty()) return {ServiceStep::kNoFolder, ERROR_PATH_NOT_FOUND};
-  if (DWORD error = makeServiceFolder(folder)) return {ServiceStep::kNoFolder, error, folder};
+  if (folder.empty()) return failedAt(ServiceStep::kNoFolder, ERROR_PATH_NOT_FOUND);
+  if (DWORD error = makeServiceFolder(folder))
+    return failedAt(ServiceStep::kNoFolder, error, folder);
   UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     const DWORD error = GetLastError();
-    return {ServiceStep::kNoManager, error};
+    return failedAt(ServiceStep::kNoManager, error);
   }
   // An older service is stopped first: its program is about to be replaced.
   UniqueServiceHandle existing(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
   if (existing) {
-    if (ServiceResult stopped = stopService(existing.get(), 60000); !stopped.done()) return stopped;
+    if (ServiceResult stopped = stopService(existing.get(), 60000); !stopped)
+      return unexpected(stopped.error());
   } else if (const DWORD error = GetLastError(); error != ERROR_SERVICE_DOES_NOT_EXIST) {
     // One that is there but cannot be opened is not installed again over it.
-    return {ServiceStep::kNoService, error};
+    return failedAt(ServiceStep::kNoService, error);
   }
   const std::wstring program = folder + L"\\varnick.exe";
   if (thisProgramPath() != program &&
       !CopyFileW(thisProgramPath().c_str(), program.c_str(), FALSE)) {
     const DWORD error = GetLastError();
-    return {ServiceStep::kCopyFailed, error, program};
+    return failedAt(ServiceStep::kCopyFailed, error, program);
   }
   const std::wstring command = L"\"" + program + L"\" service run";
   UniqueServiceHandle created(
@@ -187,46 +189,46 @@ ServiceResult installService() {
   SC_HANDLE service = existing ? existing.get() : created.get();
   if (!service) {
     const DWORD error = GetLastError();
-    return {ServiceStep::kCreateFailed, error};
+    return failedAt(ServiceStep::kCreateFailed, error);
   }
   if (existing && !ChangeServiceConfigW(service, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                         SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
                                         nullptr, nullptr, nullptr, kServiceDisplayName)) {
     const DWORD error = GetLastError();
-    return {ServiceStep::kCreateFailed, error};
+    return failedAt(ServiceStep::kCreateFailed, error);
   }
   const DWORD configured = configure(service);
   if (configured != ERROR_SUCCESS && configured != kNewerConfigNotTaken)
-    return {ServiceStep::kConfigFailed, configured};
+    return failedAt(ServiceStep::kConfigFailed, configured);
   if (!StartServiceW(service, 0, nullptr)) {
     const DWORD error = GetLastError();
-    if (error != ERROR_SERVICE_ALREADY_RUNNING) return {ServiceStep::kStartFailed, error};
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) return failedAt(ServiceStep::kStartFailed, error);
   }
-  ServiceResult started = awaitState(service, SERVICE_RUNNING, 30000,
-                                     {ServiceStep::kStartFailed, ERROR_SERVICE_REQUEST_TIMEOUT});
-  if (!started.done()) return started;
+  ServiceResult started =
+      awaitState(service, SERVICE_RUNNING, 30000,
+                 failedAt(ServiceStep::kStartFailed, ERROR_SERVICE_REQUEST_TIMEOUT));
+  if (!started) return unexpected(started.error());
   // Done, but said: its restart or its privileges could not be limited.
-  if (configured == kNewerConfigNotTaken) return {ServiceStep::kDone, ERROR_INVALID_LEVEL};
-  return {};
+  return ServiceInstalled{configured != kNewerConfigNotTaken};
 }
 
 ServiceResult uninstallService(std::uint32_t waitMs) {
   UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     const DWORD error = GetLastError();
-    return {ServiceStep::kNoManager, error};
+    return failedAt(ServiceStep::kNoManager, error);
   }
   UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
   if (!service) {
     const DWORD error = GetLastError();
-    return {error == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceStep::kNotInstalled
-                                                  : ServiceStep::kNoService,
-            error};
+    return failedAt(error == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceStep::kNotInstalled
+                                                          : ServiceStep::kNoService,
+                    error);
   }
-  if (ServiceResult stopped = stopService(service.get(), waitMs); !stopped.done()) return stopped;
+  if (ServiceResult stopped = stopService(service.get(), waitMs); !stopped) return stopped;
   if (!DeleteService(service.get())) {
     const DWORD error = GetLastError();
-    return {ServiceStep::kDeleteFailed, error};
+    return failedAt(ServiceStep::kDeleteFailed, error);
   }
   const std::wstring folder = serviceFolder();
   const std::wstring program = folder + L"\\varnick.exe";
@@ -235,7 +237,7 @@ ServiceResult uninstallService(std::uint32_t waitMs) {
   if (!DeleteFileW(program.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
       !MoveFileExW(program.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     const DWORD error = GetLastError();
-    return {ServiceStep::kRemoveFailed, error, program};
+    return failedAt(ServiceStep::kRemoveFailed, error, program);
   }
   return {};
 }

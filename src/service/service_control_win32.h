@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/outcome.h"
+#include "base/expected.h"
 
 namespace varnick {
 
@@ -17,7 +17,6 @@ constexpr wchar_t kServiceName[] = L"Varnick";
 constexpr wchar_t kServiceDisplayName[] = L"Varnick hosts entries";
 
 enum class ServiceStep {
-  kDone,
   kNoFolder,      // %ProgramFiles% unknown, or its Varnick folder could not be made
   kCopyFailed,    // varnick.exe could not be copied there
   kNoManager,     // the service control manager could not be opened
@@ -32,7 +31,16 @@ enum class ServiceStep {
   kRemoveFailed,  // its files could not be removed
 };
 
-using ServiceResult = Outcome<ServiceStep>;
+using ServiceResult = Expected<void, StepFailure<ServiceStep>>;
+
+// An install that is done: whether the system took the settings that
+// Windows has taken since Vista (the failure actions' flag, so that the
+// service is restarted after a stop with an error too, and the required
+// privileges, so that it keeps only the one it needs).
+struct ServiceInstalled {
+  bool newerConfigTaken = true;
+};
+using InstallResult = Expected<ServiceInstalled, StepFailure<ServiceStep>>;
 
 // What configure() says when the system took all but the settings that
 // Windows has taken since Vista: the failure actions' flag (restart after a
@@ -45,10 +53,11 @@ constexpr DWORD kNewerConfigNotTaken = 0x20000001;  // a customer code: no syste
 // Copies this varnick.exe into serviceFolder() (stopping an older service
 // first) and registers and starts the service from there, with
 // kServiceRules and its folder with kServiceFolderRules (object_rules.h).
-// Done with ERROR_INVALID_LEVEL when the system took no failure-actions
-// flag or no required-privileges information, so that the service is
-// restarted only after a crash or runs with all of its account's.
-[[nodiscard]] ServiceResult installService();
+// Done without newerConfigTaken when the system took no failure-actions
+// flag or no required-privileges information (ERROR_INVALID_LEVEL), so that
+// the service is restarted only after a crash or runs with all of its
+// account's.
+[[nodiscard]] InstallResult installService();
 
 // Stops the service, waiting up to `waitMs` for it to take its
 // connections' entries out, removes it, then its folder's varnick.exe.

@@ -4,6 +4,8 @@
 // Enter or for the time given.
 #pragma once
 
+#include "base/expected.h"
+
 namespace varnick::control {
 
 // 119 is no longer returned: sessions no longer wait for each other.
@@ -21,12 +23,14 @@ constexpr int kSessionInterrupted = 130;
 constexpr int kSessionHungUp = 129;
 constexpr int kSessionTerminated = 143;
 
-// How a session ended: its exit code, and whether that code is a failure of
-// the session's own rather than the command's code or 0 after a hold.
-struct SessionOutcome {
-  int exitCode = 0;
-  bool failed = false;
-};
+// How a session ended: the command's exit code or 0 after a hold, or the
+// exit code of a failure of the session's own.
+using SessionOutcome = Expected<int, int>;
+
+// The exit code that a session's end gives, a failure's or not.
+inline int exitCodeOf(const SessionOutcome& outcome) {
+  return outcome ? *outcome : outcome.error();
+}
 
 struct SessionExitCode {
   int code;

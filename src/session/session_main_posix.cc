@@ -86,29 +86,29 @@ SessionOutcome runChecked(const SessionOptions& options, int argc, char** argv,
                           const EventStream& events) {
   if (std::optional<std::string> refusal = linuxRefusal(options)) {
     report(*refusal);
-    return {kSessionUsage, true};
+    return unexpected(kSessionUsage);
   }
   if (std::optional<std::string> refusal = argumentNotText(argc, argv, options.command.size())) {
     report(*refusal);
-    return {kSessionUsage, true};
+    return unexpected(kSessionUsage);
   }
   if (!catchEndingSignals()) {
     report("could not set up the handling of Ctrl+C and SIGTERM");
-    return {kSessionCannotListen, true};
+    return unexpected(kSessionCannotListen);
   }
   if (options.recover) {
     const int code = recoverOnLinux(options, events);
-    return {code, code != 0};
+    return code != 0 ? SessionOutcome(unexpected(code)) : SessionOutcome(0);
   }
   std::optional<std::vector<SessionEntry>> entries = entriesToSend(options);
-  if (!entries) return {kSessionUsage, true};
+  if (!entries) return unexpected(kSessionUsage);
   std::optional<PosixCommand> command;
   if (!options.command.empty()) {
     const std::vector<std::string> words(argv + argc - options.command.size(), argv + argc);
     Expected<PosixCommand, std::string> found = findPosixCommand(words);
     if (!found) {
       report(found.error());
-      return {kSessionNoCommand, true};
+      return unexpected(kSessionNoCommand);
     }
     command = std::move(found).value();
   }
@@ -136,24 +136,25 @@ int run(int argc, char** argv) {
     return kSessionUsage;
   }
   EventStream events(parsed.json);
-  SessionOutcome outcome{kSessionUsage, true};
+  SessionOutcome outcome = unexpected(kSessionUsage);
   if (parsed.options) {
     outcome = runChecked(*parsed.options, argc, argv, events);
   } else {
     report(parsed.error);
     printUsage();
   }
-  if (outcome.failed) {
+  const int exitCode = exitCodeOf(outcome);
+  if (!outcome) {
     const Reported& reported = reportedSoFar();
-    events.write(
-        errorEvent(outcome.exitCode,
-                   reported.message.empty() ? sessionExitMeaning(outcome.exitCode, Platform::kLinux)
-                                            : reported.message,
-                   reported.reason.empty() ? sessionExitReason(outcome.exitCode) : reported.reason,
-                   reported.remedies));
+    events.write(errorEvent(exitCode,
+                            reported.message.empty()
+                                ? sessionExitMeaning(exitCode, Platform::kLinux)
+                                : reported.message,
+                            reported.reason.empty() ? sessionExitReason(exitCode) : reported.reason,
+                            reported.remedies));
   }
-  events.write(endedEvent(outcome.exitCode));
-  return outcome.exitCode;
+  events.write(endedEvent(exitCode));
+  return exitCode;
 }
 
 }  // namespace

@@ -59,14 +59,14 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
   std::optional<CommandToRun> command;
   if (!options.recover && !options.clean) {
     entries = entriesToSend(options);
-    if (!entries) return {kSessionUsage, true};
+    if (!entries) return unexpected(kSessionUsage);
     if (!options.command.empty()) {
       PreparedCommand prepared = prepareCommand(options.command);
       if (!prepared) {
         const CommandRefusal& refusal = prepared.error();
         report(refusal.message);
-        return {refusal.why == CommandRefusal::Why::kNotFound ? kSessionNoCommand : kSessionUsage,
-                true};
+        return unexpected(refusal.why == CommandRefusal::Why::kNotFound ? kSessionNoCommand
+                                                                        : kSessionUsage);
       }
       command = std::move(prepared).value();
     }
@@ -77,10 +77,10 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
   gDone = done.get();
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
   // Sessions run side by side: each Varnick takes out only its own lines.
-  SessionOutcome outcome;
+  SessionOutcome outcome = unexpected(kSessionUsage);
   if (options.recover || options.clean) {
     int code = recoverOrClean(options, events);
-    outcome = {code, code != 0};
+    outcome = code != 0 ? SessionOutcome(unexpected(code)) : SessionOutcome(0);
   } else {
     outcome = runSession(options, *entries, command, Interruption{gStop, &gInterrupted}, events);
   }
@@ -111,24 +111,25 @@ int run(int argc, wchar_t** argv) {
     return kSessionUsage;
   }
   EventStream events(parsed.json);
-  SessionOutcome outcome{kSessionUsage, true};
+  SessionOutcome outcome = unexpected(kSessionUsage);
   if (parsed.options) {
     outcome = runChecked(*parsed.options, events);
   } else {
     report(parsed.error);
     printUsage();
   }
-  if (outcome.failed) {
+  const int exitCode = exitCodeOf(outcome);
+  if (!outcome) {
     const Reported& reported = reportedSoFar();
-    events.write(errorEvent(
-        outcome.exitCode,
-        reported.message.empty() ? sessionExitMeaning(outcome.exitCode, Platform::kWindows)
-                                 : reported.message,
-        reported.reason.empty() ? sessionExitReason(outcome.exitCode) : reported.reason,
-        reported.remedies));
+    events.write(errorEvent(exitCode,
+                            reported.message.empty()
+                                ? sessionExitMeaning(exitCode, Platform::kWindows)
+                                : reported.message,
+                            reported.reason.empty() ? sessionExitReason(exitCode) : reported.reason,
+                            reported.remedies));
   }
-  events.write(endedEvent(outcome.exitCode));
-  return outcome.exitCode;
+  events.write(endedEvent(exitCode));
+  return exitCode;
 }
 
 }  // namespace

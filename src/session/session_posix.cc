@@ -239,7 +239,7 @@ std::optional<int> LinuxSession::end() {
 }
 
 SessionOutcome LinuxSession::run() {
-  if (std::optional<int> stop = start()) return {*stop, true};
+  if (std::optional<int> stop = start()) return unexpected(*stop);
   int failure = 0;
   int result = 0;
   if (addEntries(failure)) {
@@ -256,8 +256,9 @@ SessionOutcome LinuxSession::run() {
   // the hosts file may still hold the entries: that outweighs the command's
   // code and any other failure, unless no entry was ever written.
   std::optional<int> ending = end();
-  if (ending && (added_ != 0 || failure == 0)) return {*ending, true};
-  return {result, !commandsCode_ && result != 0};
+  if (ending && (added_ != 0 || failure == 0)) return unexpected(*ending);
+  if (!commandsCode_ && result != 0) return unexpected(result);
+  return result;
 }
 
 }  // namespace

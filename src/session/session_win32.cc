@@ -457,9 +457,10 @@ SessionOutcome Session::serve() {
   // hosts file may still hold the entries: that outweighs the command's code
   // and any other failure, unless no entry was ever written.
   std::optional<int> ending = end();
-  if (ending && (added_ != 0 || failure == 0)) return {*ending, true};
-  if (commandsCode_ && lateInterruption()) return {kSessionInterrupted, true};
-  return {result, !commandsCode_ && result != 0};
+  if (ending && (added_ != 0 || failure == 0)) return unexpected(*ending);
+  if (commandsCode_ && lateInterruption()) return unexpected(kSessionInterrupted);
+  if (!commandsCode_ && result != 0) return unexpected(result);
+  return result;
 }
 
 // Whether a console event that ended the command reaches this process within
@@ -473,7 +474,7 @@ bool Session::lateInterruption() const {
 }
 
 SessionOutcome Session::run() {
-  if (std::optional<int> stop = start()) return {*stop, true};
+  if (std::optional<int> stop = start()) return unexpected(*stop);
   return serve();
 }
 
@@ -485,7 +486,7 @@ SessionOutcome runSession(const SessionOptions& options, const std::vector<Sessi
   if (!findHostsFile()) {
     report("hosts-file-not-found",
            "could not find the hosts file through the registry value DataBasePath");
-    return {kSessionNoVarnick, true};
+    return unexpected(kSessionNoVarnick);
   }
   Session session(options, entries, command, interruption, events);
   return session.run();

@@ -61,22 +61,22 @@ int journalsBesideHostsFile() {
 bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
                          const std::vector<std::wstring>& arguments, const std::wstring& folder,
                          const ServiceAnswer& service) {
-  VarnickTrust trust =
+  TrustResult checked =
       checkVarnickTrust(options.varnickPath.value_or(besideThisProgram(L"varnick.exe")));
-  const std::string shown = wideToUtf8(trust.path.c_str());
-  if (trust.error == ERROR_FILE_NOT_FOUND || trust.error == ERROR_PATH_NOT_FOUND) {
-    report("varnick-not-found", "varnick.exe not found at " + shown);
+  if (!checked) {
+    const DWORD error = checked.error().error;
+    const std::string shown = wideToUtf8(checked.error().path.c_str());
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      report("varnick-not-found", "varnick.exe not found at " + shown);
+    } else if (error == kErrorIsLink) {
+      report("the path by which the system reaches " + shown +
+             " names another file: varnick.exe starts only by a path that names the file checked");
+    } else {
+      report(withCode("could not read who may change " + shown + " or its folder", error));
+    }
     return false;
   }
-  if (trust.error == kErrorIsLink) {
-    report("the path by which the system reaches " + shown +
-           " names another file: varnick.exe starts only by a path that names the file checked");
-    return false;
-  }
-  if (trust.error != ERROR_SUCCESS) {
-    report(withCode("could not read who may change " + shown + " or its folder", trust.error));
-    return false;
-  }
+  const VarnickTrust& trust = *checked;
   if (!trust.changer.empty()) {
     const std::string what = wideToUtf8(trust.changeable.c_str());
     if (!options.trustVarnickFolder) {

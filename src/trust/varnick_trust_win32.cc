@@ -126,7 +126,7 @@ DWORD startablePath(HANDLE program, std::wstring& path) {
 
 }  // namespace
 
-VarnickTrust checkVarnickTrust(const std::wstring& varnickPath) {
+TrustResult checkVarnickTrust(const std::wstring& varnickPath) {
   VarnickTrust trust;
   // Full now: the shell would look for a relative name in the folder that
   // Varnick starts in, before the one it was given in.
@@ -134,28 +134,28 @@ VarnickTrust checkVarnickTrust(const std::wstring& varnickPath) {
   trust.program.reset(CreateFileW(trust.path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!trust.program) {
-    trust.error = GetLastError();
-    return trust;
+    const DWORD error = GetLastError();
+    return unexpected(TrustFailure{trust.path, error});
   }
   // A link on the way to the name could be turned elsewhere once the check
   // is done; the path the system reached the file by has none, and no
   // folder on it can be renamed while the file in it is open. Its folder is
   // opened by that path too, so that the folder checked is the file's own.
-  if ((trust.error = startablePath(trust.program.get(), trust.start)) != ERROR_SUCCESS) {
-    return trust;
-  }
+  if (DWORD error = startablePath(trust.program.get(), trust.start))
+    return unexpected(TrustFailure{trust.path, error});
   const std::wstring folder = folderOf(trust.start);
   trust.folder.reset(CreateFileW(folder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!trust.folder) {
-    trust.error = GetLastError();
-    return trust;
+    const DWORD error = GetLastError();
+    return unexpected(TrustFailure{trust.path, error});
   }
   const std::pair<HANDLE, const std::wstring*> checked[] = {{trust.program.get(), &trust.start},
                                                             {trust.folder.get(), &folder}};
   for (const auto& [handle, path] : checked) {
     std::optional<std::string> changer;
-    if ((trust.error = changerOf(handle, changer)) != ERROR_SUCCESS) return trust;
+    if (DWORD error = changerOf(handle, changer))
+      return unexpected(TrustFailure{trust.path, error});
     if (changer) {
       trust.changer = accountName(*changer);
       trust.changeable = *path;

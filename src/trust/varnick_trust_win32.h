@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "base/expected.h"
 #include "base/unique_resource.h"
 
 namespace varnick::control {
@@ -19,18 +20,26 @@ struct VarnickTrust {
   std::wstring path;   // the name given, made full against the current folder
   // What to start: the path by which the system reached `program`, every
   // link on the way resolved, in a form that CreateProcessW and the shell
-  // take as it is, seen to name `program` again. When no form does,
-  // `error` is kErrorIsLink (base/file_identity_win32.h).
+  // take as it is, seen to name `program` again.
   std::wstring start;
   // Who could change it, as the system names them ("MACHINE\user"); empty
   // when nobody but administrators could.
   std::string changer;
-  std::wstring changeable;      // varnick.exe or its folder, whichever `changer` may change
-  DWORD error = ERROR_SUCCESS;  // when the file, its folder or their rules could not be read
+  std::wstring changeable;  // varnick.exe or its folder, whichever `changer` may change
 };
+
+// Why varnick.exe could not be checked: the file, its folder or their rules
+// could not be read, or no form of the path names the file (kErrorIsLink,
+// base/file_identity_win32.h).
+struct TrustFailure {
+  std::wstring path;  // the name given, made full against the current folder
+  DWORD error = ERROR_SUCCESS;
+};
+
+using TrustResult = Expected<VarnickTrust, TrustFailure>;
 
 // Opens and checks the varnick.exe at `varnickPath`; a relative path is
 // taken from this process's current folder, as when it was given.
-VarnickTrust checkVarnickTrust(const std::wstring& varnickPath);
+[[nodiscard]] TrustResult checkVarnickTrust(const std::wstring& varnickPath);
 
 }  // namespace varnick::control
