@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -160,4 +161,13 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace varnick::control
 
-int main(int argc, char** argv) { return varnick::control::run(argc, argv); }
+int main(int argc, char** argv) {
+  // Only memory running out throws here; the process then ends, and with it
+  // the connection, at whose end the half takes the entries out.
+  try {
+    return varnick::control::run(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "varnick-session: stopped: %s\n", error.what());
+    return varnick::control::kSessionConnectionLost;
+  }
+}
