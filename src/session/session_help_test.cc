@@ -50,8 +50,8 @@ TEST(SessionHelp, LinuxSpeaksOfSudoAndNothingOfWindows) {
         "cmd.exe", "LOCALAPPDATA", "Ctrl+Break", "service", "OEM"}) {
     EXPECT_EQ(help.find(windows), std::string::npos) << windows;
   }
-  for (const char* linux : {"sudo", "/etc/hosts", "SIGTERM", "143", "129"})
-    EXPECT_NE(help.find(linux), std::string::npos) << linux;
+  for (const char* word : {"sudo", "/etc/hosts", "SIGTERM", "143", "129"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
   EXPECT_EQ(std::string(sessionUsageText(Platform::kLinux)).find("--varnick"), std::string::npos);
 }
 

@@ -92,7 +92,7 @@ std::string statusJson(const StatusFacts& facts) {
   const auto sessionOf = [&facts](const JournalFact& fact) {
     return session(fact, facts.journalsOpened);
   };
-  const bool linux = facts.system == StatusSystem::kLinux;
+  const bool onLinux = facts.system == StatusSystem::kLinux;
   std::vector<std::string> fields = {
       field("hosts_file", file(facts.hostsFile)),
       field("server", jsonString(serverState(facts.server))),
@@ -101,10 +101,10 @@ std::string statusJson(const StatusFacts& facts) {
       field("sessions", list(facts.journals, sessionOf)),
       field("session_files_error", errorCode(facts.sessionFilesError)),
       field("backups_without_journal", list(facts.backupsAlone, fileOf)),
-      field("temporary_copies", linux ? "null" : temporaryCopies(facts)),
+      field("temporary_copies", onLinux ? "null" : temporaryCopies(facts)),
       field("log", file(facts.log))};
   // Linux's own fact, after the hosts file it is about.
-  if (linux)
+  if (onLinux)
     fields.insert(fields.begin() + 1,
                   field("hosts_file_mounted", facts.hostsFileMounted ? "true" : "false"));
   return object(fields) + "\n";

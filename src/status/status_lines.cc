@@ -14,7 +14,7 @@ std::string withSize(const FileFact& file) {
 std::string errorText(unsigned long error) { return "error " + std::to_string(error); }
 
 std::string sessionLine(const StatusFacts& facts) {
-  if (!facts.journalsOpened) {
+  if (!facts.journalsOpened && !facts.journals.empty()) {
     const std::size_t count = facts.journals.size();
     return "sessions: " + std::to_string(count) + (count == 1 ? " journal" : " journals") +
            " beside the hosts file; only root may open them and tell a running session from an "
@@ -148,7 +148,7 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
     lines.push_back(
         withCode("interrupted sessions: the files beside the hosts file cannot be listed",
                  facts.sessionFilesError));
-  } else if (!interrupted && facts.journalsOpened) {
+  } else if (!interrupted && (facts.journalsOpened || facts.journals.empty())) {
     lines.emplace_back("interrupted sessions: none");
   }
   for (const FileFact& backup : facts.backupsAlone)
