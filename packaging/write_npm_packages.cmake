@@ -18,6 +18,7 @@ if(NOT node_program OR NOT npm_program)
 endif()
 execute_process(
   COMMAND "${node_program}" "${CMAKE_CURRENT_LIST_DIR}/write_npm_packages.mjs"
+          --platform win32-x64
           --version "${CPACK_PACKAGE_VERSION}"
           --programs "${staged}"
           --out "${CPACK_PACKAGE_DIRECTORY}"

@@ -1,13 +1,16 @@
-// Writes the two npm packages of a release as the tarballs that `npm pack`
+// Writes the npm packages of a release as the tarballs that `npm pack`
 // makes, with the release's version:
 //   varnick-session            the launcher, the API and its types, from
 //                              node/varnick-session (only what its `files`
-//                              names), with an optional dependency on
-//   varnick-session-win32-x64  both programs and their SHA-256 sums.
-// Each also gets its README.md and the repository's LICENSE.
+//                              names), with an optional dependency on each of
+//   varnick-session-win32-x64  both programs and their SHA-256 sums, and
+//   varnick-session-linux-x64  the Linux program and its SHA-256 sum.
+// Each also gets its README.md and the repository's LICENSE. The Windows
+// build writes the first two, the Linux build the third.
 //
-//   node write_npm_packages.mjs --version 1.2.3 --programs <dir with both .exe>
-//        --out <dir for the .tgz files> --homepage https://...
+//   node write_npm_packages.mjs --platform win32-x64|linux-x64 --version 1.2.3
+//        --programs <dir with the programs> --out <dir for the .tgz files>
+//        --homepage https://...
 //
 // The packages are staged in <out>/npm. Any failure ends the script with a
 // message and exit code 1, before or instead of a tarball.
@@ -20,11 +23,14 @@ import { fileURLToPath } from 'node:url';
 
 const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const MAIN_SOURCE = path.join(ROOT, 'node', 'varnick-session');
-const PLATFORM_NAME = 'varnick-session-win32-x64';
-const PLATFORM_SOURCE = path.join(ROOT, 'packaging', 'npm', PLATFORM_NAME);
+const PLATFORMS = {
+  'win32-x64': { name: 'varnick-session-win32-x64', programs: ['varnick.exe', 'varnick-session.exe'] },
+  'linux-x64': { name: 'varnick-session-linux-x64', programs: ['varnick-session'] },
+};
+// The main package goes out with the Windows build.
+const MAIN_WITH = 'win32-x64';
 const LICENSE = path.join(ROOT, 'LICENSE');
-const PROGRAMS = ['varnick.exe', 'varnick-session.exe'];
-const OPTIONS = ['version', 'programs', 'out', 'homepage'];
+const OPTIONS = ['platform', 'version', 'programs', 'out', 'homepage'];
 
 function parseArguments(argv) {
   const options = {};
@@ -36,6 +42,7 @@ function parseArguments(argv) {
   }
   const missing = OPTIONS.filter((name) => !options[name]);
   if (missing.length) throw new Error(`missing ${missing.map((name) => `--${name}`).join(', ')}`);
+  if (!PLATFORMS[options.platform]) throw new Error(`no platform ${options.platform}`);
   return { ...options, programs: path.resolve(options.programs), out: path.resolve(options.out) };
 }
 
@@ -95,23 +102,27 @@ function stageMain(stage, options) {
   for (const name of source.files) copyInto(stage, path.join(MAIN_SOURCE, name), name);
   copyInto(stage, path.join(MAIN_SOURCE, 'README.md'));
   copyInto(stage, LICENSE);
+  const optional = Object.fromEntries(
+    Object.values(PLATFORMS).map(({ name }) => [name, options.version]));
   const manifest = withKeys(releaseFields(source, options),
-    { optionalDependencies: { [PLATFORM_NAME]: options.version } }, 'peerDependencies');
+    { optionalDependencies: optional }, 'peerDependencies');
   checkFiles(stage, manifest);
   writeManifest(stage, manifest);
   return manifest;
 }
 
 function stagePlatform(stage, options) {
-  const sums = PROGRAMS.map((program) => {
+  const { name, programs } = PLATFORMS[options.platform];
+  const source = path.join(ROOT, 'packaging', 'npm', name);
+  const sums = programs.map((program) => {
     copyInto(stage, path.join(options.programs, program));
     const sum = crypto.createHash('sha256').update(fs.readFileSync(path.join(stage, program)));
     return `${sum.digest('hex')}  ${program}\n`;
   });
   fs.writeFileSync(path.join(stage, 'SHA256SUMS'), sums.join(''));
-  copyInto(stage, path.join(PLATFORM_SOURCE, 'README.md'));
+  copyInto(stage, path.join(source, 'README.md'));
   copyInto(stage, LICENSE);
-  const manifest = releaseFields(readManifest(PLATFORM_SOURCE), options);
+  const manifest = releaseFields(readManifest(source), options);
   checkFiles(stage, manifest);
   writeManifest(stage, manifest);
   return manifest;
@@ -136,7 +147,8 @@ function main(argv) {
   const options = parseArguments(argv);
   const stages = path.join(options.out, 'npm');
   fs.rmSync(stages, { recursive: true, force: true });
-  const packages = [[PLATFORM_NAME, stagePlatform], ['varnick-session', stageMain]];
+  const packages = [[PLATFORMS[options.platform].name, stagePlatform]];
+  if (options.platform === MAIN_WITH) packages.push(['varnick-session', stageMain]);
   for (const [name, stageFunction] of packages) {
     const stage = path.join(stages, name);
     fs.mkdirSync(stage, { recursive: true });

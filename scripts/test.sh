@@ -23,8 +23,10 @@ echo "== rooms"
 echo "== map"
 /usr/bin/python3 scripts/check_map.py
 VARNICK_WERROR=ON bash scripts/build.sh windows
-# The Linux varnick-session as it ships, which tests/functional/linux_session.py runs.
+# The Linux varnick-session as it ships, which tests/functional/linux_session.py
+# and the Node tests run, with its tarball and npm package.
 VARNICK_WERROR=ON bash scripts/build.sh linux
+cmake --build --preset linux --target package >/dev/null
 # The release zip and its checksum, which the functional tests unpack and run.
 cmake --build --preset windows --target package >/dev/null
 

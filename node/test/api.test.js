@@ -8,7 +8,7 @@ const { spawnSync } = require('node:child_process');
 const path = require('node:path');
 
 const { withHosts, startHosts, VarnickSessionError } = require('../varnick-session');
-const { useWine, DEFAULT_HOSTS, TRUST } = require('./wine.js');
+const { useWine, onMacos, AS_MACOS, DEFAULT_HOSTS, TRUST } = require('./wine.js');
 
 const hosts = useWine();
 const LAUNCHER = path.join(__dirname, '../varnick-session/bin/varnick-session.js');
@@ -124,10 +124,8 @@ test('events are read whole: a character cut between writes, the last error befo
   }
 });
 
-test('off Windows, optional runs without entries; without it, the failure names the option', async () => {
-  const saved = process.env.VARNICK_SESSION_BINARY;
-  delete process.env.VARNICK_SESSION_BINARY;
-  try {
+test('on macOS, optional runs without entries; without it, the failure names the option', async () => {
+  await onMacos(async () => {
     assert.strictEqual(await withHosts(['10.0.0.9 off.test'], () => 'ran', { optional: true }), 'ran');
     assert.strictEqual((await startHosts(['10.0.0.9 off.test'], { optional: true })).via, 'none');
     await assert.rejects(withHosts(['10.0.0.9 off.test'], () => {}), (error) => {
@@ -136,18 +134,16 @@ test('off Windows, optional runs without entries; without it, the failure names 
       assert.match(error.message, /optional: true/);
       return true;
     });
-  } finally {
-    process.env.VARNICK_SESSION_BINARY = saved;
-  }
-  const launch = (...args) => spawnSync(process.execPath, [LAUNCHER, ...args],
+  });
+  const launch = (...args) => spawnSync(process.execPath, [...AS_MACOS, LAUNCHER, ...args],
     { env: { ...process.env, VARNICK_SESSION_BINARY: '' }, encoding: 'utf8' });
   const optional = launch('--optional', '--add', '10.0.0.9 off.test', '--', 'sh', '-c', 'exit 3');
   assert.strictEqual(optional.status, 3);
   assert.match(optional.stderr, /running the command without hosts entries/);
   const refused = launch('--add', '10.0.0.9 off.test', '--', 'sh', '-c', 'exit 3');
   assert.strictEqual(refused.status, 1);
-  assert.match(refused.stderr, /Varnick is for Windows \(x64\)[^]*--optional/);
+  assert.match(refused.stderr, /Varnick runs on Windows \(x64\) and Linux \(x64\)[^]*--optional/);
   assert.strictEqual(launch('--help').status, 0);
-  assert.match(launch('--version').stdout, /^varnick-session \S+ \(no program for linux-x64\)/);
+  assert.match(launch('--version').stdout, /^varnick-session \S+ \(no program for darwin-x64\)/);
   assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });

@@ -1,6 +1,6 @@
 'use strict';
 // The Vite plugin in a real Vite dev server on 127.0.0.1, against the real
-// varnick-session.exe under Wine; and off Windows, with `optional`.
+// varnick-session.exe under Wine; and on macOS, with `optional`.
 
 const { test } = require('node:test');
 const assert = require('node:assert');
@@ -10,7 +10,7 @@ const os = require('node:os');
 const path = require('node:path');
 
 const { toolsFolder } = require('./tools.js');
-const { useWine, DEFAULT_HOSTS, TRUST } = require('./wine.js');
+const { useWine, onMacos, DEFAULT_HOSTS, TRUST } = require('./wine.js');
 const varnick = require('../varnick-session/vite.js');
 
 const hosts = useWine();
@@ -55,15 +55,11 @@ test('the dev server answers its name while the entry is in, and close() takes i
   assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });
 
-test('off Windows with optional, the dev server starts without entries', async () => {
-  const saved = process.env.VARNICK_SESSION_BINARY;
-  delete process.env.VARNICK_SESSION_BINARY;
-  try {
+test('on macOS with optional, the dev server starts without entries', async () => {
+  await onMacos(async () => {
     const server = await serve(varnick({ entries: ['app.myapp.test'], optional: true }));
     assert.strictEqual(await statusFor(server, 'app.myapp.test'), 200);
     await server.close();
-  } finally {
-    process.env.VARNICK_SESSION_BINARY = saved;
-  }
+  });
   assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });

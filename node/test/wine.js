@@ -44,4 +44,21 @@ function useWine() {
   return () => fs.readFileSync(hostsFile, 'latin1');
 }
 
-module.exports = { useWine, DEFAULT_HOSTS, TRUST };
+// Runs fn as if on macOS, where no Varnick exists, with no program given.
+async function onMacos(fn) {
+  const platform = Object.getOwnPropertyDescriptor(process, 'platform');
+  const binary = process.env.VARNICK_SESSION_BINARY;
+  Object.defineProperty(process, 'platform', { value: 'darwin' });
+  delete process.env.VARNICK_SESSION_BINARY;
+  try {
+    return await fn();
+  } finally {
+    Object.defineProperty(process, 'platform', platform);
+    process.env.VARNICK_SESSION_BINARY = binary;
+  }
+}
+// The same for a Node process that the tests start.
+const AS_MACOS = ['--import',
+  'data:text/javascript,Object.defineProperty(process,"platform",{value:"darwin"})'];
+
+module.exports = { useWine, onMacos, AS_MACOS, DEFAULT_HOSTS, TRUST };

@@ -13,7 +13,7 @@ export interface HostsOptions {
    */
   trustVarnickFolder?: boolean;
   /**
-   * Where Varnick is not available (off Windows), run without entries and resolve with
+   * Where Varnick is not available (macOS), run without entries and resolve with
    * `via: "none"` instead of failing. Default: VARNICK_SESSION_OPTIONAL=1 in the environment.
    */
   optional?: boolean;
@@ -49,8 +49,8 @@ export function withHosts<T>(
 
 export interface HeldHosts {
   entries: string[];
-  /** "service", "consent", or "none" (optional, where Varnick is not available). */
-  via: 'service' | 'consent' | 'none';
+  /** "service" or "consent" on Windows, "root" or "sudo" on Linux, "none" (optional, on macOS). */
+  via: 'service' | 'consent' | 'sudo' | 'root' | 'none';
   /** Takes the entries out; the same promise each time. */
   stop(): Promise<void>;
 }

@@ -10,7 +10,7 @@ export interface VarnickViteOptions {
   noConsent?: boolean;
   /** Start varnick.exe even from a folder that others than administrators may change. */
   trustVarnickFolder?: boolean;
-  /** Where Varnick is not available (off Windows), serve without entries instead of failing. */
+  /** Where Varnick is not available (macOS), serve without entries instead of failing. */
   optional?: boolean;
 }
 

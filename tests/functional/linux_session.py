@@ -35,10 +35,16 @@ MARK = b"# varnick-session test namespace\n"
 pytestmark = [
     pytest.mark.skipif(not os.sys.platform.startswith("linux"), reason="Linux only"),
     pytest.mark.skipif(os.geteuid() != 0, reason="needs root for its mount namespaces"),
-    pytest.mark.skipif(not PROGRAM.is_file(), reason=f"no {PROGRAM}: build the linux preset"),
     pytest.mark.skipif(any(shutil.which(t) is None for t in ("unshare", "nsenter", "runuser", "sudo")),
                        reason="needs unshare, nsenter, runuser and sudo"),
 ]
+
+
+
+@pytest.fixture(autouse=True)
+def built_program():
+    # The test command builds it before these tests; a missing one is a fault, not a skip.
+    assert PROGRAM.is_file(), f"no {PROGRAM}: build the linux preset"
 
 
 def users_lines():

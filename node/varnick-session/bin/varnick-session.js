@@ -4,7 +4,7 @@
 // exit code. Ctrl+C is left to the session, which takes its entries out and
 // exits as it does: this process only waits for it.
 //
-// Where there is no Varnick (off Windows), --optional (or
+// Where there is no Varnick (macOS), --optional (or
 // VARNICK_SESSION_OPTIONAL=1) runs the command after -- without entries;
 // --help and --version answer everywhere.
 
@@ -16,12 +16,13 @@ const HELP_ELSEWHERE = `Usage: varnick-session [OPTIONS] (--add ENTRY | --hosts-
                        [--for DURATION | -- COMMAND [ARG ...]]
 
 Keeps entries in the hosts file for as long as a command runs. Varnick runs
-on Windows (x64); this is ${process.platform}-${process.arch}, where it has no program.
+on Windows (x64) and Linux (x64); this is ${process.platform}-${process.arch}, where it
+has no program.
 
   --optional   run the command after -- without entries, saying so once,
                instead of failing (or set VARNICK_SESSION_OPTIONAL=1)
 
-On Windows, varnick-session --help lists every option and exit code.
+On Windows and Linux, varnick-session --help lists every option and exit code.
 `;
 
 const args = process.argv.slice(2);
