@@ -96,10 +96,10 @@ class Session {
 // on through consent; else the exit code that ends the session.
 std::optional<int> Session::addThroughService() {
   ServiceClient client;
-  if (!client.connect()) {
+  if (Expected<void, std::string> connected = client.connect(); !connected) {
     if (!options_.noConsent) return 0;
     report("service-not-running",
-           client.error() +
+           connected.error() +
                "; --no-consent never asks for consent (varnick service install, "
                "once, elevated, sets the service up)");
     return kSessionNoVarnick;
@@ -112,10 +112,10 @@ std::optional<int> Session::addThroughService() {
       report("interrupted before all the entries were added; the command was not run");
       return kSessionInterrupted;
     }
-    std::optional<ServiceReply> reply = client.add(entry.bytes);
+    Expected<ServiceReply, std::string> reply = client.add(entry.bytes);
     if (reply && reply->status == ServiceStatus::kDone) continue;
     const bool refused = reply && reply->status == ServiceStatus::kRefused;
-    const std::string why = !reply ? client.error()
+    const std::string why = !reply ? reply.error()
                                    : "the Varnick service " +
                                          std::string(refused ? "refused" : "could not add") + " '" +
                                          entry.shown + "': " + reply->text;
@@ -139,10 +139,9 @@ std::optional<int> Session::addThroughService() {
 // Takes the entries out through the service. A session code unless it
 // took them all out.
 std::optional<int> Session::endThroughService() {
-  std::optional<std::pair<ServiceReply, Report>> ended = service_->end();
+  Expected<std::pair<ServiceReply, Report>, std::string> ended = service_->end();
   if (!ended) {
-    report(service_->error() +
-           "; the Varnick service takes the entries out when the connection ends");
+    report(ended.error() + "; the Varnick service takes the entries out when the connection ends");
     return kSessionConnectionLost;
   }
   sayWhatVarnickReported(ended->second, events_);
@@ -165,8 +164,8 @@ std::optional<int> Session::start() {
   std::optional<std::wstring> folder = varnickFolder();
   if (!folder) return kSessionNoVarnick;
   logShown_ = varnickLogShown(*folder);
-  if (!controller_.listen(options_.port)) {
-    report(controller_.error());
+  if (Expected<void, std::string> listening = controller_.listen(options_.port); !listening) {
+    report(listening.error());
     return kSessionCannotListen;
   }
   // Without a --backup, Varnick's session mode keeps a journal of its lines
@@ -180,31 +179,35 @@ std::optional<int> Session::start() {
   // Varnick puts right the interrupted sessions before it connects.
   const int waitSeconds =
       options_.connectTimeoutSeconds + journalsBesideHostsFile() * kVarnickJournalBoundSeconds;
-  switch (controller_.acceptVarnick(waitSeconds, interruption_.stop)) {
-    case Controller::Accepted::kConnected:
-      // A session's Varnick put right interrupted sessions before it
-      // connected; its report of that comes first. A server sends none.
-      if (options_.backupPath) return std::nullopt;
-      if (std::optional<Report> recovery = controller_.readReport("say what it put right")) {
-        sayWhatVarnickReported(*recovery, events_);
-        return std::nullopt;
-      }
-      // Nothing was added: its end takes nothing out.
-      report(controller_.error());
-      controller_.disconnect();
-      // Whatever its exit, the session has failed and said why.
-      (void)controller_.waitForVarnick(kExitWaitSeconds, "end");
-      return kSessionNoConnection;
-    case Controller::Accepted::kInterrupted:
+  const Expected<void, AcceptFailure> accepted =
+      controller_.acceptVarnick(waitSeconds, interruption_.stop);
+  if (accepted) {
+    // A session's Varnick put right interrupted sessions before it
+    // connected; its report of that comes first. A server sends none.
+    if (options_.backupPath) return std::nullopt;
+    Expected<Report, std::string> recovery = controller_.readReport("say what it put right");
+    if (recovery) {
+      sayWhatVarnickReported(*recovery, events_);
+      return std::nullopt;
+    }
+    // Nothing was added: its end takes nothing out.
+    report(recovery.error());
+    controller_.disconnect();
+    // Whatever its exit, the session has failed and said why.
+    (void)controller_.waitForVarnick(kExitWaitSeconds, "end");
+    return kSessionNoConnection;
+  }
+  switch (accepted.error().why) {
+    case NotAccepted::kInterrupted:
       // Nothing is in the hosts file yet: the command never starts.
       report("interrupted before the entries were added; the command was not run");
       controller_.endVarnick();
       return kSessionInterrupted;
-    case Controller::Accepted::kTimedOut:
-      report(controller_.error());
+    case NotAccepted::kTimedOut:
+      report(accepted.error().message);
       break;
-    case Controller::Accepted::kVarnickExited:
-      report(controller_.error() + "; see " + logShown_);
+    case NotAccepted::kVarnickExited:
+      report(accepted.error().message + "; see " + logShown_);
       break;
   }
   controller_.endVarnick();
@@ -225,9 +228,9 @@ bool Session::addEntries(int& failure) {
       failure = kSessionInterrupted;
       return false;
     }
-    std::optional<Reply> reply = controller_.add(entries_[i].bytes);
+    Expected<Reply, std::string> reply = controller_.add(entries_[i].bytes);
     if (!reply) {
-      report(controller_.error());
+      report(reply.error());
       failure = kSessionConnectionLost;
       return false;
     }
@@ -409,13 +412,16 @@ std::optional<int> Session::end() {
       options_.backupPath ? "restore the hosts file" : "take the entries out of the hosts file";
   // A connection closed after a reply that never came takes no shutdown:
   // its end is Varnick's signal to restore.
-  std::optional<Reply> reply;
+  bool shutDown = false;
   if (controller_.connected()) {
-    reply = controller_.shutdown();
-    if (!reply || *reply != Reply::kSuccess)
-      report("varnick.exe did not answer the shutdown: " + controller_.error());
+    Expected<Reply, std::string> reply = controller_.shutdown();
+    shutDown = reply && *reply == Reply::kSuccess;
+    if (!reply)
+      report("varnick.exe did not answer the shutdown: " + reply.error());
+    else if (!shutDown)
+      report("varnick.exe refused the shutdown");
   }
-  if (!reply || *reply != Reply::kSuccess) {
+  if (!shutDown) {
     controller_.disconnect();
     controller_.waitForVarnick(kExitWaitSeconds, ending);
     adviseRestoreByHand();
@@ -425,10 +431,10 @@ std::optional<int> Session::end() {
   // A session's Varnick reports what it took out, and what stopped it,
   // before it exits.
   if (code && !options_.backupPath) {
-    if (std::optional<Report> taken = controller_.readReport("say what it took out"))
+    if (Expected<Report, std::string> taken = controller_.readReport("say what it took out"))
       sayWhatVarnickReported(*taken, events_);
     else
-      notice(controller_.error());
+      notice(taken.error());
   }
   if (!code || *code != 0) {
     report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + logShown_

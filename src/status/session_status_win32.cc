@@ -9,9 +9,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/elevation_win32.h"
+#include "base/expected.h"
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
 #include "base/unique_resource.h"
@@ -164,12 +166,13 @@ ServiceFact lookAtService() {
   service.process = runningServicePid();
   if (service.process == 0) return service;
   ServiceClient client;
-  if (!client.connect()) {
-    service.error = client.error();
+  if (Expected<void, std::string> connected = client.connect(); !connected) {
+    service.error = connected.error();
     return service;
   }
   service.policy = client.policy();
-  service.holders = client.holders().value_or(std::vector<std::string>{});
+  if (Expected<std::vector<std::string>, std::string> holders = client.holders())
+    service.holders = std::move(*holders);
   return service;
 }
 
