@@ -48,6 +48,14 @@ std::optional<std::string> readHostsFile() {
   return content;
 }
 
+// A part of the session done, and the session goes on; or the exit code
+// that ends it.
+using SessionStep = Expected<void, int>;
+
+// How the session goes on once the Varnick service was asked: the service
+// holds every entry, or the session starts Varnick through consent.
+enum class ServiceStart { kTaken, kAskConsent };
+
 class Session {
  public:
   Session(const SessionOptions& options, const std::vector<SessionEntry>& entries,
@@ -62,16 +70,16 @@ class Session {
   SessionOutcome run();
 
  private:
-  std::optional<int> start();
-  std::optional<int> addThroughService();
-  std::optional<int> endThroughService();
+  SessionStep start();
+  Expected<ServiceStart, int> addThroughService();
+  SessionStep endThroughService();
   SessionOutcome serve();
   bool addEntries(int& failure);
   void warnAboutLinesAlreadyThere() const;
   int runCommand();
   int holdUntilEnter();
   void warnAboutOthersChanges();
-  std::optional<int> end();
+  SessionStep end();
   bool lateInterruption() const;
   void adviseRestoreByHand();
 
@@ -92,17 +100,17 @@ class Session {
 };
 
 // Through the Varnick service, when it runs and allows every entry: no
-// consent and no elevated Varnick. Nothing when it took them all; 0 to go
-// on through consent; else the exit code that ends the session.
-std::optional<int> Session::addThroughService() {
+// consent and no elevated Varnick. Whether it took them all or the session
+// goes on through consent; else the exit code that ends the session.
+Expected<ServiceStart, int> Session::addThroughService() {
   ServiceClient client;
   if (Expected<void, std::string> connected = client.connect(); !connected) {
-    if (!options_.noConsent) return 0;
+    if (!options_.noConsent) return ServiceStart::kAskConsent;
     report("service-not-running",
            connected.error() +
                "; --no-consent never asks for consent (varnick service install, "
                "once, elevated, sets the service up)");
-    return kSessionNoVarnick;
+    return unexpected(kSessionNoVarnick);
   }
   serviceAnswer_.answered = true;
   warnAboutLinesAlreadyThere();
@@ -110,7 +118,7 @@ std::optional<int> Session::addThroughService() {
     if (interruption_.happened()) {
       (void)client.end();  // the service takes them out when the pipe closes, if not here
       report("interrupted before all the entries were added; the command was not run");
-      return kSessionInterrupted;
+      return unexpected(kSessionInterrupted);
     }
     Expected<ServiceReply, std::string> reply = client.add(entry.bytes);
     if (reply && reply->status == ServiceStatus::kDone) continue;
@@ -126,47 +134,48 @@ std::optional<int> Session::addThroughService() {
       report(refused ? "service-refused" : "service-failed", why);
       if (std::optional<std::string> widened = policyRemedy(serviceAnswer_.refusedBy))
         remedy(*widened);
-      return refused ? kSessionUsage : kSessionEntryRefused;
+      return unexpected(refused ? kSessionUsage : kSessionEntryRefused);
     }
     notice(why + "; asking for consent instead");
-    return 0;
+    return ServiceStart::kAskConsent;
   }
   added_ = entries_.size();
   service_ = std::move(client);
-  return std::nullopt;
+  return ServiceStart::kTaken;
 }
 
 // Takes the entries out through the service. A session code unless it
 // took them all out.
-std::optional<int> Session::endThroughService() {
+SessionStep Session::endThroughService() {
   Expected<std::pair<ServiceReply, Report>, std::string> ended = service_->end();
   if (!ended) {
     report(ended.error() + "; the Varnick service takes the entries out when the connection ends");
-    return kSessionConnectionLost;
+    return unexpected(kSessionConnectionLost);
   }
   sayWhatVarnickReported(ended->second, events_);
   if (ended->first.status != ServiceStatus::kDone) {
     report("the Varnick service could not take the entries out: " + ended->first.text);
-    return kSessionVarnickFailed;
+    return unexpected(kSessionVarnickFailed);
   }
-  return std::nullopt;
+  return {};
 }
 
 // Through the service when it takes every entry; else listens, starts
 // Varnick and waits for its connection. An exit code when the session cannot
 // go on.
-std::optional<int> Session::start() {
+SessionStep Session::start() {
   if (!options_.backupPath) {
-    std::optional<int> throughService = addThroughService();
-    if (!throughService || *throughService != 0) return throughService;
+    Expected<ServiceStart, int> throughService = addThroughService();
+    if (!throughService) return unexpected(throughService.error());
+    if (*throughService == ServiceStart::kTaken) return {};
   }
   controller_.setReporter(notice);
   std::optional<std::wstring> folder = varnickFolder();
-  if (!folder) return kSessionNoVarnick;
+  if (!folder) return unexpected(kSessionNoVarnick);
   logShown_ = varnickLogShown(*folder);
   if (Expected<void, std::string> listening = controller_.listen(options_.port); !listening) {
     report(listening.error());
-    return kSessionCannotListen;
+    return unexpected(kSessionCannotListen);
   }
   // Without a --backup, Varnick's session mode keeps a journal of its lines
   // beside the hosts file, where only administrators may create or remove
@@ -175,7 +184,7 @@ std::optional<int> Session::start() {
   std::vector<std::wstring> arguments{L"session", port};
   if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
   if (!startTrustedVarnick(controller_, options_, arguments, *folder, serviceAnswer_))
-    return kSessionNoVarnick;
+    return unexpected(kSessionNoVarnick);
   // Varnick puts right the interrupted sessions before it connects.
   const int waitSeconds =
       options_.connectTimeoutSeconds + journalsBesideHostsFile() * kVarnickJournalBoundSeconds;
@@ -184,25 +193,25 @@ std::optional<int> Session::start() {
   if (accepted) {
     // A session's Varnick put right interrupted sessions before it
     // connected; its report of that comes first. A server sends none.
-    if (options_.backupPath) return std::nullopt;
+    if (options_.backupPath) return {};
     Expected<Report, std::string> recovery = controller_.readReport("say what it put right");
     if (recovery) {
       sayWhatVarnickReported(*recovery, events_);
-      return std::nullopt;
+      return {};
     }
     // Nothing was added: its end takes nothing out.
     report(recovery.error());
     controller_.disconnect();
     // Whatever its exit, the session has failed and said why.
     (void)controller_.waitForVarnick(kExitWaitSeconds, "end");
-    return kSessionNoConnection;
+    return unexpected(kSessionNoConnection);
   }
   switch (accepted.error().why) {
     case NotAccepted::kInterrupted:
       // Nothing is in the hosts file yet: the command never starts.
       report("interrupted before the entries were added; the command was not run");
       controller_.endVarnick();
-      return kSessionInterrupted;
+      return unexpected(kSessionInterrupted);
     case NotAccepted::kTimedOut:
       report(accepted.error().message);
       break;
@@ -211,7 +220,7 @@ std::optional<int> Session::start() {
       break;
   }
   controller_.endVarnick();
-  return kSessionNoConnection;
+  return unexpected(kSessionNoConnection);
 }
 
 // Adds every entry; reports each refused one. False when any was refused,
@@ -406,7 +415,7 @@ void Session::adviseRestoreByHand() {
 
 // Ends serving and waits for Varnick's restore. A session code unless
 // Varnick answered the shutdown and exited 0.
-std::optional<int> Session::end() {
+SessionStep Session::end() {
   if (service_) return endThroughService();
   const char* ending =
       options_.backupPath ? "restore the hosts file" : "take the entries out of the hosts file";
@@ -425,7 +434,7 @@ std::optional<int> Session::end() {
     controller_.disconnect();
     controller_.waitForVarnick(kExitWaitSeconds, ending);
     adviseRestoreByHand();
-    return kSessionConnectionLost;
+    return unexpected(kSessionConnectionLost);
   }
   std::optional<DWORD> code = controller_.waitForVarnick(kExitWaitSeconds, ending);
   // A session's Varnick reports what it took out, and what stopped it,
@@ -441,9 +450,9 @@ std::optional<int> Session::end() {
                 : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) +
                       " seconds");
     adviseRestoreByHand();
-    return kSessionVarnickFailed;
+    return unexpected(kSessionVarnickFailed);
   }
-  return std::nullopt;
+  return {};
 }
 
 SessionOutcome Session::serve() {
@@ -462,8 +471,8 @@ SessionOutcome Session::serve() {
   // Unless Varnick answered the shutdown and exited 0 after its restore, the
   // hosts file may still hold the entries: that outweighs the command's code
   // and any other failure, unless no entry was ever written.
-  std::optional<int> ending = end();
-  if (ending && (added_ != 0 || failure == 0)) return unexpected(*ending);
+  SessionStep ending = end();
+  if (!ending && (added_ != 0 || failure == 0)) return unexpected(ending.error());
   if (commandsCode_ && lateInterruption()) return unexpected(kSessionInterrupted);
   if (!commandsCode_ && result != 0) return unexpected(result);
   return result;
@@ -480,7 +489,7 @@ bool Session::lateInterruption() const {
 }
 
 SessionOutcome Session::run() {
-  if (std::optional<int> stop = start()) return unexpected(*stop);
+  if (SessionStep started = start(); !started) return unexpected(started.error());
   return serve();
 }
 
