@@ -32,7 +32,10 @@ class HostsSource final : public ByteSource {
       readError_ = GetLastError();
       return false;
     }
-    if (got != 0 && (copyError_ = writeAll(copy_, buffer, got)) != ERROR_SUCCESS) return false;
+    if (got != 0) {
+      copyError_ = errorCodeOf(writeAll(copy_, buffer, got));
+      if (copyError_ != ERROR_SUCCESS) return false;
+    }
     bytesRead_ += got;
     *count = got;
     return true;
@@ -114,11 +117,11 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
       return failedAt(DelStep::kTempCreateFailed, error, name);
     }
     // A folder on the way that was made a link sends the new file elsewhere.
-    if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(name))) {
+    if (SystemResult meant = checkIsFileMeant(file.get(), fullLongPath(name)); !meant) {
       // The misplacement is the failure reported; a copy that could not go
       // is empty, made by this run a moment ago.
       (void)deleteByHandle(file.get());
-      return failedAt(DelStep::kTempCopyMisplaced, error, name);
+      return failedAt(DelStep::kTempCopyMisplaced, meant.error(), name);
     }
     made = TemporaryCopy{name, std::move(file)};
     return {};

@@ -45,9 +45,9 @@ DWORD openPlainFileForReading(const wchar_t* path, UniqueFile& file) {
   file.reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return GetLastError();
-  DWORD error = checkIsFileMeant(file.get(), fullLongPath(path));
-  if (error != ERROR_SUCCESS) file.reset();
-  return error;
+  const SystemResult meant = checkIsFileMeant(file.get(), fullLongPath(path));
+  if (!meant) file.reset();
+  return errorCodeOf(meant);
 }
 
 NewHostsFile::NewHostsFile() : path_(besideHostsFile(kNewSuffix)) {}
@@ -59,7 +59,7 @@ NewHostsFile::~NewHostsFile() {
 DWORD NewHostsFile::create() {
   discard();
   // A plain file left by a killed run goes; a link there is refused.
-  if (DWORD error = removePlainFile(path_)) return error;
+  if (SystemResult removed = removePlainFile(path_); !removed) return removed.error();
   // A new file or nothing: whatever stands at the name now, a link included,
   // makes this fail rather than be written through.
   file_.reset(CreateFileW(path_.c_str(), kNewFileAccess, 0, nullptr, CREATE_NEW,
@@ -76,11 +76,11 @@ DWORD NewHostsFile::copyFrom(const wchar_t* source) {
   UniqueFile from;
   if (DWORD error = openPlainFileForReading(source, from)) return error;
   if (DWORD error = create()) return error;
-  return copyAll(from.get(), file_.get());
+  return errorCodeOf(copyAll(from.get(), file_.get()));
 }
 
 DWORD NewHostsFile::write(const void* data, DWORD size) {
-  return writeAll(file_.get(), data, size);
+  return errorCodeOf(writeAll(file_.get(), data, size));
 }
 
 CommitResult NewHostsFile::commit(RetryClock& clock, std::function<bool()> unchanged) {
@@ -145,12 +145,13 @@ StepResult NewHostsFile::swapIn() {
   if (unchanged_ && !unchanged_()) return failedAt(Attempt::kStale, ERROR_SUCCESS);
   // One rename: at every instant the hosts file's name holds the whole old
   // file or the whole new one.
-  DWORD error = renameByHandle(file_.get(), hostsFilePath());
-  if (error == ERROR_SUCCESS) {
+  SystemResult renamed = renameByHandle(file_.get(), hostsFilePath());
+  if (renamed) {
     committed_ = true;
     file_.reset();
     return {};
   }
+  const std::uint32_t error = renamed.error();
   return failedAt(isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error);
 }
 

@@ -39,7 +39,7 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
   UniqueFile hosts;
   std::string content;
   DWORD error = openHostsFileForRebuild(clock, hosts);
-  if (error == ERROR_SUCCESS) error = readAll(hosts.get(), content);
+  if (error == ERROR_SUCCESS) error = errorCodeOf(readAll(hosts.get(), content));
   // A hosts file that someone removed took the lines with it.
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
     result = {{}, failedAt(TakeOutStep::kReadFailed, error)};
@@ -109,7 +109,7 @@ DWORD JournalFile::create(const std::wstring& path, std::string_view started) {
   // Rules of its own rather than the folder's: what a recovery will take
   // out must not depend on how an administrator set up that folder.
   SecurityDescriptor rules;
-  if (DWORD error = rules.convert(kJournalRules)) return error;
+  if (SystemResult converted = rules.convert(kJournalRules); !converted) return converted.error();
   file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, rules.attributes(),
                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return GetLastError();
@@ -124,14 +124,14 @@ DWORD JournalFile::openExisting(const std::wstring& path, std::string& content) 
                           nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file_) return GetLastError();
-  DWORD error = checkIsFileMeant(file_.get(), fullLongPath(path.c_str()));
-  if (error == ERROR_SUCCESS) error = readAll(file_.get(), content);
+  DWORD error = errorCodeOf(checkIsFileMeant(file_.get(), fullLongPath(path.c_str())));
+  if (error == ERROR_SUCCESS) error = errorCodeOf(readAll(file_.get(), content));
   if (error != ERROR_SUCCESS) file_.reset();
   return error;
 }
 
 DWORD JournalFile::removeAndClose() {
-  DWORD error = file_ ? deleteByHandle(file_.get()) : ERROR_INVALID_HANDLE;
+  DWORD error = file_ ? errorCodeOf(deleteByHandle(file_.get())) : ERROR_INVALID_HANDLE;
   file_.reset();
   return error;
 }
@@ -164,18 +164,20 @@ DWORD JournalFile::takenOut() { return writeFlushed(takenOutRecord()); }
 
 DWORD JournalFile::writeFlushed(const std::string& bytes) {
   if (!file_) return ERROR_INVALID_HANDLE;
-  if (DWORD error = writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size())))
-    return error;
+  if (SystemResult written = writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()));
+      !written)
+    return written.error();
   return FlushFileBuffers(file_.get()) ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD removeSessionFile(const std::wstring& path) {
-  return removePlainFile(fullLongPath(path.c_str()));
+  return errorCodeOf(removePlainFile(fullLongPath(path.c_str())));
 }
 
 DWORD findSessionJournals(std::vector<SessionFiles>& found) {
   std::vector<FoundFile> journals;
-  if (DWORD error = listFiles(hostsDirectory(), kSessionJournals, journals)) return error;
+  if (SystemResult listed = listFiles(hostsDirectory(), kSessionJournals, journals); !listed)
+    return listed.error();
   const std::wstring prefix = besideHostsFile(kSessionStem);
   const std::size_t suffix = std::wstring(kSessionJournalSuffix).size();
   for (const FoundFile& journal : journals) {

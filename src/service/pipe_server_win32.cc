@@ -24,7 +24,10 @@ constexpr ULONGLONG kTallyMs = 60000;
 // of the server's process are what stand.
 HANDLE makeInstance(bool first, DWORD& error) {
   SecurityDescriptor rules;
-  if ((error = rules.convert(kPipeRules)) != ERROR_SUCCESS) return INVALID_HANDLE_VALUE;
+  if (SystemResult converted = rules.convert(kPipeRules); !converted) {
+    error = converted.error();
+    return INVALID_HANDLE_VALUE;
+  }
   HANDLE pipe = CreateNamedPipeW(
       kServicePipeName,
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),

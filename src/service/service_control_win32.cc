@@ -36,7 +36,8 @@ std::wstring programFilesFolder() {
 // on the folder itself. 0 or the error code.
 DWORD makeServiceFolder(const std::wstring& folder) {
   SecurityDescriptor rules;
-  if (DWORD error = rules.convert(kServiceFolderRules)) return error;
+  if (SystemResult converted = rules.convert(kServiceFolderRules); !converted)
+    return converted.error();
   if (CreateDirectoryW(folder.c_str(), rules.attributes())) return ERROR_SUCCESS;
   const DWORD error = GetLastError();
   if (error != ERROR_ALREADY_EXISTS) return error;
@@ -100,7 +101,7 @@ ServiceResult stopService(SC_HANDLE service, DWORD waitMs) {
 // written down here rather than left to the system's default.
 DWORD setServiceRules(SC_HANDLE service) {
   SecurityDescriptor rules;
-  if (DWORD error = rules.convert(kServiceRules)) return error;
+  if (SystemResult converted = rules.convert(kServiceRules); !converted) return converted.error();
   if (!SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, rules.get()))
     return GetLastError();
   return ERROR_SUCCESS;

@@ -68,8 +68,8 @@ std::string systemMessage(DWORD code) {
 // The whole of a file's bytes; nothing (and a report) when it cannot be read.
 std::optional<std::string> readWholeFile(const std::wstring& path) {
   std::string content;
-  if (DWORD error = readShared(path.c_str(), content)) {
-    report("could not read " + wideToUtf8(path.c_str()) + ": " + systemMessage(error));
+  if (SystemResult read = readShared(path.c_str(), content); !read) {
+    report("could not read " + wideToUtf8(path.c_str()) + ": " + systemMessage(read.error()));
     return std::nullopt;
   }
   return content;

@@ -44,7 +44,7 @@ bool onConsole() {
 // nothing when it cannot be read.
 std::optional<std::string> readHostsFile() {
   std::string content;
-  if (readShared(hostsFilePath(), content) != ERROR_SUCCESS) return std::nullopt;
+  if (!readShared(hostsFilePath(), content)) return std::nullopt;
   return content;
 }
 
