@@ -127,7 +127,8 @@ class OpenHostsFile final : public AppendTarget {
 
 AppendResult appendLine(std::string_view entry) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return failedAt(AppendStep::kLockFailed, error);
+  if (SystemResult taken = lock.take(kWriteLockWaitMs); !taken)
+    return failedAt(AppendStep::kLockFailed, taken.error());
   std::string line;
   line.reserve(2 + entry.size());
   line.append("\r\n").append(entry);
@@ -150,7 +151,8 @@ AppendResult appendLine(std::string_view entry) {
 AppendResult appendSessionLine(std::string_view entry,
                                const std::function<std::uint32_t(LineStart)>& journal) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return failedAt(AppendStep::kLockFailed, error);
+  if (SystemResult taken = lock.take(kWriteLockWaitMs); !taken)
+    return failedAt(AppendStep::kLockFailed, taken.error());
   // Append and read: every write lands at the end, and the last byte says
   // whether the file ends in a line end. Readers may share it, writers not.
   OpenHostsFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA | FILE_READ_DATA,

@@ -97,13 +97,13 @@ StepResult HostsLock::tryTake() {
   return failedAt(error == ERROR_LOCK_VIOLATION ? Attempt::kBusy : Attempt::kFailed, error);
 }
 
-DWORD HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
+SystemResult HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
   SystemClock clock;
   StepResult result =
       retryWhileBusy([this] { return tryTake(); }, clock, {waitMs, kLockPauseMs}, onFirstBusy);
-  if (result) return ERROR_SUCCESS;
-  if (isBusy(result)) return ERROR_TIMEOUT;
-  return result.error().code;
+  if (result) return {};
+  if (isBusy(result)) return unexpected(ERROR_TIMEOUT);
+  return unexpected(result.error().code);
 }
 
 void openLockFiles() {

@@ -194,8 +194,8 @@ class ServiceConnection final : public PipeConnection {
     // Shared with sessions; a bare server, whose restore would put back a
     // whole old file, waits until this connection's lines are out.
     serving_.emplace(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-    const DWORD locked = serving_->take(kServingLockWaitMs);
-    if (locked != ERROR_SUCCESS) {
+    if (const SystemResult taken = serving_->take(kServingLockWaitMs); !taken) {
+      const std::uint32_t locked = taken.error();
       serving_.reset();
       RecordLockGuard guard;
       if (locked == ERROR_TIMEOUT) {
@@ -222,7 +222,8 @@ class ServiceConnection final : public PipeConnection {
       return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, ERROR_INVALID_DATA,
                           "the service could not name its journal"};
     }
-    if (const DWORD error = journal_.create(files_->journal, localTimeText())) {
+    if (SystemResult created = journal_.create(files_->journal, localTimeText()); !created) {
+      const std::uint32_t error = created.error();
       serving_.reset();
       RecordLockGuard guard;
       logMessage(kError, log_, "Failed to create the journal %s of %s %d",
