@@ -359,7 +359,9 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
   const EntryPolicy policy = readPolicy(log);
   ServiceOwner owner(log, policy);
   // A failure exit code makes the service control manager restart it.
-  const DWORD error = stop ? servePipe(stop.get(), owner) : ERROR_NOT_ENOUGH_MEMORY;
+  const SystemResult served =
+      stop ? servePipe(stop.get(), owner) : SystemResult(unexpected(ERROR_NOT_ENOUGH_MEMORY));
+  const DWORD error = errorCodeOf(served);
   RecordLockGuard guard;
   if (error != ERROR_SUCCESS) {
     logMessage(kError, log, "Failed to serve %s %d", wideToUtf8(kServicePipeName).c_str(),

@@ -9,17 +9,17 @@
 
 namespace varnick {
 
-DWORD ServiceClient::openPipe() {
+SystemResult ServiceClient::openPipe() {
   // Every instance may be taken for a moment when sessions start together:
   // wait for the next one rather than give up or fall back to consent.
   const ULONGLONG until = GetTickCount64() + kPipeWaitMs;
   for (;;) {
     pipe_.reset(CreateFileW(kServicePipeName, kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-    if (pipe_) return ERROR_SUCCESS;
+    if (pipe_) return {};
     const DWORD error = GetLastError();
     const ULONGLONG now = GetTickCount64();
-    if (error != ERROR_PIPE_BUSY || now >= until) return error;
+    if (error != ERROR_PIPE_BUSY || now >= until) return unexpected(error);
     // A wait that fails at once (no instance at this instant) is tried
     // again a moment later; the open's error is the one that counts.
     if (!WaitNamedPipeW(kServicePipeName, static_cast<DWORD>(until - now))) Sleep(10);
@@ -29,8 +29,8 @@ DWORD ServiceClient::openPipe() {
 Expected<void, std::string> ServiceClient::connect() {
   const DWORD servicePid = runningServicePid();
   if (servicePid == 0) return unexpected(std::string("the Varnick service is not running"));
-  if (DWORD error = openPipe())
-    return unexpected(withCode("could not connect to the Varnick service", error));
+  if (SystemResult opened = openPipe(); !opened)
+    return unexpected(withCode("could not connect to the Varnick service", opened.error()));
   ULONG serverPid = 0;
   if (!GetNamedPipeServerProcessId(pipe_.get(), &serverPid) || serverPid != servicePid) {
     pipe_.reset();

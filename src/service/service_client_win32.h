@@ -45,8 +45,8 @@ class ServiceClient {
 
  private:
   // Opens the pipe, waiting up to kPipeWaitMs while every instance is
-  // taken: 0 or the error code.
-  DWORD openPipe();
+  // taken.
+  SystemResult openPipe();
   Expected<ServiceReply, std::string> request(const ServiceRequest& request);
   Expected<void, std::string> receive(std::size_t size);
 
