@@ -74,7 +74,7 @@ class Session {
   Expected<ServiceStart, int> addThroughService();
   SessionStep endThroughService();
   SessionOutcome serve();
-  bool addEntries(int& failure);
+  SessionStep addEntries();
   void warnAboutLinesAlreadyThere() const;
   int runCommand();
   int holdUntilEnter();
@@ -223,10 +223,10 @@ SessionStep Session::start() {
   return unexpected(kSessionNoConnection);
 }
 
-// Adds every entry; reports each refused one. False when any was refused,
-// the connection broke or the session was interrupted (`failure` says which).
-bool Session::addEntries(int& failure) {
-  if (service_) return true;  // the service took them at the start
+// Adds every entry; reports each refused one. The session code when any was
+// refused, the connection broke or the session was interrupted.
+SessionStep Session::addEntries() {
+  if (service_) return {};  // the service took them at the start
   // Only a server's restore undoes what others change: only then is the
   // whole file worth keeping to name those changes.
   if (options_.backupPath) expectedHosts_ = readHostsFile();
@@ -234,29 +234,25 @@ bool Session::addEntries(int& failure) {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (interruption_.happened()) {
       report("interrupted before all the entries were added; the command was not run");
-      failure = kSessionInterrupted;
-      return false;
+      return unexpected(kSessionInterrupted);
     }
     Expected<Reply, std::string> reply = controller_.add(entries_[i].bytes);
     if (!reply) {
       report(reply.error());
-      failure = kSessionConnectionLost;
-      return false;
+      return unexpected(kSessionConnectionLost);
     }
     if (*reply == Reply::kFailure) {
       report("varnick.exe refused the entry '" + entries_[i].shown + "'");
-      failure = kSessionEntryRefused;
-      return false;
+      return unexpected(kSessionEntryRefused);
     }
     ++added_;
     if (expectedHosts_) expectedHosts_->append("\r\n").append(entries_[i].bytes);
   }
   if (interruption_.happened()) {
     report("interrupted before the command started; the command was not run");
-    failure = kSessionInterrupted;
-    return false;
+    return unexpected(kSessionInterrupted);
   }
-  return true;
+  return {};
 }
 
 // A line that the hosts file holds already is still added: the session's
@@ -456,23 +452,23 @@ SessionStep Session::end() {
 }
 
 SessionOutcome Session::serve() {
-  int failure = 0;
+  const SessionStep added = addEntries();
   int result = 0;
-  if (addEntries(failure)) {
+  if (added) {
     std::vector<std::string> shown;
     for (const SessionEntry& entry : entries_)
       shown.push_back(entry.shown);
     events_.write(readyEvent(shown, wideToUtf8(hostsFilePath()), service_ ? "service" : "consent"));
     result = command_ ? runCommand() : holdUntilEnter();
   } else {
-    result = failure;
+    result = added.error();
   }
   warnAboutOthersChanges();
   // Unless Varnick answered the shutdown and exited 0 after its restore, the
   // hosts file may still hold the entries: that outweighs the command's code
   // and any other failure, unless no entry was ever written.
   SessionStep ending = end();
-  if (!ending && (added_ != 0 || failure == 0)) return unexpected(ending.error());
+  if (!ending && (added_ != 0 || added)) return unexpected(ending.error());
   if (commandsCode_ && lateInterruption()) return unexpected(kSessionInterrupted);
   if (!commandsCode_ && result != 0) return unexpected(result);
   return result;
