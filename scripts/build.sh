@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures and builds one or more CMake presets: windows, native.
+# Configures and builds one or more CMake presets: windows, native, linux.
 # VARNICK_WERROR=ON makes compiler warnings errors, as the test command does.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -14,6 +14,7 @@ packages=(
   python3 python3-pytest       # functional tests
   python3-yaml                 # the functional tests read the winget manifests
   osslsigncode openssl         # signing a release, and its test
+  sudo                         # the Linux session's functional tests (run in private namespaces)
   "$@"
 )
 

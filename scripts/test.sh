@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the format, the rooms' includes and the
 # map's paths, symbols, locks, modes and loggers against
-# docs/architecture.md, builds both presets with warnings as errors,
+# docs/architecture.md, builds the presets with warnings as errors,
 # lints the portable code, and runs every test: the native unit tests (with
 # AddressSanitizer and UBSan), the fuzzers for a bounded time, and the
-# functional tests that drive varnick.exe under Wine (Python's, then the
-# Node package's), and rebuilds the release elsewhere to compare its bytes.
+# functional tests that drive varnick.exe under Wine and the Linux
+# varnick-session in private mount namespaces (Python's, then the Node
+# package's), and rebuilds the release elsewhere to compare its bytes.
 #
-# The functional tests need only the Windows build, and mostly wait on
+# The functional tests need only the Windows and Linux builds, and mostly wait on
 # Wine: they start as soon as it is packaged, while the portable checks
 # (scripts/portable_checks.sh) run beside them at the lowest priority, their
 # output shown once the tests are done.
@@ -22,6 +23,8 @@ echo "== rooms"
 echo "== map"
 /usr/bin/python3 scripts/check_map.py
 VARNICK_WERROR=ON bash scripts/build.sh windows
+# The Linux varnick-session as it ships, which tests/functional/linux_session.py runs.
+VARNICK_WERROR=ON bash scripts/build.sh linux
 # The release zip and its checksum, which the functional tests unpack and run.
 cmake --build --preset windows --target package >/dev/null
 

@@ -37,5 +37,30 @@ TEST(WideToUtf8, NullAndNonAscii) {
   EXPECT_EQ(wideToUtf8(L"C:\\Windows\\caf\u00e9"), "C:\\Windows\\caf\xc3\xa9");
 }
 
+TEST(Utf8ToWide, TakesUtf8AndRefusesWhatIsNot) {
+  const std::pair<std::string, std::optional<std::wstring>> cases[] = {
+      {"", L""},
+      {"a.test", L"a.test"},
+      {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
+      {"caf\xc3\xa9", L"caf\u00e9"},
+      {"\xe6\x97\xa5", L"\u65e5"},
+      {"\xf0\x9f\x98\x80", L"\U0001F600"},
+      {"\xf4\x8f\xbf\xbf", L"\U0010FFFF"},
+      {"\x80", std::nullopt},              // a continuation byte alone
+      {"\xc3", std::nullopt},              // cut short
+      {"\xc3(", std::nullopt},             // not followed by a continuation
+      {"\xc0\xaf", std::nullopt},          // an overlong '/'
+      {"\xe0\x80\xaf", std::nullopt},      // overlong in three bytes
+      {"\xed\xa0\x80", std::nullopt},      // a surrogate
+      {"\xf4\x90\x80\x80", std::nullopt},  // past U+10FFFF
+      {"\xff", std::nullopt},
+  };
+  for (const auto& [text, wide] : cases) {
+    EXPECT_EQ(utf8ToWide(text), wide) << text;
+    // Back again, whole.
+    if (wide) EXPECT_EQ(wideSpanToUtf8(*wide), text);
+  }
+}
+
 }  // namespace
 }  // namespace varnick

@@ -11,7 +11,7 @@
 #include "base/wide_text.h"
 #include "log/log_folder_win32.h"
 #include "log/rotation.h"
-#include "session/session_output_win32.h"
+#include "session/session_output.h"
 
 namespace varnick::control {
 namespace {

@@ -4,6 +4,8 @@
 // Enter or for the time given.
 #pragma once
 
+#include "base/expected.h"
+
 namespace varnick::control {
 
 // 119 is no longer returned: sessions no longer wait for each other.
@@ -16,33 +18,54 @@ constexpr int kSessionConnectionLost = 125;
 constexpr int kSessionCannotListen = 126;
 constexpr int kSessionNoCommand = 127;
 constexpr int kSessionInterrupted = 130;
+// Linux only: ended by SIGHUP or SIGTERM, 128 and the signal's number as a
+// shell says a signal's end; SIGINT's is kSessionInterrupted.
+constexpr int kSessionHungUp = 129;
+constexpr int kSessionTerminated = 143;
+
+// How a session ended: the command's exit code or 0 after a hold, or the
+// exit code of a failure of the session's own.
+using SessionOutcome = Expected<int, int>;
+
+// The exit code that a session's end gives, a failure's or not.
+inline int exitCodeOf(const SessionOutcome& outcome) {
+  return outcome ? *outcome : outcome.error();
+}
 
 struct SessionExitCode {
   int code;
-  const char* meaning;  // one line of --help: at most 72 characters
+  // One line of Windows's --help: at most 72 characters; null for a code
+  // that only Linux returns.
+  const char* meaning;
   // --json's error event names the failure by this word unless the session
-  // knew better (session_output_win32.h); programs branch on it, so a word
+  // knew better (session_output.h); programs branch on it, so a word
   // once written keeps its meaning.
   const char* reason;
+  // Linux's line, where its causes differ; null where Windows's line holds.
+  const char* linuxMeaning = nullptr;
 };
 
 inline constexpr SessionExitCode kSessionExitCodes[] = {
     {kSessionUsage, "a command line, --hosts-file or entry was refused (also by the service)",
-     "usage"},
+     "usage", "a command line, --hosts-file or entry was refused"},
     {kSessionNoVarnick, "varnick.exe missing or changeable by others, no consent, no hosts file",
-     "varnick-unavailable"},
+     "varnick-unavailable", "sudo refused, this program is changeable by others, or no /etc/hosts"},
     {kSessionNoConnection, "Varnick did not connect in time, or exited before it connected",
-     "no-connection"},
-    {kSessionEntryRefused, "Varnick refused an entry; the command did not run", "entry-refused"},
+     "no-connection", "the privileged half did not start in time, or ended before it did"},
+    {kSessionEntryRefused, "Varnick refused an entry; the command did not run", "entry-refused",
+     "the privileged half refused an entry; the command did not run"},
     {kSessionVarnickFailed, "Varnick's take-out, restore, recovery or clean failed (see its log)",
-     "varnick-failed"},
+     "varnick-failed", "the privileged half's take-out or recovery failed (see its log)"},
     {kSessionConnectionLost, "Varnick did not answer in time, or the connection broke",
-     "connection-lost"},
-    {kSessionCannotListen, "the port could not be listened on", "cannot-listen"},
+     "connection-lost", "the privileged half did not answer in time, or the connection broke"},
+    {kSessionCannotListen, "the port could not be listened on", "cannot-listen",
+     "the socket pair to the privileged half could not be made"},
     {kSessionNoCommand, "the command could not be found, started or its exit code read",
      "command-failed"},
-    {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console",
-     "interrupted"},
+    {kSessionHungUp, nullptr, "interrupted", "interrupted by SIGHUP (its terminal closed)"},
+    {kSessionInterrupted, "interrupted by Ctrl+C, Ctrl+Break or closing the console", "interrupted",
+     "interrupted by Ctrl+C (SIGINT)"},
+    {kSessionTerminated, nullptr, "interrupted", "interrupted by SIGTERM"},
 };
 
 }  // namespace varnick::control

@@ -22,11 +22,12 @@
 #include "base/unique_resource.h"
 #include "launch/command_start_win32.h"
 #include "session/recover_and_clean_win32.h"
-#include "session/session_entries_win32.h"
+#include "session/session_entries.h"
 #include "session/session_events.h"
 #include "session/session_exit_codes.h"
+#include "session/session_help.h"
 #include "session/session_options.h"
-#include "session/session_output_win32.h"
+#include "session/session_output.h"
 #include "session/session_win32.h"
 #include "status/session_status_win32.h"
 
@@ -88,7 +89,7 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
 }
 
 void printUsage() {
-  std::fputs(kSessionUsageText, stderr);
+  std::fputs(sessionUsageText(Platform::kWindows), stderr);
   std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
 }
 
@@ -99,7 +100,7 @@ int run(int argc, wchar_t** argv) {
     return 0;
   }
   if (parsed.request == ParsedOptions::Request::kHelp) {
-    std::fputs(sessionHelpText().c_str(), stdout);
+    std::fputs(sessionHelpText(Platform::kWindows).c_str(), stdout);
     return 0;
   }
   if (parsed.request == ParsedOptions::Request::kStatus) return reportStatus(parsed.json);
@@ -120,10 +121,12 @@ int run(int argc, wchar_t** argv) {
   const int exitCode = exitCodeOf(outcome);
   if (!outcome) {
     const Reported& reported = reportedSoFar();
-    events.write(errorEvent(
-        exitCode, reported.message.empty() ? sessionExitMeaning(exitCode) : reported.message,
-        reported.reason.empty() ? sessionExitReason(exitCode) : reported.reason,
-        reported.remedies));
+    events.write(errorEvent(exitCode,
+                            reported.message.empty()
+                                ? sessionExitMeaning(exitCode, Platform::kWindows)
+                                : reported.message,
+                            reported.reason.empty() ? sessionExitReason(exitCode) : reported.reason,
+                            reported.remedies));
   }
   events.write(endedEvent(exitCode));
   return exitCode;

@@ -74,16 +74,4 @@ struct FileEntry {
 // and tabs around each entry trimmed, a UTF-8 byte order mark ignored.
 std::vector<FileEntry> parseEntryFile(std::string_view bytes);
 
-// The usage lines alone, for a command line that was refused.
-extern const char kSessionUsageText[];
-
-// What a session exit code of varnick-session's own means, in a few words.
-std::string sessionExitMeaning(int code);
-// The word that names a failure with that exit code in --json's error event.
-std::string sessionExitReason(int code);
-
-// The usage, every option with its default, the exit codes and examples:
-// what --help prints.
-std::string sessionHelpText();
-
 }  // namespace varnick::control

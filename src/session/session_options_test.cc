@@ -159,23 +159,6 @@ TEST(SessionOptions, HelpVersionAndStatusAskForTextBeforeAnythingElse) {
   ASSERT_TRUE(parsed.options);
 }
 
-TEST(SessionHelp, EveryOptionHasALineAndEveryLineFitsAConsole) {
-  const std::string help = sessionHelpText();
-  for (const char* option : {"--add ENTRY", "--hosts-file PATH", "--for DURATION", "--utf8",
-                             "--backup PATH", "--port N", "--varnick PATH", "--timeout SECONDS",
-                             "--recover", "--status", "--help", "--version", "--raw", "--json"}) {
-    EXPECT_NE(
-        help.find(std::string("\n  ") + option + (option == std::string("--help") ? "," : " ")),
-        std::string::npos)
-        << option;
-  }
-  // An 80-column console wraps a line of 80 before its line end.
-  std::size_t start = 0;
-  for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
-    EXPECT_LT(end - start, 80u) << help.substr(start, end - start);
-  EXPECT_EQ(help.back(), '\n');
-}
-
 TEST(ParseDuration, SecondsMinutesHours) {
   const std::pair<const wchar_t*, std::optional<int>> cases[] = {
       {L"90", 90},

@@ -21,7 +21,7 @@
 #include "session/session_events.h"
 #include "session/session_exit_codes.h"
 #include "session/session_waits.h"
-#include "session/varnick_report_win32.h"
+#include "session/varnick_report.h"
 #include "session/varnick_start_win32.h"
 
 namespace varnick::control {

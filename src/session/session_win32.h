@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "base/expected.h"
 #include "launch/command_start_win32.h"
-#include "session/session_entries_win32.h"
+#include "session/session_entries.h"
+#include "session/session_exit_codes.h"
 #include "session/session_options.h"
-#include "session/session_output_win32.h"
+#include "session/session_output.h"
 
 namespace varnick::control {
 
@@ -27,15 +27,6 @@ struct Interruption {
   const std::atomic<bool>* interrupted = nullptr;
   bool happened() const { return interrupted->load(); }
 };
-
-// How a session ended: the command's exit code or 0 after a hold, or the
-// exit code of a failure of the session's own.
-using SessionOutcome = Expected<int, int>;
-
-// The exit code that a session's end gives, a failure's or not.
-inline int exitCodeOf(const SessionOutcome& outcome) {
-  return outcome ? *outcome : outcome.error();
-}
 
 // Runs the session with the entries already converted and checked, and the
 // command (if any) already found.

@@ -10,7 +10,7 @@
 #include "hosts/hosts_location.h"
 #include "hosts/session_files_win32.h"
 #include "log/log_folder_win32.h"
-#include "session/session_output_win32.h"
+#include "session/session_output.h"
 #include "trust/varnick_trust_win32.h"
 
 namespace varnick::control {

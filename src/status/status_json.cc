@@ -67,9 +67,11 @@ std::string service(const std::optional<ServiceFact>& fact) {
                  field("holders", strings(fact->holders))});
 }
 
-std::string session(const JournalFact& fact) {
+std::string session(const JournalFact& fact, bool opened) {
   const JournalReading reading = readJournalFact(fact);
-  return object({field("running", fact.running ? "true" : "false"),
+  return object({field("running", !opened        ? "null"
+                                  : fact.running ? "true"
+                                                 : "false"),
                  field("started", reading.started ? jsonString(*reading.started) : "null"),
                  field("entries", strings(reading.entries)), field("journal", file(fact.journal)),
                  field("journal_problem", reading.started ? "null" : jsonString(reading.problem)),
@@ -87,17 +89,25 @@ std::string temporaryCopies(const StatusFacts& facts) {
 
 std::string statusJson(const StatusFacts& facts) {
   const auto fileOf = [](const FileFact& fact) { return file(fact); };
-  return object({field("hosts_file", file(facts.hostsFile)),
-                 field("server", jsonString(serverState(facts.server))),
-                 field("server_error",
-                       errorCode(facts.server == Running::kUnknown ? facts.serverError : 0)),
-                 field("service", service(facts.service)),
-                 field("sessions", list(facts.journals, session)),
-                 field("session_files_error", errorCode(facts.sessionFilesError)),
-                 field("backups_without_journal", list(facts.backupsAlone, fileOf)),
-                 field("temporary_copies", temporaryCopies(facts)),
-                 field("log", file(facts.log))}) +
-         "\n";
+  const auto sessionOf = [&facts](const JournalFact& fact) {
+    return session(fact, facts.journalsOpened);
+  };
+  const bool onLinux = facts.system == StatusSystem::kLinux;
+  std::vector<std::string> fields = {
+      field("hosts_file", file(facts.hostsFile)),
+      field("server", jsonString(serverState(facts.server))),
+      field("server_error", errorCode(facts.server == Running::kUnknown ? facts.serverError : 0)),
+      field("service", service(facts.service)),
+      field("sessions", list(facts.journals, sessionOf)),
+      field("session_files_error", errorCode(facts.sessionFilesError)),
+      field("backups_without_journal", list(facts.backupsAlone, fileOf)),
+      field("temporary_copies", onLinux ? "null" : temporaryCopies(facts)),
+      field("log", file(facts.log))};
+  // Linux's own fact, after the hosts file it is about.
+  if (onLinux)
+    fields.insert(fields.begin() + 1,
+                  field("hosts_file_mounted", facts.hostsFileMounted ? "true" : "false"));
+  return object(fields) + "\n";
 }
 
 }  // namespace varnick::control

@@ -36,6 +36,16 @@ TEST(StatusJson, OneLineWithEveryFactThatTheLinesSay) {
   unasked.sessionFilesError = 5;
   unasked.tempListError = 3;
 
+  // Linux, as a user other than root sees it: the journal named, not read.
+  StatusFacts onLinux;
+  onLinux.system = StatusSystem::kLinux;
+  onLinux.hostsFile = FileFact{"/etc/hosts", 82};
+  onLinux.hostsFileMounted = true;
+  onLinux.server = Running::kHidden;
+  onLinux.journalsOpened = false;
+  onLinux.journals = {{{"/etc/j.journal", 88}, {}, false, std::nullopt, 13}};
+  onLinux.log = FileFact{"/var/log/varnick.log", 752};
+
   const std::pair<StatusFacts, std::string> cases[] = {
       {quiet,
        R"({"hosts_file":null,"server":"hidden","server_error":null,)"
@@ -66,6 +76,13 @@ TEST(StatusJson, OneLineWithEveryFactThatTheLinesSay) {
                 R"("sessions":[],"session_files_error":5,"backups_without_journal":[],)"
                 R"("temporary_copies":{"folder":"C:\\Temp","count":0,"bytes":0,"error":3},)"
                 R"("log":null})"
+                "\n"},
+      {onLinux, R"({"hosts_file":{"path":"/etc/hosts","size":82},"hosts_file_mounted":true,)"
+                R"("server":"hidden","server_error":null,"service":null,)"
+                R"("sessions":[{"running":null,"started":null,"entries":[],)"
+                R"("journal":{"path":"/etc/j.journal","size":88},"journal_problem":"error 13",)"
+                R"("backup":null}],"session_files_error":null,"backups_without_journal":[],)"
+                R"("temporary_copies":null,"log":{"path":"/var/log/varnick.log","size":752}})"
                 "\n"},
   };
   for (const auto& [facts, json] : cases)

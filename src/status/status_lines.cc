@@ -14,6 +14,12 @@ std::string withSize(const FileFact& file) {
 std::string errorText(unsigned long error) { return "error " + std::to_string(error); }
 
 std::string sessionLine(const StatusFacts& facts) {
+  if (!facts.journalsOpened && !facts.journals.empty()) {
+    const std::size_t count = facts.journals.size();
+    return "sessions: " + std::to_string(count) + (count == 1 ? " journal" : " journals") +
+           " beside the hosts file; only root may open them and tell a running session from an "
+           "interrupted one (sudo varnick-session --status)";
+  }
   std::size_t running = 0;
   for (const JournalFact& journal : facts.journals)
     running += journal.running ? 1 : 0;
@@ -21,7 +27,24 @@ std::string sessionLine(const StatusFacts& facts) {
   return "sessions: " + std::to_string(running) + (running == 1 ? " is" : " are") + " running";
 }
 
+std::string linuxServerLine(const StatusFacts& facts) {
+  switch (facts.server) {
+    case Running::kYes:
+      return "server: a privileged half is serving";
+    case Running::kNo:
+      return "server: no privileged half is serving";
+    case Running::kHidden:
+      return "server: only root may see whether a privileged half is serving (its lock is in "
+             "/run/varnick)";
+    case Running::kUnknown:
+      break;
+  }
+  return "server: cannot tell whether a privileged half is serving (" +
+         errorText(facts.serverError) + ")";
+}
+
 std::string serverLine(const StatusFacts& facts) {
+  if (facts.system == StatusSystem::kLinux) return linuxServerLine(facts);
   switch (facts.server) {
     case Running::kYes:
       return "server: a Varnick is serving (a varnick server, or a session's Varnick)";
@@ -100,6 +123,11 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
   lines.push_back(facts.hostsFile
                       ? "hosts file: " + withSize(*facts.hostsFile)
                       : "hosts file: cannot be found through the registry value DataBasePath");
+  if (facts.hostsFileMounted) {
+    lines.emplace_back(
+        "  a mount point of its own (bind-mounted, as in a container): a take-out rewrites it "
+        "in place, after a copy of it is kept beside it");
+  }
   lines.push_back(sessionLine(facts));
   lines.push_back(serverLine(facts));
   if (facts.service) {
@@ -109,6 +137,10 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
   }
   bool interrupted = false;
   for (const JournalFact& journal : facts.journals) {
+    if (!facts.journalsOpened) {
+      lines.push_back("  journal: " + withSize(journal.journal));
+      continue;
+    }
     addJournalLines(journal, lines);
     interrupted = interrupted || !journal.running;
   }
@@ -116,11 +148,15 @@ std::vector<std::string> statusLines(const StatusFacts& facts) {
     lines.push_back(
         withCode("interrupted sessions: the files beside the hosts file cannot be listed",
                  facts.sessionFilesError));
-  } else if (!interrupted) {
+  } else if (!interrupted && (facts.journalsOpened || facts.journals.empty())) {
     lines.emplace_back("interrupted sessions: none");
   }
   for (const FileFact& backup : facts.backupsAlone)
     lines.push_back("session backup without its journal: " + withSize(backup));
+  if (facts.system == StatusSystem::kLinux) {
+    if (facts.log) lines.push_back("varnick.log: " + withSize(*facts.log));
+    return lines;
+  }
   if (facts.tempListError != 0) {
     lines.push_back(
         withCode("temporary copies from varnick del: cannot be listed in " + facts.tempFolder,

@@ -37,8 +37,19 @@ struct ServiceFact {
   std::vector<std::string> holders;  // "VM\\root (process 42): 127.0.0.1 a.test"
 };
 
+// Whose facts: Linux has no service, no temporary copies and no log of the
+// user's own, and its words name the privileged half and root.
+enum class StatusSystem { kWindows, kLinux };
+
 struct StatusFacts {
+  StatusSystem system = StatusSystem::kWindows;
   std::optional<FileFact> hostsFile;  // nothing when DataBasePath does not lead to it
+  // Linux: the hosts file is a mount point of its own (bind-mounted, as in a
+  // container), so a take-out rewrites it in place rather than replace it.
+  bool hostsFileMounted = false;
+  // Linux: the journals could be opened, to read them and to tell whether a
+  // half holds them; only root may (they are root's alone).
+  bool journalsOpened = true;
   Running server = Running::kUnknown;
   unsigned long serverError = 0;  // when kUnknown
   std::vector<JournalFact> journals;

@@ -140,6 +140,42 @@ TEST(StatusLines, NameWhatRunsWhatIsLeftAndHowToTakeItOut) {
        with([](StatusFacts& f) { f.server = Running::kYes; }),
        {"server: a Varnick is serving (a varnick server, or a session's Varnick)"},
        {}},
+      // Linux: no service, no temporary copies; root's view, and another
+      // user's, who may name the journals but not open them.
+      {"Linux, a mount point and a running session seen by root",
+       with([&left](StatusFacts& f) {
+         f.system = StatusSystem::kLinux;
+         f.hostsFileMounted = true;
+         f.server = Running::kYes;
+         JournalFact running = left;
+         running.running = true;
+         f.journals = {running};
+       }),
+       {"sessions: 1 is running", "server: a privileged half is serving",
+        "  a mount point of its own (bind-mounted, as in a container): a take-out rewrites it "
+        "in place, after a copy of it is kept beside it",
+        "running session: started 2026-12-07 13:25:03, 2 entries in the hosts file",
+        "interrupted sessions: none"},
+       {"temporary copies from varnick del: none in C:\\Temp", kRecover}},
+      {"Linux, a journal another user may only name",
+       with([&left](StatusFacts& f) {
+         f.system = StatusSystem::kLinux;
+         f.journalsOpened = false;
+         f.journals = {left};
+       }),
+       {"sessions: 1 journal beside the hosts file; only root may open them and tell a running "
+        "session from an interrupted one (sudo varnick-session --status)",
+        "  journal: C:\\etc\\j.journal (88 bytes)",
+        "server: only root may see whether a privileged half is serving (its lock is in "
+        "/run/varnick)"},
+       {"interrupted sessions: none", kRecover, "  entry: 10.0.0.1 a.test"}},
+      {"Linux, no journal at all, seen by another user",
+       with([](StatusFacts& f) {
+         f.system = StatusSystem::kLinux;
+         f.journalsOpened = false;
+       }),
+       {"sessions: none is running", "interrupted sessions: none"},
+       {}},
   };
   for (const Case& c : cases) {
     const std::vector<std::string> lines = statusLines(c.facts);

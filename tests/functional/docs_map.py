@@ -24,7 +24,7 @@ PLANTS = [
      "the matcher (`entry_matcher.cc`)", "the matcher (`entry_match.cc`)",
      ["`entry_match.cc` names no file"]),
     ("a symbol in the wrong header",
-     "`EventStream` (`session_output_win32.h`)", "`EventStream` (`session_win32.*`)",
+     "`EventStream` (`session_output.h`)", "`EventStream` (`session_win32.*`)",
      ["`EventStream` is not declared in `session_win32.*`"]),
     ("a function in the wrong file",
      "`parseIpAddress` in `ip_address.*`", "`parseIpAddress` in `entry_syntax.*`",

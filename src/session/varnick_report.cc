@@ -1,4 +1,4 @@
-#include "session/varnick_report_win32.h"
+#include "session/varnick_report.h"
 
 #include "session/report_notes.h"
 #include "session/session_events.h"

@@ -28,6 +28,11 @@ struct Reported {
 };
 const Reported& reportedSoFar();
 
+// Writes `bytes` on standard output as they are, in one write where the
+// system allows: the platform's half of EventStream (session_output_win32.cc,
+// session_output_posix.cc).
+void writeStandardOutput(const std::string& bytes);
+
 // Writes --json's events (session_events.h) on standard output, each line
 // whole in one write; without --json it writes nothing.
 class EventStream {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "link/session_report.h"
-#include "session/session_output_win32.h"
+#include "session/session_output.h"
 
 namespace varnick::control {
 
