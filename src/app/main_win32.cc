@@ -58,13 +58,17 @@ int runSessionMode(int argc, wchar_t** argv, Logger* mainLog) {
   return recover ? runRecovery(port) : runClean(port);
 }
 
-// Makes the folder of this program the working folder: 0 or the error code.
-DWORD runBesideThisProgram() {
+// Makes the folder of this program the working folder.
+SystemResult runBesideThisProgram() {
   std::wstring path = thisProgramPath();
   const std::size_t slash = path.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return ERROR_BAD_PATHNAME;
+  if (slash == std::wstring::npos) return unexpected(ERROR_BAD_PATHNAME);
   path.resize(slash);
-  return SetCurrentDirectoryW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+  if (!SetCurrentDirectoryW(path.c_str())) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
 int dispatch(int argc, wchar_t** argv, Logger* mainLog) {
@@ -94,16 +98,16 @@ int run(int argc, wchar_t** argv) {
   bufferConsoleOutput();
   // The service starts in System32: its log goes beside its program, in a
   // folder only administrators may change.
-  DWORD besideError = ERROR_SUCCESS;
+  SystemResult beside;
   if (argc > 2 && std::wcscmp(argv[1], L"service") == 0 && std::wcscmp(argv[2], L"run") == 0)
-    besideError = runBesideThisProgram();
+    beside = runBesideThisProgram();
   configureLogging("info", true, "varnick.log", kMaxLogSize);
   Logger* mainLog = getLogger("Main");
-  if (besideError != ERROR_SUCCESS) {
+  if (!beside) {
     logMessage(kError, mainLog,
                "Failed to make the folder of varnick.exe the working folder %d: the log stays in "
                "the folder the service started in",
-               static_cast<int>(besideError));
+               static_cast<int>(beside.error()));
   }
   if (argc < 3) {
     printUsage();

@@ -5,7 +5,8 @@
 //
 // A failure is made with unexpected(error), so that a result whose value
 // and error could be taken for each other (an int and an error code) is
-// never built the wrong way round.
+// never built the wrong way round. The error given may be of any type that
+// converts to the result's: a DWORD from the system to a std::uint32_t.
 #pragma once
 
 #include <cassert>
@@ -32,8 +33,9 @@ template <typename T, typename E>
 class [[nodiscard]] Expected {
  public:
   Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
-  Expected(Unexpected<E> failure)                                          // NOLINT: implicit
-      : state_(std::in_place_index<1>, std::move(failure.error)) {}
+  template <typename G, typename = std::enable_if_t<std::is_convertible_v<G, E>>>
+  Expected(Unexpected<G> failure)  // NOLINT: implicit
+      : state_(std::in_place_index<1>, E(std::move(failure.error))) {}
 
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
@@ -69,7 +71,8 @@ template <typename E>
 class [[nodiscard]] Expected<void, E> {
  public:
   Expected() = default;
-  Expected(Unexpected<E> failure) : error_(std::move(failure.error)) {}  // NOLINT: implicit
+  template <typename G, typename = std::enable_if_t<std::is_convertible_v<G, E>>>
+  Expected(Unexpected<G> failure) : error_(E(std::move(failure.error))) {}  // NOLINT: implicit
 
   bool ok() const { return !error_.has_value(); }
   explicit operator bool() const { return ok(); }
@@ -82,6 +85,20 @@ class [[nodiscard]] Expected<void, E> {
  private:
   std::optional<E> error_;
 };
+
+// Done, or the platform's error code: the result of a system operation that
+// gives nothing else back.
+using SystemResult = Expected<void, std::uint32_t>;
+
+// The result that a platform error code stands for: 0 is done.
+inline SystemResult systemResult(std::uint32_t code) {
+  if (code == 0) return {};
+  return unexpected(code);
+}
+
+// The platform error code that a result stands for, 0 when done: for a code
+// kept as a fact or compared with others.
+inline std::uint32_t errorCodeOf(const SystemResult& result) { return result ? 0 : result.error(); }
 
 // Which step of an operation failed, with the platform's error code and the
 // file the step concerns, where one does. Each step enum has one text table

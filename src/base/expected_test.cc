@@ -37,5 +37,16 @@ TEST(Expected, AValueAndAnErrorOfTheSameTypeAreNeverTakenForEachOther) {
   EXPECT_EQ(refused.error(), "no");
 }
 
+TEST(Expected, ASystemResultIsDoneOnlyForCodeZero) {
+  // A code of another integer type, as the system's DWORD is, converts.
+  SystemResult failed = unexpected(5ul);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error(), 5u);
+  EXPECT_EQ(errorCodeOf(failed), 5u);
+  EXPECT_TRUE(systemResult(0).ok());
+  EXPECT_EQ(errorCodeOf(systemResult(0)), 0u);
+  EXPECT_EQ(systemResult(32).error(), 32u);
+}
+
 }  // namespace
 }  // namespace varnick

@@ -56,51 +56,62 @@ std::wstring fullLongPath(const wchar_t* path) {
   return longPath.empty() ? full : longPath;
 }
 
-DWORD checkIsFileMeant(HANDLE file, const std::wstring& meantPath) {
-  if (GetFileType(file) != FILE_TYPE_DISK) return kErrorIsLink;
+SystemResult checkIsFileMeant(HANDLE file, const std::wstring& meantPath) {
+  if (GetFileType(file) != FILE_TYPE_DISK) return unexpected(kErrorIsLink);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info)) return GetLastError();
+  if (!GetFileInformationByHandle(file, &info)) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
   if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
       info.nNumberOfLinks != 1) {
-    return kErrorIsLink;
+    return unexpected(kErrorIsLink);
   }
   // Wine follows a Linux symbolic link whatever the flags and shows no
   // reparse point on the file it opened: the path by which the system
   // reached the file gives the link away, as it does a linked folder.
   std::wstring reached = reachedPath(file);
-  if (reached.empty()) return GetLastError();
-  return CompareStringOrdinal(reached.c_str(), static_cast<int>(reached.size()), meantPath.c_str(),
-                              static_cast<int>(meantPath.size()), TRUE) == CSTR_EQUAL
-             ? ERROR_SUCCESS
-             : kErrorIsLink;
+  if (reached.empty()) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  if (CompareStringOrdinal(reached.c_str(), static_cast<int>(reached.size()), meantPath.c_str(),
+                           static_cast<int>(meantPath.size()), TRUE) != CSTR_EQUAL)
+    return unexpected(kErrorIsLink);
+  return {};
 }
 
-DWORD deleteByHandle(HANDLE file) {
+SystemResult deleteByHandle(HANDLE file) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
-  if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
-    return GetLastError();
-  return ERROR_SUCCESS;
+  if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
-DWORD removePlainFile(const std::wstring& path, DWORD share) {
+SystemResult removePlainFile(const std::wstring& path, DWORD share) {
   UniqueFile file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, share, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    const DWORD error = GetLastError();
+    return systemResult(error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error);
   }
   // Removing a link by name may remove what it leads to: only a plain file
   // at the very name meant goes, through the handle that was checked.
-  if (DWORD error = checkIsFileMeant(file.get(), path)) return error;
+  if (SystemResult meant = checkIsFileMeant(file.get(), path); !meant) return meant;
   return deleteByHandle(file.get());
 }
 
-DWORD renameByHandle(HANDLE file, const std::wstring& target) {
+SystemResult renameByHandle(HANDLE file, const std::wstring& target) {
   const std::wstring full = filledText([&target](wchar_t* buffer, DWORD size) {
     return GetFullPathNameW(target.c_str(), size, buffer, nullptr);
   });
-  if (full.empty()) return GetLastError();
+  if (full.empty()) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
   const std::wstring name = ntPath(full);
   const std::size_t nameBytes = name.size() * sizeof(wchar_t);
   // The structure ends in the name; room for its terminator too.
@@ -110,9 +121,12 @@ DWORD renameByHandle(HANDLE file, const std::wstring& target) {
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(nameBytes);
   std::memcpy(rename->FileName, name.c_str(), nameBytes);
-  if (!SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())))
-    return GetLastError();
-  return ERROR_SUCCESS;
+  if (!SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                  static_cast<DWORD>(buffer.size()))) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
 }  // namespace varnick

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "base/expected.h"
+
 namespace varnick {
 
 // The code that the checks below report when the name leads elsewhere: the
@@ -25,26 +27,25 @@ std::wstring fullLongPath(const wchar_t* path);
 // "\\?\UNC\..." becomes "\\...". Empty when it cannot be read.
 std::wstring reachedPath(HANDLE file);
 
-// 0 when `file` is a plain file (no reparse point) with one link, reached at
-// `meantPath` (a full long path) without any link on the way; kErrorIsLink
+// Done when `file` is a plain file (no reparse point) with one link, reached
+// at `meantPath` (a full long path) without any link on the way; kErrorIsLink
 // when it is not; another code when the checks themselves failed.
-DWORD checkIsFileMeant(HANDLE file, const std::wstring& meantPath);
+SystemResult checkIsFileMeant(HANDLE file, const std::wstring& meantPath);
 
 // Removes the file that `file` is open on (opened with DELETE access). The
 // name that a link planted later leads to is never looked up again.
-[[nodiscard]] DWORD deleteByHandle(HANDLE file);
+SystemResult deleteByHandle(HANDLE file);
 
 // Removes the plain file at `path` (a full long path) through a checked
-// handle: 0 when it is gone or was never there; kErrorIsLink, with nothing
+// handle: done when it is gone or was never there; kErrorIsLink, with nothing
 // removed, when a link stands at the name; another code when it cannot go.
 // With `share` 0 it goes only while no other process has it open, and
 // nobody can open it meanwhile (ERROR_SHARING_VIOLATION otherwise).
-[[nodiscard]] DWORD removePlainFile(const std::wstring& path, DWORD share = FILE_SHARE_READ |
-                                                                            FILE_SHARE_WRITE |
-                                                                            FILE_SHARE_DELETE);
+SystemResult removePlainFile(const std::wstring& path,
+                             DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 
 // Renames the file that `file` is open on (opened with DELETE access) to
 // `target`, replacing what is there, in one step.
-DWORD renameByHandle(HANDLE file, const std::wstring& target);
+SystemResult renameByHandle(HANDLE file, const std::wstring& target);
 
 }  // namespace varnick

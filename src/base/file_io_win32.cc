@@ -12,13 +12,17 @@ constexpr DWORD kBlockSize = 1 << 20;
 
 }  // namespace
 
-DWORD writeAll(HANDLE file, const void* data, DWORD size) {
+SystemResult writeAll(HANDLE file, const void* data, DWORD size) {
   DWORD written = 0;
-  if (!WriteFile(file, data, size, &written, nullptr)) return GetLastError();
-  return written == size ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+  if (!WriteFile(file, data, size, &written, nullptr)) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  if (written != size) return unexpected(ERROR_WRITE_FAULT);
+  return {};
 }
 
-DWORD readAll(HANDLE file, std::string& content) {
+SystemResult readAll(HANDLE file, std::string& content) {
   // Room for what the file holds now, so that a large file is not copied
   // over and over as the string grows; a file that grows meanwhile still
   // comes in whole.
@@ -28,46 +32,56 @@ DWORD readAll(HANDLE file, std::string& content) {
   std::vector<char> block(kBlockSize);
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file, block.data(), kBlockSize, &got, nullptr)) return GetLastError();
-    if (got == 0) return ERROR_SUCCESS;
+    if (!ReadFile(file, block.data(), kBlockSize, &got, nullptr)) {
+      const DWORD error = GetLastError();
+      return unexpected(error);
+    }
+    if (got == 0) return {};
     content.append(block.data(), got);
   }
 }
 
-DWORD readShared(const wchar_t* path, std::string& content) {
+SystemResult readShared(const wchar_t* path, std::string& content) {
   UniqueFile file(CreateFileW(path, GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return GetLastError();
+  if (!file) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
   return readAll(file.get(), content);
 }
 
-DWORD copyAll(HANDLE from, HANDLE to) {
+SystemResult copyAll(HANDLE from, HANDLE to) {
   std::vector<char> block(kBlockSize);
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) return GetLastError();
-    if (got == 0) return ERROR_SUCCESS;
-    if (DWORD error = writeAll(to, block.data(), got)) return error;
+    if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) {
+      const DWORD error = GetLastError();
+      return unexpected(error);
+    }
+    if (got == 0) return {};
+    if (SystemResult written = writeAll(to, block.data(), got); !written) return written;
   }
 }
 
-DWORD listFiles(const std::wstring& folder, const wchar_t* pattern, std::vector<FoundFile>& found) {
+SystemResult listFiles(const std::wstring& folder, const wchar_t* pattern,
+                       std::vector<FoundFile>& found) {
   std::wstring prefix = folder;
   if (!prefix.empty() && prefix.back() != L'\\') prefix += L'\\';
   WIN32_FIND_DATAW data;
   UniqueSearch search(FindFirstFileW((prefix + pattern).c_str(), &data));
   if (!search) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    const DWORD error = GetLastError();
+    return systemResult(error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error);
   }
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     found.push_back({prefix + data.cFileName, sizeFromHalves(data.nFileSizeHigh, data.nFileSizeLow),
                      data.ftLastWriteTime});
   } while (FindNextFileW(search.get(), &data));
-  DWORD error = GetLastError();
-  return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+  const DWORD error = GetLastError();
+  return systemResult(error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error);
 }
 
 std::wstring thisProgramPath() {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/expected.h"
+
 namespace varnick {
 
 // A file size that the system gives as two 32-bit halves.
@@ -15,22 +17,22 @@ inline std::uint64_t sizeFromHalves(DWORD high, DWORD low) {
   return (std::uint64_t{high} << 32) | low;
 }
 
-// Writes `size` bytes with one WriteFile call. Returns ERROR_SUCCESS when all
-// of them were written; the platform's error code when the call failed; and
+// Writes `size` bytes with one WriteFile call. Done when all of them were
+// written; the platform's error code when the call failed; and
 // ERROR_WRITE_FAULT when it reported fewer bytes than asked, since a short
 // write sets no error code of its own.
-DWORD writeAll(HANDLE file, const void* data, DWORD size);
+SystemResult writeAll(HANDLE file, const void* data, DWORD size);
 
-// Reads from `file` to its end, appending to `content`: 0 or the error code.
-DWORD readAll(HANDLE file, std::string& content);
+// Reads from `file` to its end, appending to `content`.
+SystemResult readAll(HANDLE file, std::string& content);
 
 // Reads the whole of the file at `path`, opened so that others may go on
-// reading, writing and removing it, into `content`: 0 or the error code.
-DWORD readShared(const wchar_t* path, std::string& content);
+// reading, writing and removing it, into `content`.
+SystemResult readShared(const wchar_t* path, std::string& content);
 
-// Copies what is left of `from` to `to`, a block at a time: 0 or the error
-// code of the read or the write that failed.
-DWORD copyAll(HANDLE from, HANDLE to);
+// Copies what is left of `from` to `to`, a block at a time; the failure is
+// the code of the read or the write that failed.
+SystemResult copyAll(HANDLE from, HANDLE to);
 
 // Whether an open or a rename failed because another process holds the file
 // in a way that conflicts, so that trying again shortly may succeed.
@@ -45,10 +47,10 @@ struct FoundFile {
 };
 
 // Adds the plain files in `folder` whose names match `pattern` (* and ? as
-// the system reads them) to `found`; folders are passed over. 0 (none
-// found is no failure) or the error code of the listing.
-[[nodiscard]] DWORD listFiles(const std::wstring& folder, const wchar_t* pattern,
-                              std::vector<FoundFile>& found);
+// the system reads them) to `found`; folders are passed over. None found is
+// no failure; the failure is the error code of the listing.
+SystemResult listFiles(const std::wstring& folder, const wchar_t* pattern,
+                       std::vector<FoundFile>& found);
 
 inline bool isSharingConflict(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;

@@ -4,16 +4,16 @@
 
 namespace varnick {
 
-DWORD SecurityDescriptor::convert(const wchar_t* rules) {
+SystemResult SecurityDescriptor::convert(const wchar_t* rules) {
   PSECURITY_DESCRIPTOR made = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules, SDDL_REVISION_1, &made,
                                                             nullptr)) {
     const DWORD error = GetLastError();
     descriptor_.reset();
-    return error;
+    return unexpected(error);
   }
   descriptor_.reset(made);
-  return ERROR_SUCCESS;
+  return {};
 }
 
 SECURITY_ATTRIBUTES* SecurityDescriptor::attributes() {

@@ -5,14 +5,15 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "base/expected.h"
 #include "base/unique_resource.h"
 
 namespace varnick {
 
 class SecurityDescriptor {
  public:
-  // Converts `rules`: 0 or the error code, which leaves no descriptor.
-  [[nodiscard]] DWORD convert(const wchar_t* rules);
+  // Converts `rules`; a failure leaves no descriptor.
+  SystemResult convert(const wchar_t* rules);
 
   PSECURITY_DESCRIPTOR get() const { return descriptor_.get(); }
   // For a create call: this descriptor, on a handle that no child inherits.

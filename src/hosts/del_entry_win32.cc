@@ -32,7 +32,10 @@ class HostsSource final : public ByteSource {
       readError_ = GetLastError();
       return false;
     }
-    if (got != 0 && (copyError_ = writeAll(copy_, buffer, got)) != ERROR_SUCCESS) return false;
+    if (got != 0) {
+      copyError_ = errorCodeOf(writeAll(copy_, buffer, got));
+      if (copyError_ != ERROR_SUCCESS) return false;
+    }
     bytesRead_ += got;
     *count = got;
     return true;
@@ -63,7 +66,7 @@ class NewFileSink final : public ByteSink {
  public:
   explicit NewFileSink(NewHostsFile& file) : file_(file) {}
   bool write(const char* data, std::size_t size) override {
-    error_ = file_.write(data, static_cast<DWORD>(size));
+    error_ = errorCodeOf(file_.write(data, static_cast<DWORD>(size)));
     return error_ == ERROR_SUCCESS;
   }
   DWORD error() const { return error_; }
@@ -114,11 +117,11 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
       return failedAt(DelStep::kTempCreateFailed, error, name);
     }
     // A folder on the way that was made a link sends the new file elsewhere.
-    if (DWORD error = checkIsFileMeant(file.get(), fullLongPath(name))) {
+    if (SystemResult meant = checkIsFileMeant(file.get(), fullLongPath(name)); !meant) {
       // The misplacement is the failure reported; a copy that could not go
       // is empty, made by this run a moment ago.
       (void)deleteByHandle(file.get());
-      return failedAt(DelStep::kTempCopyMisplaced, error, name);
+      return failedAt(DelStep::kTempCopyMisplaced, meant.error(), name);
     }
     made = TemporaryCopy{name, std::move(file)};
     return {};
@@ -128,11 +131,13 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
 }
 
 // Empties the copy for another round of the rebuild.
-DWORD emptyCopy(HANDLE copy) {
+SystemResult emptyCopy(HANDLE copy) {
   LARGE_INTEGER start{};
-  if (!SetFilePointerEx(copy, start, nullptr, FILE_BEGIN) || !SetEndOfFile(copy))
-    return GetLastError();
-  return ERROR_SUCCESS;
+  if (!SetFilePointerEx(copy, start, nullptr, FILE_BEGIN) || !SetEndOfFile(copy)) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
 // Reads the hosts file once, into the temporary copy as it stands and into
@@ -141,9 +146,9 @@ DWORD emptyCopy(HANDLE copy) {
 DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view entry) {
   HostsSource source(hosts.get(), copy.file.get());
   NewHostsFile replacement;
-  if (DWORD error = replacement.create()) {
+  if (SystemResult created = replacement.create(); !created) {
     source.finishCopy();
-    return failedAt(DelStep::kNewFileFailed, error, replacement.path());
+    return failedAt(DelStep::kNewFileFailed, created.error(), replacement.path());
   }
   NewFileSink sink(replacement);
   if (CopyResult copied = copyWithoutEntry(source, sink, entry); !copied) {
@@ -183,10 +188,10 @@ DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view
 DelResult rebuildOnce(const TemporaryCopy& copy, std::string_view entry) {
   SystemClock clock;
   UniqueFile hosts;
-  if (DWORD error = openHostsFileForRebuild(clock, hosts))
-    return failedAt(DelStep::kHostsOpenFailed, error);
-  if (DWORD error = emptyCopy(copy.file.get()))
-    return failedAt(DelStep::kTempCopyFailed, error, copy.name);
+  if (SystemResult opened = openHostsFileForRebuild(clock, hosts); !opened)
+    return failedAt(DelStep::kHostsOpenFailed, opened.error());
+  if (SystemResult emptied = emptyCopy(copy.file.get()); !emptied)
+    return failedAt(DelStep::kTempCopyFailed, emptied.error(), copy.name);
   return rebuild(hosts, copy, entry);
 }
 
@@ -194,7 +199,8 @@ DelResult rebuildOnce(const TemporaryCopy& copy, std::string_view entry) {
 
 DelResult deleteEntry(std::string_view entry) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return failedAt(DelStep::kLockFailed, error);
+  if (SystemResult taken = lock.take(kWriteLockWaitMs); !taken)
+    return failedAt(DelStep::kLockFailed, taken.error());
   // Made once the lock is held, and kept open until the end.
   std::optional<TemporaryCopy> copy;
   if (DelResult made = makeTemporaryCopy(copy); !made) return made;

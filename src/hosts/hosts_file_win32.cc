@@ -23,6 +23,8 @@ StepResult stepOf(DWORD error) {
   return failedAt(isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error);
 }
 
+StepResult stepOf(const SystemResult& result) { return stepOf(errorCodeOf(result)); }
+
 // Opens the backup to be written without following a link: a new file, or
 // a plain file with one link already there, reached by the path as given.
 // Nothing is written before the checks pass.
@@ -42,13 +44,13 @@ StepResult openBackup(const wchar_t* backupPath, UniqueFile& backup) {
       return stepOf(error == ERROR_FILE_NOT_FOUND ? kErrorIsLink : error);
     }
   }
-  if (DWORD error = checkIsFileMeant(backup.get(), fullLongPath(backupPath))) {
+  if (SystemResult meant = checkIsFileMeant(backup.get(), fullLongPath(backupPath)); !meant) {
     // A file just made through a linked folder is not left where it landed;
     // the misplacement is the failure reported, and one that could not go
     // is empty.
     if (created) (void)deleteByHandle(backup.get());
     backup.reset();
-    return failedAt(Attempt::kFailed, error);
+    return failedAt(Attempt::kFailed, meant.error());
   }
   return {};
 }
@@ -114,7 +116,7 @@ class OpenHostsFile final : public AppendTarget {
   }
 
   std::uint32_t append(std::string_view bytes) override {
-    return writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()));
+    return errorCodeOf(writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size())));
   }
 
  private:
@@ -125,7 +127,8 @@ class OpenHostsFile final : public AppendTarget {
 
 AppendResult appendLine(std::string_view entry) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return failedAt(AppendStep::kLockFailed, error);
+  if (SystemResult taken = lock.take(kWriteLockWaitMs); !taken)
+    return failedAt(AppendStep::kLockFailed, taken.error());
   std::string line;
   line.reserve(2 + entry.size());
   line.append("\r\n").append(entry);
@@ -138,8 +141,9 @@ AppendResult appendLine(std::string_view entry) {
     return failedAt(AppendStep::kOpenFailed, error);
   }
   // One write of the whole line, so a reader never sees its line break alone.
-  if (DWORD error = writeAll(file.get(), line.data(), static_cast<DWORD>(line.size()))) {
-    return failedAt(AppendStep::kWriteFailed, error);
+  if (SystemResult written = writeAll(file.get(), line.data(), static_cast<DWORD>(line.size()));
+      !written) {
+    return failedAt(AppendStep::kWriteFailed, written.error());
   }
   return {};
 }
@@ -147,7 +151,8 @@ AppendResult appendLine(std::string_view entry) {
 AppendResult appendSessionLine(std::string_view entry,
                                const std::function<std::uint32_t(LineStart)>& journal) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs)) return failedAt(AppendStep::kLockFailed, error);
+  if (SystemResult taken = lock.take(kWriteLockWaitMs); !taken)
+    return failedAt(AppendStep::kLockFailed, taken.error());
   // Append and read: every write lands at the end, and the last byte says
   // whether the file ends in a line end. Readers may share it, writers not.
   OpenHostsFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA | FILE_READ_DATA,

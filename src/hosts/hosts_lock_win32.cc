@@ -28,11 +28,16 @@ std::wstring lockFilePath(HostsLock::Kind kind) {
 LockFile openLockFile(HostsLock::Kind kind) {
   const std::wstring path = lockFilePath(kind);
   SecurityDescriptor rules;
-  if (DWORD error = rules.convert(kLockFileRules)) return {UniqueFile(), error};
+  if (SystemResult converted = rules.convert(kLockFileRules); !converted)
+    return {UniqueFile(), converted.error()};
   LockFile lock{UniqueFile(CreateFileW(
       path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, rules.attributes(),
       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr))};
-  lock.error = lock.file ? checkIsFileMeant(lock.file.get(), path) : GetLastError();
+  if (lock.file) {
+    lock.error = errorCodeOf(checkIsFileMeant(lock.file.get(), path));
+  } else {
+    lock.error = GetLastError();
+  }
   if (lock.error != ERROR_SUCCESS) lock.file.reset();
   return lock;
 }
@@ -92,13 +97,13 @@ StepResult HostsLock::tryTake() {
   return failedAt(error == ERROR_LOCK_VIOLATION ? Attempt::kBusy : Attempt::kFailed, error);
 }
 
-DWORD HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
+SystemResult HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
   SystemClock clock;
   StepResult result =
       retryWhileBusy([this] { return tryTake(); }, clock, {waitMs, kLockPauseMs}, onFirstBusy);
-  if (result) return ERROR_SUCCESS;
-  if (isBusy(result)) return ERROR_TIMEOUT;
-  return result.error().code;
+  if (result) return {};
+  if (isBusy(result)) return unexpected(ERROR_TIMEOUT);
+  return unexpected(result.error().code);
 }
 
 void openLockFiles() {
@@ -117,7 +122,8 @@ std::vector<LockFileRemoval> removeUnheldLockFiles() {
     const std::wstring path = lockFilePath(kind);
     const bool there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     // Shared with nobody: it goes only while no Varnick has it open.
-    removals.push_back({path, there, there ? removePlainFile(path, 0) : ERROR_SUCCESS});
+    removals.push_back(
+        {path, there, there ? errorCodeOf(removePlainFile(path, 0)) : ERROR_SUCCESS});
   }
   return removals;
 }

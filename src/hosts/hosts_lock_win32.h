@@ -42,9 +42,9 @@ class HostsLock {
   StepResult tryTake();
 
   // Takes the lock, waiting up to `waitMs` while another Varnick holds it.
-  // 0 when held; ERROR_TIMEOUT when it stayed held; another code when it
+  // The failure is ERROR_TIMEOUT when it stayed held; another code when it
   // cannot be had at all (kErrorIsLink for a link at the lock file's name).
-  [[nodiscard]] DWORD take(std::uint32_t waitMs, const BusyNotice& onFirstBusy = nullptr);
+  SystemResult take(std::uint32_t waitMs, const BusyNotice& onFirstBusy = nullptr);
 
   bool held() const { return held_; }
 

@@ -25,7 +25,7 @@ constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
 
 }  // namespace
 
-DWORD openHostsFileForRebuild(RetryClock& clock, UniqueFile& file) {
+SystemResult openHostsFileForRebuild(RetryClock& clock, UniqueFile& file) {
   StepResult last = retryWhileBusy(
       [&file] {
         // Share mode read: appenders are kept out while the new content is
@@ -38,16 +38,20 @@ DWORD openHostsFileForRebuild(RetryClock& clock, UniqueFile& file) {
             failedAt(isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error));
       },
       clock);
-  return last ? ERROR_SUCCESS : last.error().code;
+  if (!last) return unexpected(last.error().code);
+  return {};
 }
 
-DWORD openPlainFileForReading(const wchar_t* path, UniqueFile& file) {
+SystemResult openPlainFileForReading(const wchar_t* path, UniqueFile& file) {
   file.reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return GetLastError();
-  DWORD error = checkIsFileMeant(file.get(), fullLongPath(path));
-  if (error != ERROR_SUCCESS) file.reset();
-  return error;
+  if (!file) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  SystemResult meant = checkIsFileMeant(file.get(), fullLongPath(path));
+  if (!meant) file.reset();
+  return meant;
 }
 
 NewHostsFile::NewHostsFile() : path_(besideHostsFile(kNewSuffix)) {}
@@ -56,15 +60,19 @@ NewHostsFile::~NewHostsFile() {
   if (!committed_) discard();
 }
 
-DWORD NewHostsFile::create() {
+SystemResult NewHostsFile::create() {
   discard();
   // A plain file left by a killed run goes; a link there is refused.
-  if (DWORD error = removePlainFile(path_)) return error;
+  if (SystemResult removed = removePlainFile(path_); !removed) return removed;
   // A new file or nothing: whatever stands at the name now, a link included,
   // makes this fail rather than be written through.
   file_.reset(CreateFileW(path_.c_str(), kNewFileAccess, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file_ ? ERROR_SUCCESS : GetLastError();
+  if (!file_) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
 std::optional<std::string> NewHostsFile::identity() const {
@@ -72,14 +80,14 @@ std::optional<std::string> NewHostsFile::identity() const {
   return identityOf(file_.get());
 }
 
-DWORD NewHostsFile::copyFrom(const wchar_t* source) {
+SystemResult NewHostsFile::copyFrom(const wchar_t* source) {
   UniqueFile from;
-  if (DWORD error = openPlainFileForReading(source, from)) return error;
-  if (DWORD error = create()) return error;
+  if (SystemResult opened = openPlainFileForReading(source, from); !opened) return opened;
+  if (SystemResult created = create(); !created) return created;
   return copyAll(from.get(), file_.get());
 }
 
-DWORD NewHostsFile::write(const void* data, DWORD size) {
+SystemResult NewHostsFile::write(const void* data, DWORD size) {
   return writeAll(file_.get(), data, size);
 }
 
@@ -99,14 +107,15 @@ std::uint32_t NewHostsFile::flushAndClose() {
 // where the process may set them; the access rules must follow, or the
 // hosts file is not replaced. A missing hosts file has none to give: the new
 // file keeps those it inherited from the folder.
-DWORD NewHostsFile::takeOverIdentity() {
+SystemResult NewHostsFile::takeOverIdentity() {
   DWORD attributes = GetFileAttributesW(hostsFilePath());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = GetLastError();
+    const DWORD error = GetLastError();
     hostsMissing_ = error == ERROR_FILE_NOT_FOUND;
-    return hostsMissing_ ? ERROR_SUCCESS : error;
+    if (hostsMissing_) return {};
+    return unexpected(error);
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kErrorHostsIsFolder;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return unexpected(kErrorHostsIsFolder);
   hostsMissing_ = false;
   constexpr SECURITY_INFORMATION kWhat =
       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
@@ -114,12 +123,14 @@ DWORD NewHostsFile::takeOverIdentity() {
   GetFileSecurityW(hostsFilePath(), kWhat, nullptr, 0, &size);
   std::vector<unsigned char> descriptor(size);
   auto* sd = reinterpret_cast<PSECURITY_DESCRIPTOR>(descriptor.data());
-  if (size == 0 || !GetFileSecurityW(hostsFilePath(), kWhat, sd, size, &size))
-    return GetLastError();
+  if (size == 0 || !GetFileSecurityW(hostsFilePath(), kWhat, sd, size, &size)) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
   if (!SetKernelObjectSecurity(file_.get(), DACL_SECURITY_INFORMATION, sd)) {
     // A file system without access rules (FAT) has none to carry over.
-    DWORD error = GetLastError();
-    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return error;
+    const DWORD error = GetLastError();
+    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return unexpected(error);
   }
   // Where the process may not set them, the new file keeps the owner and
   // group it was made with; the access rules, set above, are the old ones.
@@ -128,29 +139,33 @@ DWORD NewHostsFile::takeOverIdentity() {
   if (attributes & kCarriedAttributes) {
     FILE_BASIC_INFO basic{};  // times left at zero stay as they are
     basic.FileAttributes = attributes & kCarriedAttributes;
-    if (!SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic))
-      return GetLastError();
+    if (!SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)) {
+      const DWORD error = GetLastError();
+      return unexpected(error);
+    }
   }
-  return ERROR_SUCCESS;
+  return {};
 }
 
 StepResult NewHostsFile::swapIn() {
   if (!identityTaken_) {
-    DWORD error = takeOverIdentity();
     // The hosts file may be held so that even its rules cannot be read.
-    if (error != ERROR_SUCCESS)
+    if (SystemResult taken = takeOverIdentity(); !taken) {
+      const std::uint32_t error = taken.error();
       return failedAt(isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error);
+    }
     identityTaken_ = true;
   }
   if (unchanged_ && !unchanged_()) return failedAt(Attempt::kStale, ERROR_SUCCESS);
   // One rename: at every instant the hosts file's name holds the whole old
   // file or the whole new one.
-  DWORD error = renameByHandle(file_.get(), hostsFilePath());
-  if (error == ERROR_SUCCESS) {
+  SystemResult renamed = renameByHandle(file_.get(), hostsFilePath());
+  if (renamed) {
     committed_ = true;
     file_.reset();
     return {};
   }
+  const std::uint32_t error = renamed.error();
   return failedAt(isHeldAtSwap(error) ? Attempt::kBusy : Attempt::kFailed, error);
 }
 

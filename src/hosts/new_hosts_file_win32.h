@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "base/expected.h"
 #include "base/unique_resource.h"
 #include "hosts/replacement.h"
 
@@ -18,13 +19,13 @@ constexpr DWORD kErrorHostsIsFolder = 336;
 
 // Opens the hosts file for reading so that no other process can write to it
 // while the handle is open, though it may read it. Retries while another
-// process holds the file in a way that conflicts. 0, or the error code of
-// the last try.
-[[nodiscard]] DWORD openHostsFileForRebuild(RetryClock& clock, UniqueFile& file);
+// process holds the file in a way that conflicts. The failure is the error
+// code of the last try.
+SystemResult openHostsFileForRebuild(RetryClock& clock, UniqueFile& file);
 
-// Opens `path` to be read, only if it is a plain file with one link: 0 or
-// the error code (kErrorIsLink for a link).
-DWORD openPlainFileForReading(const wchar_t* path, UniqueFile& file);
+// Opens `path` to be read, only if it is a plain file with one link
+// (kErrorIsLink for a link).
+SystemResult openPlainFileForReading(const wchar_t* path, UniqueFile& file);
 
 // "hosts.varnick-new" in the hosts file's folder, made fresh and used only
 // through the handle that made it: written, flushed, given the hosts file's
@@ -39,13 +40,12 @@ class NewHostsFile final : public ReplacementSteps {
   NewHostsFile& operator=(const NewHostsFile&) = delete;
 
   // Creates the file empty; a plain file left by a killed run is removed
-  // first, a link at the name is refused (kErrorIsLink). 0 or the error code.
-  DWORD create();
-  // Creates it with the content of `source`, a plain file with one link: 0
-  // or the error code.
-  DWORD copyFrom(const wchar_t* source);
-  // Appends `size` bytes: 0 or the error code (a short write counts as failed).
-  DWORD write(const void* data, DWORD size);
+  // first, a link at the name is refused (kErrorIsLink).
+  SystemResult create();
+  // Creates it with the content of `source`, a plain file with one link.
+  SystemResult copyFrom(const wchar_t* source);
+  // Appends `size` bytes (a short write counts as failed).
+  SystemResult write(const void* data, DWORD size);
   // Flushes the file and swaps it in for the hosts file; on failure the hosts
   // file keeps its content and the new file is removed. With `unchanged`,
   // each try first asks it whether the hosts file is still as the new
@@ -65,7 +65,7 @@ class NewHostsFile final : public ReplacementSteps {
   std::optional<std::string> identity() const;
 
  private:
-  DWORD takeOverIdentity();
+  SystemResult takeOverIdentity();
 
   std::wstring path_;
   UniqueFile file_;

@@ -38,11 +38,11 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
   SystemClock clock;
   UniqueFile hosts;
   std::string content;
-  DWORD error = openHostsFileForRebuild(clock, hosts);
-  if (error == ERROR_SUCCESS) error = readAll(hosts.get(), content);
+  SystemResult read = openHostsFileForRebuild(clock, hosts);
+  if (read) read = readAll(hosts.get(), content);
   // A hosts file that someone removed took the lines with it.
-  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
-    result = {{}, failedAt(TakeOutStep::kReadFailed, error)};
+  if (!read && read.error() != ERROR_FILE_NOT_FOUND) {
+    result = {{}, failedAt(TakeOutStep::kReadFailed, read.error())};
     return Round::kFailed;
   }
   result.removal = removeSessionLines(content, lines);
@@ -51,14 +51,14 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
     return Round::kDone;
   }
   NewHostsFile replacement;
-  error = replacement.create();
+  SystemResult written = replacement.create();
   for (const KeptBytes& piece : result.removal.kept) {
-    if (error != ERROR_SUCCESS) break;
-    error =
+    if (!written) break;
+    written =
         replacement.write(content.data() + piece.from, static_cast<DWORD>(piece.to - piece.from));
   }
-  if (error != ERROR_SUCCESS) {
-    result = {{}, failedAt(TakeOutStep::kReplaceFailed, error)};
+  if (!written) {
+    result = {{}, failedAt(TakeOutStep::kReplaceFailed, written.error())};
     return Round::kFailed;
   }
   std::optional<std::string> identity = replacement.identity();
@@ -67,8 +67,8 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
     result = {{}, failedAt(TakeOutStep::kReplaceFailed, identityError)};
     return Round::kFailed;
   }
-  if ((error = journal.takingOut(*identity)) != ERROR_SUCCESS) {
-    result = {{}, failedAt(TakeOutStep::kJournalFailed, error)};
+  if (SystemResult recorded = journal.takingOut(*identity); !recorded) {
+    result = {{}, failedAt(TakeOutStep::kJournalFailed, recorded.error())};
     return Round::kFailed;
   }
   std::optional<FileState> asRead = stateOf(hosts.get());
@@ -90,10 +90,10 @@ Round takeOutOnce(JournalFile& journal, const std::vector<JournalLine>& lines,
 // The backup first: a journal kept keeps naming it for the next recovery.
 Expected<void, StepFailure<TakeOutStep>> removeFiles(const SessionFiles& files,
                                                      JournalFile& journal) {
-  if (DWORD error = removeSessionFile(files.backup))
-    return failedAt(TakeOutStep::kFilesKept, error, files.backup);
-  if (DWORD error = journal.removeAndClose())
-    return failedAt(TakeOutStep::kFilesKept, error, files.journal);
+  if (SystemResult removed = removeSessionFile(files.backup); !removed)
+    return failedAt(TakeOutStep::kFilesKept, removed.error(), files.backup);
+  if (SystemResult removed = journal.removeAndClose(); !removed)
+    return failedAt(TakeOutStep::kFilesKept, removed.error(), files.journal);
   return {};
 }
 
@@ -105,77 +105,92 @@ std::optional<SessionFiles> nameSessionFiles() {
   return filesNamed(*name);
 }
 
-DWORD JournalFile::create(const std::wstring& path, std::string_view started) {
+SystemResult JournalFile::create(const std::wstring& path, std::string_view started) {
   // Rules of its own rather than the folder's: what a recovery will take
   // out must not depend on how an administrator set up that folder.
   SecurityDescriptor rules;
-  if (DWORD error = rules.convert(kJournalRules)) return error;
+  if (SystemResult converted = rules.convert(kJournalRules); !converted) return converted;
   file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, rules.attributes(),
                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) return GetLastError();
+  if (!file_) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
   return writeFlushed(journalHeader(started));
 }
 
-DWORD JournalFile::openExisting(const std::wstring& path, std::string& content) {
+SystemResult JournalFile::openExisting(const std::wstring& path, std::string& content) {
   // Write access and no sharing but reading: a running Varnick writes its
   // journal, so this open fails while it runs, and while this one is open
   // no other Varnick recovers the same session.
   file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                           nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file_) return GetLastError();
-  DWORD error = checkIsFileMeant(file_.get(), fullLongPath(path.c_str()));
-  if (error == ERROR_SUCCESS) error = readAll(file_.get(), content);
-  if (error != ERROR_SUCCESS) file_.reset();
-  return error;
+  if (!file_) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  SystemResult read = checkIsFileMeant(file_.get(), fullLongPath(path.c_str()));
+  if (read) read = readAll(file_.get(), content);
+  if (!read) file_.reset();
+  return read;
 }
 
-DWORD JournalFile::removeAndClose() {
-  DWORD error = file_ ? deleteByHandle(file_.get()) : ERROR_INVALID_HANDLE;
+SystemResult JournalFile::removeAndClose() {
+  SystemResult removed =
+      file_ ? deleteByHandle(file_.get()) : SystemResult(unexpected(ERROR_INVALID_HANDLE));
   file_.reset();
-  return error;
+  return removed;
 }
 
-DWORD JournalFile::cutTo(std::uint64_t size) {
+SystemResult JournalFile::cutTo(std::uint64_t size) {
   LARGE_INTEGER at{};
   at.QuadPart = static_cast<LONGLONG>(size);
-  if (!SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.get()))
-    return GetLastError();
-  return ERROR_SUCCESS;
+  if (!SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.get())) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
-DWORD JournalFile::appended(std::string_view entry, LineStart start) {
-  DWORD error = writeFlushed(appendedRecord(entry, start));
+SystemResult JournalFile::appended(std::string_view entry, LineStart start) {
+  SystemResult written = writeFlushed(appendedRecord(entry, start));
   // Written but not flushed still counts: the line may go in.
   lines_.push_back({std::string(entry), start});
-  return error;
+  return written;
 }
 
-DWORD JournalFile::appendFailed() {
+SystemResult JournalFile::appendFailed() {
   if (!lines_.empty()) lines_.pop_back();
   return writeFlushed(failedRecord());
 }
 
-DWORD JournalFile::takingOut(std::string_view newFileIdentity) {
+SystemResult JournalFile::takingOut(std::string_view newFileIdentity) {
   return writeFlushed(takingOutRecord(newFileIdentity));
 }
 
-DWORD JournalFile::takenOut() { return writeFlushed(takenOutRecord()); }
+SystemResult JournalFile::takenOut() { return writeFlushed(takenOutRecord()); }
 
-DWORD JournalFile::writeFlushed(const std::string& bytes) {
-  if (!file_) return ERROR_INVALID_HANDLE;
-  if (DWORD error = writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size())))
-    return error;
-  return FlushFileBuffers(file_.get()) ? ERROR_SUCCESS : GetLastError();
+SystemResult JournalFile::writeFlushed(const std::string& bytes) {
+  if (!file_) return unexpected(ERROR_INVALID_HANDLE);
+  if (SystemResult written = writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()));
+      !written)
+    return written;
+  if (!FlushFileBuffers(file_.get())) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
-DWORD removeSessionFile(const std::wstring& path) {
+SystemResult removeSessionFile(const std::wstring& path) {
   return removePlainFile(fullLongPath(path.c_str()));
 }
 
-DWORD findSessionJournals(std::vector<SessionFiles>& found) {
+SystemResult findSessionJournals(std::vector<SessionFiles>& found) {
   std::vector<FoundFile> journals;
-  if (DWORD error = listFiles(hostsDirectory(), kSessionJournals, journals)) return error;
+  if (SystemResult listed = listFiles(hostsDirectory(), kSessionJournals, journals); !listed)
+    return listed;
   const std::wstring prefix = besideHostsFile(kSessionStem);
   const std::size_t suffix = std::wstring(kSessionJournalSuffix).size();
   for (const FoundFile& journal : journals) {
@@ -183,20 +198,21 @@ DWORD findSessionJournals(std::vector<SessionFiles>& found) {
     if (path.size() > prefix.size() + suffix && path.compare(0, prefix.size(), prefix) == 0)
       found.push_back(filesNamed(path.substr(prefix.size(), path.size() - prefix.size() - suffix)));
   }
-  return ERROR_SUCCESS;
+  return {};
 }
 
 TakeOutResult takeOutLines(JournalFile& journal, const std::vector<JournalLine>& lines) {
   HostsLock lock(HostsLock::Kind::kWrite);
-  if (DWORD error = lock.take(kWriteLockWaitMs))
-    return {{}, failedAt(TakeOutStep::kLockFailed, error)};
+  if (SystemResult taken = lock.take(kWriteLockWaitMs); !taken)
+    return {{}, failedAt(TakeOutStep::kLockFailed, taken.error())};
   TakeOutResult result;
   Round last = rebuildInRounds([&] { return takeOutOnce(journal, lines, result); });
   if (last == Round::kStale) return {{}, failedAt(TakeOutStep::kKeptChanging, ERROR_SUCCESS)};
   if (last == Round::kFailed) return result;
   // The lines are out: a recovery that finds the journal now has nothing to
   // do, whatever the hosts file holds by then.
-  if (DWORD error = journal.takenOut()) result.done = failedAt(TakeOutStep::kJournalFailed, error);
+  if (SystemResult recorded = journal.takenOut(); !recorded)
+    result.done = failedAt(TakeOutStep::kJournalFailed, recorded.error());
   return result;
 }
 
@@ -223,7 +239,8 @@ RecoveryResult recoverSession(const SessionFiles& files) {
   RecoveryResult result;
   JournalFile journal;
   std::string content;
-  if (DWORD error = journal.openExisting(files.journal, content)) {
+  if (SystemResult opened = journal.openExisting(files.journal, content); !opened) {
+    const std::uint32_t error = opened.error();
     result.done = failedAt(
         error == ERROR_SHARING_VIOLATION ? TakeOutStep::kInUse : TakeOutStep::kJournalUnreadable,
         error);
@@ -240,8 +257,8 @@ RecoveryResult recoverSession(const SessionFiles& files) {
   const bool out = read.state == JournalState::kCutInHeader || read.journal.takenOut ||
                    (read.journal.takingOut && read.journal.takingOut == identityOfHostsFile());
   if (!out) {
-    if (DWORD error = journal.cutTo(read.wholeSize)) {
-      result.done = failedAt(TakeOutStep::kJournalFailed, error);
+    if (SystemResult cut = journal.cutTo(read.wholeSize); !cut) {
+      result.done = failedAt(TakeOutStep::kJournalFailed, cut.error());
       return result;
     }
     static_cast<TakeOutResult&>(result) = takeOutLines(journal, read.journal.lines);
@@ -253,10 +270,11 @@ RecoveryResult recoverSession(const SessionFiles& files) {
 
 JournaledAppend appendJournaled(JournalFile& journal, std::string_view entry) {
   const std::string_view line = entry.substr(0, entry.find('\0'));
-  JournaledAppend result{appendSessionLine(
-      line, [&journal, line](LineStart start) { return journal.appended(line, start); })};
+  JournaledAppend result{appendSessionLine(line, [&journal, line](LineStart start) {
+    return errorCodeOf(journal.appended(line, start));
+  })};
   if (!result.appended && result.appended.error().step == AppendStep::kWriteFailed)
-    result.unrecorded = journal.appendFailed();
+    result.unrecorded = errorCodeOf(journal.appendFailed());
   return result;
 }
 

@@ -47,34 +47,35 @@ std::optional<SessionFiles> nameSessionFiles();
 // to the hosts file that it stands for.
 class JournalFile {
  public:
-  // Makes the journal new with its header. 0 or the error code.
-  [[nodiscard]] DWORD create(const std::wstring& path, std::string_view started);
-  // Opens an interrupted session's journal and reads it: 0, the error code,
-  // ERROR_SHARING_VIOLATION when a running Varnick holds it, or kErrorIsLink.
-  [[nodiscard]] DWORD openExisting(const std::wstring& path, std::string& content);
+  // Makes the journal new with its header.
+  SystemResult create(const std::wstring& path, std::string_view started);
+  // Opens an interrupted session's journal and reads it; the failure is the
+  // error code, ERROR_SHARING_VIOLATION when a running Varnick holds it, or
+  // kErrorIsLink.
+  SystemResult openExisting(const std::wstring& path, std::string& content);
 
-  // The records; each returns 0 or the error code. `appended` records an
+  // The records, each done or the error code. `appended` records an
   // entry before its line goes into the hosts file (and the line as this
   // process knows it); `appendFailed` says it did not go in after all.
   // Cuts the journal after its first `size` bytes: a record that a crash
   // cut short goes before new records follow.
-  [[nodiscard]] DWORD cutTo(std::uint64_t size);
-  [[nodiscard]] DWORD appended(std::string_view entry, LineStart start);
-  [[nodiscard]] DWORD appendFailed();
-  [[nodiscard]] DWORD takingOut(std::string_view newFileIdentity);
-  [[nodiscard]] DWORD takenOut();
+  SystemResult cutTo(std::uint64_t size);
+  SystemResult appended(std::string_view entry, LineStart start);
+  SystemResult appendFailed();
+  SystemResult takingOut(std::string_view newFileIdentity);
+  SystemResult takenOut();
 
   // The lines that this process recorded as appended, in order.
   const std::vector<JournalLine>& lines() const { return lines_; }
   // Lets the file go; it stays for a recovery.
   void close() { file_.reset(); }
   // Removes the journal through its handle, so that no other Varnick can
-  // take it for an interrupted session's in between, and lets it go: 0 or
-  // the error code (it is let go either way).
-  [[nodiscard]] DWORD removeAndClose();
+  // take it for an interrupted session's in between, and lets it go (either
+  // way).
+  SystemResult removeAndClose();
 
  private:
-  DWORD writeFlushed(const std::string& bytes);
+  SystemResult writeFlushed(const std::string& bytes);
   UniqueFile file_;
   std::vector<JournalLine> lines_;
 };
@@ -94,13 +95,13 @@ struct JournaledAppend {
 // zero byte.
 [[nodiscard]] JournaledAppend appendJournaled(JournalFile& journal, std::string_view entry);
 
-// Removes a plain file of a session through its handle: 0, or the error
-// code (kErrorIsLink when a link stands at the name; it is left).
-[[nodiscard]] DWORD removeSessionFile(const std::wstring& path);
+// Removes a plain file of a session through its handle; the failure is the
+// error code (kErrorIsLink when a link stands at the name; it is left).
+SystemResult removeSessionFile(const std::wstring& path);
 
-// The sessions whose journals lie beside the hosts file, running or not; an
+// The sessions whose journals lie beside the hosts file, running or not; the
 // error code when the folder cannot be listed.
-[[nodiscard]] DWORD findSessionJournals(std::vector<SessionFiles>& found);
+SystemResult findSessionJournals(std::vector<SessionFiles>& found);
 
 enum class TakeOutStep {
   kInUse,              // the journal of a running session: left alone

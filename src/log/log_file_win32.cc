@@ -35,7 +35,7 @@ std::wstring widen(const std::string& name) {
 // Whether `file`, opened by `name`, is a regular file on disk with one link
 // that the system reached by that very name.
 bool isPlainFileNamed(HANDLE file, const std::wstring& name) {
-  return checkIsFileMeant(file, fullLongPath(name.c_str())) == ERROR_SUCCESS;
+  return checkIsFileMeant(file, fullLongPath(name.c_str())).ok();
 }
 
 UniqueFile openForLog(const std::wstring& name, DWORD disposition) {
@@ -83,8 +83,7 @@ bool moveLogFile(const std::string& from, const std::string& to) {
   const std::wstring source = widen(from);
   UniqueFile file(CreateFileW(source.c_str(), kMoveAccess, kShareAll, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return file && isPlainFileNamed(file.get(), source) &&
-         renameByHandle(file.get(), widen(to)) == ERROR_SUCCESS;
+  return file && isPlainFileNamed(file.get(), source) && renameByHandle(file.get(), widen(to)).ok();
 }
 
 // Another process may hold the log open without sharing deletion: shifting

@@ -61,15 +61,15 @@ bool finishTakeOut(const TakeOutResult& taken, JournalFile& journal,
         {ReportKind::kTakeOutFailed, shown, {}, failureReason(failure), failureNumber(failure)});
     return false;
   }
-  if (DWORD error = journal.removeAndClose())
-    report.add({ReportKind::kJournalKept, shown, {}, {}, error});
+  if (SystemResult removed = journal.removeAndClose(); !removed)
+    report.add({ReportKind::kJournalKept, shown, {}, {}, removed.error()});
   return true;
 }
 
 bool recoverInterruptedSessions(WorkReport& report, bool sayWhenNone) {
   std::vector<SessionFiles> found;
-  if (DWORD error = findSessionJournals(found)) {
-    report.add({ReportKind::kSearchFailed, {}, {}, {}, error});
+  if (SystemResult listed = findSessionJournals(found); !listed) {
+    report.add({ReportKind::kSearchFailed, {}, {}, {}, listed.error()});
     return false;
   }
   bool all = true;

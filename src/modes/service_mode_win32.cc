@@ -194,8 +194,8 @@ class ServiceConnection final : public PipeConnection {
     // Shared with sessions; a bare server, whose restore would put back a
     // whole old file, waits until this connection's lines are out.
     serving_.emplace(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-    const DWORD locked = serving_->take(kServingLockWaitMs);
-    if (locked != ERROR_SUCCESS) {
+    if (const SystemResult taken = serving_->take(kServingLockWaitMs); !taken) {
+      const std::uint32_t locked = taken.error();
       serving_.reset();
       RecordLockGuard guard;
       if (locked == ERROR_TIMEOUT) {
@@ -222,7 +222,8 @@ class ServiceConnection final : public PipeConnection {
       return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, ERROR_INVALID_DATA,
                           "the service could not name its journal"};
     }
-    if (const DWORD error = journal_.create(files_->journal, localTimeText())) {
+    if (SystemResult created = journal_.create(files_->journal, localTimeText()); !created) {
+      const std::uint32_t error = created.error();
       serving_.reset();
       RecordLockGuard guard;
       logMessage(kError, log_, "Failed to create the journal %s of %s %d",
@@ -358,7 +359,9 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
   const EntryPolicy policy = readPolicy(log);
   ServiceOwner owner(log, policy);
   // A failure exit code makes the service control manager restart it.
-  const DWORD error = stop ? servePipe(stop.get(), owner) : ERROR_NOT_ENOUGH_MEMORY;
+  const SystemResult served =
+      stop ? servePipe(stop.get(), owner) : SystemResult(unexpected(ERROR_NOT_ENOUGH_MEMORY));
+  const DWORD error = errorCodeOf(served);
   RecordLockGuard guard;
   if (error != ERROR_SUCCESS) {
     logMessage(kError, log, "Failed to serve %s %d", wideToUtf8(kServicePipeName).c_str(),

@@ -162,19 +162,21 @@ std::string localTimeText() {
 }
 
 bool takeServingLock(Logger* log, HostsLock& serving) {
-  DWORD error = serving.take(kServingLockWaitMs, [log](const StepResult&) {
+  const SystemResult taken = serving.take(kServingLockWaitMs, [log](const StepResult&) {
     logMessage(kInfo, log, "Waiting for another Varnick server to end, for up to %u s",
                static_cast<unsigned>(kServingLockWaitMs / 1000));
   });
+  if (taken) return true;
+  const std::uint32_t error = taken.error();
   if (error == ERROR_TIMEOUT) {
     logMessage(kError, log,
                "Failed to take the serving lock %d: another Varnick server did not "
                "end within %u s",
                static_cast<int>(error), static_cast<unsigned>(kServingLockWaitMs / 1000));
-  } else if (error != ERROR_SUCCESS) {
+  } else {
     logMessage(kError, log, "Failed to take the serving lock %d", static_cast<int>(error));
   }
-  return error == ERROR_SUCCESS;
+  return false;
 }
 
 void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::uint32_t error) {

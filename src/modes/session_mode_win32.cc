@@ -96,9 +96,9 @@ int runSessionServer(std::int32_t port) {
     return kExitFailure;
   }
   JournalFile journal;
-  if (DWORD error = journal.create(files->journal, localTimeText())) {
+  if (SystemResult created = journal.create(files->journal, localTimeText()); !created) {
     logMessage(kError, log, "Failed to create the session journal %s %d",
-               wideToUtf8(files->journal.c_str()).c_str(), static_cast<int>(error));
+               wideToUtf8(files->journal.c_str()).c_str(), static_cast<int>(created.error()));
     journal.close();
     // One that could not go names no line: the next recovery removes it.
     (void)removeSessionFile(files->journal);

@@ -24,7 +24,10 @@ constexpr ULONGLONG kTallyMs = 60000;
 // of the server's process are what stand.
 HANDLE makeInstance(bool first, DWORD& error) {
   SecurityDescriptor rules;
-  if ((error = rules.convert(kPipeRules)) != ERROR_SUCCESS) return INVALID_HANDLE_VALUE;
+  if (SystemResult converted = rules.convert(kPipeRules); !converted) {
+    error = converted.error();
+    return INVALID_HANDLE_VALUE;
+  }
   HANDLE pipe = CreateNamedPipeW(
       kServicePipeName,
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
@@ -78,12 +81,12 @@ class Server {
   Server(HANDLE stop, PipeOwner& owner, const PipeLimits& limits)
       : stop_(stop), owner_(owner), limits_(limits), book_(limits.connections) {}
 
-  DWORD run();
+  SystemResult run();
 
  private:
   static DWORD WINAPI poolThread(void* server);
   void work();
-  DWORD listen(bool first);
+  SystemResult listen(bool first);
   void refill();
   void clientCame(Channel* channel, DWORD error);
   void admit(Channel* channel);
@@ -94,7 +97,7 @@ class Server {
   void drop(Channel* channel);
   void closeIdle();
   void failedInstance(DWORD error);
-  [[nodiscard]] DWORD watch();
+  SystemResult watch();
   void shutDown(std::vector<UniqueHandle>& threads);
 
   HANDLE stop_;
@@ -117,14 +120,17 @@ DWORD WINAPI Server::poolThread(void* server) {
   return 0;
 }
 
-DWORD Server::run() {
+SystemResult Server::run() {
   port_.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, limits_.threads));
-  if (!port_) return GetLastError();
+  if (!port_) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
   {
     SrwLockGuard guard(lock_);
     ++waiting_;
   }
-  if (DWORD error = listen(true)) return error;
+  if (SystemResult listening = listen(true); !listening) return listening;
   owner_.ready();
   std::vector<UniqueHandle> threads;
   DWORD threadError = ERROR_SUCCESS;
@@ -133,16 +139,16 @@ DWORD Server::run() {
     if (!thread) threadError = GetLastError();
     if (thread) threads.push_back(std::move(thread));
   }
-  const DWORD result = threads.empty() ? threadError : watch();
+  const SystemResult result = threads.empty() ? systemResult(threadError) : watch();
   shutDown(threads);
   if (tally_.any()) owner_.tally(tally_);
   return result;
 }
 
 // Until `stop`: tops the waiting instances up, closes idle connections and
-// says the tally once a minute. 0, or the last instance's error once none
+// says the tally once a minute. Done, or the last instance's error once none
 // could be made for noInstanceMs.
-DWORD Server::watch() {
+SystemResult Server::watch() {
   ULONGLONG saidAt = GetTickCount64();
   ULONGLONG noneSince = 0;
   while (WaitForSingleObject(stop_, kSweepMs) == WAIT_TIMEOUT) {
@@ -154,7 +160,8 @@ DWORD Server::watch() {
       SrwLockGuard guard(lock_);
       noneSince = waiting_ != 0 ? 0 : (noneSince != 0 ? noneSince : now);
       if (noneSince != 0 && now - noneSince >= limits_.noInstanceMs)
-        return tally_.lastFailure != ERROR_SUCCESS ? tally_.lastFailure : ERROR_PIPE_NOT_CONNECTED;
+        return unexpected(tally_.lastFailure != ERROR_SUCCESS ? tally_.lastFailure
+                                                              : ERROR_PIPE_NOT_CONNECTED);
       if (now - saidAt >= kTallyMs && tally_.any()) said = std::exchange(tally_, PipeTally{});
     }
     if (said.any()) {
@@ -162,7 +169,7 @@ DWORD Server::watch() {
       owner_.tally(said);
     }
   }
-  return ERROR_SUCCESS;
+  return {};
 }
 
 void Server::shutDown(std::vector<UniqueHandle>& threads) {
@@ -195,8 +202,8 @@ void Server::failedInstance(DWORD error) {
 }
 
 // Makes an instance and waits for a client on it; the caller has counted
-// it in waiting_. 0, or why it could not be made.
-DWORD Server::listen(bool first) {
+// it in waiting_. Done, or why it could not be made.
+SystemResult Server::listen(bool first) {
   DWORD error = ERROR_SUCCESS;
   UniqueFile pipe(makeInstance(first, error));
   if (pipe && !CreateIoCompletionPort(pipe.get(), port_.get(), 0, 0)) error = GetLastError();
@@ -207,7 +214,7 @@ DWORD Server::listen(bool first) {
   Channel* raw = channel.get();
   SrwLockGuard guard(lock_);
   if (error == ERROR_SUCCESS && !stopping_) {
-    if (ConnectNamedPipe(raw->pipe.get(), &raw->io)) return ERROR_SUCCESS;  // its completion comes
+    if (ConnectNamedPipe(raw->pipe.get(), &raw->io)) return {};  // its completion comes
     error = GetLastError();
     // A client that came before the wait (and may have gone again) is a
     // connection like any other; no completion comes for it, so one is posted.
@@ -218,14 +225,14 @@ DWORD Server::listen(bool first) {
     }
     if (error == ERROR_IO_PENDING) {
       channels_.emplace(raw, std::move(channel));
-      return ERROR_SUCCESS;
+      return {};
     }
   }
   --waiting_;
-  if (error == ERROR_SUCCESS) return ERROR_SUCCESS;  // stopping
+  if (error == ERROR_SUCCESS) return {};  // stopping
   ++tally_.failedInstances;
   tally_.lastFailure = error;
-  return error;
+  return unexpected(error);
 }
 
 // Tops the instances waiting for clients up again.
@@ -236,7 +243,7 @@ void Server::refill() {
       if (stopping_ || waiting_ >= limits_.waitingInstances) return;
       ++waiting_;
     }
-    if (listen(false) != ERROR_SUCCESS) return;  // counted; the next sweep tries again
+    if (!listen(false)) return;  // counted; the next sweep tries again
   }
 }
 
@@ -423,7 +430,7 @@ void Server::closeIdle() {
 
 }  // namespace
 
-DWORD servePipe(HANDLE stop, PipeOwner& owner, const PipeLimits& limits) {
+SystemResult servePipe(HANDLE stop, PipeOwner& owner, const PipeLimits& limits) {
   Server server(stop, owner, limits);
   return server.run();
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "base/expected.h"
 #include "link/session_report.h"
 #include "service/connection_book.h"
 #include "service/service_protocol.h"
@@ -81,10 +82,10 @@ struct PipeLimits {
 };
 
 // Serves the pipe until `stop` is signalled, then ends every connection
-// and waits for the pool. 0 after `stop`; the error code that kept the
-// first instance from being made (ERROR_ACCESS_DENIED or ERROR_PIPE_BUSY
-// when another process made one first); or the last instance's error when
-// none could be made for `noInstanceMs`.
-[[nodiscard]] DWORD servePipe(HANDLE stop, PipeOwner& owner, const PipeLimits& limits = {});
+// and waits for the pool. Done after `stop`; the failure is the error code
+// that kept the first instance from being made (ERROR_ACCESS_DENIED or
+// ERROR_PIPE_BUSY when another process made one first), or the last
+// instance's error when none could be made for `noInstanceMs`.
+SystemResult servePipe(HANDLE stop, PipeOwner& owner, const PipeLimits& limits = {});
 
 }  // namespace varnick

@@ -9,79 +9,68 @@
 
 namespace varnick {
 
-DWORD ServiceClient::openPipe() {
+SystemResult ServiceClient::openPipe() {
   // Every instance may be taken for a moment when sessions start together:
   // wait for the next one rather than give up or fall back to consent.
   const ULONGLONG until = GetTickCount64() + kPipeWaitMs;
   for (;;) {
     pipe_.reset(CreateFileW(kServicePipeName, kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-    if (pipe_) return ERROR_SUCCESS;
+    if (pipe_) return {};
     const DWORD error = GetLastError();
     const ULONGLONG now = GetTickCount64();
-    if (error != ERROR_PIPE_BUSY || now >= until) return error;
+    if (error != ERROR_PIPE_BUSY || now >= until) return unexpected(error);
     // A wait that fails at once (no instance at this instant) is tried
     // again a moment later; the open's error is the one that counts.
     if (!WaitNamedPipeW(kServicePipeName, static_cast<DWORD>(until - now))) Sleep(10);
   }
 }
 
-bool ServiceClient::connect() {
+Expected<void, std::string> ServiceClient::connect() {
   const DWORD servicePid = runningServicePid();
-  if (servicePid == 0) {
-    error_ = "the Varnick service is not running";
-    return false;
-  }
-  if (DWORD error = openPipe()) {
-    error_ = withCode("could not connect to the Varnick service", error);
-    return false;
-  }
+  if (servicePid == 0) return unexpected(std::string("the Varnick service is not running"));
+  if (SystemResult opened = openPipe(); !opened)
+    return unexpected(withCode("could not connect to the Varnick service", opened.error()));
   ULONG serverPid = 0;
   if (!GetNamedPipeServerProcessId(pipe_.get(), &serverPid) || serverPid != servicePid) {
     pipe_.reset();
-    error_ = "refused the pipe " + std::string("\\\\.\\pipe\\Varnick") + ": process " +
-             std::to_string(serverPid) + " made it, not the Varnick service (process " +
-             std::to_string(servicePid) + ")";
-    return false;
+    return unexpected("refused the pipe " + std::string("\\\\.\\pipe\\Varnick") + ": process " +
+                      std::to_string(serverPid) + " made it, not the Varnick service (process " +
+                      std::to_string(servicePid) + ")");
   }
-  std::optional<ServiceReply> hello =
+  Expected<ServiceReply, std::string> hello =
       request(ServiceRequest{ServiceOp::kHello, kServiceProtocolVersion, {}});
   if (!hello || hello->status != ServiceStatus::kDone) {
-    if (hello) error_ = "the Varnick service refused the hello: " + hello->text;
     pipe_.reset();
-    return false;
+    if (!hello) return unexpected(hello.error());
+    return unexpected("the Varnick service refused the hello: " + hello->text);
   }
   policy_ = hello->text;
-  return true;
+  return {};
 }
 
-bool ServiceClient::receive(std::size_t size) {
+Expected<void, std::string> ServiceClient::receive(std::size_t size) {
   char piece[4096];
   while (received_.size() < size) {
     DWORD got = 0;
     if (!ReadFile(pipe_.get(), piece, sizeof piece, &got, nullptr)) {
       const DWORD error = GetLastError();
-      error_ = withCode("the connection to the Varnick service ended", error);
-      return false;
+      return unexpected(withCode("the connection to the Varnick service ended", error));
     }
     // A read of nothing leaves no error code behind: the service closed its end.
-    if (got == 0) {
-      error_ = "the connection to the Varnick service ended";
-      return false;
-    }
+    if (got == 0) return unexpected(std::string("the connection to the Varnick service ended"));
     received_.append(piece, got);
   }
-  return true;
+  return {};
 }
 
-std::optional<ServiceReply> ServiceClient::request(const ServiceRequest& request) {
+Expected<ServiceReply, std::string> ServiceClient::request(const ServiceRequest& request) {
   const std::string frame = encodeServiceRequest(request);
   DWORD written = 0;
   if (!pipe_ ||
       !WriteFile(pipe_.get(), frame.data(), static_cast<DWORD>(frame.size()), &written, nullptr)) {
     const DWORD error = pipe_ ? GetLastError() : ERROR_INVALID_HANDLE;
-    error_ = withCode("could not write to the Varnick service", error);
-    return std::nullopt;
+    return unexpected(withCode("could not write to the Varnick service", error));
   }
   for (;;) {
     ServiceReply reply;
@@ -91,17 +80,17 @@ std::optional<ServiceReply> ServiceClient::request(const ServiceRequest& request
         received_.erase(0, used);
         return reply;
       case FrameRead::kMalformed:
-        error_ = "the Varnick service sent a reply out of its protocol";
-        return std::nullopt;
+        return unexpected(std::string("the Varnick service sent a reply out of its protocol"));
       case FrameRead::kNeedMore:
-        if (!receive(received_.size() + 1)) return std::nullopt;
+        if (Expected<void, std::string> got = receive(received_.size() + 1); !got)
+          return unexpected(got.error());
     }
   }
 }
 
-std::optional<std::vector<std::string>> ServiceClient::holders() {
-  std::optional<ServiceReply> reply = request(ServiceRequest{ServiceOp::kList, 0, {}});
-  if (!reply) return std::nullopt;
+Expected<std::vector<std::string>, std::string> ServiceClient::holders() {
+  Expected<ServiceReply, std::string> reply = request(ServiceRequest{ServiceOp::kList, 0, {}});
+  if (!reply) return unexpected(reply.error());
   std::vector<std::string> lines;
   std::string_view text = reply->text;
   while (!text.empty()) {
@@ -113,13 +102,13 @@ std::optional<std::vector<std::string>> ServiceClient::holders() {
   return lines;
 }
 
-std::optional<ServiceReply> ServiceClient::add(const std::string& entryBytes) {
+Expected<ServiceReply, std::string> ServiceClient::add(const std::string& entryBytes) {
   return request(ServiceRequest{ServiceOp::kAdd, 0, entryBytes});
 }
 
-std::optional<std::pair<ServiceReply, Report>> ServiceClient::end() {
-  std::optional<ServiceReply> reply = request(ServiceRequest{ServiceOp::kEnd, 0, {}});
-  if (!reply) return std::nullopt;
+Expected<std::pair<ServiceReply, Report>, std::string> ServiceClient::end() {
+  Expected<ServiceReply, std::string> reply = request(ServiceRequest{ServiceOp::kEnd, 0, {}});
+  if (!reply) return unexpected(reply.error());
   // Then the report frame of what it took out.
   for (;;) {
     Report report;
@@ -130,10 +119,9 @@ std::optional<std::pair<ServiceReply, Report>> ServiceClient::end() {
         pipe_.reset();
         return std::make_pair(*reply, std::move(report));
       case FrameRead::kMalformed:
-        error_ = "the Varnick service sent a report out of its protocol";
-        return std::nullopt;
+        return unexpected(std::string("the Varnick service sent a report out of its protocol"));
       case FrameRead::kNeedMore:
-        if (!receive(used)) return std::nullopt;
+        if (Expected<void, std::string> got = receive(used); !got) return unexpected(got.error());
     }
   }
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/expected.h"
 #include "base/unique_resource.h"
 #include "link/session_report.h"
 #include "service/service_protocol.h"
@@ -21,38 +22,37 @@ class ServiceClient {
   static constexpr DWORD kPipeWaitMs = 5000;
 
   // Connects to the pipe of the running service, whose process id the
-  // service control manager gives, and says hello. False (error() says
-  // why) when the service does not run, the pipe belongs to another
+  // service control manager gives, and says hello. The failure says why,
+  // for the user: the service does not run, the pipe belongs to another
   // process, or the service does not answer.
-  [[nodiscard]] bool connect();
+  Expected<void, std::string> connect();
 
-  // The service's answer to an add; nothing when the connection failed.
-  std::optional<ServiceReply> add(const std::string& entryBytes);
+  // The service's answer to an add; why there is none when the connection
+  // failed.
+  Expected<ServiceReply, std::string> add(const std::string& entryBytes);
 
   // Ends the connection's entries now: the service's answer and its report
-  // of what it took out; nothing when the connection failed.
-  std::optional<std::pair<ServiceReply, Report>> end();
+  // of what it took out; why there is none when the connection failed.
+  Expected<std::pair<ServiceReply, Report>, std::string> end();
 
   // Who holds which entries through the service: one line a connection,
-  // "VM\\root (process 42): 127.0.0.1 app.test"; nothing when the
-  // connection failed.
-  std::optional<std::vector<std::string>> holders();
+  // "VM\\root (process 42): 127.0.0.1 app.test"; why there are none when
+  // the connection failed.
+  Expected<std::vector<std::string>, std::string> holders();
 
   // What the service said its policy allows.
   const std::string& policy() const { return policy_; }
-  const std::string& error() const { return error_; }
 
  private:
   // Opens the pipe, waiting up to kPipeWaitMs while every instance is
-  // taken: 0 or the error code.
-  DWORD openPipe();
-  std::optional<ServiceReply> request(const ServiceRequest& request);
-  bool receive(std::size_t size);
+  // taken.
+  SystemResult openPipe();
+  Expected<ServiceReply, std::string> request(const ServiceRequest& request);
+  Expected<void, std::string> receive(std::size_t size);
 
   UniqueFile pipe_;
   std::string received_;
   std::string policy_;
-  std::string error_;
 };
 
 }  // namespace varnick

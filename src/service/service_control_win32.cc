@@ -33,20 +33,25 @@ std::wstring programFilesFolder() {
 // change the program that runs as SYSTEM does not depend on what
 // %ProgramFiles% passes on; a folder that an earlier install left (only an
 // administrator can make one there) gets the same rules, through a handle
-// on the folder itself. 0 or the error code.
-DWORD makeServiceFolder(const std::wstring& folder) {
+// on the folder itself.
+SystemResult makeServiceFolder(const std::wstring& folder) {
   SecurityDescriptor rules;
-  if (DWORD error = rules.convert(kServiceFolderRules)) return error;
-  if (CreateDirectoryW(folder.c_str(), rules.attributes())) return ERROR_SUCCESS;
-  const DWORD error = GetLastError();
-  if (error != ERROR_ALREADY_EXISTS) return error;
+  if (SystemResult converted = rules.convert(kServiceFolderRules); !converted) return converted;
+  if (CreateDirectoryW(folder.c_str(), rules.attributes())) return {};
+  const DWORD made = GetLastError();
+  if (made != ERROR_ALREADY_EXISTS) return unexpected(made);
   UniqueFile existing(CreateFileW(
       folder.c_str(), WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!existing) return GetLastError();
-  if (!SetKernelObjectSecurity(existing.get(), DACL_SECURITY_INFORMATION, rules.get()))
-    return GetLastError();
-  return ERROR_SUCCESS;
+  if (!existing) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  if (!SetKernelObjectSecurity(existing.get(), DACL_SECURITY_INFORMATION, rules.get())) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
 // Waits until the service reports `state`, up to `waitMs`: done, `late`
@@ -98,17 +103,21 @@ ServiceResult stopService(SC_HANDLE service, DWORD waitMs) {
 
 // Gives the service kServiceRules, so that who may start and stop it is
 // written down here rather than left to the system's default.
-DWORD setServiceRules(SC_HANDLE service) {
+SystemResult setServiceRules(SC_HANDLE service) {
   SecurityDescriptor rules;
-  if (DWORD error = rules.convert(kServiceRules)) return error;
-  if (!SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, rules.get()))
-    return GetLastError();
-  return ERROR_SUCCESS;
+  if (SystemResult converted = rules.convert(kServiceRules); !converted) return converted;
+  if (!SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, rules.get())) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
 // Sets information that Windows has taken since Vista and Wine 8 does not
 // (ERROR_INVALID_LEVEL, measured for both levels below): 0,
-// kNewerConfigNotTaken, or the error code.
+// kNewerConfigNotTaken, or the error code. A bare code: its callers keep
+// going on kNewerConfigNotTaken and tell the installer, which a result would
+// hide among the failures.
 DWORD setNewerConfig(SC_HANDLE service, DWORD level, void* info) {
   if (ChangeServiceConfig2W(service, level, info)) return ERROR_SUCCESS;
   const DWORD error = GetLastError();
@@ -118,7 +127,8 @@ DWORD setNewerConfig(SC_HANDLE service, DWORD level, void* info) {
 // Restart after a failure (a second later, three times in a day), also
 // after a stop that reports an error, not only a crash; who may start and
 // stop it; and only the privilege every process has: the service needs its
-// account's access to the hosts file, and no privilege at all.
+// account's access to the hosts file, and no privilege at all. 0,
+// kNewerConfigNotTaken or the error code, bare as setNewerConfig's.
 DWORD configure(SC_HANDLE service) {
   SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(
       L"Adds hosts entries for programs of this machine's users, within its policy, "
@@ -136,7 +146,7 @@ DWORD configure(SC_HANDLE service) {
     return GetLastError();
   if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
     return GetLastError();
-  if (DWORD error = setServiceRules(service)) return error;
+  if (SystemResult ruled = setServiceRules(service); !ruled) return ruled.error();
   // Where they are not taken, the service is restarted only after a crash,
   // and keeps every privilege of its account.
   const DWORD flag = setNewerConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorStops);
@@ -157,8 +167,8 @@ std::wstring serviceFolder() {
 InstallResult installService() {
   const std::wstring folder = serviceFolder();
   if (folder.empty()) return failedAt(ServiceStep::kNoFolder, ERROR_PATH_NOT_FOUND);
-  if (DWORD error = makeServiceFolder(folder))
-    return failedAt(ServiceStep::kNoFolder, error, folder);
+  if (SystemResult made = makeServiceFolder(folder); !made)
+    return failedAt(ServiceStep::kNoFolder, made.error(), folder);
   UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     const DWORD error = GetLastError();

@@ -122,24 +122,22 @@ bool sendAll(SOCKET s, const std::string& bytes) {
 
 }  // namespace
 
-bool Controller::listen(std::uint16_t port) {
+Expected<void, std::string> Controller::listen(std::uint16_t port) {
   if (!winsock_.started()) {
-    error_ = withCode("Winsock could not be started", static_cast<unsigned long>(winsock_.error()));
-    return false;
+    return unexpected(
+        withCode("Winsock could not be started", static_cast<unsigned long>(winsock_.error())));
   }
   listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!listener_) {
     const auto error = static_cast<DWORD>(WSAGetLastError());
-    error_ = withCode("could not create a socket", error);
-    return false;
+    return unexpected(withCode("could not create a socket", error));
   }
   keepFromChildren(listener_.get());
   BOOL exclusive = TRUE;
   if (setsockopt(listener_.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                  reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
     const auto error = static_cast<DWORD>(WSAGetLastError());
-    error_ = withCode("could not claim the port for this process alone", error);
-    return false;
+    return unexpected(withCode("could not claim the port for this process alone", error));
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -148,21 +146,18 @@ bool Controller::listen(std::uint16_t port) {
   if (bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener_.get(), 1) != 0) {
     const auto error = static_cast<DWORD>(WSAGetLastError());
-    error_ = withCode("could not listen on 127.0.0.1:" + std::to_string(port), error);
-    return false;
+    return unexpected(withCode("could not listen on 127.0.0.1:" + std::to_string(port), error));
   }
   auto bound = endpointOf(listener_.get(), false);
   port_ = bound ? bound->port : port;
-  return true;
+  return {};
 }
 
-bool Controller::startVarnick(const std::wstring& varnickPath,
-                              const std::vector<std::wstring>& arguments,
-                              const std::wstring& directory) {
-  if (GetFileAttributesW(varnickPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    error_ = "varnick.exe not found at " + wideToUtf8(varnickPath.c_str());
-    return false;
-  }
+Expected<void, StartFailure> Controller::startVarnick(const std::wstring& varnickPath,
+                                                      const std::vector<std::wstring>& arguments,
+                                                      const std::wstring& directory) {
+  if (GetFileAttributesW(varnickPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return unexpected(StartFailure{"varnick.exe not found at " + wideToUtf8(varnickPath.c_str())});
   std::wstring parameters = buildCommandLine(arguments);
 
   if (runsElevated()) {
@@ -184,13 +179,13 @@ bool Controller::startVarnick(const std::wstring& varnickPath,
     if (!CreateProcessW(varnickPath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
                         nullptr, directory.c_str(), &startup, &process)) {
       const DWORD error = GetLastError();
-      error_ = withCode("could not start " + wideToUtf8(varnickPath.c_str()), error);
-      return false;
+      return unexpected(
+          StartFailure{withCode("could not start " + wideToUtf8(varnickPath.c_str()), error)});
     }
     CloseHandle(process.hThread);
     varnick_.reset(process.hProcess);
     (void)tcpTableFunction();  // loaded and kept while Varnick starts
-    return true;
+    return {};
   }
 
   // Not elevated: ask for consent once, through the shell's "runas" verb.
@@ -205,17 +200,15 @@ bool Controller::startVarnick(const std::wstring& varnickPath,
   info.lpDirectory = directory.c_str();
   info.nShow = SW_HIDE;
   if (!shellExecute(&info) || info.hProcess == nullptr) {
-    DWORD code = GetLastError();
-    consentDeclined_ = code == ERROR_CANCELLED;
-    error_ =
-        code == ERROR_CANCELLED
-            ? std::string("the request for administrator rights was declined")
-            : withCode("could not start " + wideToUtf8(varnickPath.c_str()) + " elevated", code);
-    return false;
+    const DWORD code = GetLastError();
+    if (code == ERROR_CANCELLED)
+      return unexpected(StartFailure{"the request for administrator rights was declined", true});
+    return unexpected(StartFailure{
+        withCode("could not start " + wideToUtf8(varnickPath.c_str()) + " elevated", code)});
   }
   varnick_.reset(info.hProcess);
   (void)tcpTableFunction();  // loaded and kept while Varnick starts
-  return true;
+  return {};
 }
 
 std::optional<DWORD> Controller::varnickExitCode() const {
@@ -258,16 +251,17 @@ void Controller::report(const std::string& note) {
   if (reporter_) reporter_(note);
 }
 
-Controller::Accepted Controller::acceptVarnick(int timeoutSeconds, HANDLE stop) {
+Expected<void, AcceptFailure> Controller::acceptVarnick(int timeoutSeconds, HANDLE stop) {
   PatientWait wait(GetTickCount64(), static_cast<std::uint64_t>(timeoutSeconds) * 1000);
   while (!wait.expired(GetTickCount64())) {
     if (stop != nullptr && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
-      error_ = "interrupted while waiting for varnick.exe to connect";
-      return Accepted::kInterrupted;
+      return unexpected(AcceptFailure{NotAccepted::kInterrupted,
+                                      "interrupted while waiting for varnick.exe to connect"});
     }
     if (auto code = varnickExitCode()) {
-      error_ = "varnick.exe exited with code " + std::to_string(*code) + " before it connected";
-      return Accepted::kVarnickExited;
+      return unexpected(AcceptFailure{
+          NotAccepted::kVarnickExited,
+          "varnick.exe exited with code " + std::to_string(*code) + " before it connected"});
     }
     if (wait.noticeDue(GetTickCount64()))
       report("waiting for varnick.exe to connect; another Varnick server may still be running");
@@ -282,10 +276,11 @@ Controller::Accepted Controller::acceptVarnick(int timeoutSeconds, HANDLE stop) 
     if (!peerIsVarnick(accepted.get())) continue;
     connection_ = std::move(accepted);
     listener_.reset();  // one connection only: free the port
-    return Accepted::kConnected;
+    return {};
   }
-  error_ = "varnick.exe did not connect within " + std::to_string(timeoutSeconds) + " seconds";
-  return Accepted::kTimedOut;
+  return unexpected(AcceptFailure{
+      NotAccepted::kTimedOut,
+      "varnick.exe did not connect within " + std::to_string(timeoutSeconds) + " seconds"});
 }
 
 void Controller::endVarnick() {
@@ -310,27 +305,22 @@ bool Controller::awaitReply(const char* waitingFor) {
   }
 }
 
-std::optional<Reply> Controller::request(const std::string& frame, const char* waitingFor) {
-  if (!connection_ || !sendAll(connection_.get(), frame)) {
-    error_ = "lost the connection to varnick.exe";
-    return std::nullopt;
-  }
+Expected<Reply, std::string> Controller::request(const std::string& frame, const char* waitingFor) {
+  if (!connection_ || !sendAll(connection_.get(), frame))
+    return unexpected(std::string("lost the connection to varnick.exe"));
   if (!awaitReply(waitingFor)) {
     // A reply that came later would be read as the answer to the next
     // request: this connection is done with.
     connection_.reset();
-    error_ = "varnick.exe did not reply within " + std::to_string(kReplyWaitSeconds) +
-             " seconds; the connection to it is closed";
-    return std::nullopt;
+    return unexpected("varnick.exe did not reply within " + std::to_string(kReplyWaitSeconds) +
+                      " seconds; the connection to it is closed");
   }
   unsigned char byte = 0;
-  if (recv(connection_.get(), reinterpret_cast<char*>(&byte), 1, 0) != 1) {
-    error_ = "varnick.exe did not reply: the connection ended";
-    return std::nullopt;
-  }
-  auto reply = decodeReply(byte);
-  if (!reply) error_ = "varnick.exe sent an unknown reply byte " + std::to_string(byte);
-  return reply;
+  if (recv(connection_.get(), reinterpret_cast<char*>(&byte), 1, 0) != 1)
+    return unexpected(std::string("varnick.exe did not reply: the connection ended"));
+  std::optional<Reply> reply = decodeReply(byte);
+  if (!reply) return unexpected("varnick.exe sent an unknown reply byte " + std::to_string(byte));
+  return *reply;
 }
 
 bool Controller::receive(char* bytes, std::size_t size, const char* waitingFor) {
@@ -344,7 +334,7 @@ bool Controller::receive(char* bytes, std::size_t size, const char* waitingFor) 
   return true;
 }
 
-std::optional<Report> Controller::readReport(const char* waitingFor) {
+Expected<Report, std::string> Controller::readReport(const char* waitingFor) {
   // Far more than the lines of any session; a length beyond it is no report.
   constexpr std::uint32_t kMaxReportBytes = 1u << 28;
   std::string received;
@@ -359,20 +349,16 @@ std::optional<Report> Controller::readReport(const char* waitingFor) {
     read = takeReport(received, kMaxReportBytes, report, needed);
   }
   if (read == FrameRead::kWhole) return report;
-  error_ = "varnick.exe did not send its report whole; see its log";
-  return std::nullopt;
+  return unexpected(std::string("varnick.exe did not send its report whole; see its log"));
 }
 
-std::optional<Reply> Controller::add(const std::string& entryBytes) {
+Expected<Reply, std::string> Controller::add(const std::string& entryBytes) {
   auto frame = addRequest(entryBytes);
-  if (!frame) {
-    error_ = "the entry is too long for one request";
-    return std::nullopt;
-  }
+  if (!frame) return unexpected(std::string("the entry is too long for one request"));
   return request(*frame, "write the entry; another Varnick may be changing the hosts file");
 }
 
-std::optional<Reply> Controller::shutdown() {
+Expected<Reply, std::string> Controller::shutdown() {
   return request(shutdownRequest(), "answer the shutdown");
 }
 

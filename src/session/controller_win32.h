@@ -12,12 +12,27 @@
 #include <string>
 #include <vector>
 
+#include "base/expected.h"
 #include "base/unique_resource.h"
 #include "base/winsock_win32.h"
 #include "link/session_report.h"
 #include "link/wire_format.h"
 
 namespace varnick::control {
+
+// Why Varnick did not start, for the user; `consentDeclined` when the user
+// declined the consent prompt, which callers name apart.
+struct StartFailure {
+  std::string message;
+  bool consentDeclined = false;
+};
+
+// Why no Varnick connected, and what to tell the user.
+enum class NotAccepted { kTimedOut, kVarnickExited, kInterrupted };
+struct AcceptFailure {
+  NotAccepted why;
+  std::string message;
+};
 
 class Controller {
  public:
@@ -27,8 +42,8 @@ class Controller {
 
   // Listens on 127.0.0.1:`port` (0: the system picks one) with exclusive
   // address use, so no other process can bind the port and take Varnick's
-  // connection.
-  [[nodiscard]] bool listen(std::uint16_t port);
+  // connection. The failure says why, for the user.
+  Expected<void, std::string> listen(std::uint16_t port);
   std::uint16_t port() const { return port_; }
 
   // Where notes that are not failures go as they happen (a refused
@@ -43,32 +58,30 @@ class Controller {
   // console, so console events (Ctrl+C, closing the window) reach only this
   // process. `varnickPath` is a full path: the shell would look for a
   // relative one in `directory` first.
-  [[nodiscard]] bool startVarnick(const std::wstring& varnickPath,
-                                  const std::vector<std::wstring>& arguments,
-                                  const std::wstring& directory);
-
-  enum class Accepted { kConnected, kTimedOut, kVarnickExited, kInterrupted };
+  Expected<void, StartFailure> startVarnick(const std::wstring& varnickPath,
+                                            const std::vector<std::wstring>& arguments,
+                                            const std::wstring& directory);
 
   // Waits up to `timeoutSeconds` for the started Varnick to connect, or until
   // `stop` (when not null) is signalled, saying after a while that it waits. A connection
   // from any other process, or from one the system cannot name, is closed
   // and waiting goes on.
-  [[nodiscard]] Accepted acceptVarnick(int timeoutSeconds, HANDLE stop);
+  Expected<void, AcceptFailure> acceptVarnick(int timeoutSeconds, HANDLE stop);
 
   // Ends a Varnick that never connected, and so never changed the hosts file.
   void endVarnick();
 
-  // One request each; the reply, or nothing when the connection failed or
-  // the reply did not come within kReplyWaitSeconds. A wait of more than a
-  // few seconds is reported as it goes on; a reply that does not come in time
-  // closes the connection, so that no later request can get it.
-  std::optional<Reply> add(const std::string& entryBytes);
-  std::optional<Reply> shutdown();
+  // One request each; the reply, or why there is none: the connection
+  // failed or the reply did not come within kReplyWaitSeconds. A wait of
+  // more than a few seconds is reported as it goes on; a reply that does not
+  // come in time closes the connection, so that no later request can get it.
+  Expected<Reply, std::string> add(const std::string& entryBytes);
+  Expected<Reply, std::string> shutdown();
 
   // Reads the report frame that a session's Varnick sends once it has
-  // connected and once its work is done; nothing (error() says why) when
-  // none came whole within kReplyWaitSeconds or it is no report.
-  std::optional<Report> readReport(const char* waitingFor);
+  // connected and once its work is done; why not when none came whole
+  // within kReplyWaitSeconds or it is no report.
+  Expected<Report, std::string> readReport(const char* waitingFor);
 
   // Whether requests can still be sent.
   bool connected() const { return static_cast<bool>(connection_); }
@@ -84,13 +97,8 @@ class Controller {
   // The started Varnick's process, to wait on.
   HANDLE varnickProcess() const { return varnick_.get(); }
 
-  // What went wrong last, for the user.
-  const std::string& error() const { return error_; }
-  // The last startVarnick() failed because the user declined the consent prompt.
-  bool consentDeclined() const { return consentDeclined_; }
-
  private:
-  std::optional<Reply> request(const std::string& frame, const char* waitingFor);
+  Expected<Reply, std::string> request(const std::string& frame, const char* waitingFor);
   // Waits for the connection to become readable; false when the reply wait
   // has run out.
   bool awaitReply(const char* waitingFor);
@@ -110,8 +118,6 @@ class Controller {
   UniqueSocket connection_;
   UniqueHandle varnick_;
   std::uint16_t port_ = 0;
-  std::string error_;
-  bool consentDeclined_ = false;
   std::function<void(const std::string&)> reporter_;
 };
 

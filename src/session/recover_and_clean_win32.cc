@@ -24,8 +24,8 @@ int recoverOrClean(const SessionOptions& options, const EventStream& events) {
   const std::string logShown = varnickLogShown(*folder);
   Controller controller;
   controller.setReporter([](const std::string& note) { report(note); });
-  if (!controller.listen(0)) {
-    report(controller.error());
+  if (Expected<void, std::string> listening = controller.listen(0); !listening) {
+    report(listening.error());
     return kSessionCannotListen;
   }
   // Varnick connects once its work is done, to report it.
@@ -34,13 +34,15 @@ int recoverOrClean(const SessionOptions& options, const EventStream& events) {
   if (!startTrustedVarnick(controller, options, arguments, *folder, ServiceAnswer{}))
     return kSessionNoVarnick;
   const int waitSeconds = recoveryWaitSeconds(std::max(1, journalsBesideHostsFile()));
-  std::optional<Report> done;
-  if (controller.acceptVarnick(waitSeconds, nullptr) == Controller::Accepted::kConnected) {
+  Expected<Report, std::string> done = unexpected(std::string());
+  if (Expected<void, AcceptFailure> accepted = controller.acceptVarnick(waitSeconds, nullptr)) {
     done = controller.readReport("say what it put right");
     controller.disconnect();  // Varnick ends once it is read
+  } else {
+    done = unexpected(accepted.error().message);
   }
   if (!done) {
-    report(controller.error() + "; see " + logShown);
+    report(done.error() + "; see " + logShown);
     controller.endVarnick();
     return kSessionVarnickFailed;
   }

@@ -35,8 +35,8 @@ bool cleanVarnickFolder(const std::wstring& given) {
   bool allGone = true;
   int removed = 0;
   std::vector<FoundFile> files;
-  if (DWORD error = listFiles(folder, L"*", files)) {
-    notice(withCode("left " + shown + ": its files could not be listed", error));
+  if (SystemResult listed = listFiles(folder, L"*", files); !listed) {
+    notice(withCode("left " + shown + ": its files could not be listed", listed.error()));
     return false;
   }
   for (const FoundFile& found : files) {
@@ -47,8 +47,9 @@ bool cleanVarnickFolder(const std::wstring& given) {
       notice("left " + shownPath + ": Varnick did not make it");
       continue;
     }
-    DWORD error = removePlainFile(path);
-    if (error == ERROR_SUCCESS) {
+    const SystemResult gone = removePlainFile(path);
+    const std::uint32_t error = errorCodeOf(gone);
+    if (gone) {
       ++removed;
     } else if (error == kErrorIsLink) {
       notice("left " + shownPath + ": a link, not a file Varnick wrote");

@@ -42,8 +42,9 @@ Expected<std::string, std::string> entryWireBytes(const std::wstring& entry,
 
 Expected<std::string, std::string> readEntryFile(const std::wstring& path) {
   std::string content;
-  if (DWORD error = readShared(path.c_str(), content))
-    return unexpected("could not read " + wideToUtf8(path.c_str()) + ": " + systemMessage(error));
+  if (SystemResult read = readShared(path.c_str(), content); !read)
+    return unexpected("could not read " + wideToUtf8(path.c_str()) + ": " +
+                      systemMessage(read.error()));
   return content;
 }
 

@@ -44,9 +44,17 @@ bool onConsole() {
 // nothing when it cannot be read.
 std::optional<std::string> readHostsFile() {
   std::string content;
-  if (readShared(hostsFilePath(), content) != ERROR_SUCCESS) return std::nullopt;
+  if (!readShared(hostsFilePath(), content)) return std::nullopt;
   return content;
 }
+
+// A part of the session done, and the session goes on; or the exit code
+// that ends it.
+using SessionStep = Expected<void, int>;
+
+// How the session goes on once the Varnick service was asked: the service
+// holds every entry, or the session starts Varnick through consent.
+enum class ServiceStart { kTaken, kAskConsent };
 
 class Session {
  public:
@@ -62,16 +70,16 @@ class Session {
   SessionOutcome run();
 
  private:
-  std::optional<int> start();
-  std::optional<int> addThroughService();
-  std::optional<int> endThroughService();
+  SessionStep start();
+  Expected<ServiceStart, int> addThroughService();
+  SessionStep endThroughService();
   SessionOutcome serve();
-  bool addEntries(int& failure);
+  SessionStep addEntries();
   void warnAboutLinesAlreadyThere() const;
   int runCommand();
   int holdUntilEnter();
   void warnAboutOthersChanges();
-  std::optional<int> end();
+  SessionStep end();
   bool lateInterruption() const;
   void adviseRestoreByHand();
 
@@ -92,17 +100,17 @@ class Session {
 };
 
 // Through the Varnick service, when it runs and allows every entry: no
-// consent and no elevated Varnick. Nothing when it took them all; 0 to go
-// on through consent; else the exit code that ends the session.
-std::optional<int> Session::addThroughService() {
+// consent and no elevated Varnick. Whether it took them all or the session
+// goes on through consent; else the exit code that ends the session.
+Expected<ServiceStart, int> Session::addThroughService() {
   ServiceClient client;
-  if (!client.connect()) {
-    if (!options_.noConsent) return 0;
+  if (Expected<void, std::string> connected = client.connect(); !connected) {
+    if (!options_.noConsent) return ServiceStart::kAskConsent;
     report("service-not-running",
-           client.error() +
+           connected.error() +
                "; --no-consent never asks for consent (varnick service install, "
                "once, elevated, sets the service up)");
-    return kSessionNoVarnick;
+    return unexpected(kSessionNoVarnick);
   }
   serviceAnswer_.answered = true;
   warnAboutLinesAlreadyThere();
@@ -110,12 +118,12 @@ std::optional<int> Session::addThroughService() {
     if (interruption_.happened()) {
       (void)client.end();  // the service takes them out when the pipe closes, if not here
       report("interrupted before all the entries were added; the command was not run");
-      return kSessionInterrupted;
+      return unexpected(kSessionInterrupted);
     }
-    std::optional<ServiceReply> reply = client.add(entry.bytes);
+    Expected<ServiceReply, std::string> reply = client.add(entry.bytes);
     if (reply && reply->status == ServiceStatus::kDone) continue;
     const bool refused = reply && reply->status == ServiceStatus::kRefused;
-    const std::string why = !reply ? client.error()
+    const std::string why = !reply ? reply.error()
                                    : "the Varnick service " +
                                          std::string(refused ? "refused" : "could not add") + " '" +
                                          entry.shown + "': " + reply->text;
@@ -126,48 +134,48 @@ std::optional<int> Session::addThroughService() {
       report(refused ? "service-refused" : "service-failed", why);
       if (std::optional<std::string> widened = policyRemedy(serviceAnswer_.refusedBy))
         remedy(*widened);
-      return refused ? kSessionUsage : kSessionEntryRefused;
+      return unexpected(refused ? kSessionUsage : kSessionEntryRefused);
     }
     notice(why + "; asking for consent instead");
-    return 0;
+    return ServiceStart::kAskConsent;
   }
   added_ = entries_.size();
   service_ = std::move(client);
-  return std::nullopt;
+  return ServiceStart::kTaken;
 }
 
 // Takes the entries out through the service. A session code unless it
 // took them all out.
-std::optional<int> Session::endThroughService() {
-  std::optional<std::pair<ServiceReply, Report>> ended = service_->end();
+SessionStep Session::endThroughService() {
+  Expected<std::pair<ServiceReply, Report>, std::string> ended = service_->end();
   if (!ended) {
-    report(service_->error() +
-           "; the Varnick service takes the entries out when the connection ends");
-    return kSessionConnectionLost;
+    report(ended.error() + "; the Varnick service takes the entries out when the connection ends");
+    return unexpected(kSessionConnectionLost);
   }
   sayWhatVarnickReported(ended->second, events_);
   if (ended->first.status != ServiceStatus::kDone) {
     report("the Varnick service could not take the entries out: " + ended->first.text);
-    return kSessionVarnickFailed;
+    return unexpected(kSessionVarnickFailed);
   }
-  return std::nullopt;
+  return {};
 }
 
 // Through the service when it takes every entry; else listens, starts
 // Varnick and waits for its connection. An exit code when the session cannot
 // go on.
-std::optional<int> Session::start() {
+SessionStep Session::start() {
   if (!options_.backupPath) {
-    std::optional<int> throughService = addThroughService();
-    if (!throughService || *throughService != 0) return throughService;
+    Expected<ServiceStart, int> throughService = addThroughService();
+    if (!throughService) return unexpected(throughService.error());
+    if (*throughService == ServiceStart::kTaken) return {};
   }
   controller_.setReporter(notice);
   std::optional<std::wstring> folder = varnickFolder();
-  if (!folder) return kSessionNoVarnick;
+  if (!folder) return unexpected(kSessionNoVarnick);
   logShown_ = varnickLogShown(*folder);
-  if (!controller_.listen(options_.port)) {
-    report(controller_.error());
-    return kSessionCannotListen;
+  if (Expected<void, std::string> listening = controller_.listen(options_.port); !listening) {
+    report(listening.error());
+    return unexpected(kSessionCannotListen);
   }
   // Without a --backup, Varnick's session mode keeps a journal of its lines
   // beside the hosts file, where only administrators may create or remove
@@ -176,45 +184,49 @@ std::optional<int> Session::start() {
   std::vector<std::wstring> arguments{L"session", port};
   if (options_.backupPath) arguments = {L"server", port, *options_.backupPath};
   if (!startTrustedVarnick(controller_, options_, arguments, *folder, serviceAnswer_))
-    return kSessionNoVarnick;
+    return unexpected(kSessionNoVarnick);
   // Varnick puts right the interrupted sessions before it connects.
   const int waitSeconds =
       options_.connectTimeoutSeconds + journalsBesideHostsFile() * kVarnickJournalBoundSeconds;
-  switch (controller_.acceptVarnick(waitSeconds, interruption_.stop)) {
-    case Controller::Accepted::kConnected:
-      // A session's Varnick put right interrupted sessions before it
-      // connected; its report of that comes first. A server sends none.
-      if (options_.backupPath) return std::nullopt;
-      if (std::optional<Report> recovery = controller_.readReport("say what it put right")) {
-        sayWhatVarnickReported(*recovery, events_);
-        return std::nullopt;
-      }
-      // Nothing was added: its end takes nothing out.
-      report(controller_.error());
-      controller_.disconnect();
-      // Whatever its exit, the session has failed and said why.
-      (void)controller_.waitForVarnick(kExitWaitSeconds, "end");
-      return kSessionNoConnection;
-    case Controller::Accepted::kInterrupted:
+  const Expected<void, AcceptFailure> accepted =
+      controller_.acceptVarnick(waitSeconds, interruption_.stop);
+  if (accepted) {
+    // A session's Varnick put right interrupted sessions before it
+    // connected; its report of that comes first. A server sends none.
+    if (options_.backupPath) return {};
+    Expected<Report, std::string> recovery = controller_.readReport("say what it put right");
+    if (recovery) {
+      sayWhatVarnickReported(*recovery, events_);
+      return {};
+    }
+    // Nothing was added: its end takes nothing out.
+    report(recovery.error());
+    controller_.disconnect();
+    // Whatever its exit, the session has failed and said why.
+    (void)controller_.waitForVarnick(kExitWaitSeconds, "end");
+    return unexpected(kSessionNoConnection);
+  }
+  switch (accepted.error().why) {
+    case NotAccepted::kInterrupted:
       // Nothing is in the hosts file yet: the command never starts.
       report("interrupted before the entries were added; the command was not run");
       controller_.endVarnick();
-      return kSessionInterrupted;
-    case Controller::Accepted::kTimedOut:
-      report(controller_.error());
+      return unexpected(kSessionInterrupted);
+    case NotAccepted::kTimedOut:
+      report(accepted.error().message);
       break;
-    case Controller::Accepted::kVarnickExited:
-      report(controller_.error() + "; see " + logShown_);
+    case NotAccepted::kVarnickExited:
+      report(accepted.error().message + "; see " + logShown_);
       break;
   }
   controller_.endVarnick();
-  return kSessionNoConnection;
+  return unexpected(kSessionNoConnection);
 }
 
-// Adds every entry; reports each refused one. False when any was refused,
-// the connection broke or the session was interrupted (`failure` says which).
-bool Session::addEntries(int& failure) {
-  if (service_) return true;  // the service took them at the start
+// Adds every entry; reports each refused one. The session code when any was
+// refused, the connection broke or the session was interrupted.
+SessionStep Session::addEntries() {
+  if (service_) return {};  // the service took them at the start
   // Only a server's restore undoes what others change: only then is the
   // whole file worth keeping to name those changes.
   if (options_.backupPath) expectedHosts_ = readHostsFile();
@@ -222,29 +234,25 @@ bool Session::addEntries(int& failure) {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (interruption_.happened()) {
       report("interrupted before all the entries were added; the command was not run");
-      failure = kSessionInterrupted;
-      return false;
+      return unexpected(kSessionInterrupted);
     }
-    std::optional<Reply> reply = controller_.add(entries_[i].bytes);
+    Expected<Reply, std::string> reply = controller_.add(entries_[i].bytes);
     if (!reply) {
-      report(controller_.error());
-      failure = kSessionConnectionLost;
-      return false;
+      report(reply.error());
+      return unexpected(kSessionConnectionLost);
     }
     if (*reply == Reply::kFailure) {
       report("varnick.exe refused the entry '" + entries_[i].shown + "'");
-      failure = kSessionEntryRefused;
-      return false;
+      return unexpected(kSessionEntryRefused);
     }
     ++added_;
     if (expectedHosts_) expectedHosts_->append("\r\n").append(entries_[i].bytes);
   }
   if (interruption_.happened()) {
     report("interrupted before the command started; the command was not run");
-    failure = kSessionInterrupted;
-    return false;
+    return unexpected(kSessionInterrupted);
   }
-  return true;
+  return {};
 }
 
 // A line that the hosts file holds already is still added: the session's
@@ -403,61 +411,64 @@ void Session::adviseRestoreByHand() {
 
 // Ends serving and waits for Varnick's restore. A session code unless
 // Varnick answered the shutdown and exited 0.
-std::optional<int> Session::end() {
+SessionStep Session::end() {
   if (service_) return endThroughService();
   const char* ending =
       options_.backupPath ? "restore the hosts file" : "take the entries out of the hosts file";
   // A connection closed after a reply that never came takes no shutdown:
   // its end is Varnick's signal to restore.
-  std::optional<Reply> reply;
+  bool shutDown = false;
   if (controller_.connected()) {
-    reply = controller_.shutdown();
-    if (!reply || *reply != Reply::kSuccess)
-      report("varnick.exe did not answer the shutdown: " + controller_.error());
+    Expected<Reply, std::string> reply = controller_.shutdown();
+    shutDown = reply && *reply == Reply::kSuccess;
+    if (!reply)
+      report("varnick.exe did not answer the shutdown: " + reply.error());
+    else if (!shutDown)
+      report("varnick.exe refused the shutdown");
   }
-  if (!reply || *reply != Reply::kSuccess) {
+  if (!shutDown) {
     controller_.disconnect();
     controller_.waitForVarnick(kExitWaitSeconds, ending);
     adviseRestoreByHand();
-    return kSessionConnectionLost;
+    return unexpected(kSessionConnectionLost);
   }
   std::optional<DWORD> code = controller_.waitForVarnick(kExitWaitSeconds, ending);
   // A session's Varnick reports what it took out, and what stopped it,
   // before it exits.
   if (code && !options_.backupPath) {
-    if (std::optional<Report> taken = controller_.readReport("say what it took out"))
+    if (Expected<Report, std::string> taken = controller_.readReport("say what it took out"))
       sayWhatVarnickReported(*taken, events_);
     else
-      notice(controller_.error());
+      notice(taken.error());
   }
   if (!code || *code != 0) {
     report(code ? "varnick.exe exited with code " + std::to_string(*code) + "; see " + logShown_
                 : "varnick.exe did not exit within " + std::to_string(kExitWaitSeconds) +
                       " seconds");
     adviseRestoreByHand();
-    return kSessionVarnickFailed;
+    return unexpected(kSessionVarnickFailed);
   }
-  return std::nullopt;
+  return {};
 }
 
 SessionOutcome Session::serve() {
-  int failure = 0;
+  const SessionStep added = addEntries();
   int result = 0;
-  if (addEntries(failure)) {
+  if (added) {
     std::vector<std::string> shown;
     for (const SessionEntry& entry : entries_)
       shown.push_back(entry.shown);
     events_.write(readyEvent(shown, wideToUtf8(hostsFilePath()), service_ ? "service" : "consent"));
     result = command_ ? runCommand() : holdUntilEnter();
   } else {
-    result = failure;
+    result = added.error();
   }
   warnAboutOthersChanges();
   // Unless Varnick answered the shutdown and exited 0 after its restore, the
   // hosts file may still hold the entries: that outweighs the command's code
   // and any other failure, unless no entry was ever written.
-  std::optional<int> ending = end();
-  if (ending && (added_ != 0 || failure == 0)) return unexpected(*ending);
+  SessionStep ending = end();
+  if (!ending && (added_ != 0 || added)) return unexpected(ending.error());
   if (commandsCode_ && lateInterruption()) return unexpected(kSessionInterrupted);
   if (!commandsCode_ && result != 0) return unexpected(result);
   return result;
@@ -474,7 +485,7 @@ bool Session::lateInterruption() const {
 }
 
 SessionOutcome Session::run() {
-  if (std::optional<int> stop = start()) return unexpected(*stop);
+  if (SessionStep started = start(); !started) return unexpected(started.error());
   return serve();
 }
 

@@ -93,9 +93,10 @@ bool startTrustedVarnick(Controller& controller, const SessionOptions& options,
            " may change it: whatever a program running as them put there now runs with "
            "administrator rights");
   }
-  if (!controller.startVarnick(trust.start, arguments, folder)) {
-    report(controller.consentDeclined() ? "consent-declined" : "varnick-unavailable",
-           controller.error());
+  Expected<void, StartFailure> started = controller.startVarnick(trust.start, arguments, folder);
+  if (!started) {
+    report(started.error().consentDeclined ? "consent-declined" : "varnick-unavailable",
+           started.error().message);
     return false;
   }
   return true;

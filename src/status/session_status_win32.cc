@@ -9,9 +9,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/elevation_win32.h"
+#include "base/expected.h"
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
 #include "base/unique_resource.h"
@@ -74,7 +76,7 @@ void lookAtServingLock(StatusFacts& facts, bool hostsFound) {
                               nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   // An elevated look locks nothing that a link at the name leads to.
-  if (file && checkIsFileMeant(file.get(), path) != ERROR_SUCCESS) {
+  if (file && !checkIsFileMeant(file.get(), path)) {
     facts.server = Running::kUnknown;
     facts.serverError = kErrorIsLink;
     return;
@@ -109,9 +111,9 @@ bool endsWith(const std::wstring& text, std::wstring_view suffix) {
 void lookAtSessionFiles(StatusFacts& facts) {
   std::vector<FoundFile> journals;
   std::vector<FoundFile> backups;
-  facts.sessionFilesError = listFiles(hostsDirectory(), kSessionJournals, journals);
+  facts.sessionFilesError = errorCodeOf(listFiles(hostsDirectory(), kSessionJournals, journals));
   if (!facts.sessionFilesError)
-    facts.sessionFilesError = listFiles(hostsDirectory(), kSessionBackups, backups);
+    facts.sessionFilesError = errorCodeOf(listFiles(hostsDirectory(), kSessionBackups, backups));
   std::vector<std::wstring> stems;
   for (const FoundFile& found : journals) {
     if (!endsWith(found.path, kJournalSuffix)) continue;
@@ -122,8 +124,8 @@ void lookAtSessionFiles(StatusFacts& facts) {
                      std::nullopt,
                      0};
     std::string bytes;
-    if (DWORD error = readShared(found.path.c_str(), bytes)) {
-      fact.readError = error;
+    if (SystemResult read = readShared(found.path.c_str(), bytes); !read) {
+      fact.readError = read.error();
     } else {
       fact.bytes = std::move(bytes);
     }
@@ -150,7 +152,7 @@ void lookAtTemporaryCopies(StatusFacts& facts) {
   if (shown.size() > 3 && shown.back() == '\\') shown.pop_back();  // but C:\ stays
   facts.tempFolder = shown;
   std::vector<FoundFile> copies;
-  facts.tempListError = listFiles(folder, kTemporaryCopies, copies);
+  facts.tempListError = errorCodeOf(listFiles(folder, kTemporaryCopies, copies));
   for (const FoundFile& copy : copies) {
     ++facts.tempCopies;
     facts.tempBytes += copy.size;
@@ -164,12 +166,13 @@ ServiceFact lookAtService() {
   service.process = runningServicePid();
   if (service.process == 0) return service;
   ServiceClient client;
-  if (!client.connect()) {
-    service.error = client.error();
+  if (Expected<void, std::string> connected = client.connect(); !connected) {
+    service.error = connected.error();
     return service;
   }
   service.policy = client.policy();
-  service.holders = client.holders().value_or(std::vector<std::string>{});
+  if (Expected<std::vector<std::string>, std::string> holders = client.holders())
+    service.holders = std::move(*holders);
   return service;
 }
 

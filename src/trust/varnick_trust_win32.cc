@@ -70,20 +70,20 @@ std::string accountName(const std::string& sid) {
   return wideToUtf8(shown.c_str()) + " (" + sid + ")";
 }
 
-// Who besides the trusted could change the object open at `handle`; an
+// Who besides the trusted could change the object open at `handle`; the
 // error code when its rules cannot be read.
-DWORD changerOf(HANDLE handle, std::optional<std::string>& changer) {
+SystemResult changerOf(HANDLE handle, std::optional<std::string>& changer) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR raw = nullptr;
   DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT,
                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                                 nullptr, &dacl, nullptr, &raw);
-  if (error != ERROR_SUCCESS) return error;
+  if (error != ERROR_SUCCESS) return unexpected(error);
   // The owner and the rules point into the descriptor: it goes after them.
   UniqueLocal<PSECURITY_DESCRIPTOR> rules(raw);
   changer = untrustedChanger(portableRights(owner, dacl));
-  return ERROR_SUCCESS;
+  return {};
 }
 
 std::wstring folderOf(const std::wstring& path) {
@@ -114,14 +114,18 @@ bool namesFile(const std::wstring& path, HANDLE file) {
 // MAX_PATH, so else with the prefix, which CreateProcessW takes and the
 // shell may refuse (nothing starts then). kErrorIsLink when neither names
 // the file (Wine names a folder "dotted." as "dotted").
-DWORD startablePath(HANDLE program, std::wstring& path) {
+SystemResult startablePath(HANDLE program, std::wstring& path) {
   const std::wstring reached = reachedPath(program);
-  if (reached.empty()) return GetLastError();
+  if (reached.empty()) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
   path = reached;
-  if (reached.size() < MAX_PATH && namesFile(path, program)) return ERROR_SUCCESS;
+  if (reached.size() < MAX_PATH && namesFile(path, program)) return {};
   path =
       reached.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + reached.substr(2) : L"\\\\?\\" + reached;
-  return namesFile(path, program) ? ERROR_SUCCESS : kErrorIsLink;
+  if (!namesFile(path, program)) return unexpected(kErrorIsLink);
+  return {};
 }
 
 }  // namespace
@@ -141,8 +145,8 @@ TrustResult checkVarnickTrust(const std::wstring& varnickPath) {
   // is done; the path the system reached the file by has none, and no
   // folder on it can be renamed while the file in it is open. Its folder is
   // opened by that path too, so that the folder checked is the file's own.
-  if (DWORD error = startablePath(trust.program.get(), trust.start))
-    return unexpected(TrustFailure{trust.path, error});
+  if (SystemResult startable = startablePath(trust.program.get(), trust.start); !startable)
+    return unexpected(TrustFailure{trust.path, startable.error()});
   const std::wstring folder = folderOf(trust.start);
   trust.folder.reset(CreateFileW(folder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -154,8 +158,8 @@ TrustResult checkVarnickTrust(const std::wstring& varnickPath) {
                                                             {trust.folder.get(), &folder}};
   for (const auto& [handle, path] : checked) {
     std::optional<std::string> changer;
-    if (DWORD error = changerOf(handle, changer))
-      return unexpected(TrustFailure{trust.path, error});
+    if (SystemResult read = changerOf(handle, changer); !read)
+      return unexpected(TrustFailure{trust.path, read.error()});
     if (changer) {
       trust.changer = accountName(*changer);
       trust.changeable = *path;
