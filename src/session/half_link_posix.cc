@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -28,15 +30,28 @@ class HalfErrors {
     std::lock_guard<std::mutex> hold(lock_);
     text_.append(bytes, std::min(size, kKeptBytes - std::min(kKeptBytes, text_.size())));
   }
-  std::string text() const {
-    std::lock_guard<std::mutex> hold(lock_);
+  // The relay saw the end of the half's standard error.
+  void finish() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      finished_ = true;
+    }
+    ended_.notify_all();
+  }
+  // What was written, once the writer has closed its end (sudo writes its
+  // refusal in more than one piece) or after `wait` at the most.
+  std::string text(std::chrono::milliseconds wait) const {
+    std::unique_lock<std::mutex> hold(lock_);
+    ended_.wait_for(hold, wait, [this] { return finished_; });
     return text_;
   }
 
  private:
   static constexpr std::size_t kKeptBytes = 4096;
   mutable std::mutex lock_;
+  mutable std::condition_variable ended_;
   std::string text_;
+  bool finished_ = false;
 };
 
 namespace {
@@ -61,6 +76,7 @@ void relay(int fd, const std::shared_ptr<HalfErrors>& errors) {
     }
   }
   ::close(fd);
+  errors->finish();
 }
 
 bool sendAll(int fd, const std::string& bytes) {
@@ -340,6 +356,8 @@ void HalfLink::endHalf() {
   (void)waitForExit(kEndGraceSeconds, nullptr);
 }
 
-std::string HalfLink::errorsWritten() const { return errors_->text(); }
+std::string HalfLink::errorsWritten() const {
+  return errors_->text(std::chrono::milliseconds(1000));
+}
 
 }  // namespace varnick::control

@@ -81,7 +81,8 @@ class HalfLink {
   int socketFd() const { return socket_.get(); }
 
   const std::string& error() const { return error_; }
-  // What sudo and the half wrote on standard error so far.
+  // What sudo and the half wrote on standard error: all of it once they
+  // have closed it, waiting up to a second for that.
   std::string errorsWritten() const;
 
  private:
