@@ -4,8 +4,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <utility>
 
 namespace varnick {
@@ -35,7 +37,71 @@ class MonotonicClock final : public RetryClock {
   }
 };
 
+// Whether `name` in `folder` still names the open `file`: a clean may have
+// unlinked it while this process waited for it.
+bool stillNamed(int folder, const char* name, int file) {
+  struct stat named {};
+  struct stat opened {};
+  if (::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (::fstat(file, &opened) != 0) return false;
+  return named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+// Removes the lock file `name` unless another process holds it; `whileHeld`
+// runs while this process holds it exclusively. Nothing when it was not
+// there.
+std::optional<LockFileRemoval> removeUnheldLockFile(int folder, const std::string& folderPath,
+                                                    const char* name,
+                                                    const std::function<void()>& whileHeld) {
+  LockFileRemoval removal{folderPath + "/" + name};
+  UniqueFd file(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!file && errno == ENOENT) return std::nullopt;
+  if (!file) {
+    removal.error = static_cast<Errno>(errno);
+    return removal;
+  }
+  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    removal.error = static_cast<Errno>(errno);
+    return removal;
+  }
+  if (whileHeld) whileHeld();
+  if (::unlinkat(folder, name, 0) != 0) removal.error = static_cast<Errno>(errno);
+  return removal;
+}
+
 }  // namespace
+
+LockFolderClean removeUnheldLockFiles(const std::string& lockFolder,
+                                      const std::function<void()>& whileNoneServes) {
+  LockFolderClean clean;
+  struct stat status {};
+  if (::lstat(lockFolder.c_str(), &status) != 0 && errno == ENOENT) {
+    clean.noneServed = true;
+    if (whileNoneServes) whileNoneServes();
+    return clean;
+  }
+  Expected<UniqueFd, Errno> folder = openLockFolder(lockFolder);
+  if (!folder) {
+    clean.files.push_back({lockFolder + "/" + kWriteLockName, folder.error()});
+    return clean;
+  }
+  const auto noneServes = [&] {
+    clean.noneServed = true;
+    if (whileNoneServes) whileNoneServes();
+  };
+  if (std::optional<LockFileRemoval> write =
+          removeUnheldLockFile(folder->get(), lockFolder, kWriteLockName, nullptr))
+    clean.files.push_back(*write);
+  if (std::optional<LockFileRemoval> serving =
+          removeUnheldLockFile(folder->get(), lockFolder, kServingLockName, noneServes)) {
+    clean.files.push_back(*serving);
+  } else {
+    noneServes();
+  }
+  // Left while any file is; a half that makes it again meanwhile is served.
+  (void)::rmdir(lockFolder.c_str());
+  return clean;
+}
 
 Expected<UniqueFd, Errno> openLockFolder(const std::string& path) {
   // Made with no rights for others from the start, whatever the umask.
@@ -70,8 +136,20 @@ StepResult HostsLock::tryTake() {
   }
   const int operation = sharing_ == Sharing::kShared ? LOCK_SH : LOCK_EX;
   if (::flock(file_.get(), operation | LOCK_NB) == 0) {
-    held_ = true;
-    return {};
+    Expected<UniqueFd, Errno> folder = openFolder(folder_);
+    const char* name = kind_ == Kind::kWrite ? kWriteLockName : kServingLockName;
+    if (!folder && folder.error() != ENOENT) {
+      file_.reset();
+      return failedAt(Attempt::kFailed, folder.error());
+    }
+    if (folder && stillNamed(folder->get(), name, file_.get())) {
+      held_ = true;
+      return {};
+    }
+    // A clean removed the file this one waited on: the next try opens the
+    // one its name gives now, as every other Varnick does.
+    file_.reset();
+    return failedAt(Attempt::kBusy, static_cast<Errno>(EWOULDBLOCK));
   }
   if (errno == EWOULDBLOCK || errno == EINTR)
     return failedAt(Attempt::kBusy, static_cast<Errno>(errno));

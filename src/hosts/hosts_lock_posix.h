@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "base/unique_fd_posix.h"
 #include "hosts/file_io_posix.h"
@@ -20,6 +22,31 @@ constexpr char kServingLockName[] = "hosts.varnick-serving-lock";
 // Opens the lock folder, making it (0700) when missing: EPERM when it is not
 // root's alone (a link, no folder, another owner, or writable by others).
 [[nodiscard]] Expected<UniqueFd, Errno> openLockFolder(const std::string& path);
+
+// What became of one lock file that was there: removed (error 0), left
+// (EWOULDBLOCK: a running half holds it), or not removed (another errno).
+struct LockFileRemoval {
+  std::string path;
+  Errno error = 0;
+};
+
+// What a clean did in the lock folder: each lock file that was there, and
+// whether no half was serving (the serving lock was had exclusively, or
+// was missing) when `whileNoneServes` ran.
+struct LockFolderClean {
+  std::vector<LockFileRemoval> files;
+  bool noneServed = false;
+};
+
+// Removes each lock file in `lockFolder` that no process holds, taking it
+// exclusively without waiting and unlinking it while it is held, so that a
+// half waiting on it takes a new file (HostsLock checks the name). Runs
+// `whileNoneServes` while the serving lock is so held, before it goes, or
+// when it is missing. Then removes the folder when it is empty. A folder
+// that is missing is nothing to clean; one that is not root's alone is
+// reported as the failure of its first file, EPERM.
+[[nodiscard]] LockFolderClean removeUnheldLockFiles(const std::string& lockFolder,
+                                                    const std::function<void()>& whileNoneServes);
 
 class HostsLock {
  public:

@@ -46,5 +46,46 @@ TEST(HostsLockPosix, TakesItsLocksOnlyInAFolderOfRootsAlone) {
   EXPECT_EQ(std::system(("rm -rf " + std::string(base)).c_str()), 0);
 }
 
+// A clean removes a lock file while it holds it: a half that opened the
+// file before and takes it after must not think it holds the lock, or it
+// and a half on the new file would both hold it. As root.
+TEST(HostsLockPosix, ACleanRemovesOnlyUnheldFilesAndAWaiterTakesTheNewOne) {
+  char base[] = "/tmp/varnick-locks-XXXXXX";
+  ASSERT_NE(::mkdtemp(base), nullptr);
+  const std::string folder = std::string(base) + "/locks";
+  const std::string writeLock = folder + "/" + kWriteLockName;
+  const std::string servingLock = folder + "/" + kServingLockName;
+  {
+    HostsLock serving(folder, HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
+    ASSERT_EQ(serving.take(0), 0u);
+    HostsLock waiter(folder, HostsLock::Kind::kWrite);
+    {
+      HostsLock holder(folder, HostsLock::Kind::kWrite);
+      ASSERT_EQ(holder.take(0), 0u);
+      EXPECT_FALSE(waiter.tryTake()) << "held by the holder; the waiter has the file open";
+    }
+    int ran = 0;
+    LockFolderClean clean = removeUnheldLockFiles(folder, [&ran] { ++ran; });
+    ASSERT_EQ(clean.files.size(), 2u);
+    EXPECT_EQ(clean.files[0].path, writeLock);
+    EXPECT_EQ(clean.files[0].error, 0u);
+    EXPECT_EQ(clean.files[1].path, servingLock);
+    EXPECT_EQ(clean.files[1].error, static_cast<Errno>(EWOULDBLOCK)) << "a half serves";
+    EXPECT_FALSE(clean.noneServed);
+    EXPECT_EQ(ran, 0);
+    EXPECT_NE(::access(writeLock.c_str(), F_OK), 0);
+    EXPECT_EQ(waiter.take(100), 0u);
+    EXPECT_EQ(::access(writeLock.c_str(), F_OK), 0) << "the waiter holds a file by the name";
+  }
+  int ran = 0;
+  LockFolderClean clean = removeUnheldLockFiles(folder, [&ran] { ++ran; });
+  EXPECT_EQ(clean.files.size(), 2u);
+  EXPECT_TRUE(clean.noneServed);
+  EXPECT_EQ(ran, 1);
+  EXPECT_NE(::access(folder.c_str(), F_OK), 0) << "the empty folder goes";
+  EXPECT_TRUE(removeUnheldLockFiles(folder, nullptr).noneServed) << "a missing folder";
+  EXPECT_EQ(std::system(("rm -rf " + std::string(base)).c_str()), 0);
+}
+
 }  // namespace
 }  // namespace varnick

@@ -3,7 +3,7 @@
 namespace varnick {
 namespace {
 
-constexpr auto kLastKind = ReportKind::kLockRemoveFailed;
+constexpr auto kLastKind = ReportKind::kLogRemoveFailed;
 
 void appendText(std::string& out, const std::string& text) {
   appendBigEndian32(out, static_cast<std::uint32_t>(text.size()));
@@ -35,6 +35,7 @@ bool isFailure(ReportKind kind) {
     case ReportKind::kTakeOutFailed:
     case ReportKind::kJournalKept:
     case ReportKind::kLockRemoveFailed:
+    case ReportKind::kLogRemoveFailed:
       return true;
     default:
       return false;

@@ -1,6 +1,7 @@
 // What a session's Varnick tells varnick-session of the work it does on its
 // own, as data: the interrupted sessions it put right before it connected,
-// the lines it took out at its end, the lock files a clean removed. Varnick
+// the lines it took out at its end, the lock files (and on Linux the log)
+// a clean removed. Varnick
 // sends one report frame after it connects and one when its work is done;
 // each end words the items its own way (Varnick's records, the session's
 // notes), so neither parses the other's texts.
@@ -22,20 +23,23 @@ namespace varnick {
 constexpr std::uint8_t kOpReport = 4;
 
 enum class ReportKind : std::uint8_t {
-  kRemoved = 1,      // `line` of the interrupted session `started`, taken out
-  kSkipped,          // `line` of the session `started`: no longer in the hosts file
-  kRecovered,        // the session `started` put right, its journal removed
-  kRecoveryFailed,   // the session `started` not put right: `reason`, `error`; journal `path`
-  kLeftRunning,      // journal `path` left: a running process holds it
-  kNoneToRecover,    // no interrupted session was found
-  kSearchFailed,     // the journals could not be listed: `error`
-  kTookOut,          // the session's `line`, taken out at its end
-  kLeft,             // the session's `line`, left: no longer a line of the hosts file
-  kTakeOutFailed,    // the end failed: `reason`, `error`; journal `path` kept
-  kJournalKept,      // the lines are out, but journal `path` could not go: `error`
-  kLockRemoved,      // lock file `path` removed
-  kLockLeft,         // lock file `path` left: a running Varnick holds it
-  kLockRemoveFailed  // lock file `path` could not be removed: `error`
+  kRemoved = 1,       // `line` of the interrupted session `started`, taken out
+  kSkipped,           // `line` of the session `started`: no longer in the hosts file
+  kRecovered,         // the session `started` put right, its journal removed
+  kRecoveryFailed,    // the session `started` not put right: `reason`, `error`; journal `path`
+  kLeftRunning,       // journal `path` left: a running process holds it
+  kNoneToRecover,     // no interrupted session was found
+  kSearchFailed,      // the journals could not be listed: `error`
+  kTookOut,           // the session's `line`, taken out at its end
+  kLeft,              // the session's `line`, left: no longer a line of the hosts file
+  kTakeOutFailed,     // the end failed: `reason`, `error`; journal `path` kept
+  kJournalKept,       // the lines are out, but journal `path` could not go: `error`
+  kLockRemoved,       // lock file `path` removed
+  kLockLeft,          // lock file `path` left: a running Varnick holds it
+  kLockRemoveFailed,  // lock file `path` could not be removed: `error`
+  kLogRemoved,        // Linux: the half's log `path` (or a copy) removed
+  kLogLeft,           // Linux: the half's log `path` left: a running half writes to it
+  kLogRemoveFailed    // Linux: the half's log `path` could not be removed: `error`
 };
 
 struct ReportItem {

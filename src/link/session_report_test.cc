@@ -8,7 +8,7 @@ namespace {
 // Every kind, with texts that hold the bytes a length-less format would trip on.
 Report everyKind() {
   Report report;
-  for (int kind = 1; kind <= static_cast<int>(ReportKind::kLockRemoveFailed); ++kind) {
+  for (int kind = 1; kind <= static_cast<int>(ReportKind::kLogRemoveFailed); ++kind) {
     report.push_back({static_cast<ReportKind>(kind), std::string("10.0.0.1 a.test\0'\r\n", 19),
                       "2026-12-07 13:25:03", "reason " + std::to_string(kind),
                       0xFFFFFFF0u + static_cast<std::uint32_t>(kind)});
@@ -28,7 +28,7 @@ TEST(SessionReport, EveryItemComesBackAsItWentAndOnlyAWholeReportIsTaken) {
   // with a kind Varnick never sends: no report.
   for (std::size_t size = body.size() - 16; size < body.size(); ++size)
     EXPECT_FALSE(parseReport(body.substr(0, size)).has_value()) << size;
-  for (char kind : {'\0', static_cast<char>(static_cast<int>(ReportKind::kLockRemoveFailed) + 1)}) {
+  for (char kind : {'\0', static_cast<char>(static_cast<int>(ReportKind::kLogRemoveFailed) + 1)}) {
     std::string wrong = body;
     wrong[1] = kind;
     EXPECT_FALSE(parseReport(wrong).has_value());

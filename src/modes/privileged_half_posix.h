@@ -35,4 +35,13 @@ struct HalfPlaces {
 // body too large for memory (the take-out ran first).
 [[nodiscard]] int runPrivilegedHalf(int fd, const HalfPlaces& places = {});
 
+// The half of `varnick-session --clean`, as `--privileged-half --clean`:
+// puts right the interrupted sessions as a serving half does first, lets
+// the serving lock go, then removes the lock files that no running half
+// holds (and the lock folder when it is empty) and, while no half serves,
+// the log and its numbered copies; sends the one report of all that and
+// exits without serving. The exit codes as runPrivilegedHalf's:
+// kExitFailure when anything could not be put right or removed.
+[[nodiscard]] int runCleaningHalf(int fd, const HalfPlaces& places = {});
+
 }  // namespace varnick

@@ -18,6 +18,7 @@
 #include "hosts/visible_text.h"
 #include "link/frame_channel_posix.h"
 #include "link/wire_format.h"
+#include "log/rotation.h"
 #include "modes/out_of_memory_record.h"
 #include "modes/privileged_half_posix.h"
 #include "modes/work_report.h"
@@ -283,13 +284,37 @@ void serve(Logger* log, int fd, const HostsPlaces& places, JournalFile& journal,
   }
 }
 
+// Removes the half's log and the copies that rotation names; a name that
+// is missing is nothing to say. False when any could not go.
+bool removeHalfLogs(const std::string& logFile, WorkReport& report) {
+  std::vector<std::string> names{logFile};
+  for (int number = 1; number <= kLogCopies; ++number)
+    names.push_back(logCopyName(logFile, number));
+  bool all = true;
+  for (const std::string& name : names) {
+    if (::unlink(name.c_str()) == 0) {
+      report.add({ReportKind::kLogRemoved, name});
+    } else if (errno != ENOENT) {
+      all = false;
+      report.add({ReportKind::kLogRemoveFailed, name, {}, {}, static_cast<Errno>(errno)});
+    }
+  }
+  return all;
+}
+
+// The start of every half: records to the log only, the ending signals
+// ignored, and the peer checked. False when it may not be served.
+bool startHalf(const HalfPlaces& places, int fd) {
+  ignoreEndingSignals();
+  configureLogging("info", false, places.logFile.c_str(), kMaxLogSize);
+  return peerAllowed(getLogger("Server"), fd);
+}
+
 }  // namespace
 
 int runPrivilegedHalf(int fd, const HalfPlaces& places) {
-  ignoreEndingSignals();
-  configureLogging("info", false, places.logFile.c_str(), kMaxLogSize);
+  if (!startHalf(places, fd)) return kExitNoConnection;
   Logger* log = getLogger("Server");
-  if (!peerAllowed(log, fd)) return kExitNoConnection;
   // Shared with the halves beside this one.
   HostsLock serving(places.hosts.lockFolder, HostsLock::Kind::kServing,
                     HostsLock::Sharing::kShared);
@@ -319,6 +344,42 @@ int runPrivilegedHalf(int fd, const HalfPlaces& places) {
   logMessage(kInfo, log, "Shutting down");
   const bool right = end.finish();
   sendOrLog(log, fd, end.report());
+  return right ? kExitSuccess : kExitFailure;
+}
+
+int runCleaningHalf(int fd, const HalfPlaces& places) {
+  if (!startHalf(places, fd)) return kExitNoConnection;
+  Logger* log = getLogger("Server");
+  WorkReport report(getLogger("Recovery"));
+  bool right = false;
+  {
+    // Shared with the halves beside this one, and let go before the lock
+    // files go.
+    HostsLock serving(places.hosts.lockFolder, HostsLock::Kind::kServing,
+                      HostsLock::Sharing::kShared);
+    if (Errno error = serving.take(kServingLockWaitMs)) {
+      logMessage(kError, log, "Failed to take the serving lock %u", error);
+      return kExitFailure;
+    }
+    right = recoverInterruptedSessions(places.hosts, report);
+  }
+  logMessage(kInfo, log, "Removing the lock files no half holds, and the log when none serves");
+  // The log goes only while no half serves: every half writes to it.
+  const LockFolderClean clean = removeUnheldLockFiles(
+      places.hosts.lockFolder, [&] { right = removeHalfLogs(places.logFile, report) && right; });
+  for (const LockFileRemoval& lock : clean.files) {
+    if (lock.error == 0) {
+      report.add({ReportKind::kLockRemoved, lock.path});
+    } else if (lock.error == EWOULDBLOCK) {
+      report.add({ReportKind::kLockLeft, lock.path});
+    } else {
+      right = false;
+      report.add({ReportKind::kLockRemoveFailed, lock.path, {}, {}, lock.error});
+    }
+  }
+  if (!clean.noneServed && ::access(places.logFile.c_str(), F_OK) == 0)
+    report.add({ReportKind::kLogLeft, places.logFile});
+  sendOrLog(log, fd, report.items());
   return right ? kExitSuccess : kExitFailure;
 }
 

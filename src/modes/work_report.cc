@@ -63,6 +63,15 @@ void record(Logger* log, const std::string& subject, const ReportItem& item) {
     case ReportKind::kLockRemoveFailed:
       logMessage(level, log, "Failed to remove the lock file %s %d", line, error);
       return;
+    case ReportKind::kLogRemoved:
+      logMessage(level, log, "Removed the log %s", line);
+      return;
+    case ReportKind::kLogLeft:
+      logMessage(level, log, "Left the log %s: a running half writes to it", line);
+      return;
+    case ReportKind::kLogRemoveFailed:
+      logMessage(level, log, "Failed to remove the log %s %d", line, error);
+      return;
   }
 }
 

@@ -103,7 +103,7 @@ void HalfLink::note(const std::string& text) {
   if (reporter_) reporter_(text);
 }
 
-bool HalfLink::start(const std::string& program, HalfStart how) {
+bool HalfLink::start(const std::string& program, HalfStart how, bool clean) {
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
     startError_ = errno;
@@ -155,6 +155,7 @@ bool HalfLink::start(const std::string& program, HalfStart how) {
   if (how == HalfStart::kSudoNoPrompt) words.emplace_back("-n");
   words.push_back(program);
   words.emplace_back("--privileged-half");
+  if (clean) words.emplace_back("--clean");
   std::vector<char*> argv;
   argv.reserve(words.size() + 1);
   for (std::string& word : words)

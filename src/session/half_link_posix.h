@@ -39,9 +39,10 @@ class HalfLink {
     reporter_ = std::move(reporter);
   }
 
-  // Starts `program --privileged-half` as `how` says. False (error() says
-  // why, startError() the errno) when it could not start at all.
-  [[nodiscard]] bool start(const std::string& program, HalfStart how);
+  // Starts `program --privileged-half` (with `--clean` when `clean`) as
+  // `how` says. False (error() says why, startError() the errno) when it
+  // could not start at all.
+  [[nodiscard]] bool start(const std::string& program, HalfStart how, bool clean = false);
   int startError() const { return startError_; }
 
   enum class Started { kReported, kTimedOut, kEnded, kInterrupted, kNotRoot };

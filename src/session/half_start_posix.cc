@@ -90,7 +90,8 @@ bool startTrustedHalf(HalfLink& link, const SessionOptions& options, HalfStarted
     const bool terminal = ::isatty(STDIN_FILENO) == 1;
     started.how = options.noConsent || !terminal ? HalfStart::kSudoNoPrompt : HalfStart::kSudo;
   }
-  if (link.start(started.program, started.how)) return true;
+  started.clean = options.clean;
+  if (link.start(started.program, started.how, started.clean)) return true;
   if (started.how != HalfStart::kDirect && link.startError() == ENOENT) {
     report("sudo-missing", "sudo is not installed, and this program does not run as root");
     remedy("install sudo (as root: apt-get install sudo), or run varnick-session as root");
@@ -120,7 +121,8 @@ int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& sta
     case HalfLink::Started::kEnded: {
       link.disconnect();
       const std::optional<int> code = link.waitForExit(kExitWaitSeconds, "end");
-      const std::string command = started.program + " --privileged-half";
+      const std::string command =
+          started.program + " --privileged-half" + (started.clean ? " --clean" : "");
       const std::string refusal = sudoRefusal(link, started, code.value_or(0));
       if (!refusal.empty() && started.how == HalfStart::kSudoNoPrompt) {
         const std::string rule = invokingUser() + " ALL=(root) NOPASSWD: " + command;

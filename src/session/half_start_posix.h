@@ -20,12 +20,14 @@ const HalfPlaces& halfPlaces();
 struct HalfStarted {
   HalfStart how = HalfStart::kDirect;
   std::string program;  // this program, every link resolved
+  bool clean = false;   // started as `--privileged-half --clean`
 };
 
 // Starts the half as `options` ask and this process allows. sudo goes
 // without a prompt (-n) with --no-consent or when standard input is no
 // terminal, so that a script fails at once rather than wait for a password
-// nobody types. False, reported, when it did not start.
+// nobody types. With --clean, the half cleans and exits instead of serving.
+// False, reported, when it did not start.
 [[nodiscard]] bool startTrustedHalf(HalfLink& link, const SessionOptions& options,
                                     HalfStarted& started);
 

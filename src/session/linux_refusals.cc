@@ -15,11 +15,6 @@ std::optional<std::string> linuxRefusal(const SessionOptions& options) {
     return "--backup is for Windows, where varnick server puts a whole backup back; on Linux "
            "the privileged half keeps a journal and takes out exactly the session's own lines";
   }
-  if (options.clean) {
-    return "--clean is for Windows, where it removes what Varnick made in the user's profile "
-           "and beside the hosts file; on Linux run --recover: the locks in /run/varnick go at "
-           "boot, and the log /var/log/varnick.log is the system's to rotate";
-  }
   return std::nullopt;
 }
 

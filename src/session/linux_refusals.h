@@ -1,6 +1,6 @@
 // The options that have no meaning in a Linux session, and what to say of
-// each: the Windows session's varnick.exe, its port, its backup and its
-// clean have nothing on Linux to stand for.
+// each: the Windows session's varnick.exe, its port and its backup have
+// nothing on Linux to stand for.
 #pragma once
 
 #include <optional>

@@ -53,6 +53,12 @@ std::string reportNote(const ReportItem& item) {
       return "left the lock file " + path + ": a running Varnick holds it";
     case ReportKind::kLockRemoveFailed:
       return withCode("could not remove the lock file " + path, item.error);
+    case ReportKind::kLogRemoved:
+      return "removed the log " + path;
+    case ReportKind::kLogLeft:
+      return "left the log " + path + ": a running session's privileged half writes to it";
+    case ReportKind::kLogRemoveFailed:
+      return withCode("could not remove the log " + path, item.error);
   }
   return {};
 }

@@ -18,8 +18,8 @@ const char kWindowsUsage[] =
 const char kLinuxUsage[] =
     "Usage: varnick-session [OPTIONS] (--add ENTRY | --hosts-file PATH) ...\n"
     "                       [--for DURATION | -- COMMAND [ARG ...]]\n"
-    "       varnick-session --recover [--timeout SECS] [--trust-varnick-folder]\n"
-    "                       [--json]\n"
+    "       varnick-session (--recover | --clean) [--timeout SECS]\n"
+    "                       [--trust-varnick-folder] [--json]\n"
     "       varnick-session --status | --help | --version\n";
 
 const char kWindowsAbout[] =
@@ -124,6 +124,10 @@ std::vector<OptionLines> optionLines() {
        "  --status            say what runs and what sessions and varnick del left\n"
        "                      behind, with --json as one JSON object; changes nothing\n"},
       {Where::kLinux,
+       "  --clean             no session: recover, then remove the lock files in\n"
+       "                      /run/varnick that no running session holds, and, when\n"
+       "                      no session runs, /var/log/varnick.log and its copies;\n"
+       "                      say what was removed and what was left\n"
        "  --status            say what runs and what interrupted sessions left beside\n"
        "                      /etc/hosts, with --json as one JSON object; changes\n"
        "                      nothing\n"},

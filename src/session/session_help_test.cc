@@ -14,6 +14,7 @@ TEST(SessionHelp, EveryOptionHasALineAndEveryLineFitsAConsole) {
                                            "--utf8",
                                            "--timeout SECONDS",
                                            "--recover",
+                                           "--clean",
                                            "--status",
                                            "--help",
                                            "--version",
@@ -21,8 +22,7 @@ TEST(SessionHelp, EveryOptionHasALineAndEveryLineFitsAConsole) {
                                            "--json",
                                            "--no-consent",
                                            "--trust-varnick-folder"};
-  const std::vector<const char*> windowsOnly = {"--backup PATH", "--port N", "--varnick PATH",
-                                                "--clean"};
+  const std::vector<const char*> windowsOnly = {"--backup PATH", "--port N", "--varnick PATH"};
   for (Platform platform : {Platform::kWindows, Platform::kLinux}) {
     const std::string help = sessionHelpText(platform);
     auto listed = [&help](const std::string& option) {

@@ -3,13 +3,14 @@
 //
 //   varnick-session [options] (--add ENTRY | --hosts-file PATH) ...
 //                   [--for DURATION | -- COMMAND ...]
-//   varnick-session --recover | --status | --help | --version
+//   varnick-session --recover | --clean | --status | --help | --version
 //
 // Starts its own privileged half as root (directly when it runs as root,
 // else through sudo), adds the entries, runs the command and waits for it,
 // then shuts the half down, which takes the session's lines out of
 // /etc/hosts. The same program, run as `varnick-session --privileged-half`
-// by sudo, is that half.
+// by sudo, is that half; `--privileged-half --clean` is the half of
+// --clean.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -97,7 +98,7 @@ SessionOutcome runChecked(const SessionOptions& options, int argc, char** argv,
     report("could not set up the handling of Ctrl+C and SIGTERM");
     return unexpected(kSessionCannotListen);
   }
-  if (options.recover) {
+  if (options.recover || options.clean) {
     const int code = recoverOnLinux(options, events);
     return code != 0 ? SessionOutcome(unexpected(code)) : SessionOutcome(0);
   }
@@ -121,6 +122,8 @@ int run(int argc, char** argv) {
   // What sudo (or the session, as root) starts: the socket is its standard
   // input and output.
   if (argc == 2 && std::string(argv[1]) == kPrivilegedHalf) return runPrivilegedHalf(STDIN_FILENO);
+  if (argc == 3 && std::string(argv[1]) == kPrivilegedHalf && std::string(argv[2]) == "--clean")
+    return runCleaningHalf(STDIN_FILENO);
   ParsedOptions parsed = parseSessionOptions(argumentsAsText(argc, argv));
   if (parsed.request == ParsedOptions::Request::kVersion) {
     std::printf("varnick-session %s\n", VARNICK_VERSION);

@@ -275,21 +275,26 @@ int recoverOnLinux(const SessionOptions& options, const EventStream& events) {
   HalfLink link;
   HalfStarted started;
   if (!startTrustedHalf(link, options, started)) return kSessionNoVarnick;
-  Report recovery;
-  const HalfLink::Started how = link.awaitStartReport(startWaitSeconds(options), recovery);
+  const std::string work = options.clean ? "clean" : "recovery";
+  Report done;
+  const HalfLink::Started how = link.awaitStartReport(startWaitSeconds(options), done);
   if (how != HalfLink::Started::kReported) {
-    if (how == HalfLink::Started::kInterrupted) report("interrupted before the recovery was done");
+    if (how == HalfLink::Started::kInterrupted)
+      report("interrupted before the " + work + " was done");
     return explainNoStart(link, how, started);
   }
-  sayWhatVarnickReported(recovery, events);
-  // It has put right what it could; a session without entries ends at once.
-  const std::optional<Reply> reply = link.shutdown();
-  if (reply && *reply == Reply::kSuccess) (void)link.readReport("end", kExitWaitSeconds);
+  sayWhatVarnickReported(done, events);
+  // A recovering half has put right what it could, and a session without
+  // entries ends at once; a cleaning one ends of itself after its report.
+  if (!options.clean) {
+    const std::optional<Reply> reply = link.shutdown();
+    if (reply && *reply == Reply::kSuccess) (void)link.readReport("end", kExitWaitSeconds);
+  }
   link.disconnect();
   const std::optional<int> code = link.waitForExit(kExitWaitSeconds, "end");
-  for (const ReportItem& item : recovery) {
+  for (const ReportItem& item : done) {
     if (isFailure(item.kind)) {
-      report("the recovery failed; see " + halfPlaces().logFile);
+      report("the " + work + " failed; see " + halfPlaces().logFile);
       return kSessionVarnickFailed;
     }
   }

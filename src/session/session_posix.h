@@ -1,6 +1,6 @@
 // One Linux session: the privileged half started, the entries added, the
 // command run (or the entries held), and its lines taken out again; and
-// --recover, which starts the half for its recovery alone.
+// --recover and --clean, which start the half for that work alone.
 #pragma once
 
 #include <optional>
@@ -24,7 +24,9 @@ SessionOutcome runLinuxSession(const SessionOptions& options,
                                const EventStream& events);
 
 // --recover: the half puts right what interrupted sessions left, reports
-// it, and is shut down at once. The exit code.
+// it, and is shut down at once; --clean: the half started to clean
+// (runCleaningHalf) recovers, removes the unheld lock files and the log,
+// reports it all and ends. The exit code.
 int recoverOnLinux(const SessionOptions& options, const EventStream& events);
 
 }  // namespace varnick::control

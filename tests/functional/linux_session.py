@@ -277,7 +277,6 @@ def test_a_program_its_user_may_change_is_refused_before_sudo(ns):
 @pytest.mark.parametrize("args, says", [
     (["--add", "127.0.0.9 a.test", "--backup", "/tmp/b"], "--backup is for Windows"),
     (["--add", "127.0.0.9 a.test", "--varnick", "/v"], "--varnick is for Windows"),
-    (["--clean"], "--clean is for Windows"),
     (["--add", "127.0.0.9 a.test", "--", "no-such-command-anywhere"], "was not found along PATH"),
 ])
 def test_what_linux_cannot_do_is_refused_before_anything_starts(ns, args, says):
@@ -411,6 +410,54 @@ def test_a_killed_session_and_half_are_recovered_by_the_next_session_and_by_reco
         recovered = [e for e in events(result.stdout) if e["event"] == "recovered"]
         assert [e["line"] for e in recovered] == [ENTRY]
         assert ns.hosts == ns.original and ns.journals() == []
+
+
+def test_clean_recovers_then_removes_the_locks_and_log_no_running_half_holds(ns):
+    need_half(ns)
+    # A running session, whose half holds the serving lock.
+    holder = ns.popen(INSTALLED, "--add", "127.0.0.8 held.test", user=USER)
+    wait_for(lambda: b"held.test" in ns.hosts, what="the holder's entry")
+    holders = set(halves())
+    # Another session and its half both killed: a journal left.
+    session = ns.popen(INSTALLED, "--json", "--add", ENTRY, user=USER)
+    assert json.loads(session.stdout.readline())["event"] == "ready"
+    killed = set(halves()) - holders
+    for pid in processes(INSTALLED, "--json", "--add", ENTRY) + list(killed):
+        os.kill(pid, signal.SIGKILL)
+    session.wait()
+    wait_for(lambda: set(halves()) == holders, what="the half to die")
+    assert len(ns.journals()) == 2
+    (ns.log / "varnick.log.1").write_text("rotated\n")
+    (ns.log / "varnick.log.old").write_text("not rotation's\n")
+    locks = "/run/varnick/hosts.varnick-write-lock", "/run/varnick/hosts.varnick-serving-lock"
+    write_lock, serving_lock = locks
+
+    def clean():
+        result = ns.session("--json", "--clean")
+        return result, result.stderr.decode()
+
+    # While a session runs, the serving lock and the log stay.
+    result, said = clean()
+    assert result.returncode == 0, said
+    assert [e["line"] for e in events(result.stdout) if e["event"] == "recovered"] == [ENTRY]
+    assert f"removed the lock file {write_lock}" in said, said
+    assert f"left the lock file {serving_lock}: a running Varnick holds it" in said, said
+    assert "left the log /var/log/varnick.log: a running session's privileged half" in said, said
+    assert (ns.log / "varnick.log").exists() and len(ns.journals()) == 1
+    holder.stdin.close()
+    assert holder.wait(timeout=60) == 0
+    assert ns.hosts == ns.original and ns.journals() == []
+
+    # With none running: every lock file, the folder, the log and its copies go.
+    result, said = clean()
+    assert result.returncode == 0, said
+    for lock in locks:
+        assert f"removed the lock file {lock}" in said, said
+    for log in ("/var/log/varnick.log", "/var/log/varnick.log.1"):
+        assert f"removed the log {log}\n" in said, said
+    assert ns.run("test", "-e", "/run/varnick").returncode == 1
+    assert sorted(p.name for p in ns.log.iterdir()) == ["varnick.log.old"]
+    assert events(result.stdout)[-1] == {"event": "ended", "exit_code": 0}
 
 
 def test_status_tells_a_running_session_to_root_and_only_names_it_to_a_user(container):
