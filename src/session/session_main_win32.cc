@@ -118,18 +118,7 @@ int run(int argc, wchar_t** argv) {
     report(parsed.error);
     printUsage();
   }
-  const int exitCode = exitCodeOf(outcome);
-  if (!outcome) {
-    const Reported& reported = reportedSoFar();
-    events.write(errorEvent(exitCode,
-                            reported.message.empty()
-                                ? sessionExitMeaning(exitCode, Platform::kWindows)
-                                : reported.message,
-                            reported.reason.empty() ? sessionExitReason(exitCode) : reported.reason,
-                            reported.remedies));
-  }
-  events.write(endedEvent(exitCode));
-  return exitCode;
+  return writeEndEvents(outcome, events, Platform::kWindows);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "session/session_output.h"
 
+#include "session/session_events.h"
+
 #include <cstdio>
 #include <string>
 
@@ -37,6 +39,20 @@ const Reported& reportedSoFar() { return gReported; }
 
 void EventStream::write(const std::string& event) const {
   if (enabled_) writeStandardOutput(event);
+}
+
+int writeEndEvents(const SessionOutcome& outcome, const EventStream& events, Platform platform) {
+  const int exitCode = exitCodeOf(outcome);
+  if (!outcome) {
+    const Reported& reported = reportedSoFar();
+    events.write(errorEvent(
+        exitCode,
+        reported.message.empty() ? sessionExitMeaning(exitCode, platform) : reported.message,
+        reported.reason.empty() ? sessionExitReason(exitCode) : reported.reason,
+        reported.remedies));
+  }
+  events.write(endedEvent(exitCode));
+  return exitCode;
 }
 
 }  // namespace varnick::control

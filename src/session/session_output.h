@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "session/session_exit_codes.h"
+#include "session/session_help.h"
+
 namespace varnick::control {
 
 // Prints "varnick-session: <message>" on standard error, and keeps it: the
@@ -43,5 +46,9 @@ class EventStream {
  private:
   bool enabled_ = false;
 };
+
+// The session's last events: the error event when it failed (what report()
+// kept, or the exit code's own words), then `ended`. Its exit code.
+int writeEndEvents(const SessionOutcome& outcome, const EventStream& events, Platform platform);
 
 }  // namespace varnick::control
