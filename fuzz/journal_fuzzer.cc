@@ -48,6 +48,10 @@ void checkJournal(std::string_view content) {
     if (!read.journal.lines.empty() || read.wholeSize != 0) __builtin_trap();
     return;
   }
+  // The copy a recovery reads and removes lies in the hosts file's folder.
+  const std::optional<std::string>& copy = read.journal.rewriting;
+  if (copy && (copy->find_first_of("/\\:") != std::string::npos || *copy == "." || *copy == ".."))
+    __builtin_trap();
   // What follows the whole records is never read, and what was read can be
   // written again.
   if (!sameJournal(varnick::readJournal(content.substr(0, read.wholeSize)), read)) __builtin_trap();

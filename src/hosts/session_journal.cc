@@ -44,6 +44,14 @@ bool isFileId(std::string_view id) {
   });
 }
 
+// Whether `name` names a file in the hosts file's folder, and nothing
+// beyond it: a recovery reads and removes the file that an R record names,
+// as root or an administrator.
+bool isBareFileName(std::string_view name) {
+  return isFileId(name) && name != "." && name != ".." &&
+         name.find_first_of("/\\:") == std::string_view::npos;
+}
+
 // What the records read so far say.
 struct RecordsRead {
   SessionJournal journal;
@@ -87,7 +95,7 @@ bool readTakingOut(std::string_view afterLetter, RecordsRead& read) {
 // Comes only after the take-out whose swap could not be made.
 bool readRewriting(std::string_view afterLetter, RecordsRead& read) {
   std::optional<std::string_view> name = recordData(afterLetter);
-  if (!name || !isFileId(*name) || !read.journal.takingOut) return false;
+  if (!name || !isBareFileName(*name) || !read.journal.takingOut) return false;
   read.journal.takingOut.reset();
   read.journal.rewriting = std::string(*name);
   return true;

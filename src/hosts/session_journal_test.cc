@@ -148,6 +148,15 @@ TEST(SessionJournal, ReadsTheFormatBeforeAndRefusesWhatIsNoJournal) {
        {}},
       {"R without a copy", v2 + "T 1\r\nR \r\n", JournalState::kNotAJournal, {}},
       {"a line after R", v2 + "T 1\r\nR c\r\nL 61\r\n", JournalState::kNotAJournal, {}},
+      // The copy lies beside the hosts file: a name that leads anywhere else
+      // would have a recovery read and remove another file.
+      {"R naming a file in another folder",
+       v2 + "L 61\r\nT 1\r\nR ../etc2/victim\r\n",
+       JournalState::kNotAJournal,
+       {}},
+      {"R naming a Windows path", v2 + "T 1\r\nR C:victim\r\n", JournalState::kNotAJournal, {}},
+      {"R naming a folder", v2 + "T 1\r\nR ..\r\n", JournalState::kNotAJournal, {}},
+      {"R naming a subfolder's file", v2 + "T 1\r\nR a\\b\r\n", JournalState::kNotAJournal, {}},
   };
   for (const Case& c : cases) {
     const JournalRead read = readJournal(c.content);
