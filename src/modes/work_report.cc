@@ -2,34 +2,42 @@
 
 #include <utility>
 
+#include "hosts/visible_text.h"
+
 namespace varnick {
 namespace {
 
 // The session's start as its records name it.
-const char* startedText(const ReportItem& item) {
-  return item.started.empty() ? "at an unknown time" : item.started.c_str();
+std::string startedText(const ReportItem& item) {
+  return item.started.empty() ? "at an unknown time" : visibleText(item.started);
 }
 
+// Each text of an item (a line of a caller's, a path, a time read from a
+// journal) is shown through visibleText: a record stays one line, and no
+// byte of it drives the terminal of whoever reads the log.
 void record(Logger* log, const std::string& subject, const ReportItem& item) {
   const LogLevel level = isFailure(item.kind) ? kError : kInfo;
-  const char* line = item.line.c_str();
-  const char* reason = item.reason.c_str();
+  const std::string shownLine = visibleText(item.line);
+  const std::string shownReason = visibleText(item.reason);
+  const std::string started = startedText(item);
+  const char* line = shownLine.c_str();
+  const char* reason = shownReason.c_str();
   const int error = static_cast<int>(item.error);
   switch (item.kind) {
     case ReportKind::kRemoved:
       logMessage(level, log, "Removed '%s' left by the session started %s", line,
-                 startedText(item));
+                 started.c_str());
       return;
     case ReportKind::kSkipped:
       logMessage(level, log, "Skipped '%s' of the session started %s: no longer in the hosts file",
-                 line, startedText(item));
+                 line, started.c_str());
       return;
     case ReportKind::kRecovered:
-      logMessage(level, log, "Recovered the interrupted session started %s", startedText(item));
+      logMessage(level, log, "Recovered the interrupted session started %s", started.c_str());
       return;
     case ReportKind::kRecoveryFailed:
       logMessage(level, log, "Failed to recover the session started %s: %s %d; kept %s",
-                 startedText(item), reason, error, line);
+                 started.c_str(), reason, error, line);
       return;
     case ReportKind::kLeftRunning:
       logMessage(level, log, "Left %s: another process holds it, as a running session does", line);
