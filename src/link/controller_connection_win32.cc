@@ -105,7 +105,7 @@ ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
   return {};
 }
 
-void serveRequests(SOCKET sock, ServingEvents& events) {
+void serveRequests(SOCKET sock, ServingEvents& events, std::optional<std::uint32_t> maxBody) {
   std::uint8_t header[kLengthFieldSize];
   bool serving = true;
   while (serving) {
@@ -115,7 +115,12 @@ void serveRequests(SOCKET sock, ServingEvents& events) {
       events.inputEnded(error, ConsoleEvents::received());
       return;
     }
-    PacketBuffer body(readBigEndian32(header));
+    const std::uint32_t bodyLength = readBigEndian32(header);
+    if (maxBody && bodyLength > *maxBody) {
+      events.tooLong(bodyLength);
+      return;
+    }
+    PacketBuffer body(bodyLength);
     if (!body.allocated()) {
       events.outOfMemory(body.size());
       return;

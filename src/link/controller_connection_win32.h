@@ -53,10 +53,15 @@ class ServingEvents {
   // The block for a body of `bodyLength` bytes could not be had: serving
   // ends with the body unread and no reply.
   virtual void outOfMemory(std::uint32_t bodyLength) = 0;
+  // A frame declared a body of `bodyLength` bytes, over the bound that
+  // serving was given: serving ends with the body unread and no reply.
+  virtual void tooLong(std::uint32_t bodyLength) = 0;
 };
 
 // Serves requests until a shutdown request, the end of the connection, a
-// console event or a body too large for memory.
-void serveRequests(SOCKET sock, ServingEvents& events);
+// console event, a body too large for memory, or one longer than
+// `maxBody` (checked before anything is set aside for it; no bound when
+// nothing).
+void serveRequests(SOCKET sock, ServingEvents& events, std::optional<std::uint32_t> maxBody);
 
 }  // namespace varnick

@@ -41,6 +41,10 @@ ReceivedRequest receiveRequest(int fd) {
   if (int read = readExactly(fd, length, sizeof length)) return endedOrFailed(read);
   ReceivedRequest received;
   received.bodyLength = readBigEndian32(length);
+  if (received.bodyLength > kMaxSessionRequestBody) {
+    received.what = Received::kTooLong;
+    return received;
+  }
   PacketBuffer body(received.bodyLength);
   if (!body.allocated()) {
     received.what = Received::kOutOfMemory;

@@ -15,6 +15,7 @@ enum class Received {
   kEnded,        // the connection ended (before a whole request, if one was begun)
   kFailed,       // the read failed: `error`
   kOutOfMemory,  // the body's block of `bodyLength` bytes could not be had; left unread
+  kTooLong,      // `bodyLength` is over kMaxSessionRequestBody; the body is left unread
 };
 
 struct ReceivedRequest {
@@ -24,7 +25,8 @@ struct ReceivedRequest {
   int error = 0;
 };
 
-// Reads the next request frame from `fd`.
+// Reads the next request frame from `fd`. A body's declared length is
+// checked against kMaxSessionRequestBody before anything is set aside for it.
 [[nodiscard]] ReceivedRequest receiveRequest(int fd);
 
 // Sends all of `bytes` on the socket `fd` without raising SIGPIPE: 0 or the

@@ -30,6 +30,14 @@ constexpr std::uint8_t kReplyFailure = 1;
 // entry) must fit the 32-bit length field.
 constexpr std::uint64_t kMaxEntryBytes = 0xFFFFFFFFull - 1 - 4;
 
+// The longest body that a session's privileged side reads. The longest
+// request a session sends, an add of the longest entry it allows (1 + 4 +
+// 254 bytes), fits with room to spare, so that a longer entry is still read
+// and refused for what it is; a frame that declares more is no request of a
+// session's, and ends the connection before any of its body is held. The
+// bare server keeps reading what it is sent, as far as memory allows.
+constexpr std::uint32_t kMaxSessionRequestBody = 4096;
+
 // Decodes an unsigned 32-bit big-endian number from four bytes.
 std::uint32_t readBigEndian32(const std::uint8_t* bytes);
 

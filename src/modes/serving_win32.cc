@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "base/exit_codes.h"
@@ -9,7 +10,9 @@
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
 #include "link/console_handler_win32.h"
+#include "hosts/visible_text.h"
 #include "modes/append_record_win32.h"
+#include "modes/caller_checks.h"
 #include "link/controller_connection_win32.h"
 #include "link/wire_format.h"
 #include "modes/out_of_memory_record.h"
@@ -88,6 +91,9 @@ class HostsFileRequestHandler final : public ServingEvents {
   }
 
   char add(const std::string& entry) override {
+    // A session's entries pass the check of every privileged side; the bare
+    // server writes what its controller sends.
+    if (journal_ && !entryAllowed(log_, entry)) return kReplyFailure;
     AppendResult appended = journal_ ? appendJournaled(entry) : appendLine(entry);
     return logAppend(log_, appended, entry) ? kReplySuccess : kReplyFailure;
   }
@@ -132,6 +138,8 @@ class HostsFileRequestHandler final : public ServingEvents {
     std::_Exit(kExitOutOfMemory);
   }
 
+  void tooLong(std::uint32_t bodyLength) override { logRequestTooLong(log_, bodyLength); }
+
  private:
   AppendResult appendJournaled(const std::string& entry) {
     JournaledAppend appended = varnick::appendJournaled(*journal_, entry);
@@ -139,7 +147,7 @@ class HostsFileRequestHandler final : public ServingEvents {
       // The session's own end goes by what it knows; only a recovery would
       // still look for the line.
       logMessage(kError, log_, "Failed to record in the session journal that '%s' did not go in %d",
-                 entry.c_str(), static_cast<int>(appended.unrecorded));
+                 visibleText(entry).c_str(), static_cast<int>(appended.unrecorded));
     }
     return appended.appended;
   }
@@ -208,7 +216,8 @@ bool serveUntilEnd(Logger* log, SOCKET sock, JournalFile* journal, ServingEnd& e
   ConsoleEvents events(sock);
   {
     HostsFileRequestHandler requests(log, journal, end);
-    serveRequests(sock, requests);
+    serveRequests(sock, requests,
+                  journal ? std::optional<std::uint32_t>(kMaxSessionRequestBody) : std::nullopt);
   }
   logMessage(kInfo, log, "Shutting down");
   return end.finish();

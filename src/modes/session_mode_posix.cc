@@ -19,6 +19,7 @@
 #include "link/frame_channel_posix.h"
 #include "link/wire_format.h"
 #include "log/rotation.h"
+#include "modes/caller_checks.h"
 #include "modes/out_of_memory_record.h"
 #include "modes/privileged_half_posix.h"
 #include "modes/work_report.h"
@@ -242,6 +243,7 @@ std::optional<char> answer(Logger* log, const HostsPlaces& places, JournalFile& 
                            const Request& request) {
   switch (request.kind) {
     case RequestKind::kAdd:
+      if (!entryAllowed(log, request.entry)) return kReplyFailure;
       return logAppend(log, appendJournaled(places, journal, request.entry), request.entry)
                  ? kReplySuccess
                  : kReplyFailure;
@@ -271,6 +273,10 @@ void serve(Logger* log, int fd, const HostsPlaces& places, JournalFile& journal,
       outOfMemory.log(received.bodyLength);
       (void)end.finish();
       std::_Exit(kExitOutOfMemory);
+    }
+    if (received.what == Received::kTooLong) {
+      logRequestTooLong(log, received.bodyLength);
+      return;
     }
     if (received.what != Received::kRequest) {
       logMessage(kInfo, log, "The connection to varnick-session ended %d", received.error);

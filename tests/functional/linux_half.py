@@ -10,6 +10,7 @@ and exit code as JSON lines."""
 import hashlib
 import json
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -33,7 +34,7 @@ def built_driver():
     assert DRIVER.exists(), f"{DRIVER} is not built: run scripts/build.sh native"
 
 # ReportKind (src/link/session_report.h)
-REMOVED, RECOVERED, TOOK_OUT = 1, 3, 8
+REMOVED, RECOVERED, RECOVERY_FAILED, TOOK_OUT = 1, 3, 4, 8
 
 BEFORE = b"127.0.0.1 localhost\n::1 ip6-localhost"  # no line end at its end
 
@@ -138,20 +139,26 @@ def test_a_hosts_file_bound_over_etc_hosts_is_rewritten_in_place(tmp_path):
     assert etc.leftovers() == []
 
 
-def cut_rewrite_journal(etc):
+JOURNAL = "hosts.varnick-session-" + "0f" * 16 + ".journal"
+
+
+def cut_rewrite_journal(etc, copy=None):
     """What a half leaves when it is cut off in the middle of an in-place
     rewrite: its journal up to the R record, the copy from before, and a
-    hosts file whose first bytes are new and the rest old."""
+    hosts file whose first bytes are new and the rest old. A `copy` outside
+    /etc is named by a path through the folder above it."""
     ours = b"10.0.0.1 a.test"
     before = BEFORE + b"\n" + ours + b"\n# kept\n"
     after = BEFORE + b"\n# kept\n"
-    (etc.folder / ".hosts.varnick-Ab12Cd").write_bytes(before)
+    copy = copy or etc.folder / ".hosts.varnick-Ab12Cd"
+    copy.write_bytes(before)
+    name = copy.name if copy.parent == etc.folder else "../" + str(copy).lstrip("/")
     cut = len(BEFORE) + 5  # past the first byte that the rewrite changes
     assert after[:cut] != before[:cut]
     etc.hosts.write_bytes(after[:cut] + before[cut:])
     journal = (b"varnick session journal 2\r\nstarted 2026-01-02 03:04:05\r\n"
-               b"S " + ours.hex().encode() + b"\r\nT 1-2\r\nR .hosts.varnick-Ab12Cd\r\n")
-    (etc.folder / ("hosts.varnick-session-" + "0f" * 16 + ".journal")).write_bytes(journal)
+               b"S " + ours.hex().encode() + b"\r\nT 1-2\r\nR " + name.encode() + b"\r\n")
+    (etc.folder / JOURNAL).write_bytes(journal)
     return after
 
 
@@ -216,3 +223,66 @@ def test_only_root_or_the_user_who_ran_sudo_is_served(tmp_path):
                      peer_uid=65534)
     assert report(served, "end") == [(TOOK_OUT, "10.0.0.1 a.test")]
     assert etc.hosts.read_bytes() == BEFORE
+
+
+def entry_file(tmp_path, entry):
+    path = tmp_path / "entry"
+    path.write_bytes(entry)
+    return f"addfile:{path}"
+
+
+def journal_naming_a_copy_elsewhere(etc, tmp_path):
+    victim = tmp_path / "elsewhere" / "victim"
+    victim.parent.mkdir()
+    cut_rewrite_journal(etc, copy=victim)
+    return ["shutdown"]
+
+
+ESCAPES = b"127.0.0.1 ctl.test\x1b]0;owned\x07\x1b[2J"
+GOOD = "add:10.0.0.1 a.test"
+
+# (what a caller sends, its steps, the replies, the record that says why)
+ATTACKS = [
+    ("an entry one byte too long",
+     lambda etc, tmp: [entry_file(tmp, b"127.0.0.1 " + b"a" * 245), GOOD, "shutdown"],
+     [1, 0, 0], "is 255 bytes long as sent; at most 254 fit"),
+    ("an entry that drives a terminal",
+     lambda etc, tmp: [entry_file(tmp, ESCAPES), GOOD, "shutdown"],
+     [1, 0, 0], r"Refused: the entry '127.0.0.1 ctl.test\x1B]0;owned\x07\x1B[2J' holds"),
+    # Both end the connection before the body is read: no reply.
+    ("a 1 MiB entry",
+     lambda etc, tmp: [entry_file(tmp, b"127.0.0.1 " + b"a" * (1 << 20)), GOOD, "close"],
+     [-1, -1], "Request of 1048591 bytes is longer than the 4096 bytes"),
+    ("a 1 GiB frame with 64 MiB of body",
+     lambda etc, tmp: [f"frame:{1 << 30}:{64 << 20}"],
+     [], "Request of 1073741824 bytes is longer than the 4096 bytes"),
+    # Recovery reads and removes the copy that an R record names.
+    ("a journal naming a copy outside /etc",
+     journal_naming_a_copy_elsewhere,
+     [0], "its journal could not be read"),
+]
+
+
+@pytest.mark.parametrize("attack, steps, replies, record", ATTACKS, ids=[a[0] for a in ATTACKS])
+def test_what_no_session_sends_is_refused_before_anything_is_written(tmp_path, attack, steps,
+                                                                     replies, record):
+    etc = Etc(tmp_path)
+    sent = steps(etc, tmp_path)
+    hosts = etc.hosts.read_bytes()
+    files = {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()}
+    events = etc.run(*sent)
+    assert [e["reply"] for e in events if "request" in e] == replies
+    assert exit_code(events) == 0
+    for frame in (e for e in events if "frame" in e):
+        assert frame["sent"] < 1 << 20, "the half read the body of a frame it refused"
+    # The connection goes on after a refused entry, and ends at a refused frame.
+    good = [reply for step, reply in zip(sent, replies) if step == GOOD]
+    took_out = [(TOOK_OUT, "10.0.0.1 a.test")] if good == [0] else []
+    assert report(events, "end") == took_out
+    assert etc.hosts.read_bytes() == hosts
+    # Every file that was there, the journal and the copy it names included,
+    # is there as it was.
+    assert {p: p.read_bytes() for p in files if p.exists()} == files
+    log = etc.log.read_bytes()
+    assert record.encode() in log, log.decode(errors="replace")
+    assert not re.search(rb"[\x00-\x08\x0b-\x1f\x7f]", log), "a raw control byte in the log"

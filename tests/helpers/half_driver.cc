@@ -5,9 +5,13 @@
 //   half_driver <hosts file> <hosts folder> <lock folder> <log file>
 //               [--peer-uid N] step...
 //
-// Steps: add:<entry> and shutdown send a request and print its reply;
-// close ends the connection; kill kills the half (SIGKILL) as a power cut
-// would; sh:<command> runs a shell command (another program at work).
+// Steps: add:<entry>, addfile:<path> (the entry is the file's bytes) and
+// shutdown send a request and print its reply (-1: the connection ended
+// first); frame:<declared>:<body> sends a header that declares <declared>
+// body bytes, then as many as it can of <body> zero bytes, prints how many
+// the half took in, and closes its sending side; close ends the connection;
+// kill kills the half (SIGKILL) as a power cut would; sh:<command> runs a
+// shell command (another program at work).
 // The half's start report is printed first, its end report (if any) and
 // its exit code last. --peer-uid makes the socketpair as that user.
 #include <signal.h>
@@ -15,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,6 +90,37 @@ void request(int fd, const std::string& frame, const std::string& what) {
   std::printf("{\"request\":%s,\"reply\":%d}\n", jsonText(what).c_str(), answered ? reply : -1);
 }
 
+std::string fileBytes(const std::string& path) {
+  std::string bytes;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char piece[65536];
+    for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;)
+      bytes.append(piece, got);
+    std::fclose(file);
+  }
+  return bytes;
+}
+
+// A header declaring `declared` body bytes, then up to `body` zero bytes:
+// a half that refuses the length stops reading, and once it has gone, the
+// sends fail.
+void rawFrame(int fd, std::uint32_t declared, std::size_t body) {
+  std::string header;
+  varnick::appendBigEndian32(header, declared);
+  std::size_t sent = 0;
+  if (::send(fd, header.data(), header.size(), MSG_NOSIGNAL) == 4) {
+    const std::string zeros(65536, '\0');
+    while (sent < body) {
+      const ssize_t put =
+          ::send(fd, zeros.data(), std::min(zeros.size(), body - sent), MSG_NOSIGNAL);
+      if (put <= 0) break;
+      sent += static_cast<std::size_t>(put);
+    }
+  }
+  ::shutdown(fd, SHUT_WR);
+  std::printf("{\"frame\":%u,\"sent\":%zu}\n", declared, sent);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +155,12 @@ int main(int argc, char** argv) {
     const std::string step = argv[i];
     if (step.rfind("add:", 0) == 0) {
       request(fd, *varnick::addRequest(step.substr(4)), step);
+    } else if (step.rfind("addfile:", 0) == 0) {
+      request(fd, *varnick::addRequest(fileBytes(step.substr(8))), "addfile");
+    } else if (step.rfind("frame:", 0) == 0) {
+      char* end = nullptr;
+      const unsigned long declared = std::strtoul(step.c_str() + 6, &end, 10);
+      rawFrame(fd, static_cast<std::uint32_t>(declared), std::strtoull(end + 1, nullptr, 10));
     } else if (step == "shutdown") {
       request(fd, varnick::shutdownRequest(), step);
     } else if (step == "close") {
