@@ -1,19 +1,30 @@
 #!/usr/bin/env python3
-"""Refuses a GetLastError() or WSAGetLastError() read inside an argument
-list or a braced initializer, in every C++ file under src/.
+"""Refuses a GetLastError(), WSAGetLastError() or errno read inside an
+argument list or a braced initializer, and an errno read after a call whose
+result was thrown away, in every C++ file under src/.
 
-The thread's last error belongs to the call that just failed only until the
-next call: among the arguments of a call, or the elements of a braced list,
-another call may run first (the order of evaluation of arguments is
-unspecified), and a wrong code is then reported as the cause. Each read goes
-into a local in the statement right after the failing call:
+The thread's last error, and errno, belong to the call that just failed only
+until the next call: among the arguments of a call, or the elements of a
+braced list, another call may run first (the order of evaluation of
+arguments is unspecified), and a wrong code is then reported as the cause.
+Each read goes into a local in the statement right after the failing call:
 
     const DWORD error = GetLastError();
+    const int error = errno;
 
-A read in a condition (`if (!f() && GetLastError() != ERROR_X)`), on the
-right of an assignment, or after return stays allowed. Grouping parentheses,
-casts and subscripts are looked through: `log(static_cast<int>(GetLastError()))`
-is still an argument.
+A read in a condition (`if (!f() && GetLastError() != ERROR_X)`,
+`errno == EINTR`), on the right of an assignment, or after return stays
+allowed. Grouping parentheses, casts and subscripts are looked through:
+`log(static_cast<int>(GetLastError()))` is still an argument. A write
+(`errno = 0;`) is no read.
+
+errno is also read too late when a call stands between it and the call that
+failed: any library call may set it, even one that succeeds. The check
+takes the nearest call before the read as the one that failed, skipping
+blocks that never run on into the read (a branch that an else follows, or
+one that ends in return, continue, break or throw); when that call is a
+statement of its own, its result unlooked at (`close(fd);`, `(void)f();`),
+it cannot be the one whose failure errno tells, and the read is refused.
 
 Usage: scripts/check_last_error.py [file ...]   (default: every file under src/)
 Prints file:line for each read refused and exits 1 when there is any.
@@ -25,13 +36,17 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 SOURCES = (".h", ".hpp", ".cc", ".cpp")
-READ = re.compile(r"\b(?:WSA)?GetLastError\s*\(\s*\)")
+READ = re.compile(r"\b(?:WSA)?GetLastError\s*\(\s*\)|\berrno\b(?!\s*=[^=])")
 # What may stand before the parenthesis of a condition or a grouping, rather
 # than a call.
 STATEMENT_KEYWORDS = {"if", "while", "switch", "for", "return", "co_return", "throw", "case"}
 CAST = re.compile(r"\b(?:static|reinterpret|const|dynamic)_cast\s*<[^;{}()]*>\s*$")
 # Code words (and a closing bracket) that make the next "(" a call.
 CALLEE_END = re.compile(r"(?:[A-Za-z_]\w*|[)\]>])\s*$")
+# Words that a "(" may follow without making a call.
+NOT_CALLEES = STATEMENT_KEYWORDS | {
+    "sizeof", "alignof", "decltype", "noexcept", "static_assert", "catch", "defined",
+    "else", "do"}
 
 
 def is_digit_separator(text, quote):
@@ -128,17 +143,119 @@ def refusal(code, offset):
     return None
 
 
+def matching_open(code, closing):
+    """The offset of the bracket that opens the one at `closing`."""
+    depth = 0
+    for i in range(closing, -1, -1):
+        if code[i] in ")]}":
+            depth += 1
+        elif code[i] in "([{":
+            depth -= 1
+            if depth == 0:
+                return i
+    return 0
+
+
+JUMP_LAST = re.compile(r"(?:^|[;{}])\s*(?:return|co_return|continue|break|throw|goto)\b[^;{}]*;\s*$")
+
+
+def left_before(code, closing):
+    """Whether the block that the brace at `closing` ends never runs on
+    into what follows it: a branch of an if that an else follows, or one
+    whose last statement jumps away."""
+    if re.match(r"\s*else\b", code[closing + 1:]):
+        return True
+    return JUMP_LAST.search(code[matching_open(code, closing) + 1:closing]) is not None
+
+
+def nearest_call(code, offset):
+    """The offset of the "(" of the nearest call before `offset`, blocks
+    that never run on into it skipped; None when there is none."""
+    i = offset - 1
+    while i >= 0:
+        c = code[i]
+        if c == "}" and left_before(code, i):
+            i = matching_open(code, i) - 1
+            continue
+        if c == "(":
+            before = code[:i].rstrip()
+            word = re.search(r"([A-Za-z_]\w*)$", before)
+            if CALLEE_END.search(before) and not CAST.search(before) and not (
+                    word and word.group(1) in NOT_CALLEES):
+                return i
+        i -= 1
+    return None
+
+
+def callee_start(code, opening):
+    """Where the expression called at `opening` starts: `a.b->c::f` of
+    `a.b->c::f(`, brackets before it included."""
+    i = opening
+    member = False  # after "." or "->", which a bracketed expression may stand before
+    while True:
+        j = len(code[:i].rstrip())
+        if member and j > 0 and code[j - 1] in ")]":
+            i = matching_open(code, j - 1)
+            continue
+        word = re.search(r"[A-Za-z_]\w*$", code[:j])
+        if word:
+            i = word.start()
+            link = re.search(r"(?:\.|->|::)\s*$", code[:i])
+            if link:
+                i = link.start()
+                member = link.group(0).strip() != "::"
+                continue
+            return i
+        return j
+
+
+def starts_statement(code, start):
+    """Whether an expression starting at `start` starts a statement: after
+    `;`, a brace, `else`, a `(void)` cast or the parenthesis that closes an
+    if, while or for."""
+    before = code[:start].rstrip()
+    if not before or before[-1] in ";{}" or re.search(r"\belse$", before):
+        return True
+    if before[-1] != ")":
+        return False
+    opening = matching_open(code, len(before) - 1)
+    if code[opening + 1:len(before) - 1].strip() == "void":
+        return True
+    word = re.search(r"([A-Za-z_]\w*)\s*$", code[:opening])
+    return bool(word) and word.group(1) in {"if", "while", "for"}
+
+
+def thrown_away_call_before(code, offset):
+    """The name of a call whose result nobody looked at, when it is the
+    nearest before the read at `offset`; None otherwise."""
+    opening = nearest_call(code, offset)
+    if opening is None:
+        return None
+    start = callee_start(code, opening)
+    after = code[matching_close(code, opening) + 1:].lstrip()
+    if not after.startswith(";") or not starts_statement(code, start):
+        return None
+    return re.sub(r"\s+", "", code[start:opening])
+
+
 def check(path):
     text = path.read_text(encoding="utf-8", errors="replace")
     code = blank_comments_and_literals(text)
     found = []
     for match in READ.finditer(code):
+        line = code.count("\n", 0, match.start()) + 1
+        name = match.group(0).split("(")[0].strip()
+        errno = name == "errno"
+        read = name if errno else f"{name}()"
+        local = "const int error = errno;" if errno else f"const DWORD error = {name}();"
         why = refusal(code, match.start())
+        why = why and f"as {why}"
+        if not why and errno:
+            call = thrown_away_call_before(code, match.start())
+            why = call and f"after {call}() ran, whose result nobody looked at"
         if why:
-            line = code.count("\n", 0, match.start()) + 1
-            name = match.group(0).split("(")[0].strip()
-            found.append(f"{path}:{line}: {name}() read as {why}; read it into a local "
-                         f"(const DWORD error = {name}();) right after the call that failed")
+            found.append(f"{path}:{line}: {read} read {why}; read it into a local "
+                         f"({local}) right after the call that failed")
     return found
 
 
@@ -149,8 +266,8 @@ def main(arguments):
     for line in found:
         print(line, file=sys.stderr)
     if found:
-        print(f"last error: {len(found)} reads in an argument list or a braced initializer",
-              file=sys.stderr)
+        print(f"last error: {len(found)} reads in an argument list or a braced initializer, "
+              "or after another call", file=sys.stderr)
         return 1
     print(f"last error: {len(paths)} files clean")
     return 0

@@ -13,7 +13,10 @@
 namespace varnick {
 namespace {
 
-Unexpected<Errno> lastError() { return unexpected(static_cast<Errno>(errno)); }
+Unexpected<Errno> lastError() {
+  const Errno error = static_cast<Errno>(errno);
+  return unexpected(error);
+}
 
 // Root's alone: a folder (not a link to one), root's, that nobody else may
 // write.
@@ -151,9 +154,9 @@ StepResult HostsLock::tryTake() {
     file_.reset();
     return failedAt(Attempt::kBusy, static_cast<Errno>(EWOULDBLOCK));
   }
-  if (errno == EWOULDBLOCK || errno == EINTR)
-    return failedAt(Attempt::kBusy, static_cast<Errno>(errno));
-  return failedAt(Attempt::kFailed, static_cast<Errno>(errno));
+  const Errno error = static_cast<Errno>(errno);
+  if (error == EWOULDBLOCK || error == EINTR) return failedAt(Attempt::kBusy, error);
+  return failedAt(Attempt::kFailed, error);
 }
 
 Errno HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {

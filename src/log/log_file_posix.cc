@@ -23,7 +23,8 @@ OpenedLogFile openLogFile(const std::string& name) {
   // so no file is ever created at the place a link points to.
   const int fd = ::open(name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
-    return unexpected(errno == ELOOP ? LogFileFailure::kNotPlainFile : LogFileFailure::kFailed);
+    const bool link = errno == ELOOP;
+    return unexpected(link ? LogFileFailure::kNotPlainFile : LogFileFailure::kFailed);
   }
   if (!isPlainFile(fd)) {
     ::close(fd);

@@ -152,7 +152,8 @@ bool peerAllowed(Logger* log, int fd) {
   ucred peer{};
   socklen_t size = sizeof peer;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
-    logMessage(kError, log, "Refused: the socket's peer could not be told %d", errno);
+    const int error = errno;
+    logMessage(kError, log, "Refused: the socket's peer could not be told %d", error);
     return false;
   }
   const std::optional<uid_t> invoker = sudoUid();
@@ -300,10 +301,12 @@ bool removeHalfLogs(const std::string& logFile, WorkReport& report) {
   for (const std::string& name : names) {
     if (::unlink(name.c_str()) == 0) {
       report.add({ReportKind::kLogRemoved, name});
-    } else if (errno != ENOENT) {
-      all = false;
-      report.add({ReportKind::kLogRemoveFailed, name, {}, {}, static_cast<Errno>(errno)});
+      continue;
     }
+    const Errno error = static_cast<Errno>(errno);
+    if (error == ENOENT) continue;
+    all = false;
+    report.add({ReportKind::kLogRemoveFailed, name, {}, {}, error});
   }
   return all;
 }

@@ -107,7 +107,7 @@ bool HalfLink::start(const std::string& program, HalfStart how, bool clean) {
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
     startError_ = errno;
-    error_ = withCode("could not make the socket pair for the privileged half", errno);
+    error_ = withCode("could not make the socket pair for the privileged half", startError_);
     return false;
   }
   socket_.reset(pair[0]);
@@ -116,13 +116,13 @@ bool HalfLink::start(const std::string& program, HalfStart how, bool clean) {
   const int on = 1;
   if (::setsockopt(socket_.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
     startError_ = errno;
-    error_ = withCode("could not ask for the privileged half's credentials", errno);
+    error_ = withCode("could not ask for the privileged half's credentials", startError_);
     return false;
   }
   int errorPipe[2];
   if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
     startError_ = errno;
-    error_ = withCode("could not make a pipe for the privileged half's messages", errno);
+    error_ = withCode("could not make a pipe for the privileged half's messages", startError_);
     return false;
   }
   UniqueFd errorRead(errorPipe[0]);

@@ -24,13 +24,19 @@ Expected<std::string, std::string> readEntryFile(const std::wstring& path) {
     return unexpected("could not read " + name + ": " + std::strerror(error));
   };
   UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file) return failed(errno);
+  if (!file) {
+    const int error = errno;
+    return failed(error);
+  }
   std::string content;
   char piece[65536];
   for (;;) {
     const ssize_t got = ::read(file.get(), piece, sizeof piece);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return failed(errno);
+    if (got < 0) {
+      const int error = errno;
+      if (error == EINTR) continue;
+      return failed(error);
+    }
     if (got == 0) return content;
     content.append(piece, static_cast<std::size_t>(got));
   }
