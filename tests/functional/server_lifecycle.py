@@ -160,16 +160,38 @@ def session_files(varnick):
     return sorted(p.name.rsplit(".", 1)[1] for p in varnick.hosts_dir.glob("hosts.varnick-session-*"))
 
 
-def test_session_mode_keeps_a_journal_alone_and_removes_it(varnick):
+ESCAPES = b"127.0.0.1 ctl.test\x1b]0;owned\x07\x1b[2J"
+
+
+# What no varnick-session sends is refused before anything is written: an
+# entry with a failure reply and one record, serving going on; a frame that
+# declares more than any request with the end of the connection, the take-out
+# running as at any end, and no block set aside for its body.
+@pytest.mark.parametrize("request_, reply, record", [
+    (add(b"10.0.0.15 s.test"), 0, None),
+    (add(ESCAPES), 1, r"Refused: the entry '127.0.0.1 ctl.test\x1B]0;owned\x07\x1B[2J' holds the "
+     "control character 0x1B"),
+    (add(b"127.0.0.1 " + b"a" * 245), 1, "' is 255 bytes long as sent; at most 254 fit"),
+    (struct.pack(">I", 1 << 30), None, "Request of 1073741824 bytes is longer than the 4096 bytes "
+     "a session's request may have: the connection ends unread"),
+], ids=["entry", "control characters", "one byte too long", "a 1 GiB frame"])
+def test_session_mode_keeps_a_journal_alone_and_removes_it(varnick, request_, reply, record):
     with server_session(varnick, None) as (controller, run):
-        assert controller.request(add(b"10.0.0.15 s.test")) == 0
-        assert session_files(varnick) == ["journal"]
-        assert controller.request(SHUTDOWN) == 0
+        if reply is None:
+            controller.send(request_)
+        else:
+            assert controller.request(request_) == reply
+            assert session_files(varnick) == ["journal"]
+            assert controller.request(SHUTDOWN) == 0
         # What it took out comes as data, after the reply and its take-out.
-        assert controller.report() == [("took-out", b"10.0.0.15 s.test", b"", b"", 0)]
+        took_out = [("took-out", b"10.0.0.15 s.test", b"", b"", 0)] if reply == 0 else []
+        assert controller.report() == took_out
         assert run.wait() == 0
     assert varnick.beside_hosts() == ["hosts"]
     assert varnick.hosts == varnick.DEFAULT_HOSTS
+    if record:
+        assert [m for _, c, m in varnick.records() if c == "Server" and m.endswith(record)]
+        assert not re.search(rb"[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]", varnick.log_bytes())
 
 
 @pytest.mark.parametrize("recover_with", ["session recover", "next session"])
