@@ -39,6 +39,21 @@ test('a refused entry rejects with 120 and the session\'s reason', async () => {
     assert.match(error.message, /'999\.1\.1\.1' is not an IPv4 or IPv6 address/);
     return true;
   });
+  // A zero character, which no command line carries, is refused before
+  // any session starts.
+  const refusedBeforeStart = (error) => {
+    assert.ok(error instanceof VarnickSessionError, error);
+    assert.deepStrictEqual([error.exitCode, error.reason], [120, 'usage']);
+    assert.match(error.message, /the entry '10\.0\.0\.1 a\.test\\0b\.test' holds a zero character/);
+    return true;
+  };
+  let ran = false;
+  await assert.rejects(withHosts(['10.0.0.1 a.test\0b.test'], () => { ran = true; }, TRUST),
+    refusedBeforeStart);
+  await assert.rejects(startHosts(['10.0.0.1 ok.test', '10.0.0.1 a.test\0b.test'], TRUST),
+    refusedBeforeStart);
+  assert.strictEqual(ran, false);
+  assert.strictEqual(hosts(), DEFAULT_HOSTS);
 });
 
 test('two at once each keep their own entry for their own time', async () => {

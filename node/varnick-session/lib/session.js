@@ -190,9 +190,34 @@ class NoSession {
   async stop() {}
 }
 
+// The session's exit code for what it refuses before anything starts.
+const USAGE_EXIT_CODE = 120;
+
+// An entry as a message shows it: control characters written out, as the
+// session shows them.
+function shownEntry(entry) {
+  const named = { '\0': '\\0', '\r': '\\r', '\n': '\\n' };
+  return entry.replace(/[\0-\x08\x0a-\x1f\x7f]/g, (c) =>
+    named[c] ?? `\\x${c.charCodeAt(0).toString(16).toUpperCase().padStart(2, '0')}`);
+}
+
+// A zero character cannot stand in a command line's argument: the session
+// would never see the entry as given, so it is refused here, as the session
+// refuses what cannot be one line of the hosts file.
+function checkEntries(entries) {
+  for (const entry of entries) {
+    if (typeof entry === 'string' && entry.includes('\0')) {
+      throw new VarnickSessionError(
+        `varnick-session: the entry '${shownEntry(entry)}' holds a zero character`,
+        { exitCode: USAGE_EXIT_CODE, reason: 'usage' });
+    }
+  }
+}
+
 // A started session, or one without entries where none can run and
 // `optional` allows that.
 function startSession(entries, options = {}) {
+  checkEntries(entries);
   if (options.signal?.aborted) {
     throw new VarnickSessionError('varnick-session: aborted before the session started',
       { reason: 'aborted', cause: options.signal.reason });
