@@ -90,6 +90,9 @@ class HostsStore {
   virtual std::string hostsName() const = 0;
   // The line end of the system's text files: CR LF on Windows, LF elsewhere.
   virtual std::string_view lineEnd() const = 0;
+  // The platform's error code for a file whose content is not what its name
+  // says (a journal that is none): ERROR_INVALID_DATA, EBADMSG.
+  virtual std::uint32_t invalidContentCode() const = 0;
   // A name beside the hosts file as a record shows it: its whole path.
   virtual std::string shownPath(std::string_view name) const = 0;
   // `count` random bytes, for a journal's name.

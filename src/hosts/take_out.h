@@ -36,7 +36,8 @@ enum class TakeOutStep {
 struct TakeOutFailure {
   TakeOutStep step = TakeOutStep::kReadFailed;
   std::uint32_t code = 0;  // the platform's error code; for kKeptChanging, the rounds run
-  std::string file;        // the file the step concerns as shown, where it is not the hosts file
+  StoreFault fault = StoreFault::kFailed;  // kBusy: another process held the hosts file
+  std::string file;  // the file the step concerns as shown, where it is not the hosts file
 };
 
 // The words of a failure, naming the file it concerns where there is one.
