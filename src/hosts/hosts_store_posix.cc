@@ -16,6 +16,7 @@
 #include "base/unique_fd_posix.h"
 #include "hosts/file_io_posix.h"
 #include "hosts/hosts_lock_posix.h"
+#include "hosts/system_clock_posix.h"
 
 namespace varnick {
 namespace {
@@ -185,180 +186,195 @@ class LockHold final : public StoreHold {
 // Refuses a name that is not a bare file name, before any system call.
 bool refused(const std::string& name) { return !isBareFileName(name); }
 
+// The store of the hosts file at its places; see hosts_store_posix.h.
+class PosixHostsStore final : public HostsStore {
+ public:
+  explicit PosixHostsStore(HostsPlaces places) : places_(std::move(places)) {}
+
+  std::string_view lineEnd() const override { return "\n"; }
+  RetryClock& clock() override { return clock_; }
+
+  std::string hostsName() const override { return baseName(places_.hostsFile); }
+
+  std::uint32_t invalidContentCode() const override { return EBADMSG; }
+
+  std::string shownPath(std::string_view name) const override { return besideHostsFile(name); }
+
+  StoreResult<std::string> randomBytes(std::size_t count) override {
+    std::string bytes(count, '\0');
+    for (std::size_t at = 0; at < count;) {
+      const ssize_t got = ::getrandom(bytes.data() + at, count - at, 0);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return lastFailure();
+      at += static_cast<std::size_t>(got);
+    }
+    return bytes;
+  }
+
+  StoreResult<std::unique_ptr<StoreHold>> lockWrites(std::uint32_t waitMs) override {
+    auto hold = std::make_unique<LockHold>(places_.lockFolder);
+    if (SystemResult taken = hold->lock.take(waitMs); !taken) return failure(taken.error());
+    return std::unique_ptr<StoreHold>(std::move(hold));
+  }
+
+  StoreResult<OpenFile> openHostsToAppend() override {
+    // Read too: the last byte says whether the file ends in a line end.
+    return openHostsFile(O_RDWR | O_APPEND);
+  }
+
+  StoreResult<OpenFile> openHostsToRead() override { return openHostsFile(O_RDONLY); }
+
+  StoreResult<std::string> hostsStamp() override {
+    struct stat status {};
+    if (::lstat(places_.hostsFile.c_str(), &status) != 0) return lastFailure();
+    return stampOf(status);
+  }
+
+  StoreResult<std::string> hostsIdentity() override {
+    struct stat status {};
+    if (::lstat(places_.hostsFile.c_str(), &status) != 0) return lastFailure();
+    return identityText(status);
+  }
+
+  StoreResult<OpenFile> createReplacement(StoreFile& hosts) override {
+    StoreResult<OpenFile> next = createBeside();
+    if (!next) return next;
+    Expected<void, Errno> copied = copyOwnerModeAndAttributes(static_cast<PosixFile&>(hosts).fd(),
+                                                              static_cast<PosixFile&>(**next).fd());
+    if (!copied) {
+      (void)(*next)->remove();
+      return failure(copied.error());
+    }
+    return next;
+  }
+
+  StoreResult<void> swapIn(StoreFile& next) override {
+    auto& file = static_cast<PosixFile&>(next);
+    if (::rename(shownPath(file.name()).c_str(), places_.hostsFile.c_str()) != 0) {
+      const Errno error = static_cast<Errno>(errno);
+      return storeFailure(error == EBUSY ? StoreFault::kNoRename : StoreFault::kFailed, error);
+    }
+    file.placed();
+    return flushFolder();
+  }
+
+  StoreResult<OpenFile> openHostsToRewrite(const std::string& stamp) override {
+    StoreResult<OpenFile> hosts = openHostsFile(O_WRONLY);
+    if (!hosts) return hosts;
+    StoreResult<std::string> now = (*hosts)->stamp();
+    if (!now) return unexpected(now.error());
+    if (*now != stamp) return storeFailure(StoreFault::kStale, ESTALE);
+    return hosts;
+  }
+
+  StoreResult<std::vector<std::string>> listNames() override {
+    Expected<UniqueFd, Errno> folder = openFolder(places_.hostsFolder);
+    if (!folder) return failure(folder.error());
+    DIR* listing = ::fdopendir(folder->get());
+    if (listing == nullptr) return lastFailure();
+    folder->release();
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    const Errno error = static_cast<Errno>(errno);
+    ::closedir(listing);
+    if (error != 0) return failure(error);
+    return names;
+  }
+
+  StoreResult<OpenFile> createJournal(const std::string& name) override {
+    if (refused(name)) return failure(EINVAL);
+    std::string path = besideHostsFile(name);
+    UniqueFd fd(
+        ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) return lastFailure();
+    // Root's whatever group the folder hands down; held before anyone can look.
+    if (::fchown(fd.get(), 0, 0) != 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      const Errno error = static_cast<Errno>(errno);
+      (void)::unlink(path.c_str());
+      return failure(error);
+    }
+    return opened(std::move(fd), std::move(path));
+  }
+
+  StoreResult<OpenFile> openJournal(const std::string& name) override {
+    if (refused(name)) return failure(EINVAL);
+    std::string path = besideHostsFile(name);
+    Expected<UniqueFd, Errno> file = openPlainFile(path, O_RDWR | O_APPEND);
+    if (!file) return failure(file.error());
+    struct stat status {};
+    if (::fstat(file->get(), &status) != 0) return lastFailure();
+    if (status.st_uid != 0) return failure(EPERM);
+    if (::flock(file->get(), LOCK_EX | LOCK_NB) != 0) {
+      const Errno error = static_cast<Errno>(errno);
+      return storeFailure(error == EWOULDBLOCK ? StoreFault::kHeld : StoreFault::kFailed, error);
+    }
+    // Its session may have removed it between the open and the lock.
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) != 0 || named.st_ino != status.st_ino ||
+        named.st_dev != status.st_dev)
+      return failure(ENOENT);
+    return opened(std::move(*file), std::move(path));
+  }
+
+  StoreResult<OpenFile> createCopy() override { return createBeside(); }
+
+  StoreResult<OpenFile> openToRead(const std::string& name) override {
+    if (refused(name)) return failure(EINVAL);
+    std::string path = besideHostsFile(name);
+    Expected<UniqueFd, Errno> file = openPlainFile(path, O_RDONLY);
+    if (!file) return failure(file.error());
+    return opened(std::move(*file), std::move(path));
+  }
+
+  StoreResult<void> removeFile(const std::string& name) override {
+    if (refused(name)) return failure(EINVAL);
+    const std::string path = besideHostsFile(name);
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return lastFailure();
+    if (S_ISLNK(status.st_mode)) return failure(ELOOP);
+    if (!S_ISREG(status.st_mode)) return failure(EINVAL);
+    if (::unlink(path.c_str()) != 0) return lastFailure();
+    return {};
+  }
+
+  StoreResult<void> flushFolder() override {
+    Expected<void, Errno> flushed = varnick::flushFolder(places_.hostsFolder);
+    if (!flushed) return failure(flushed.error());
+    return {};
+  }
+
+ private:
+  std::string besideHostsFile(std::string_view name) const {
+    return places_.hostsFolder + "/" + std::string(name);
+  }
+
+  StoreResult<OpenFile> openHostsFile(int flags) {
+    Expected<UniqueFd, Errno> hosts = openPlainFile(places_.hostsFile, flags);
+    if (!hosts) return failure(hosts.error());
+    return opened(std::move(*hosts), places_.hostsFile);
+  }
+
+  StoreResult<OpenFile> createBeside() {
+    std::string path = besideHostsFile(".hosts.varnick-XXXXXX");
+    // mkostemp makes the file with O_CREAT | O_EXCL, mode 0600: a link at the
+    // name is never followed.
+    UniqueFd fd(::mkostemp(path.data(), O_CLOEXEC));
+    if (!fd) return lastFailure();
+    return opened(std::move(fd), std::move(path));
+  }
+
+  HostsPlaces places_;
+  SystemClock clock_;
+};
+
 }  // namespace
 
-std::string PosixHostsStore::hostsName() const { return baseName(places_.hostsFile); }
-
-std::uint32_t PosixHostsStore::invalidContentCode() const { return EBADMSG; }
-
-std::string PosixHostsStore::shownPath(std::string_view name) const {
-  return besideHostsFile(name);
-}
-
-std::string PosixHostsStore::besideHostsFile(std::string_view name) const {
-  return places_.hostsFolder + "/" + std::string(name);
-}
-
-StoreResult<std::string> PosixHostsStore::randomBytes(std::size_t count) {
-  std::string bytes(count, '\0');
-  for (std::size_t at = 0; at < count;) {
-    const ssize_t got = ::getrandom(bytes.data() + at, count - at, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return lastFailure();
-    at += static_cast<std::size_t>(got);
-  }
-  return bytes;
-}
-
-StoreResult<std::unique_ptr<StoreHold>> PosixHostsStore::lockWrites(std::uint32_t waitMs) {
-  auto hold = std::make_unique<LockHold>(places_.lockFolder);
-  if (SystemResult taken = hold->lock.take(waitMs); !taken) return failure(taken.error());
-  return std::unique_ptr<StoreHold>(std::move(hold));
-}
-
-StoreResult<OpenFile> PosixHostsStore::openHostsFile(int flags) {
-  Expected<UniqueFd, Errno> hosts = openPlainFile(places_.hostsFile, flags);
-  if (!hosts) return failure(hosts.error());
-  return opened(std::move(*hosts), places_.hostsFile);
-}
-
-StoreResult<OpenFile> PosixHostsStore::openHostsToAppend() {
-  // Read too: the last byte says whether the file ends in a line end.
-  return openHostsFile(O_RDWR | O_APPEND);
-}
-
-StoreResult<OpenFile> PosixHostsStore::openHostsToRead() { return openHostsFile(O_RDONLY); }
-
-StoreResult<std::string> PosixHostsStore::hostsStamp() {
-  struct stat status {};
-  if (::lstat(places_.hostsFile.c_str(), &status) != 0) return lastFailure();
-  return stampOf(status);
-}
-
-StoreResult<std::string> PosixHostsStore::hostsIdentity() {
-  struct stat status {};
-  if (::lstat(places_.hostsFile.c_str(), &status) != 0) return lastFailure();
-  return identityText(status);
-}
-
-StoreResult<OpenFile> PosixHostsStore::createBeside() {
-  std::string path = besideHostsFile(".hosts.varnick-XXXXXX");
-  // mkostemp makes the file with O_CREAT | O_EXCL, mode 0600: a link at the
-  // name is never followed.
-  UniqueFd fd(::mkostemp(path.data(), O_CLOEXEC));
-  if (!fd) return lastFailure();
-  return opened(std::move(fd), std::move(path));
-}
-
-StoreResult<OpenFile> PosixHostsStore::createReplacement(StoreFile& hosts) {
-  StoreResult<OpenFile> next = createBeside();
-  if (!next) return next;
-  Expected<void, Errno> copied = copyOwnerModeAndAttributes(static_cast<PosixFile&>(hosts).fd(),
-                                                            static_cast<PosixFile&>(**next).fd());
-  if (!copied) {
-    (void)(*next)->remove();
-    return failure(copied.error());
-  }
-  return next;
-}
-
-StoreResult<void> PosixHostsStore::swapIn(StoreFile& next) {
-  auto& file = static_cast<PosixFile&>(next);
-  if (::rename(shownPath(file.name()).c_str(), places_.hostsFile.c_str()) != 0) {
-    const Errno error = static_cast<Errno>(errno);
-    return storeFailure(error == EBUSY ? StoreFault::kNoRename : StoreFault::kFailed, error);
-  }
-  file.placed();
-  return flushFolder();
-}
-
-StoreResult<OpenFile> PosixHostsStore::openHostsToRewrite(const std::string& stamp) {
-  StoreResult<OpenFile> hosts = openHostsFile(O_WRONLY);
-  if (!hosts) return hosts;
-  StoreResult<std::string> now = (*hosts)->stamp();
-  if (!now) return unexpected(now.error());
-  if (*now != stamp) return storeFailure(StoreFault::kStale, ESTALE);
-  return hosts;
-}
-
-StoreResult<std::vector<std::string>> PosixHostsStore::listNames() {
-  Expected<UniqueFd, Errno> folder = openFolder(places_.hostsFolder);
-  if (!folder) return failure(folder.error());
-  DIR* listing = ::fdopendir(folder->get());
-  if (listing == nullptr) return lastFailure();
-  folder->release();
-  std::vector<std::string> names;
-  errno = 0;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  const Errno error = static_cast<Errno>(errno);
-  ::closedir(listing);
-  if (error != 0) return failure(error);
-  return names;
-}
-
-StoreResult<OpenFile> PosixHostsStore::createJournal(const std::string& name) {
-  if (refused(name)) return failure(EINVAL);
-  std::string path = besideHostsFile(name);
-  UniqueFd fd(
-      ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd) return lastFailure();
-  // Root's whatever group the folder hands down; held before anyone can look.
-  if (::fchown(fd.get(), 0, 0) != 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    const Errno error = static_cast<Errno>(errno);
-    (void)::unlink(path.c_str());
-    return failure(error);
-  }
-  return opened(std::move(fd), std::move(path));
-}
-
-StoreResult<OpenFile> PosixHostsStore::openJournal(const std::string& name) {
-  if (refused(name)) return failure(EINVAL);
-  std::string path = besideHostsFile(name);
-  Expected<UniqueFd, Errno> file = openPlainFile(path, O_RDWR | O_APPEND);
-  if (!file) return failure(file.error());
-  struct stat status {};
-  if (::fstat(file->get(), &status) != 0) return lastFailure();
-  if (status.st_uid != 0) return failure(EPERM);
-  if (::flock(file->get(), LOCK_EX | LOCK_NB) != 0) {
-    const Errno error = static_cast<Errno>(errno);
-    return storeFailure(error == EWOULDBLOCK ? StoreFault::kHeld : StoreFault::kFailed, error);
-  }
-  // Its session may have removed it between the open and the lock.
-  struct stat named {};
-  if (::lstat(path.c_str(), &named) != 0 || named.st_ino != status.st_ino ||
-      named.st_dev != status.st_dev)
-    return failure(ENOENT);
-  return opened(std::move(*file), std::move(path));
-}
-
-StoreResult<OpenFile> PosixHostsStore::createCopy() { return createBeside(); }
-
-StoreResult<OpenFile> PosixHostsStore::openToRead(const std::string& name) {
-  if (refused(name)) return failure(EINVAL);
-  std::string path = besideHostsFile(name);
-  Expected<UniqueFd, Errno> file = openPlainFile(path, O_RDONLY);
-  if (!file) return failure(file.error());
-  return opened(std::move(*file), std::move(path));
-}
-
-StoreResult<void> PosixHostsStore::removeFile(const std::string& name) {
-  if (refused(name)) return failure(EINVAL);
-  const std::string path = besideHostsFile(name);
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) return lastFailure();
-  if (S_ISLNK(status.st_mode)) return failure(ELOOP);
-  if (!S_ISREG(status.st_mode)) return failure(EINVAL);
-  if (::unlink(path.c_str()) != 0) return lastFailure();
-  return {};
-}
-
-StoreResult<void> PosixHostsStore::flushFolder() {
-  Expected<void, Errno> flushed = varnick::flushFolder(places_.hostsFolder);
-  if (!flushed) return failure(flushed.error());
-  return {};
+std::unique_ptr<HostsStore> makePosixHostsStore(HostsPlaces places) {
+  return std::make_unique<PosixHostsStore>(std::move(places));
 }
 
 }  // namespace varnick

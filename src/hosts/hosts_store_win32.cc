@@ -18,6 +18,7 @@
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"
+#include "hosts/system_clock_win32.h"
 
 namespace varnick {
 namespace {
@@ -171,162 +172,175 @@ class LockHold final : public StoreHold {
 // Refuses a name that is not a bare file name, before any system call.
 bool refused(const std::string& name) { return !isBareFileName(name); }
 
+// The store of the system's hosts file; see hosts_store_win32.h.
+class Win32HostsStore final : public HostsStore {
+ public:
+  std::string hostsName() const override { return "hosts"; }
+  std::string_view lineEnd() const override { return "\r\n"; }
+  RetryClock& clock() override { return clock_; }
+
+  std::uint32_t invalidContentCode() const override { return ERROR_INVALID_DATA; }
+
+  std::string shownPath(std::string_view name) const override {
+    return wideToUtf8(pathOf(name).c_str());
+  }
+
+  StoreResult<std::string> randomBytes(std::size_t count) override {
+    std::string bytes(count, '\0');
+    if (!RtlGenRandom(bytes.data(), static_cast<ULONG>(count))) return lastFailure();
+    return bytes;
+  }
+
+  StoreResult<std::unique_ptr<StoreHold>> lockWrites(std::uint32_t waitMs) override {
+    auto hold = std::make_unique<LockHold>();
+    if (SystemResult taken = hold->lock.take(waitMs); !taken) return failure(taken.error());
+    return std::unique_ptr<StoreHold>(std::move(hold));
+  }
+
+  StoreResult<OpenFile> openHostsToAppend() override {
+    // Append and read: every write lands at the end, and the last byte says
+    // whether the file ends in a line end. Readers may share it, writers not.
+    return opened(CreateFileW(hostsFilePath(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                  hostsName());
+  }
+
+  StoreResult<OpenFile> openHostsToRead() override {
+    // Share mode read: appenders are kept out while the new content is made;
+    // readers are welcome.
+    HANDLE file = CreateFileW(hostsFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (isSharingConflict(error)) return storeFailure(StoreFault::kBusy, error);
+      return failure(error);
+    }
+    return opened(file, hostsName());
+  }
+
+  StoreResult<std::string> hostsStamp() override {
+    std::optional<FileState> state = stateOfHostsFile();
+    if (!state) return lastFailure();
+    return stampText(*state);
+  }
+
+  StoreResult<std::string> hostsIdentity() override {
+    std::optional<std::string> identity = identityOfHostsFile();
+    if (!identity) return lastFailure();
+    return *identity;
+  }
+
+  StoreResult<OpenFile> createReplacement(StoreFile& /*hosts*/) override {
+    // The hosts file's rules and attributes are read at the swap, by name:
+    // the handle that read it is let go before.
+    auto next = std::make_unique<ReplacementFile>();
+    if (SystemResult created = next->next().create(); !created) return failure(created.error());
+    return OpenFile(std::move(next));
+  }
+
+  StoreResult<void> swapIn(StoreFile& next) override {
+    StepResult swapped = static_cast<ReplacementFile&>(next).next().swapIn();
+    if (swapped) return {};
+    const StoreFault fault =
+        swapped.error().step == Attempt::kBusy ? StoreFault::kBusy : StoreFault::kFailed;
+    return storeFailure(fault, swapped.error().code);
+  }
+
+  StoreResult<OpenFile> openHostsToRewrite(const std::string& stamp) override {
+    StoreResult<OpenFile> hosts =
+        opened(CreateFileW(hostsFilePath(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+               hostsName());
+    if (!hosts) return hosts;
+    StoreResult<std::string> now = (*hosts)->stamp();
+    if (!now) return unexpected(now.error());
+    if (*now != stamp) return storeFailure(StoreFault::kStale, ERROR_SUCCESS);
+    return hosts;
+  }
+
+  StoreResult<std::vector<std::string>> listNames() override {
+    std::vector<FoundFile> found;
+    if (SystemResult listed = listFiles(hostsDirectory(), L"*", found); !listed)
+      return failure(listed.error());
+    std::vector<std::string> names;
+    for (const FoundFile& file : found) {
+      const std::size_t slash = file.path.find_last_of(L"\\/");
+      names.push_back(
+          wideToUtf8(file.path.substr(slash == std::wstring::npos ? 0 : slash + 1).c_str()));
+    }
+    return names;
+  }
+
+  StoreResult<OpenFile> createJournal(const std::string& name) override {
+    if (refused(name)) return failure(ERROR_INVALID_NAME);
+    // Rules of its own rather than the folder's: what a recovery will take
+    // out must not depend on how an administrator set up that folder.
+    SecurityDescriptor rules;
+    if (SystemResult converted = rules.convert(kJournalRules); !converted)
+      return failure(converted.error());
+    // Written through this handle alone, shared for reading only: another
+    // Varnick that meets it while its session runs leaves it alone.
+    return opened(
+        CreateFileW(pathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                    rules.attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+        name);
+  }
+
+  StoreResult<OpenFile> openJournal(const std::string& name) override {
+    if (refused(name)) return failure(ERROR_INVALID_NAME);
+    const std::wstring path = pathOf(name);
+    // Write access and no sharing but reading: a running Varnick writes its
+    // journal, so this open fails while it runs, and while this one is open
+    // no other Varnick recovers the same session.
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_SHARING_VIOLATION) return storeFailure(StoreFault::kHeld, error);
+      return failure(error);
+    }
+    if (SystemResult meant = checkIsFileMeant(file.get(), path); !meant)
+      return storeFailure(StoreFault::kFailed, meant.error());
+    return opened(file.release(), name);
+  }
+
+  StoreResult<OpenFile> createCopy() override {
+    StoreResult<std::string> bytes = randomBytes(8);
+    if (!bytes) return unexpected(bytes.error());
+    const std::string name = "hosts.varnick-copy-" + toHex(*bytes);
+    return opened(CreateFileW(pathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+                  name);
+  }
+
+  StoreResult<OpenFile> openToRead(const std::string& name) override {
+    if (refused(name)) return failure(ERROR_INVALID_NAME);
+    UniqueFile file;
+    if (SystemResult opened = openPlainFileForReading(pathOf(name).c_str(), file); !opened)
+      return failure(opened.error());
+    return OpenFile(std::make_unique<Win32File>(file.release(), name));
+  }
+
+  StoreResult<void> removeFile(const std::string& name) override {
+    if (refused(name)) return failure(ERROR_INVALID_NAME);
+    const std::wstring path = pathOf(name);
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return lastFailure();
+    SystemResult removed = removePlainFile(path);
+    if (!removed) return failure(removed.error());
+    return {};
+  }
+
+  // NTFS logs every change to a folder's names before it is made, and Windows
+  // offers no flush of a folder's names alone.
+  StoreResult<void> flushFolder() override { return {}; }
+
+ private:
+  SystemClock clock_;
+};
+
 }  // namespace
 
-std::uint32_t Win32HostsStore::invalidContentCode() const { return ERROR_INVALID_DATA; }
-
-std::string Win32HostsStore::shownPath(std::string_view name) const {
-  return wideToUtf8(pathOf(name).c_str());
-}
-
-StoreResult<std::string> Win32HostsStore::randomBytes(std::size_t count) {
-  std::string bytes(count, '\0');
-  if (!RtlGenRandom(bytes.data(), static_cast<ULONG>(count))) return lastFailure();
-  return bytes;
-}
-
-StoreResult<std::unique_ptr<StoreHold>> Win32HostsStore::lockWrites(std::uint32_t waitMs) {
-  auto hold = std::make_unique<LockHold>();
-  if (SystemResult taken = hold->lock.take(waitMs); !taken) return failure(taken.error());
-  return std::unique_ptr<StoreHold>(std::move(hold));
-}
-
-StoreResult<OpenFile> Win32HostsStore::openHostsToAppend() {
-  // Append and read: every write lands at the end, and the last byte says
-  // whether the file ends in a line end. Readers may share it, writers not.
-  return opened(CreateFileW(hostsFilePath(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-                hostsName());
-}
-
-StoreResult<OpenFile> Win32HostsStore::openHostsToRead() {
-  // Share mode read: appenders are kept out while the new content is made;
-  // readers are welcome.
-  HANDLE file = CreateFileW(hostsFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    if (isSharingConflict(error)) return storeFailure(StoreFault::kBusy, error);
-    return failure(error);
-  }
-  return opened(file, hostsName());
-}
-
-StoreResult<std::string> Win32HostsStore::hostsStamp() {
-  std::optional<FileState> state = stateOfHostsFile();
-  if (!state) return lastFailure();
-  return stampText(*state);
-}
-
-StoreResult<std::string> Win32HostsStore::hostsIdentity() {
-  std::optional<std::string> identity = identityOfHostsFile();
-  if (!identity) return lastFailure();
-  return *identity;
-}
-
-StoreResult<OpenFile> Win32HostsStore::createReplacement(StoreFile& /*hosts*/) {
-  // The hosts file's rules and attributes are read at the swap, by name:
-  // the handle that read it is let go before.
-  auto next = std::make_unique<ReplacementFile>();
-  if (SystemResult created = next->next().create(); !created) return failure(created.error());
-  return OpenFile(std::move(next));
-}
-
-StoreResult<void> Win32HostsStore::swapIn(StoreFile& next) {
-  StepResult swapped = static_cast<ReplacementFile&>(next).next().swapIn();
-  if (swapped) return {};
-  const StoreFault fault =
-      swapped.error().step == Attempt::kBusy ? StoreFault::kBusy : StoreFault::kFailed;
-  return storeFailure(fault, swapped.error().code);
-}
-
-StoreResult<OpenFile> Win32HostsStore::openHostsToRewrite(const std::string& stamp) {
-  StoreResult<OpenFile> hosts =
-      opened(CreateFileW(hostsFilePath(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-             hostsName());
-  if (!hosts) return hosts;
-  StoreResult<std::string> now = (*hosts)->stamp();
-  if (!now) return unexpected(now.error());
-  if (*now != stamp) return storeFailure(StoreFault::kStale, ERROR_SUCCESS);
-  return hosts;
-}
-
-StoreResult<std::vector<std::string>> Win32HostsStore::listNames() {
-  std::vector<FoundFile> found;
-  if (SystemResult listed = listFiles(hostsDirectory(), L"*", found); !listed)
-    return failure(listed.error());
-  std::vector<std::string> names;
-  for (const FoundFile& file : found) {
-    const std::size_t slash = file.path.find_last_of(L"\\/");
-    names.push_back(
-        wideToUtf8(file.path.substr(slash == std::wstring::npos ? 0 : slash + 1).c_str()));
-  }
-  return names;
-}
-
-StoreResult<OpenFile> Win32HostsStore::createJournal(const std::string& name) {
-  if (refused(name)) return failure(ERROR_INVALID_NAME);
-  // Rules of its own rather than the folder's: what a recovery will take
-  // out must not depend on how an administrator set up that folder.
-  SecurityDescriptor rules;
-  if (SystemResult converted = rules.convert(kJournalRules); !converted)
-    return failure(converted.error());
-  // Written through this handle alone, shared for reading only: another
-  // Varnick that meets it while its session runs leaves it alone.
-  return opened(
-      CreateFileW(pathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                  rules.attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
-      name);
-}
-
-StoreResult<OpenFile> Win32HostsStore::openJournal(const std::string& name) {
-  if (refused(name)) return failure(ERROR_INVALID_NAME);
-  const std::wstring path = pathOf(name);
-  // Write access and no sharing but reading: a running Varnick writes its
-  // journal, so this open fails while it runs, and while this one is open
-  // no other Varnick recovers the same session.
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_SHARING_VIOLATION) return storeFailure(StoreFault::kHeld, error);
-    return failure(error);
-  }
-  if (SystemResult meant = checkIsFileMeant(file.get(), path); !meant)
-    return storeFailure(StoreFault::kFailed, meant.error());
-  return opened(file.release(), name);
-}
-
-StoreResult<OpenFile> Win32HostsStore::createCopy() {
-  StoreResult<std::string> bytes = randomBytes(8);
-  if (!bytes) return unexpected(bytes.error());
-  const std::string name = "hosts.varnick-copy-" + toHex(*bytes);
-  return opened(CreateFileW(pathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
-                name);
-}
-
-StoreResult<OpenFile> Win32HostsStore::openToRead(const std::string& name) {
-  if (refused(name)) return failure(ERROR_INVALID_NAME);
-  UniqueFile file;
-  if (SystemResult opened = openPlainFileForReading(pathOf(name).c_str(), file); !opened)
-    return failure(opened.error());
-  return OpenFile(std::make_unique<Win32File>(file.release(), name));
-}
-
-StoreResult<void> Win32HostsStore::removeFile(const std::string& name) {
-  if (refused(name)) return failure(ERROR_INVALID_NAME);
-  const std::wstring path = pathOf(name);
-  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return lastFailure();
-  SystemResult removed = removePlainFile(path);
-  if (!removed) return failure(removed.error());
-  return {};
-}
-
-// NTFS logs every change to a folder's names before it is made, and Windows
-// offers no flush of a folder's names alone.
-StoreResult<void> Win32HostsStore::flushFolder() { return {}; }
+std::unique_ptr<HostsStore> makeWin32HostsStore() { return std::make_unique<Win32HostsStore>(); }
 
 }  // namespace varnick

@@ -6,8 +6,9 @@
 // thread of a process: it keeps no state of its own.
 #pragma once
 
+#include <memory>
+
 #include "hosts/hosts_store.h"
-#include "hosts/system_clock_win32.h"
 
 namespace varnick {
 
@@ -16,34 +17,7 @@ namespace varnick {
 constexpr wchar_t kSessionJournals[] = L"hosts.varnick-session-*.journal";
 constexpr wchar_t kSessionBackups[] = L"hosts.varnick-session-*.backup";  // older Varnicks'
 
-class Win32HostsStore final : public HostsStore {
- public:
-  std::string hostsName() const override { return "hosts"; }
-  std::string_view lineEnd() const override { return "\r\n"; }
-  std::uint32_t invalidContentCode() const override;
-  std::string shownPath(std::string_view name) const override;
-  StoreResult<std::string> randomBytes(std::size_t count) override;
-  RetryClock& clock() override { return clock_; }
-  StoreResult<std::unique_ptr<StoreHold>> lockWrites(std::uint32_t waitMs) override;
-
-  StoreResult<OpenFile> openHostsToAppend() override;
-  StoreResult<OpenFile> openHostsToRead() override;
-  StoreResult<std::string> hostsStamp() override;
-  StoreResult<std::string> hostsIdentity() override;
-  StoreResult<OpenFile> createReplacement(StoreFile& hosts) override;
-  StoreResult<void> swapIn(StoreFile& next) override;
-  StoreResult<OpenFile> openHostsToRewrite(const std::string& stamp) override;
-
-  StoreResult<std::vector<std::string>> listNames() override;
-  StoreResult<OpenFile> createJournal(const std::string& name) override;
-  StoreResult<OpenFile> openJournal(const std::string& name) override;
-  StoreResult<OpenFile> createCopy() override;
-  StoreResult<OpenFile> openToRead(const std::string& name) override;
-  StoreResult<void> removeFile(const std::string& name) override;
-  StoreResult<void> flushFolder() override;
-
- private:
-  SystemClock clock_;
-};
+// The store of the system's hosts file, which hostsFilePath() names.
+[[nodiscard]] std::unique_ptr<HostsStore> makeWin32HostsStore();
 
 }  // namespace varnick

@@ -62,4 +62,21 @@ bool recoverInterruptedSessions(HostsStore& store, WorkReport& report, bool sayW
   return all;
 }
 
+bool createSessionJournal(HostsStore& store, JournalFile& journal, std::string_view started,
+                          Logger* log) {
+  StoreResult<std::string> name = nameSessionJournal(store);
+  if (!name) {
+    logMessage(kError, log,
+               "Failed to name the session's journal: the system gave no random bytes");
+    return false;
+  }
+  if (StoreResult<void> created = journal.create(store, *name, started); !created) {
+    logMessage(kError, log, "Failed to create the session journal %s %d",
+               store.shownPath(*name).c_str(), static_cast<int>(created.error().code));
+    (void)journal.removeAndClose();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace varnick

@@ -25,4 +25,10 @@ bool recoverInterruptedSessions(HostsStore& store, WorkReport& report, bool sayW
 bool finishTakeOut(HostsStore& store, const TakeOutResult& taken, JournalFile& journal,
                    WorkReport& report, Logger* log);
 
+// Makes a session's own journal, named anew, beside the hosts file, with
+// `started` in its header; false, recorded to `log`, when it cannot be
+// named or made (one made in part goes again: it names no line).
+bool createSessionJournal(HostsStore& store, JournalFile& journal, std::string_view started,
+                          Logger* log);
+
 }  // namespace varnick

@@ -250,7 +250,8 @@ class ServiceConnection final : public PipeConnection {
   std::size_t refusals_ = 0;
   std::string firstRefusal_;
   std::optional<HostsLock> serving_;
-  Win32HostsStore store_;
+  const std::unique_ptr<HostsStore> hosts_ = makeWin32HostsStore();
+  HostsStore& store_ = *hosts_;
   JournalFile journal_;
   bool journalOpen_ = false;
 };
@@ -320,8 +321,8 @@ void recoverEarlierConnections(Logger* log) {
     return;
   }
   WorkReport recovery(getLogger("Recovery"));
-  Win32HostsStore store;
-  (void)recoverInterruptedSessions(store, recovery, false);  // its records say what failed
+  const std::unique_ptr<HostsStore> store = makeWin32HostsStore();
+  (void)recoverInterruptedSessions(*store, recovery, false);  // its records say what failed
 }
 
 EntryPolicy readPolicy(Logger* log) {

@@ -215,23 +215,12 @@ int runPrivilegedHalf(int fd, const HalfPlaces& places) {
   HostsLock serving(places.hosts.lockFolder, HostsLock::Kind::kServing,
                     HostsLock::Sharing::kShared);
   if (!takeServingLock(log, serving)) return kExitFailure;
-  PosixHostsStore store(places.hosts);
+  const std::unique_ptr<HostsStore> hosts = makePosixHostsStore(places.hosts);
+  HostsStore& store = *hosts;
   WorkReport recovery(getLogger("Recovery"));
   (void)recoverInterruptedSessions(store, recovery, false);
-  StoreResult<std::string> name = nameSessionJournal(store);
-  if (!name) {
-    logMessage(kError, log,
-               "Failed to name the session's journal: the system gave no random bytes");
-    return kExitFailure;
-  }
   JournalFile journal;
-  if (StoreResult<void> created = journal.create(store, *name, localTimeText()); !created) {
-    logMessage(kError, log, "Failed to create the session journal %s %u",
-               store.shownPath(*name).c_str(), created.error().code);
-    // Nothing was added: the journal has nothing to put right.
-    (void)journal.removeAndClose();
-    return kExitFailure;
-  }
+  if (!createSessionJournal(store, journal, localTimeText(), log)) return kExitFailure;
   HalfEnd end(log, store, journal);
   // The recovery came first: varnick-session hears of it first.
   sendOrLog(log, fd, recovery.items());
@@ -253,7 +242,8 @@ int runCleaningHalf(int fd, const HalfPlaces& places) {
     HostsLock serving(places.hosts.lockFolder, HostsLock::Kind::kServing,
                       HostsLock::Sharing::kShared);
     if (!takeServingLock(log, serving)) return kExitFailure;
-    PosixHostsStore store(places.hosts);
+    const std::unique_ptr<HostsStore> hosts = makePosixHostsStore(places.hosts);
+    HostsStore& store = *hosts;
     right = recoverInterruptedSessions(store, report, false);
   }
   logMessage(kInfo, log, "Removing the lock files no half holds, and the log when none serves");

@@ -87,25 +87,14 @@ int runSessionServer(std::int32_t port) {
   // a whole backup back, waits for all of them, and they for it.
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(log, serving)) return kExitFailure;
-  Win32HostsStore store;
+  const std::unique_ptr<HostsStore> hosts = makeWin32HostsStore();
+  HostsStore& store = *hosts;
   WorkReport recovery(getLogger("Recovery"));
   // Its records say what failed, and varnick-session hears them; this
   // session's own journal does not depend on them.
   (void)recoverInterruptedSessions(store, recovery, false);
-  StoreResult<std::string> name = nameSessionJournal(store);
-  if (!name) {
-    logMessage(kError, log,
-               "Failed to name the session's journal: the system gave no random bytes");
-    return kExitFailure;
-  }
   JournalFile journal;
-  if (StoreResult<void> created = journal.create(store, *name, localTimeText()); !created) {
-    logMessage(kError, log, "Failed to create the session journal %s %d",
-               store.shownPath(*name).c_str(), static_cast<int>(created.error().code));
-    // One that could not go names no line: the next recovery removes it.
-    (void)journal.removeAndClose();
-    return kExitFailure;
-  }
+  if (!createSessionJournal(store, journal, localTimeText(), log)) return kExitFailure;
   SessionEnd end(log, port, store, journal);
   UniqueSocket sock;
   if (int stop = connectOrLog(log, port, sock)) {
@@ -130,7 +119,8 @@ namespace {
 std::optional<bool> recoverBesideSessions(WorkReport& report) {
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(getLogger("Server"), serving)) return std::nullopt;
-  Win32HostsStore store;
+  const std::unique_ptr<HostsStore> hosts = makeWin32HostsStore();
+  HostsStore& store = *hosts;
   return recoverInterruptedSessions(store, report, true);
 }
 

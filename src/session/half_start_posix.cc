@@ -22,8 +22,8 @@ namespace {
 // start puts right each that no running half holds. 0 when they cannot be
 // listed (the half then says why).
 int journalsBesideHostsFile() {
-  PosixHostsStore store(halfPlaces().hosts);
-  StoreResult<std::vector<std::string>> journals = findSessionJournals(store);
+  StoreResult<std::vector<std::string>> journals =
+      findSessionJournals(*makePosixHostsStore(halfPlaces().hosts));
   return journals ? static_cast<int>(journals->size()) : 0;
 }
 

@@ -68,7 +68,8 @@ bool hostsFileMounted(const HostsPlaces& places) {
 // Each journal beside the hosts file; read, and looked at for its half's
 // lock, when this process may open it.
 void lookAtJournals(StatusFacts& facts, const HostsPlaces& places, bool root) {
-  PosixHostsStore store(places);
+  const std::unique_ptr<HostsStore> hosts = makePosixHostsStore(places);
+  HostsStore& store = *hosts;
   StoreResult<std::vector<std::string>> found = findSessionJournals(store);
   if (!found) {
     facts.sessionFilesError = found.error().code;
