@@ -135,7 +135,9 @@ class HostsStore {
   virtual StoreResult<std::vector<std::string>> listNames() = 0;
   // A session's journal, made new, held for as long as it is open so that
   // nobody else takes it for an interrupted session's, with rules that
-  // let only the privileged side change it.
+  // let only the privileged side change it. No recovery may meet it before
+  // it is held: where making and holding are two steps, they are taken
+  // under the write lock, under which a recovery looks at journals.
   virtual StoreResult<OpenFile> createJournal(const std::string& name) = 0;
   // An interrupted session's journal, open to be read and written and held:
   // kHeld while its session runs, kMissing when it went meanwhile, kFailed

@@ -287,6 +287,10 @@ class PosixHostsStore final : public HostsStore {
 
   StoreResult<OpenFile> createJournal(const std::string& name) override {
     if (refused(name)) return failure(EINVAL);
+    // Made, then locked: under the write lock, so that no recovery meets
+    // it in between.
+    StoreResult<std::unique_ptr<StoreHold>> lock = lockWrites(kWriteLockWaitMs);
+    if (!lock) return unexpected(lock.error());
     std::string path = besideHostsFile(name);
     UniqueFd fd(
         ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "base/hex_text.h"
-#include "hosts/replacement.h"
 
 namespace varnick {
 namespace {
@@ -60,8 +59,6 @@ StoreResult<std::vector<std::string>> findSessionJournals(HostsStore& store) {
 
 StoreResult<void> JournalFile::create(HostsStore& store, const std::string& name,
                                       std::string_view started) {
-  StoreResult<std::unique_ptr<StoreHold>> lock = store.lockWrites(kWriteLockWaitMs);
-  if (!lock) return unexpected(lock.error());
   StoreResult<OpenFile> file = store.createJournal(name);
   if (!file) return unexpected(file.error());
   file_ = std::move(*file);

@@ -36,9 +36,9 @@ constexpr std::string_view kSessionBackupSuffix = ".backup";
 
 class JournalFile {
  public:
-  // Makes the journal `name` new with its header, flushed with its folder,
-  // under the write lock: a recovery, which looks at journals under that
-  // lock only, never meets one before its session holds it.
+  // Makes the journal `name` new with its header, flushed with its folder.
+  // The store makes it held from the start (hosts_store.h), so a recovery
+  // never meets it before its session holds it.
   [[nodiscard]] StoreResult<void> create(HostsStore& store, const std::string& name,
                                          std::string_view started);
   // Opens an interrupted session's journal and reads it (the store's
