@@ -124,8 +124,9 @@ class HostsStore {
   // takes `hosts`'s owner, access rules, mode and attributes by its swap.
   virtual StoreResult<OpenFile> createReplacement(StoreFile& hosts) = 0;
   // Renames `next` over the hosts file in one step, so that the name holds
-  // the whole old file or the whole new one: kBusy while another process
-  // holds the hosts file, kNoRename where no rename can replace it.
+  // the whole old file or the whole new one (the rename lasts a power cut
+  // once flushFolder is done): kBusy while another process holds the hosts
+  // file, kNoRename where no rename can replace it.
   virtual StoreResult<void> swapIn(StoreFile& next) = 0;
   // The hosts file open to be written over in place, while it is still the
   // file of `stamp` (kStale when it is not).

@@ -255,7 +255,7 @@ class PosixHostsStore final : public HostsStore {
       return storeFailure(error == EBUSY ? StoreFault::kNoRename : StoreFault::kFailed, error);
     }
     file.placed();
-    return flushFolder();
+    return {};
   }
 
   StoreResult<OpenFile> openHostsToRewrite(const std::string& stamp) override {

@@ -126,6 +126,11 @@ class TakeOut {
         whileBusy<void>(store_, [&] { return swapIn(**next, hosts.stamp); });
     if (swapped) {
       result_.change = HostsChange::kReplaced;
+      // The rename must last a power cut before the end is recorded, or the
+      // old file, lines and all, could come back under a journal that says
+      // they are out.
+      StoreResult<void> lasting = store_.flushFolder();
+      if (!lasting) return fail(TakeOutStep::kReplaceFailed, lasting.error());
       return Round::kDone;
     }
     const StoreFault fault = swapped.error().fault;
