@@ -45,6 +45,12 @@ inline Unexpected<StoreError> storeFailure(StoreFault fault, std::uint32_t code)
   return {StoreError{fault, code}};
 }
 
+// Whether `name` names a file in the hosts file's folder itself: printable
+// ASCII with no separator of any platform, neither "." nor "..". A store
+// refuses any other name it is given, a name read back from a journal
+// above all.
+[[nodiscard]] bool isBareFileName(std::string_view name);
+
 // An open file of the store, closed when it goes.
 class StoreFile {
  public:

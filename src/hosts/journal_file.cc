@@ -18,6 +18,15 @@ StoreResult<void> notOpen() { return storeFailure(StoreFault::kFailed, 0); }
 
 }  // namespace
 
+bool isBareFileName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= ' ' || byte > '~' || c == '/' || c == '\\' || c == ':') return false;
+  }
+  return true;
+}
+
 bool isSessionJournalName(std::string_view name, std::string_view hostsName) {
   const std::size_t prefix = hostsName.size() + kSessionStem.size();
   if (name.size() != prefix + 2 * kNameBytes + kSessionJournalSuffix.size()) return false;

@@ -9,7 +9,8 @@
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
 #include "link/console_handler_win32.h"
-#include "modes/append_record_win32.h"
+#include "hosts/session_append.h"
+#include "modes/append_record.h"
 #include "link/controller_connection_win32.h"
 #include "link/wire_format.h"
 #include "modes/out_of_memory_record.h"
@@ -74,8 +75,8 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
 // records.
 class HostsFileRequestHandler final : public ServingEvents {
  public:
-  HostsFileRequestHandler(Logger* log, JournalFile* journal, ServingEnd& end)
-      : log_(log), journal_(journal), end_(end) {}
+  HostsFileRequestHandler(Logger* log, const JournaledAdds* journaled, ServingEnd& end)
+      : log_(log), journaled_(journaled), end_(end) {}
 
   void awaitingRequest() override { logMessage(kInfo, log_, "Reading from console"); }
 
@@ -88,8 +89,12 @@ class HostsFileRequestHandler final : public ServingEvents {
   }
 
   char add(const std::string& entry) override {
-    AppendResult appended = journal_ ? appendJournaled(entry) : appendLine(entry);
-    return logAppend(log_, appended, entry) ? kReplySuccess : kReplyFailure;
+    const bool written =
+        journaled_
+            ? logJournaledAppend(
+                  log_, appendJournaled(journaled_->store, journaled_->journal, entry), entry)
+            : logAppend(log_, appendLine(entry), entry);
+    return written ? kReplySuccess : kReplyFailure;
   }
 
   char remove() override {
@@ -133,19 +138,8 @@ class HostsFileRequestHandler final : public ServingEvents {
   }
 
  private:
-  AppendResult appendJournaled(const std::string& entry) {
-    JournaledAppend appended = varnick::appendJournaled(*journal_, entry);
-    if (appended.unrecorded != ERROR_SUCCESS) {
-      // The session's own end goes by what it knows; only a recovery would
-      // still look for the line.
-      logMessage(kError, log_, "Failed to record in the session journal that '%s' did not go in %d",
-                 entry.c_str(), static_cast<int>(appended.unrecorded));
-    }
-    return appended.appended;
-  }
-
   Logger* log_;
-  JournalFile* journal_;
+  const JournaledAdds* journaled_;
   ServingEnd& end_;
   const OutOfMemoryRecord outOfMemoryRecord_;
 };
@@ -204,10 +198,10 @@ int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock) {
 
 bool BackupEnd::finish() { return restoreFromBackup(log_, backupPath_); }
 
-bool serveUntilEnd(Logger* log, SOCKET sock, JournalFile* journal, ServingEnd& end) {
+bool serveUntilEnd(Logger* log, SOCKET sock, const JournaledAdds* journaled, ServingEnd& end) {
   ConsoleEvents events(sock);
   {
-    HostsFileRequestHandler requests(log, journal, end);
+    HostsFileRequestHandler requests(log, journaled, end);
     serveRequests(sock, requests);
   }
   logMessage(kInfo, log, "Shutting down");
