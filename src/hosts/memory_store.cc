@@ -10,6 +10,7 @@ constexpr std::uint32_t kNoSuchFile = 2;
 constexpr std::uint32_t kExists = 17;
 constexpr std::uint32_t kBadAccess = 9;
 constexpr std::uint32_t kBusyCode = 16;
+constexpr std::uint32_t kBadName = 22;
 
 // Where a write that made `after` of `before` is cut in half: halfway
 // through the bytes it changed.
@@ -300,6 +301,7 @@ StoreResult<std::vector<std::string>> MemoryStore::listNames() {
 }
 
 StoreResult<OpenFile> MemoryStore::createJournal(const std::string& name) {
+  if (!isBareFileName(name)) return storeFailure(StoreFault::kFailed, kBadName);
   if (inodeOf(name)) return storeFailure(StoreFault::kFailed, kExists);
   const std::uint64_t inode = disk_.nextInode++;
   disk_.inodes[inode] = {};
@@ -309,6 +311,7 @@ StoreResult<OpenFile> MemoryStore::createJournal(const std::string& name) {
 }
 
 StoreResult<OpenFile> MemoryStore::openJournal(const std::string& name) {
+  if (!isBareFileName(name)) return storeFailure(StoreFault::kFailed, kBadName);
   const std::optional<std::uint64_t> inode = inodeOf(name);
   if (!inode) return storeFailure(StoreFault::kMissing, kNoSuchFile);
   if (held_.count(*inode) != 0) return storeFailure(StoreFault::kHeld, kBusyCode);
@@ -318,12 +321,14 @@ StoreResult<OpenFile> MemoryStore::openJournal(const std::string& name) {
 StoreResult<OpenFile> MemoryStore::createCopy() { return createBeside("copy"); }
 
 StoreResult<OpenFile> MemoryStore::openToRead(const std::string& name) {
+  if (!isBareFileName(name)) return storeFailure(StoreFault::kFailed, kBadName);
   const std::optional<std::uint64_t> inode = inodeOf(name);
   if (!inode) return storeFailure(StoreFault::kMissing, kNoSuchFile);
   return open(name, *inode, Access::kRead, false);
 }
 
 StoreResult<void> MemoryStore::removeFile(const std::string& name) {
+  if (!isBareFileName(name)) return storeFailure(StoreFault::kFailed, kBadName);
   if (!inodeOf(name)) return storeFailure(StoreFault::kMissing, kNoSuchFile);
   disk_.names.erase(name);
   record("remove " + name);
