@@ -19,6 +19,10 @@ enum class AppendStep {
   kWriteFailed,    // the line could not be written
 };
 
+// Why an append stopped, in the words of the replies and records that name
+// its step.
+[[nodiscard]] const char* appendStepText(AppendStep step);
+
 using AppendResult = Expected<void, StepFailure<AppendStep>>;
 
 // Appends CR LF and `entry` to the existing hosts file, in one write, once
@@ -26,14 +30,6 @@ using AppendResult = Expected<void, StepFailure<AppendStep>>;
 // is open, other processes may read it but not write to it; a missing hosts
 // file is not created. A short write counts as failed.
 [[nodiscard]] AppendResult appendLine(std::string_view entry);
-
-// Appends `entry` as a line of its own for a session: `entry` CR LF, after
-// a CR LF of its own when the file does not end in a line end, so that what
-// others append later starts a line of its own too. `journal` is told how the
-// line starts and must have recorded it (0, or the error code, which stops
-// the append) before anything is written; kWriteFailed comes after it.
-[[nodiscard]] AppendResult appendSessionLine(
-    std::string_view entry, const std::function<std::uint32_t(LineStart)>& journal);
 
 // Copies the hosts file to `backupPath`, overwriting a plain file there,
 // trying again for a bounded time while another process holds either file:

@@ -11,7 +11,6 @@
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"
-#include "hosts/session_append.h"
 #include "hosts/system_clock_win32.h"
 
 namespace varnick {
@@ -93,36 +92,6 @@ class BackupRestore final : public RestoreSteps {
   NewHostsFile replacement_;
 };
 
-// The hosts file as a session appends to it.
-class OpenHostsFile final : public AppendTarget {
- public:
-  explicit OpenHostsFile(HANDLE file) : file_(file) {}
-  bool opened() const { return static_cast<bool>(file_); }
-
-  std::uint32_t lastByte(std::optional<char>& last) override {
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file_.get(), &size)) return GetLastError();
-    if (size.QuadPart == 0) return ERROR_SUCCESS;
-    LARGE_INTEGER at{};
-    at.QuadPart = size.QuadPart - 1;
-    char byte = 0;
-    DWORD got = 0;
-    if (!SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) ||
-        !ReadFile(file_.get(), &byte, 1, &got, nullptr)) {
-      return GetLastError();
-    }
-    if (got == 1) last = byte;
-    return ERROR_SUCCESS;
-  }
-
-  std::uint32_t append(std::string_view bytes) override {
-    return errorCodeOf(writeAll(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size())));
-  }
-
- private:
-  UniqueFile file_;
-};
-
 }  // namespace
 
 AppendResult appendLine(std::string_view entry) {
@@ -146,23 +115,6 @@ AppendResult appendLine(std::string_view entry) {
     return failedAt(AppendStep::kWriteFailed, written.error());
   }
   return {};
-}
-
-AppendResult appendSessionLine(std::string_view entry,
-                               const std::function<std::uint32_t(LineStart)>& journal) {
-  HostsLock lock(HostsLock::Kind::kWrite);
-  if (SystemResult taken = lock.take(kWriteLockWaitMs); !taken)
-    return failedAt(AppendStep::kLockFailed, taken.error());
-  // Append and read: every write lands at the end, and the last byte says
-  // whether the file ends in a line end. Readers may share it, writers not.
-  OpenHostsFile file(CreateFileW(hostsFilePath(), FILE_APPEND_DATA | FILE_READ_DATA,
-                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
-  if (!file.opened()) {
-    const DWORD error = GetLastError();
-    return failedAt(AppendStep::kOpenFailed, error);
-  }
-  return appendJournaledLine(file, entry, journal);
 }
 
 std::uint32_t backUpHostsFile(const wchar_t* backupPath) {

@@ -3,12 +3,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <optional>
 #include <utility>
+
+#include "hosts/system_clock_posix.h"
 
 namespace varnick {
 namespace {
@@ -24,21 +25,6 @@ bool isRootsAlone(const struct stat& status) {
   return S_ISDIR(status.st_mode) && status.st_uid == 0 &&
          (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
-
-class MonotonicClock final : public RetryClock {
- public:
-  std::uint64_t nowMs() override {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
-           static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
-  }
-  void sleepMs(std::uint32_t ms) override {
-    timespec pause{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
-    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
-  }
-};
 
 // Whether `name` in `folder` still names the open `file`: a clean may have
 // unlinked it while this process waited for it.
@@ -159,13 +145,13 @@ StepResult HostsLock::tryTake() {
   return failedAt(Attempt::kFailed, error);
 }
 
-Errno HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
-  MonotonicClock clock;
+SystemResult HostsLock::take(std::uint32_t waitMs, const BusyNotice& onFirstBusy) {
+  SystemClock clock;
   StepResult result =
       retryWhileBusy([this] { return tryTake(); }, clock, {waitMs, kLockPauseMs}, onFirstBusy);
-  if (result) return 0;
-  if (isBusy(result)) return ETIMEDOUT;
-  return result.error().code;
+  if (result) return {};
+  if (isBusy(result)) return unexpected(static_cast<Errno>(ETIMEDOUT));
+  return unexpected(result.error().code);
 }
 
 }  // namespace varnick

@@ -11,6 +11,7 @@
 
 #include "base/unique_fd_posix.h"
 #include "hosts/file_io_posix.h"
+#include "hosts/lock_kinds.h"
 #include "hosts/replacement.h"
 
 namespace varnick {
@@ -50,16 +51,8 @@ struct LockFolderClean {
 
 class HostsLock {
  public:
-  enum class Kind {
-    // Held by every Varnick writer of the hosts file: an add for its one
-    // write; a take-out from the first read to its end; the making of a
-    // journal, and a recovery's look at one.
-    kWrite,
-    // Shared by every session's half for its whole life; kept for a mode
-    // that puts a whole old file back, which must run alone.
-    kServing,
-  };
-  enum class Sharing { kExclusive, kShared };
+  using Kind = LockKind;
+  using Sharing = LockSharing;
 
   HostsLock(std::string lockFolder, Kind kind, Sharing sharing = Sharing::kExclusive)
       : folder_(std::move(lockFolder)), kind_(kind), sharing_(sharing) {}
@@ -70,9 +63,9 @@ class HostsLock {
   StepResult tryTake();
 
   // Takes the lock, waiting up to `waitMs` while another Varnick holds it:
-  // 0 when held, ETIMEDOUT when it stayed held, another errno when it cannot
-  // be had at all. Let go when the lock goes.
-  [[nodiscard]] Errno take(std::uint32_t waitMs, const BusyNotice& onFirstBusy = nullptr);
+  // ETIMEDOUT when it stayed held, another errno when it cannot be had at
+  // all. Let go when the lock goes.
+  [[nodiscard]] SystemResult take(std::uint32_t waitMs, const BusyNotice& onFirstBusy = nullptr);
 
   bool held() const { return held_; }
 

@@ -20,19 +20,19 @@ TEST(HostsLockPosix, TakesItsLocksOnlyInAFolderOfRootsAlone) {
   const std::string folder = std::string(base) + "/locks";
   {
     HostsLock made(folder, HostsLock::Kind::kWrite);
-    EXPECT_EQ(made.take(0), 0u) << "a missing folder is made";
+    EXPECT_EQ(errorCodeOf(made.take(0)), 0u) << "a missing folder is made";
     struct stat status {};
     ASSERT_EQ(::lstat(folder.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0700u);
     HostsLock second(folder, HostsLock::Kind::kWrite);
-    EXPECT_EQ(second.take(30), static_cast<Errno>(ETIMEDOUT)) << "held by the first";
+    EXPECT_EQ(errorCodeOf(second.take(30)), static_cast<Errno>(ETIMEDOUT)) << "held by the first";
     HostsLock shared(folder, HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
     HostsLock beside(folder, HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-    EXPECT_EQ(shared.take(0), 0u);
-    EXPECT_EQ(beside.take(0), 0u) << "sessions share the serving lock";
+    EXPECT_EQ(errorCodeOf(shared.take(0)), 0u);
+    EXPECT_EQ(errorCodeOf(beside.take(0)), 0u) << "sessions share the serving lock";
   }
   HostsLock again(folder, HostsLock::Kind::kWrite);
-  EXPECT_EQ(again.take(0), 0u) << "let go with its holder";
+  EXPECT_EQ(errorCodeOf(again.take(0)), 0u) << "let go with its holder";
 
   const std::string link = std::string(base) + "/link";
   ASSERT_EQ(::symlink(folder.c_str(), link.c_str()), 0);
@@ -41,7 +41,7 @@ TEST(HostsLockPosix, TakesItsLocksOnlyInAFolderOfRootsAlone) {
   ASSERT_EQ(::close(::creat(plain.c_str(), 0600)), 0);
   for (const std::string& refused : {folder, link, plain}) {
     HostsLock lock(refused, HostsLock::Kind::kWrite);
-    EXPECT_EQ(lock.take(0), static_cast<Errno>(EPERM)) << refused;
+    EXPECT_EQ(errorCodeOf(lock.take(0)), static_cast<Errno>(EPERM)) << refused;
   }
   EXPECT_EQ(std::system(("rm -rf " + std::string(base)).c_str()), 0);
 }
@@ -57,11 +57,11 @@ TEST(HostsLockPosix, ACleanRemovesOnlyUnheldFilesAndAWaiterTakesTheNewOne) {
   const std::string servingLock = folder + "/" + kServingLockName;
   {
     HostsLock serving(folder, HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-    ASSERT_EQ(serving.take(0), 0u);
+    ASSERT_EQ(errorCodeOf(serving.take(0)), 0u);
     HostsLock waiter(folder, HostsLock::Kind::kWrite);
     {
       HostsLock holder(folder, HostsLock::Kind::kWrite);
-      ASSERT_EQ(holder.take(0), 0u);
+      ASSERT_EQ(errorCodeOf(holder.take(0)), 0u);
       EXPECT_FALSE(waiter.tryTake()) << "held by the holder; the waiter has the file open";
     }
     int ran = 0;
@@ -74,7 +74,7 @@ TEST(HostsLockPosix, ACleanRemovesOnlyUnheldFilesAndAWaiterTakesTheNewOne) {
     EXPECT_FALSE(clean.noneServed);
     EXPECT_EQ(ran, 0);
     EXPECT_NE(::access(writeLock.c_str(), F_OK), 0);
-    EXPECT_EQ(waiter.take(100), 0u);
+    EXPECT_EQ(errorCodeOf(waiter.take(100)), 0u);
     EXPECT_EQ(::access(writeLock.c_str(), F_OK), 0) << "the waiter holds a file by the name";
   }
   int ran = 0;

@@ -12,24 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "hosts/lock_kinds.h"
 #include "hosts/replacement.h"
 
 namespace varnick {
 
 class HostsLock {
  public:
-  enum class Kind {
-    // Held by every Varnick writer of the hosts file: an add for its one
-    // write; a del, a restore or a take-out of a session's lines from the
-    // first read to the rename.
-    kWrite,
-    // Held by a server from before its backup until after its restore, so
-    // that two servers never restore over each other; shared by sessions,
-    // which take out only their own lines and so run side by side, but never
-    // beside a server whose restore would put back a whole old file.
-    kServing,
-  };
-  enum class Sharing { kExclusive, kShared };
+  using Kind = LockKind;
+  using Sharing = LockSharing;
 
   explicit HostsLock(Kind kind, Sharing sharing = Sharing::kExclusive)
       : kind_(kind), sharing_(sharing) {}

@@ -60,6 +60,8 @@ class NewHostsFile final : public ReplacementSteps {
   // Whether the last swap found no hosts file to replace.
   bool hostsFileWasMissing() const { return hostsMissing_; }
   const std::wstring& path() const { return path_; }
+  // The new file's handle, for its writes, while it is not yet swapped in.
+  HANDLE handle() const { return file_.get(); }
   // Which file the new file is (hosts_file_state_win32.h); nothing before
   // create().
   std::optional<std::string> identity() const;

@@ -2,7 +2,25 @@
 
 #include <string>
 
+#include "hosts/entry_syntax.h"
+
 namespace varnick {
+
+const char* appendStepText(AppendStep step) {
+  switch (step) {
+    case AppendStep::kLockFailed:
+      return "the write lock of the hosts file could not be taken";
+    case AppendStep::kOpenFailed:
+      return "the hosts file could not be opened";
+    case AppendStep::kReadFailed:
+      return "the hosts file could not be read";
+    case AppendStep::kJournalFailed:
+      return "the hosts file was left alone: the journal could not be written";
+    case AppendStep::kWriteFailed:
+      break;
+  }
+  return "the hosts file could not be written";
+}
 
 AppendResult appendJournaledLine(AppendTarget& target, std::string_view entry,
                                  const std::function<std::uint32_t(LineStart)>& journal,
@@ -21,6 +39,62 @@ AppendResult appendJournaledLine(AppendTarget& target, std::string_view entry,
   line.append(entry).append(lineEnd);
   if (std::uint32_t error = target.append(line)) return failedAt(AppendStep::kWriteFailed, error);
   return {};
+}
+
+}  // namespace varnick
+
+namespace varnick {
+namespace {
+
+// The hosts file as the store opened it to append to.
+class StoreAppend final : public AppendTarget {
+ public:
+  explicit StoreAppend(StoreFile& file) : file_(file) {}
+
+  std::uint32_t lastByte(std::optional<char>& last) override {
+    StoreResult<std::optional<char>> byte = file_.lastByte();
+    if (!byte) return byte.error().code;
+    last = *byte;
+    return 0;
+  }
+
+  std::uint32_t append(std::string_view bytes) override {
+    StoreResult<void> written = file_.append(bytes);
+    return written ? 0 : written.error().code;
+  }
+
+ private:
+  StoreFile& file_;
+};
+
+}  // namespace
+
+JournaledAppend appendJournaled(HostsStore& store, JournalFile& journal,
+                                std::string_view received) {
+  const std::string_view entry = received.substr(0, received.find('\0'));
+  // Whatever the door checked: a line end or another control character
+  // would make lines that no take-out finds, or drive a reader's terminal.
+  if (entryProblem(entry)) return {failedAt(AppendStep::kWriteFailed, store.invalidContentCode())};
+  StoreResult<std::unique_ptr<StoreHold>> lock = store.lockWrites(kWriteLockWaitMs);
+  if (!lock) return {failedAt(AppendStep::kLockFailed, lock.error().code)};
+  StoreResult<OpenFile> hosts = store.openHostsToAppend();
+  if (!hosts) return {failedAt(AppendStep::kOpenFailed, hosts.error().code)};
+  StoreAppend target(**hosts);
+  JournaledAppend result{appendJournaledLine(
+      target, entry,
+      [&journal, entry](LineStart start) {
+        StoreResult<void> recorded = journal.appended(entry, start);
+        return recorded ? 0 : recorded.error().code;
+      },
+      store.lineEnd())};
+  if (!result.appended && result.appended.error().step == AppendStep::kWriteFailed) {
+    StoreResult<void> recorded = journal.appendFailed();
+    if (!recorded) result.unrecorded = recorded.error().code;
+  } else if (result.appended) {
+    StoreResult<void> flushed = (*hosts)->flush();
+    if (!flushed) result.unflushed = flushed.error().code;
+  }
+  return result;
 }
 
 }  // namespace varnick

@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "hosts/hosts_file.h"
+#include "hosts/hosts_store.h"
+#include "hosts/journal_file.h"
 #include "hosts/session_journal.h"
 
 namespace varnick {
@@ -36,5 +38,24 @@ constexpr std::string_view kLf = "\n";
 [[nodiscard]] AppendResult appendJournaledLine(
     AppendTarget& target, std::string_view entry,
     const std::function<std::uint32_t(LineStart)>& journal, std::string_view lineEnd = kCrLf);
+
+// What a journaled append did: the append; the error code of the record
+// that its line did not go in after all; and that of the flush of the hosts
+// file after a whole write (the line is in and journaled all the same).
+struct JournaledAppend {
+  AppendResult appended;
+  std::uint32_t unrecorded = 0;
+  std::uint32_t unflushed = 0;
+};
+
+// A session's or a service connection's append, under the write lock: the
+// journal records the entry, flushed, before its line goes in with the
+// store's line end, so that a power cut at any instant leaves no line that
+// the journal does not name. The entry is `received` up to its first zero
+// byte; one with an entryProblem (a line end, another control character but
+// tab, more than 254 bytes) is refused (kWriteFailed) before anything is
+// written, whatever the door it came through checked.
+[[nodiscard]] JournaledAppend appendJournaled(HostsStore& store, JournalFile& journal,
+                                              std::string_view received);
 
 }  // namespace varnick

@@ -6,7 +6,7 @@
 #include "hosts/entry_bytes.h"
 #include "hosts/hosts_file.h"
 #include "log/logging.h"
-#include "modes/append_record_win32.h"
+#include "modes/append_record.h"
 #include "modes/modes.h"
 
 namespace varnick {

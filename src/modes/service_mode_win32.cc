@@ -18,10 +18,12 @@
 #include "base/wide_text.h"
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_lock_win32.h"
-#include "hosts/session_files_win32.h"
+#include "hosts/hosts_store_win32.h"
+#include "hosts/session_append.h"
+#include "hosts/take_out.h"
 #include "hosts/visible_text.h"
 #include "modes/modes.h"
-#include "modes/recovery_win32.h"
+#include "modes/recovery.h"
 #include "modes/serving_win32.h"
 #include "log/rotation.h"
 #include "modes/work_report.h"
@@ -63,24 +65,6 @@ class HoldingsLockGuard : public SrwLockGuard {
 // What a caller sent, shown in a record as data: control characters
 // escaped, never a line break of its own.
 std::string shown(std::string_view text) { return visibleText(text); }
-
-// Why an append stopped, naming its step as a take-out's records name the
-// same steps.
-const char* appendFailure(AppendStep step) {
-  switch (step) {
-    case AppendStep::kLockFailed:
-      return "the write lock of the hosts file could not be taken";
-    case AppendStep::kOpenFailed:
-      return "the hosts file could not be opened";
-    case AppendStep::kReadFailed:
-      return "the hosts file could not be read";
-    case AppendStep::kJournalFailed:
-      return "the hosts file was left alone: the journal could not be written";
-    case AppendStep::kWriteFailed:
-      break;
-  }
-  return "the hosts file could not be written";
-}
 
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 HANDLE stopEvent = nullptr;
@@ -138,7 +122,7 @@ class ServiceConnection final : public PipeConnection {
       giveBack(entry);
       return *failed;
     }
-    JournaledAppend appended = appendJournaled(journal_, entry);
+    JournaledAppend appended = appendJournaled(store_, journal_, entry);
     RecordLockGuard guard;
     if (appended.unrecorded != ERROR_SUCCESS) {
       // The connection's own end goes by what it knows; only a recovery
@@ -150,7 +134,7 @@ class ServiceConnection final : public PipeConnection {
     if (!appended.appended) {
       giveBack(entry);
       const StepFailure<AppendStep>& failure = appended.appended.error();
-      const char* why = appendFailure(failure.step);
+      const char* why = appendStepText(failure.step);
       logMessage(kError, log_, "Failed to add '%s' for %s: %s %d", shown(entry).c_str(),
                  caller_.account.c_str(), why, static_cast<int>(failure.code));
       return {ServiceStatus::kFailed, PolicyRule::kAllowed, failure.code, why};
@@ -213,8 +197,8 @@ class ServiceConnection final : public PipeConnection {
                               ? "a Varnick server holds the hosts file; try again when it ends"
                               : "the service could not take the serving lock of the hosts file"};
     }
-    files_ = nameSessionFiles();
-    if (!files_) {
+    StoreResult<std::string> name = nameSessionJournal(store_);
+    if (!name) {
       serving_.reset();
       RecordLockGuard guard;
       logMessage(kError, log_, "Failed to name the journal of %s: the system gave no random bytes",
@@ -222,13 +206,14 @@ class ServiceConnection final : public PipeConnection {
       return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, ERROR_INVALID_DATA,
                           "the service could not name its journal"};
     }
-    if (SystemResult created = journal_.create(files_->journal, localTimeText()); !created) {
-      const std::uint32_t error = created.error();
+    if (StoreResult<void> created = journal_.create(store_, *name, localTimeText()); !created) {
+      const std::uint32_t error = created.error().code;
+      // One that could not go names no line: the next start removes it.
+      (void)journal_.removeAndClose();
       serving_.reset();
       RecordLockGuard guard;
       logMessage(kError, log_, "Failed to create the journal %s of %s %d",
-                 wideToUtf8(files_->journal.c_str()).c_str(), caller_.account.c_str(),
-                 static_cast<int>(error));
+                 store_.shownPath(*name).c_str(), caller_.account.c_str(), static_cast<int>(error));
       return ServiceReply{ServiceStatus::kFailed, PolicyRule::kAllowed, error,
                           "the service could not create its journal"};
     }
@@ -246,10 +231,11 @@ class ServiceConnection final : public PipeConnection {
     }
     if (!journalOpen_) return true;
     journalOpen_ = false;
-    TakeOutResult taken = takeOutLinesWithin(journal_, journal_.lines(), kRestoreWaitMs, nullptr);
+    TakeOutResult taken =
+        takeOutLinesWithin(store_, journal_, journal_.lines(), kRestoreWaitMs, nullptr);
     RecordLockGuard guard;
     WorkReport work(log_, "Connection of " + caller_.account);
-    const bool hostsFilePutRight = finishTakeOut(taken, journal_, files_->journal, work);
+    const bool hostsFilePutRight = finishTakeOut(store_, taken, journal_, work, log_);
     serving_.reset();
     report = work.items();
     return hostsFilePutRight;
@@ -264,7 +250,8 @@ class ServiceConnection final : public PipeConnection {
   std::size_t refusals_ = 0;
   std::string firstRefusal_;
   std::optional<HostsLock> serving_;
-  std::optional<SessionFiles> files_;
+  const std::unique_ptr<HostsStore> hosts_ = makeWin32HostsStore();
+  HostsStore& store_ = *hosts_;
   JournalFile journal_;
   bool journalOpen_ = false;
 };
@@ -334,7 +321,8 @@ void recoverEarlierConnections(Logger* log) {
     return;
   }
   WorkReport recovery(getLogger("Recovery"));
-  (void)recoverInterruptedSessions(recovery, false);  // its records say what failed
+  const std::unique_ptr<HostsStore> store = makeWin32HostsStore();
+  (void)recoverInterruptedSessions(*store, recovery, false);  // its records say what failed
 }
 
 EntryPolicy readPolicy(Logger* log) {

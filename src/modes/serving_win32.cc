@@ -10,8 +10,8 @@
 #include "hosts/hosts_file.h"
 #include "hosts/hosts_location.h"
 #include "link/console_handler_win32.h"
-#include "hosts/visible_text.h"
-#include "modes/append_record_win32.h"
+#include "hosts/session_append.h"
+#include "modes/append_record.h"
 #include "modes/caller_checks.h"
 #include "link/controller_connection_win32.h"
 #include "link/wire_format.h"
@@ -77,8 +77,8 @@ bool restoreFromBackup(Logger* log, const wchar_t* backupPath) {
 // records.
 class HostsFileRequestHandler final : public ServingEvents {
  public:
-  HostsFileRequestHandler(Logger* log, JournalFile* journal, ServingEnd& end)
-      : log_(log), journal_(journal), end_(end) {}
+  HostsFileRequestHandler(Logger* log, const JournaledAdds* journaled, ServingEnd& end)
+      : log_(log), journaled_(journaled), end_(end) {}
 
   void awaitingRequest() override { logMessage(kInfo, log_, "Reading from console"); }
 
@@ -93,9 +93,13 @@ class HostsFileRequestHandler final : public ServingEvents {
   char add(const std::string& entry) override {
     // A session's entries pass the check of every privileged side; the bare
     // server writes what its controller sends.
-    if (journal_ && !entryAllowed(log_, entry)) return kReplyFailure;
-    AppendResult appended = journal_ ? appendJournaled(entry) : appendLine(entry);
-    return logAppend(log_, appended, entry) ? kReplySuccess : kReplyFailure;
+    if (journaled_ && !entryAllowed(log_, entry)) return kReplyFailure;
+    const bool written =
+        journaled_
+            ? logJournaledAppend(
+                  log_, appendJournaled(journaled_->store, journaled_->journal, entry), entry)
+            : logAppend(log_, appendLine(entry), entry);
+    return written ? kReplySuccess : kReplyFailure;
   }
 
   char remove() override {
@@ -141,19 +145,8 @@ class HostsFileRequestHandler final : public ServingEvents {
   void tooLong(std::uint32_t bodyLength) override { logRequestTooLong(log_, bodyLength); }
 
  private:
-  AppendResult appendJournaled(const std::string& entry) {
-    JournaledAppend appended = varnick::appendJournaled(*journal_, entry);
-    if (appended.unrecorded != ERROR_SUCCESS) {
-      // The session's own end goes by what it knows; only a recovery would
-      // still look for the line.
-      logMessage(kError, log_, "Failed to record in the session journal that '%s' did not go in %d",
-                 visibleText(entry).c_str(), static_cast<int>(appended.unrecorded));
-    }
-    return appended.appended;
-  }
-
   Logger* log_;
-  JournalFile* journal_;
+  const JournaledAdds* journaled_;
   ServingEnd& end_;
   const OutOfMemoryRecord outOfMemoryRecord_;
 };
@@ -212,12 +205,12 @@ int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock) {
 
 bool BackupEnd::finish() { return restoreFromBackup(log_, backupPath_); }
 
-bool serveUntilEnd(Logger* log, SOCKET sock, JournalFile* journal, ServingEnd& end) {
+bool serveUntilEnd(Logger* log, SOCKET sock, const JournaledAdds* journaled, ServingEnd& end) {
   ConsoleEvents events(sock);
   {
-    HostsFileRequestHandler requests(log, journal, end);
+    HostsFileRequestHandler requests(log, journaled, end);
     serveRequests(sock, requests,
-                  journal ? std::optional<std::uint32_t>(kMaxSessionRequestBody) : std::nullopt);
+                  journaled ? std::optional<std::uint32_t>(kMaxSessionRequestBody) : std::nullopt);
   }
   logMessage(kInfo, log, "Shutting down");
   return end.finish();

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <string>
 
+#include "base/unique_resource.h"
 #include "hosts/hosts_lock_win32.h"
-#include "hosts/session_files_win32.h"
+#include "hosts/hosts_store.h"
+#include "hosts/journal_file.h"
 #include "log/logging.h"
 
 namespace varnick {
@@ -50,9 +52,16 @@ class BackupEnd final : public ServingEnd {
   const wchar_t* backupPath_;
 };
 
-// Serves the connected controller, appending its entries (each recorded in
-// `journal` first, when there is one), then runs `end`. Whether the hosts
-// file was put right.
-[[nodiscard]] bool serveUntilEnd(Logger* log, SOCKET sock, JournalFile* journal, ServingEnd& end);
+// A session's adds: each recorded in its journal before its line goes in.
+struct JournaledAdds {
+  HostsStore& store;
+  JournalFile& journal;
+};
+
+// Serves the connected controller, appending its entries (journaled when
+// `journaled` is given), then runs `end`. Whether the hosts file was put
+// right.
+[[nodiscard]] bool serveUntilEnd(Logger* log, SOCKET sock, const JournaledAdds* journaled,
+                                 ServingEnd& end);
 
 }  // namespace varnick

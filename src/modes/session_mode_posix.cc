@@ -14,104 +14,24 @@
 
 #include "base/exit_codes.h"
 #include "hosts/hosts_lock_posix.h"
-#include "hosts/session_files_posix.h"
-#include "hosts/visible_text.h"
+#include "hosts/hosts_store_posix.h"
+#include "hosts/journal_file.h"
+#include "hosts/session_append.h"
+#include "hosts/take_out.h"
 #include "link/frame_channel_posix.h"
 #include "link/wire_format.h"
 #include "log/rotation.h"
 #include "modes/caller_checks.h"
 #include "modes/out_of_memory_record.h"
+#include "modes/append_record.h"
 #include "modes/privileged_half_posix.h"
+#include "modes/recovery.h"
 #include "modes/work_report.h"
 
 namespace varnick {
 namespace {
 
 constexpr std::int32_t kMaxLogSize = 20480000;
-
-// What stopped a take-out, as the records say it.
-const char* takeOutFailure(TakeOutStep step) {
-  switch (step) {
-    case TakeOutStep::kJournalUnreadable:
-      return "its journal could not be read";
-    case TakeOutStep::kLockFailed:
-      return "the write lock of the hosts file could not be taken";
-    case TakeOutStep::kReadFailed:
-      return "the hosts file could not be read";
-    case TakeOutStep::kReplaceFailed:
-      return "the hosts file could not be replaced";
-    case TakeOutStep::kJournalFailed:
-      return "its journal could not be written";
-    case TakeOutStep::kKeptChanging:
-      return "another program kept writing to the hosts file, rounds";
-    case TakeOutStep::kFilesKept:
-    case TakeOutStep::kInUse:
-    case TakeOutStep::kDone:
-      break;
-  }
-  return "a file of it could not be removed";
-}
-
-std::string failureReason(const TakeOutResult& result) {
-  std::string reason = takeOutFailure(result.step);
-  if (!result.file.empty()) reason += " (" + result.file + ")";
-  return reason;
-}
-
-void logChange(Logger* log, HostsChange change) {
-  if (change == HostsChange::kRewrittenInPlace) {
-    logMessage(kInfo, log,
-               "The hosts file is a mount point of its own: rewritten in place, not replaced");
-  }
-}
-
-// Reports a take-out line by line, then removes its journal, or keeps it
-// for a recovery when the take-out failed: whether the hosts file is right.
-bool finishTakeOut(Logger* log, const TakeOutResult& taken, JournalFile& journal,
-                   WorkReport& report) {
-  for (const std::string& line : taken.removal.removed)
-    report.add({ReportKind::kTookOut, line});
-  for (const std::string& line : taken.removal.missing)
-    report.add({ReportKind::kLeft, line});
-  logChange(log, taken.change);
-  const std::string path = journal.path();
-  if (!taken.done()) {
-    journal.close();
-    report.add({ReportKind::kTakeOutFailed, path, {}, failureReason(taken), taken.error});
-    return false;
-  }
-  if (Errno error = journal.removeAndClose())
-    report.add({ReportKind::kJournalKept, path, {}, {}, error});
-  return true;
-}
-
-// Puts right the sessions that ended without taking their lines out; the
-// journals of running halves are left to them. False when any could not be
-// put right.
-bool recoverInterruptedSessions(const HostsPlaces& places, WorkReport& report) {
-  Expected<std::vector<std::string>, Errno> found = findSessionJournals(places);
-  if (!found) {
-    report.add({ReportKind::kSearchFailed, {}, {}, {}, found.error()});
-    return false;
-  }
-  bool all = true;
-  for (const std::string& journal : *found) {
-    RecoveryResult result = recoverSession(places, journal);
-    if (result.step == TakeOutStep::kInUse) continue;
-    for (const std::string& line : result.removal.removed)
-      report.add({ReportKind::kRemoved, line, result.started});
-    for (const std::string& line : result.removal.missing)
-      report.add({ReportKind::kSkipped, line, result.started});
-    if (result.done()) {
-      report.add({ReportKind::kRecovered, {}, result.started});
-      continue;
-    }
-    all = false;
-    report.add({ReportKind::kRecoveryFailed, journal, result.started, failureReason(result),
-                result.error});
-  }
-  return all;
-}
 
 // The local time as a journal records a session's start: "2026-12-07 13:25:03".
 std::string localTimeText() {
@@ -182,49 +102,17 @@ void sendOrLog(Logger* log, int fd, const Report& report) {
   }
 }
 
-// The records of one append, in the words of `varnick session`'s.
-bool logAppend(Logger* log, const JournaledAppend& appended, const std::string& entry) {
-  const std::string shown = visibleText(entry);
-  if (appended.unrecorded != 0)
-    logMessage(kError, log, "Failed to write the session journal %u", appended.unrecorded);
-  if (appended.appended) {
-    logMessage(kInfo, log, "Written to hosts file '%s'", shown.c_str());
-    if (appended.unflushed != 0)
-      logMessage(kWarn, log, "Failed to flush the hosts file %u", appended.unflushed);
-    return true;
-  }
-  const int error = static_cast<int>(appended.appended.error().code);
-  switch (appended.appended.error().step) {
-    case AppendStep::kLockFailed:
-      logMessage(kError, log, "Failed to take the write lock of the hosts file %d", error);
-      return false;
-    case AppendStep::kOpenFailed:
-      logMessage(kInfo, log, "Failed to open hosts file %d", error);
-      return false;
-    case AppendStep::kReadFailed:
-      logMessage(kInfo, log, "Failed to read hosts file %d", error);
-      return false;
-    case AppendStep::kJournalFailed:
-      logMessage(kError, log, "Failed to write the session journal %d", error);
-      return false;
-    case AppendStep::kWriteFailed:
-      break;
-  }
-  logMessage(kInfo, log, "Failed to write %s to hosts file %d", shown.c_str(), error);
-  return false;
-}
-
 // The end of the session: its lines taken out, reported and recorded once.
 class HalfEnd {
  public:
-  HalfEnd(Logger* log, const HostsPlaces& places, JournalFile& journal)
-      : log_(log), places_(places), journal_(journal), report_(log, "Session") {}
+  HalfEnd(Logger* log, HostsStore& store, JournalFile& journal)
+      : log_(log), store_(store), journal_(journal), report_(log, "Session") {}
 
   bool finish() {
     if (!finished_) {
       finished_ = true;
-      TakeOutResult taken = takeOutLines(places_, journal_, journal_.lines());
-      right_ = finishTakeOut(log_, taken, journal_, report_);
+      TakeOutResult taken = takeOutLines(store_, journal_, journal_.lines());
+      right_ = finishTakeOut(store_, taken, journal_, report_, log_);
     }
     return right_;
   }
@@ -232,7 +120,7 @@ class HalfEnd {
 
  private:
   Logger* log_;
-  const HostsPlaces& places_;
+  HostsStore& store_;
   JournalFile& journal_;
   WorkReport report_;
   bool finished_ = false;
@@ -240,12 +128,12 @@ class HalfEnd {
 };
 
 // Answers one request: the reply byte, or nothing when serving ends.
-std::optional<char> answer(Logger* log, const HostsPlaces& places, JournalFile& journal,
+std::optional<char> answer(Logger* log, HostsStore& store, JournalFile& journal,
                            const Request& request) {
   switch (request.kind) {
     case RequestKind::kAdd:
       if (!entryAllowed(log, request.entry)) return kReplyFailure;
-      return logAppend(log, appendJournaled(places, journal, request.entry), request.entry)
+      return logJournaledAppend(log, appendJournaled(store, journal, request.entry), request.entry)
                  ? kReplySuccess
                  : kReplyFailure;
     case RequestKind::kRemove:
@@ -265,7 +153,7 @@ std::optional<char> answer(Logger* log, const HostsPlaces& places, JournalFile& 
 }
 
 // Serves the session until a shutdown request or the end of the connection.
-void serve(Logger* log, int fd, const HostsPlaces& places, JournalFile& journal, HalfEnd& end) {
+void serve(Logger* log, int fd, HostsStore& store, JournalFile& journal, HalfEnd& end) {
   const OutOfMemoryRecord outOfMemory;
   for (;;) {
     ReceivedRequest received = receiveRequest(fd);
@@ -283,7 +171,7 @@ void serve(Logger* log, int fd, const HostsPlaces& places, JournalFile& journal,
       logMessage(kInfo, log, "The connection to varnick-session ended %d", received.error);
       return;
     }
-    std::optional<char> reply = answer(log, places, journal, received.request);
+    std::optional<char> reply = answer(log, store, journal, received.request);
     const char byte = reply.value_or(kReplySuccess);
     if (int error = sendAllBytes(fd, std::string_view(&byte, 1)))
       logMessage(kError, log, "Failed to send the reply %d", error);
@@ -311,6 +199,14 @@ bool removeHalfLogs(const std::string& logFile, WorkReport& report) {
   return all;
 }
 
+// Takes the serving lock, shared with the halves beside this one; false,
+// recorded, when it cannot be had.
+bool takeServingLock(Logger* log, HostsLock& serving) {
+  SystemResult taken = serving.take(kServingLockWaitMs);
+  if (!taken) logMessage(kError, log, "Failed to take the serving lock %u", taken.error());
+  return static_cast<bool>(taken);
+}
+
 // The start of every half: records to the log only, the ending signals
 // ignored, and the peer checked. False when it may not be served.
 bool startHalf(const HalfPlaces& places, int fd) {
@@ -327,29 +223,17 @@ int runPrivilegedHalf(int fd, const HalfPlaces& places) {
   // Shared with the halves beside this one.
   HostsLock serving(places.hosts.lockFolder, HostsLock::Kind::kServing,
                     HostsLock::Sharing::kShared);
-  if (Errno error = serving.take(kServingLockWaitMs)) {
-    logMessage(kError, log, "Failed to take the serving lock %u", error);
-    return kExitFailure;
-  }
+  if (!takeServingLock(log, serving)) return kExitFailure;
+  const std::unique_ptr<HostsStore> hosts = makePosixHostsStore(places.hosts);
+  HostsStore& store = *hosts;
   WorkReport recovery(getLogger("Recovery"));
-  (void)recoverInterruptedSessions(places.hosts, recovery);
-  std::optional<std::string> path = nameSessionJournal(places.hosts);
-  if (!path) {
-    logMessage(kError, log,
-               "Failed to name the session's journal: the system gave no random bytes");
-    return kExitFailure;
-  }
+  (void)recoverInterruptedSessions(store, recovery, false);
   JournalFile journal;
-  if (Errno error = journal.create(places.hosts, *path, localTimeText())) {
-    logMessage(kError, log, "Failed to create the session journal %s %u", path->c_str(), error);
-    // Nothing was added: the journal has nothing to put right.
-    (void)journal.removeAndClose();
-    return kExitFailure;
-  }
-  HalfEnd end(log, places.hosts, journal);
+  if (!createSessionJournal(store, journal, localTimeText(), log)) return kExitFailure;
+  HalfEnd end(log, store, journal);
   // The recovery came first: varnick-session hears of it first.
   sendOrLog(log, fd, recovery.items());
-  serve(log, fd, places.hosts, journal, end);
+  serve(log, fd, store, journal, end);
   logMessage(kInfo, log, "Shutting down");
   const bool right = end.finish();
   sendOrLog(log, fd, end.report());
@@ -366,11 +250,10 @@ int runCleaningHalf(int fd, const HalfPlaces& places) {
     // files go.
     HostsLock serving(places.hosts.lockFolder, HostsLock::Kind::kServing,
                       HostsLock::Sharing::kShared);
-    if (Errno error = serving.take(kServingLockWaitMs)) {
-      logMessage(kError, log, "Failed to take the serving lock %u", error);
-      return kExitFailure;
-    }
-    right = recoverInterruptedSessions(places.hosts, report);
+    if (!takeServingLock(log, serving)) return kExitFailure;
+    const std::unique_ptr<HostsStore> hosts = makePosixHostsStore(places.hosts);
+    HostsStore& store = *hosts;
+    right = recoverInterruptedSessions(store, report, false);
   }
   logMessage(kInfo, log, "Removing the lock files no half holds, and the log when none serves");
   // The log goes only while no half serves: every half writes to it.

@@ -12,7 +12,9 @@
 #include "hosts/hosts_lock_win32.h"
 #include "link/controller_connection_win32.h"
 #include "modes/modes.h"
-#include "modes/recovery_win32.h"
+#include "hosts/hosts_store_win32.h"
+#include "hosts/take_out.h"
+#include "modes/recovery.h"
 #include "modes/serving_win32.h"
 #include "modes/work_report.h"
 
@@ -24,23 +26,23 @@ namespace {
 // that someone changed or removed is named and left.
 class SessionEnd final : public ServingEnd {
  public:
-  SessionEnd(Logger* log, std::int32_t port, JournalFile& journal, const SessionFiles& files)
+  SessionEnd(Logger* log, std::int32_t port, HostsStore& store, JournalFile& journal)
       : log_(log),
         report_(log, "Session on port " + std::to_string(port)),
-        journal_(journal),
-        files_(files) {}
+        store_(store),
+        journal_(journal) {}
 
   bool finish() override {
     if (finished_) return result_;
     finished_ = true;
-    TakeOutResult taken =
-        takeOutLinesWithin(journal_, journal_.lines(), kRestoreWaitMs, [this](DWORD error) {
+    TakeOutResult taken = takeOutLinesWithin(
+        store_, journal_, journal_.lines(), kRestoreWaitMs, [this](std::uint32_t error) {
           logMessage(kInfo, log_,
                      "Take-out waits: another process holds the hosts file (error %d); trying "
                      "for up to %u s",
                      static_cast<int>(error), static_cast<unsigned>(kRestoreWaitMs / 1000));
         });
-    return result_ = finishTakeOut(taken, journal_, files_.journal, report_);
+    return result_ = finishTakeOut(store_, taken, journal_, report_, log_);
   }
 
   const Report& report() const { return report_.items(); }
@@ -48,8 +50,8 @@ class SessionEnd final : public ServingEnd {
  private:
   Logger* log_;
   WorkReport report_;
+  HostsStore& store_;
   JournalFile& journal_;
-  const SessionFiles& files_;
   bool finished_ = false;
   bool result_ = false;
 };
@@ -85,37 +87,26 @@ int runSessionServer(std::int32_t port) {
   // a whole backup back, waits for all of them, and they for it.
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(log, serving)) return kExitFailure;
+  const std::unique_ptr<HostsStore> hosts = makeWin32HostsStore();
+  HostsStore& store = *hosts;
   WorkReport recovery(getLogger("Recovery"));
   // Its records say what failed, and varnick-session hears them; this
   // session's own journal does not depend on them.
-  (void)recoverInterruptedSessions(recovery, false);
-  std::optional<SessionFiles> files = nameSessionFiles();
-  if (!files) {
-    logMessage(kError, log,
-               "Failed to name the session's journal: the system gave no random bytes");
-    return kExitFailure;
-  }
+  (void)recoverInterruptedSessions(store, recovery, false);
   JournalFile journal;
-  if (SystemResult created = journal.create(files->journal, localTimeText()); !created) {
-    logMessage(kError, log, "Failed to create the session journal %s %d",
-               wideToUtf8(files->journal.c_str()).c_str(), static_cast<int>(created.error()));
-    journal.close();
-    // One that could not go names no line: the next recovery removes it.
-    (void)removeSessionFile(files->journal);
-    return kExitFailure;
-  }
-  SessionEnd end(log, port, journal, *files);
+  if (!createSessionJournal(store, journal, localTimeText(), log)) return kExitFailure;
+  SessionEnd end(log, port, store, journal);
   UniqueSocket sock;
   if (int stop = connectOrLog(log, port, sock)) {
-    // Nothing was added: the journal has nothing to put right.
-    journal.close();
-    // One that could not go names no line: the next recovery removes it.
-    (void)removeSessionFile(files->journal);
+    // Nothing was added: the journal has nothing to put right, and one that
+    // could not go names no line: the next recovery removes it.
+    (void)journal.removeAndClose();
     return stop;
   }
   // The recovery came before the connection: varnick-session hears of it first.
   sendOrLog(log, sock.get(), recovery.items());
-  const bool hostsFilePutRight = serveUntilEnd(log, sock.get(), &journal, end);
+  const JournaledAdds journaled{store, journal};
+  const bool hostsFilePutRight = serveUntilEnd(log, sock.get(), &journaled, end);
   sendOrLog(log, sock.get(), end.report());
   return hostsFilePutRight ? kExitSuccess : kExitFailure;
 }
@@ -128,7 +119,9 @@ namespace {
 std::optional<bool> recoverBesideSessions(WorkReport& report) {
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
   if (!takeServingLock(getLogger("Server"), serving)) return std::nullopt;
-  return recoverInterruptedSessions(report, true);
+  const std::unique_ptr<HostsStore> hosts = makeWin32HostsStore();
+  HostsStore& store = *hosts;
+  return recoverInterruptedSessions(store, report, true);
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 #include <cstring>
 
 #include "base/error_text.h"
-#include "hosts/session_files_posix.h"
+#include "hosts/hosts_store_posix.h"
+#include "hosts/journal_file.h"
 #include "session/session_exit_codes.h"
 #include "session/session_output.h"
 #include "session/session_signals_posix.h"
@@ -21,7 +22,8 @@ namespace {
 // start puts right each that no running half holds. 0 when they cannot be
 // listed (the half then says why).
 int journalsBesideHostsFile() {
-  Expected<std::vector<std::string>, Errno> journals = findSessionJournals(halfPlaces().hosts);
+  StoreResult<std::vector<std::string>> journals =
+      findSessionJournals(*makePosixHostsStore(halfPlaces().hosts));
   return journals ? static_cast<int>(journals->size()) : 0;
 }
 

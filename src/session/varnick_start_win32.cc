@@ -8,7 +8,7 @@
 #include "base/file_io_win32.h"
 #include "base/wide_text.h"
 #include "hosts/hosts_location.h"
-#include "hosts/session_files_win32.h"
+#include "hosts/hosts_store_win32.h"
 #include "log/log_folder_win32.h"
 #include "session/session_output.h"
 #include "trust/varnick_trust_win32.h"

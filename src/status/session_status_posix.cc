@@ -13,7 +13,8 @@
 
 #include "base/unique_fd_posix.h"
 #include "hosts/hosts_lock_posix.h"
-#include "hosts/session_files_posix.h"
+#include "hosts/hosts_store_posix.h"
+#include "hosts/journal_file.h"
 #include "status/mount_info.h"
 #include "status/status_json.h"
 #include "status/status_lines.h"
@@ -67,12 +68,16 @@ bool hostsFileMounted(const HostsPlaces& places) {
 // Each journal beside the hosts file; read, and looked at for its half's
 // lock, when this process may open it.
 void lookAtJournals(StatusFacts& facts, const HostsPlaces& places, bool root) {
-  Expected<std::vector<std::string>, Errno> found = findSessionJournals(places);
+  const std::unique_ptr<HostsStore> hosts = makePosixHostsStore(places);
+  HostsStore& store = *hosts;
+  StoreResult<std::vector<std::string>> found = findSessionJournals(store);
   if (!found) {
-    facts.sessionFilesError = found.error();
+    facts.sessionFilesError = found.error().code;
     return;
   }
-  std::vector<std::string> paths = std::move(found).value();
+  std::vector<std::string> paths;
+  for (const std::string& name : *found)
+    paths.push_back(store.shownPath(name));
   std::sort(paths.begin(), paths.end());
   facts.journalsOpened = root;
   for (const std::string& path : paths) {

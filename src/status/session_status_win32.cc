@@ -19,7 +19,7 @@
 #include "base/unique_resource.h"
 #include "base/wide_text.h"
 #include "hosts/hosts_location.h"
-#include "hosts/session_files_win32.h"
+#include "hosts/hosts_store_win32.h"
 #include "log/log_folder_win32.h"
 #include "service/service_client_win32.h"
 #include "service/service_control_win32.h"
@@ -30,8 +30,8 @@
 namespace varnick::control {
 namespace {
 
-constexpr std::wstring_view kJournalSuffix = kSessionJournalSuffix;
-constexpr std::wstring_view kBackupSuffix = kSessionBackupSuffix;
+constexpr std::wstring_view kJournalSuffix = L".journal";
+constexpr std::wstring_view kBackupSuffix = L".backup";
 // What `varnick del` names its temporary copies (GetTempFileNameW keeps the
 // first three characters of its prefix), as `del "%TEMP%\hos*.tmp"` finds them.
 constexpr wchar_t kTemporaryCopies[] = L"hos*.tmp";
