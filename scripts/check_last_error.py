@@ -22,7 +22,8 @@ errno is also read too late when a call stands between it and the call that
 failed: any library call may set it, even one that succeeds. The check
 takes the nearest call before the read as the one that failed, skipping
 blocks that never run on into the read (a branch that an else follows, or
-one that ends in return, continue, break or throw); when that call is a
+one that ends in return, continue, break or throw) and taking a loop's
+header as run after its body; when that call is a
 statement of its own, its result unlooked at (`close(fd);`, `(void)f();`),
 it cannot be the one whose failure errno tells, and the read is refused.
 
@@ -168,12 +169,26 @@ def left_before(code, closing):
     return JUMP_LAST.search(code[matching_open(code, closing) + 1:closing]) is not None
 
 
+def loop_condition_end(code, closing):
+    """The offset of the ")" that ends the header of the while or for loop
+    whose body the brace at `closing` ends: the header runs after the body,
+    last. None when the block is no loop's body."""
+    before = code[:matching_open(code, closing)].rstrip()
+    if not before.endswith(")"):
+        return None
+    word = re.search(r"([A-Za-z_]\w*)\s*$", code[:matching_open(code, len(before) - 1)])
+    return len(before) - 1 if word and word.group(1) in {"while", "for"} else None
+
+
 def nearest_call(code, offset):
     """The offset of the "(" of the nearest call before `offset`, blocks
     that never run on into it skipped; None when there is none."""
     i = offset - 1
     while i >= 0:
         c = code[i]
+        if c == "}" and loop_condition_end(code, i) is not None:
+            i = loop_condition_end(code, i) - 1
+            continue
         if c == "}" and left_before(code, i):
             i = matching_open(code, i) - 1
             continue

@@ -51,6 +51,9 @@ SNIPPETS = [
     ("errno after a branch that returned",
      "bool f(int fd) {\n  if (::flock(fd, LOCK_NB) == 0) {\n    ::flock(fd, LOCK_UN);\n"
      "    return false;\n  }\n  return errno == EWOULDBLOCK;\n}\n", []),
+    ("errno after a loop whose condition made the call",
+     "int f() {\n  errno = 0;\n  while (const dirent* e = ::readdir(d)) {\n    names.push_back(e);\n  }\n"
+     "  return errno;\n}\n", []),
     ("errno after a call whose result is tested in a do-while",
      "void f() {\n  do {\n    reaped = ::waitpid(pid, &s, 0);\n  } while (reaped < 0 && errno == EINTR);\n}\n",
      []),
