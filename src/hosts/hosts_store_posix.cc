@@ -356,7 +356,7 @@ class PosixHostsStore final : public HostsStore {
     return places_.hostsFolder + "/" + std::string(name);
   }
 
-  StoreResult<OpenFile> openHostsFile(int flags) {
+  StoreResult<OpenFile> openHostsFile(int flags) const {
     Expected<UniqueFd, Errno> hosts = openPlainFile(places_.hostsFile, flags);
     if (!hosts) return failure(hosts.error());
     return opened(std::move(*hosts), places_.hostsFile);

@@ -1,5 +1,6 @@
 #include "hosts/journal_file.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/hex_text.h"
@@ -19,11 +20,10 @@ StoreResult<void> notOpen() { return storeFailure(StoreFault::kFailed, 0); }
 
 bool isBareFileName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
-  for (char c : name) {
+  return std::all_of(name.begin(), name.end(), [](char c) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte <= ' ' || byte > '~' || c == '/' || c == '\\' || c == ':') return false;
-  }
-  return true;
+    return byte > ' ' && byte <= '~' && c != '/' && c != '\\' && c != ':';
+  });
 }
 
 bool isSessionJournalName(std::string_view name, std::string_view hostsName) {

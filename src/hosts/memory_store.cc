@@ -25,7 +25,7 @@ std::size_t halfWritten(const std::string& before, const std::string& after) {
 std::string torn(const std::string& before, const std::string& after, std::size_t size) {
   const std::size_t half = halfWritten(before, after);
   std::string bytes = after.substr(0, half);
-  if (before.size() > half) bytes.append(before, half, std::string::npos);
+  if (before.size() > half) bytes.append(before.substr(half));
   bytes.resize(size);
   return bytes;
 }
@@ -67,7 +67,7 @@ bool sameDisk(const MemoryDisk& a, const MemoryDisk& b) {
 
 }  // namespace
 
-MemoryDisk MemoryDisk::holding(const std::string& hostsName, std::string content) {
+MemoryDisk MemoryDisk::holding(const std::string& hostsName, const std::string& content) {
   MemoryDisk disk;
   const std::uint64_t inode = disk.nextInode++;
   disk.names[hostsName] = inode;

@@ -38,7 +38,7 @@ struct MemoryDisk {
   std::uint64_t nextInode = 1;
 
   // A folder holding only `hostsName` with `content`, all of it on the disk.
-  static MemoryDisk holding(const std::string& hostsName, std::string content);
+  static MemoryDisk holding(const std::string& hostsName, const std::string& content);
   // What a read sees of each name.
   std::map<std::string, std::string> contents() const;
 };

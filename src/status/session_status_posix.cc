@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/unique_fd_posix.h"
+#include "hosts/file_io_posix.h"
 #include "hosts/hosts_lock_posix.h"
 #include "hosts/hosts_store_posix.h"
 #include "hosts/journal_file.h"
@@ -26,17 +27,6 @@ std::optional<std::uint64_t> sizeOf(const std::string& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   return static_cast<std::uint64_t>(status.st_size);
-}
-
-bool readAll(int fd, std::string& content) {
-  char piece[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, piece, sizeof piece);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    content.append(piece, static_cast<std::size_t>(got));
-  }
 }
 
 // Whether another process holds a flock on the open file: the lock is
@@ -61,8 +51,9 @@ bool hostsFileMounted(const HostsPlaces& places) {
     return true;
   }
   UniqueFd mounts(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
-  std::string text;
-  return mounts && readAll(mounts.get(), text) && listsMountPoint(text, places.hostsFile);
+  if (!mounts) return false;
+  Expected<std::string, Errno> text = readAll(mounts.get());
+  return text && listsMountPoint(*text, places.hostsFile);
 }
 
 // Each journal beside the hosts file; read, and looked at for its half's
@@ -86,13 +77,14 @@ void lookAtJournals(StatusFacts& facts, const HostsPlaces& places, bool root) {
     // The journals are root's alone: another user may only name them.
     if (!root) fact.readError = EACCES;
     if (root) {
-      UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-      std::string bytes;
-      if (file && readAll(file.get(), bytes)) {
-        fact.running = heldByAnother(file.get());
-        fact.bytes = std::move(bytes);
+      Expected<UniqueFd, Errno> file = openPlainFile(path, O_RDONLY);
+      Expected<std::string, Errno> bytes =
+          file ? readAll(file->get()) : Expected<std::string, Errno>(unexpected(file.error()));
+      if (bytes) {
+        fact.running = heldByAnother(file->get());
+        fact.bytes = std::move(*bytes);
       } else {
-        fact.readError = static_cast<unsigned long>(errno);
+        fact.readError = bytes.error();
       }
     }
     facts.journals.push_back(std::move(fact));
