@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hosts/hosts_store.h"
 #include "hosts/session_append.h"
 #include "hosts/session_journal.h"
 
@@ -49,9 +50,7 @@ void checkJournal(std::string_view content) {
     return;
   }
   // The copy a recovery reads and removes lies in the hosts file's folder.
-  const std::optional<std::string>& copy = read.journal.rewriting;
-  if (copy && (copy->find_first_of("/\\:") != std::string::npos || *copy == "." || *copy == ".."))
-    __builtin_trap();
+  if (read.journal.rewriting && !varnick::isBareFileName(*read.journal.rewriting)) __builtin_trap();
   // What follows the whole records is never read, and what was read can be
   // written again.
   if (!sameJournal(varnick::readJournal(content.substr(0, read.wholeSize)), read)) __builtin_trap();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/hex_text.h"
+#include "hosts/hosts_store.h"
 
 namespace varnick {
 namespace {
@@ -42,14 +43,6 @@ bool isFileId(std::string_view id) {
     auto byte = static_cast<unsigned char>(c);
     return byte > ' ' && byte <= '~';
   });
-}
-
-// Whether `name` names a file in the hosts file's folder, and nothing
-// beyond it: a recovery reads and removes the file that an R record names,
-// as root or an administrator.
-bool isBareFileName(std::string_view name) {
-  return isFileId(name) && name != "." && name != ".." &&
-         name.find_first_of("/\\:") == std::string_view::npos;
 }
 
 // What the records read so far say.
@@ -92,7 +85,9 @@ bool readTakingOut(std::string_view afterLetter, RecordsRead& read) {
   return true;
 }
 
-// Comes only after the take-out whose swap could not be made.
+// Comes only after the take-out whose swap could not be made. A recovery
+// reads and removes the copy it names, as root or an administrator: a name
+// that leads out of the hosts file's folder makes it no journal.
 bool readRewriting(std::string_view afterLetter, RecordsRead& read) {
   std::optional<std::string_view> name = recordData(afterLetter);
   if (!name || !isBareFileName(*name) || !read.journal.takingOut) return false;

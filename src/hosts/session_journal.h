@@ -45,9 +45,8 @@ enum class LineStart {
 // file is about to be written over in place. `copyName` names a file beside
 // the hosts file that holds its content from before, flushed: a recovery
 // that finds the hosts file cut in the middle of that write makes the new
-// content again from it. A bare file name of non-blank printable ASCII: no
-// '/', '\' or ':', not "." or ".."; a journal naming anything else is
-// not read as one.
+// content again from it. A bare file name (isBareFileName in
+// hosts_store.h); a journal naming anything else is not read as one.
 [[nodiscard]] std::string rewritingRecord(std::string_view copyName);
 
 // The swap or rewrite that the last takingOutRecord or rewritingRecord
