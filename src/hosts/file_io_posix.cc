@@ -7,11 +7,10 @@
 #include <cstdio>
 
 namespace varnick {
-namespace {
-
-Unexpected<Errno> lastError() { return unexpected(static_cast<Errno>(errno)); }
-
-}  // namespace
+Unexpected<Errno> lastError() {
+  const Errno error = static_cast<Errno>(errno);
+  return unexpected(error);
+}
 
 Expected<UniqueFd, Errno> openPlainFile(const std::string& path, int flags, mode_t mode) {
   UniqueFd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode));

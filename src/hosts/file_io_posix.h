@@ -17,6 +17,10 @@ namespace varnick {
 // An errno value, as the results of this layer carry it.
 using Errno = std::uint32_t;
 
+// The errno of the call that just failed, as a failure: read before any
+// other call can change it.
+[[nodiscard]] Unexpected<Errno> lastError();
+
 // Opens `path` with `flags` and O_NOFOLLOW | O_CLOEXEC, and keeps it only
 // when it is a regular file: ELOOP for a link at the name, EINVAL for
 // anything else that is no regular file.

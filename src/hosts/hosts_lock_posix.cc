@@ -14,11 +14,6 @@
 namespace varnick {
 namespace {
 
-Unexpected<Errno> lastError() {
-  const Errno error = static_cast<Errno>(errno);
-  return unexpected(error);
-}
-
 // Root's alone: a folder (not a link to one), root's, that nobody else may
 // write.
 bool isRootsAlone(const struct stat& status) {

@@ -49,11 +49,11 @@ Expected<std::vector<std::string>, Errno> attributeNames(int fd) {
   for (;;) {
     const ssize_t size = ::flistxattr(fd, nullptr, 0);
     if (size < 0 && errno == ENOTSUP) return std::vector<std::string>{};
-    if (size < 0) return unexpected(static_cast<Errno>(errno));
+    if (size < 0) return lastError();
     std::vector<char> list(static_cast<std::size_t>(size));
     const ssize_t got = ::flistxattr(fd, list.data(), list.size());
     if (got < 0 && errno == ERANGE) continue;  // one was added in between
-    if (got < 0) return unexpected(static_cast<Errno>(errno));
+    if (got < 0) return lastError();
     std::vector<std::string> names;
     for (std::size_t at = 0; at < static_cast<std::size_t>(got); at += names.back().size() + 1)
       names.emplace_back(list.data() + at);
@@ -64,11 +64,11 @@ Expected<std::vector<std::string>, Errno> attributeNames(int fd) {
 Expected<std::string, Errno> attributeValue(int fd, const std::string& name) {
   for (;;) {
     const ssize_t size = ::fgetxattr(fd, name.c_str(), nullptr, 0);
-    if (size < 0) return unexpected(static_cast<Errno>(errno));
+    if (size < 0) return lastError();
     std::string value(static_cast<std::size_t>(size), '\0');
     const ssize_t got = ::fgetxattr(fd, name.c_str(), value.data(), value.size());
     if (got < 0 && errno == ERANGE) continue;  // it grew in between
-    if (got < 0) return unexpected(static_cast<Errno>(errno));
+    if (got < 0) return lastError();
     value.resize(static_cast<std::size_t>(got));
     return value;
   }
@@ -79,17 +79,17 @@ Expected<std::string, Errno> attributeValue(int fd, const std::string& name) {
 // one's in all but its content.
 Expected<void, Errno> copyOwnerModeAndAttributes(int from, int to) {
   struct stat status {};
-  if (::fstat(from, &status) != 0) return unexpected(static_cast<Errno>(errno));
+  if (::fstat(from, &status) != 0) return lastError();
   // The owner first: a change of owner may clear the mode's set-id bits.
   if (::fchown(to, status.st_uid, status.st_gid) != 0 || ::fchmod(to, status.st_mode & 07777) != 0)
-    return unexpected(static_cast<Errno>(errno));
+    return lastError();
   Expected<std::vector<std::string>, Errno> names = attributeNames(from);
   if (!names) return unexpected(names.error());
   for (const std::string& name : *names) {
     Expected<std::string, Errno> value = attributeValue(from, name);
     if (!value) return unexpected(value.error());
     if (::fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0)
-      return unexpected(static_cast<Errno>(errno));
+      return lastError();
   }
   return {};
 }
@@ -274,8 +274,10 @@ class PosixHostsStore final : public HostsStore {
     if (listing == nullptr) return lastFailure();
     folder->release();
     std::vector<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(listing)) {
+    // errno is set to 0 before each readdir: only its own failure may stand
+    // when it returns nothing.
+    const dirent* entry = nullptr;
+    for (errno = 0; (entry = ::readdir(listing)) != nullptr; errno = 0) {
       const std::string name = entry->d_name;
       if (name != "." && name != "..") names.push_back(name);
     }
