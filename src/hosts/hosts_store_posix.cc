@@ -88,8 +88,7 @@ Expected<void, Errno> copyOwnerModeAndAttributes(int from, int to) {
   for (const std::string& name : *names) {
     Expected<std::string, Errno> value = attributeValue(from, name);
     if (!value) return unexpected(value.error());
-    if (::fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0)
-      return lastError();
+    if (::fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0) return lastError();
   }
   return {};
 }

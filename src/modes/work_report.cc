@@ -25,8 +25,7 @@ void record(Logger* log, const std::string& subject, const ReportItem& item) {
   const int error = static_cast<int>(item.error);
   switch (item.kind) {
     case ReportKind::kRemoved:
-      logMessage(level, log, "Removed '%s' left by the session started %s", line,
-                 started.c_str());
+      logMessage(level, log, "Removed '%s' left by the session started %s", line, started.c_str());
       return;
     case ReportKind::kSkipped:
       logMessage(level, log, "Skipped '%s' of the session started %s: no longer in the hosts file",

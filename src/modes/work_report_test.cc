@@ -28,8 +28,9 @@ TEST(WorkReport, ShowsACallersLineEscapedInItsRecord) {
       {ReportKind::kTookOut, "Session took out '" + shown + "'\n"},
       {ReportKind::kLeft, "Session left '" + shown + "': no longer a line of the hosts file\n"},
       {ReportKind::kRemoved, "Removed '" + shown + "' left by the session started 2026\\x1B\n"},
-      {ReportKind::kSkipped, "Skipped '" + shown + "' of the session started 2026\\x1B: no "
-                                                   "longer in the hosts file\n"},
+      {ReportKind::kSkipped, "Skipped '" + shown +
+                                 "' of the session started 2026\\x1B: no "
+                                 "longer in the hosts file\n"},
   };
   for (const auto& [kind, record] : cases) {
     resetLoggingState();
