@@ -1,7 +1,18 @@
 // A value, or the error that kept it from being made: the one shape of a
-// result that may fail. The type is [[nodiscard]], so a failure cannot be
-// dropped without a cast that says so; reading the value of a failure, or
-// the error of a success, is a fault of the caller, caught by assert.
+// result that may fail. The type is [[nodiscard]], so a result cannot be
+// dropped where it is made; reading the value of a failure, or the error of
+// a success, is a fault of the caller, caught by assert.
+//
+// In a build with asserts (NDEBUG not defined) a failure must also be
+// looked at before it ends: ok(), the bool, error(), value(), * or -> count,
+// and so does ignore(), which says that the result is dropped on purpose. A
+// failure that ends or is assigned over unlooked-at ends the program with a
+// message. A success may end unlooked-at: results are also kept as data (a
+// test's script of what each try returns), and a dropped success loses
+// nothing. The result that another is moved or copied to must be
+// looked at in its turn, and the one it came from counts as looked at (a
+// result kept as a constant to copy from is never dropped). A build without
+// asserts keeps no flag and does no work for this.
 //
 // A failure is made with unexpected(error), so that a result whose value
 // and error could be taken for each other (an int and an error code) is
@@ -11,6 +22,8 @@
 
 #include <cassert>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -29,16 +42,81 @@ Unexpected<std::decay_t<E>> unexpected(E&& error) {
   return {std::forward<E>(error)};
 }
 
+namespace detail {
+
+#ifndef NDEBUG
+// Whether a result has been looked at: the debug half of Expected's check.
+class LookedAt {
+ protected:
+  LookedAt() = default;
+  LookedAt(const LookedAt& other) noexcept { other.look(); }
+  LookedAt(LookedAt&& other) noexcept { other.looked_ = true; }
+  LookedAt& operator=(const LookedAt& other) noexcept {
+    other.look();
+    looked_ = false;
+    return *this;
+  }
+  LookedAt& operator=(LookedAt&& other) noexcept {
+    looked_ = false;
+    other.looked_ = true;
+    return *this;
+  }
+  ~LookedAt() = default;
+
+  void look() const noexcept { looked_ = true; }
+  void requireLooked(bool failed) const noexcept {
+    if (!failed || looked_) return;
+    std::fputs("Expected dropped: a failure nobody looked at was destroyed or assigned over\n",
+               stderr);
+    std::abort();
+  }
+
+ private:
+  mutable bool looked_ = false;
+};
+#else
+// An empty base: a release build keeps no flag.
+class LookedAt {
+ protected:
+  void look() const noexcept {}
+};
+#endif
+
+}  // namespace detail
+
 template <typename T, typename E>
-class [[nodiscard]] Expected {
+class [[nodiscard]] Expected : private detail::LookedAt {
  public:
   Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
   template <typename G, typename = std::enable_if_t<std::is_convertible_v<G, E>>>
   Expected(Unexpected<G> failure)  // NOLINT: implicit
       : state_(std::in_place_index<1>, E(std::move(failure.error))) {}
 
-  bool ok() const { return state_.index() == 0; }
+#ifndef NDEBUG
+  Expected(const Expected&) = default;
+  Expected(Expected&&) = default;
+  Expected& operator=(const Expected& other) {
+    requireLooked(!holdsValue());
+    state_ = other.state_;
+    LookedAt::operator=(other);
+    return *this;
+  }
+  Expected& operator=(Expected&& other) noexcept {
+    requireLooked(!holdsValue());
+    state_ = std::move(other.state_);
+    LookedAt::operator=(std::move(other));
+    return *this;
+  }
+  ~Expected() { requireLooked(!holdsValue()); }
+#endif
+
+  bool ok() const {
+    look();
+    return holdsValue();
+  }
   explicit operator bool() const { return ok(); }
+  // Looked at and set aside: the result is dropped on purpose.
+  void ignore() const { look(); }
 
   T& value() & {
     assert(ok());
@@ -63,19 +141,44 @@ class [[nodiscard]] Expected {
   }
 
  private:
+  bool holdsValue() const { return state_.index() == 0; }
+
   std::variant<T, E> state_;
 };
 
 // Done, or the error: a result with no value.
 template <typename E>
-class [[nodiscard]] Expected<void, E> {
+class [[nodiscard]] Expected<void, E> : private detail::LookedAt {
  public:
   Expected() = default;
   template <typename G, typename = std::enable_if_t<std::is_convertible_v<G, E>>>
   Expected(Unexpected<G> failure) : error_(E(std::move(failure.error))) {}  // NOLINT: implicit
 
-  bool ok() const { return !error_.has_value(); }
+#ifndef NDEBUG
+  Expected(const Expected&) = default;
+  Expected(Expected&&) = default;
+  Expected& operator=(const Expected& other) {
+    requireLooked(error_.has_value());
+    error_ = other.error_;
+    LookedAt::operator=(other);
+    return *this;
+  }
+  Expected& operator=(Expected&& other) noexcept {
+    requireLooked(error_.has_value());
+    error_ = std::move(other.error_);
+    LookedAt::operator=(std::move(other));
+    return *this;
+  }
+  ~Expected() { requireLooked(error_.has_value()); }
+#endif
+
+  bool ok() const {
+    look();
+    return !error_.has_value();
+  }
   explicit operator bool() const { return ok(); }
+  // Looked at and set aside: the result is dropped on purpose.
+  void ignore() const { look(); }
 
   const E& error() const {
     assert(!ok());
@@ -85,6 +188,12 @@ class [[nodiscard]] Expected<void, E> {
  private:
   std::optional<E> error_;
 };
+
+#ifdef NDEBUG
+// What a release build pays for the check: nothing.
+static_assert(sizeof(Expected<int, int>) == sizeof(std::variant<int, int>));
+static_assert(std::is_trivially_destructible_v<Expected<void, std::uint32_t>>);
+#endif
 
 // Done, or the platform's error code: the result of a system operation that
 // gives nothing else back.

@@ -56,7 +56,9 @@ class ScriptedSteps final : public ReplacementSteps {
   std::size_t nextSwap_ = 0;
 };
 
-const StepResult kBusy = failedAt(Attempt::kBusy, kSharingViolation);
+// Made afresh at each use: a failure kept for the program's life would end
+// it unlooked-at in a debug build when no test copied it.
+StepResult busy() { return failedAt(Attempt::kBusy, kSharingViolation); }
 
 struct Case {
   const char* name;
@@ -74,7 +76,7 @@ TEST(CommitReplacement, FlushesFirstAndLeavesTheHostsFileAloneOnAnyFailure) {
       {"flush fails", kDiskFull, {{}}, {"flush", "discard"}, CommitStage::kFlushFailed, kDiskFull},
       {"busy, then swapped",
        0,
-       {kBusy, kBusy, {}},
+       {busy(), busy(), {}},
        {"flush", "swap", "swap", "swap"},
        std::nullopt,
        0},
@@ -87,7 +89,7 @@ TEST(CommitReplacement, FlushesFirstAndLeavesTheHostsFileAloneOnAnyFailure) {
       // Someone wrote to the hosts file while it was busy: start over.
       {"stale after a busy try",
        0,
-       {kBusy, failedAt(Attempt::kStale, 0)},
+       {busy(), failedAt(Attempt::kStale, 0)},
        {"flush", "swap", "swap", "discard"},
        CommitStage::kStale,
        0},
@@ -106,7 +108,7 @@ TEST(CommitReplacement, FlushesFirstAndLeavesTheHostsFileAloneOnAnyFailure) {
 
 TEST(CommitReplacement, GivesUpOnABusyHostsFileAfterTheBoundedRetry) {
   ScriptedSteps steps;
-  steps.swaps = {kBusy};
+  steps.swaps = {busy()};
   ScriptedClock clock;
   const std::uint64_t start = clock.now_;
   CommitResult result = commitReplacement(steps, clock);
@@ -132,19 +134,19 @@ class ScriptedRestore final : public RestoreSteps {
         hostsFreeAt_(add(hostsBusyMs)),
         swapFailure_(swapFailure) {}
 
-  StepResult takeWriteLock() override { return clock_.now_ < lockFreeAt_ ? kLockBusy : kDone; }
-  StepResult copyBackup() override { return kDone; }
+  StepResult takeWriteLock() override {
+    if (clock_.now_ < lockFreeAt_) return failedAt(Attempt::kBusy, kSharingViolation);
+    return {};
+  }
+  StepResult copyBackup() override { return {}; }
   std::uint32_t flushAndClose() override { return 0; }
   StepResult swapIn() override {
-    if (clock_.now_ < hostsFreeAt_) return kHostsBusy;
+    if (clock_.now_ < hostsFreeAt_) return failedAt(Attempt::kBusy, 5u);
     return swapFailure_;
   }
   void discard() override { discarded = true; }
 
   bool discarded = false;
-  static inline const StepResult kDone{};
-  static inline const StepResult kLockBusy = failedAt(Attempt::kBusy, kSharingViolation);
-  static inline const StepResult kHostsBusy = failedAt(Attempt::kBusy, 5u);
 
  private:
   std::uint64_t add(std::uint64_t ms) const { return ms == kForever ? kForever : clock_.now_ + ms; }
