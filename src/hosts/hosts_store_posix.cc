@@ -241,7 +241,7 @@ class PosixHostsStore final : public HostsStore {
     Expected<void, Errno> copied = copyOwnerModeAndAttributes(static_cast<PosixFile&>(hosts).fd(),
                                                               static_cast<PosixFile&>(**next).fd());
     if (!copied) {
-      (void)(*next)->remove();
+      (*next)->remove().ignore();
       return failure(copied.error());
     }
     return next;

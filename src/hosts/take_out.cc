@@ -185,7 +185,7 @@ class TakeOut {
   // Removes a file this round made and that nothing leads to; the hosts
   // file is as it was either way, and the round's outcome stands.
   static Round discard(StoreFile& file, Round round) {
-    (void)file.remove();
+    file.remove().ignore();
     return round;
   }
 

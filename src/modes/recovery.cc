@@ -73,7 +73,7 @@ bool createSessionJournal(HostsStore& store, JournalFile& journal, std::string_v
   if (StoreResult<void> created = journal.create(store, *name, started); !created) {
     logMessage(kError, log, "Failed to create the session journal %s %d",
                store.shownPath(*name).c_str(), static_cast<int>(created.error().code));
-    (void)journal.removeAndClose();
+    journal.removeAndClose().ignore();
     return false;
   }
   return true;

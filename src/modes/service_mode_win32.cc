@@ -209,7 +209,7 @@ class ServiceConnection final : public PipeConnection {
     if (StoreResult<void> created = journal_.create(store_, *name, localTimeText()); !created) {
       const std::uint32_t error = created.error().code;
       // One that could not go names no line: the next start removes it.
-      (void)journal_.removeAndClose();
+      journal_.removeAndClose().ignore();
       serving_.reset();
       RecordLockGuard guard;
       logMessage(kError, log_, "Failed to create the journal %s of %s %d",
