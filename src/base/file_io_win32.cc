@@ -22,13 +22,14 @@ SystemResult writeAll(HANDLE file, const void* data, DWORD size) {
   return {};
 }
 
-SystemResult readAll(HANDLE file, std::string& content) {
+Expected<std::string, std::uint32_t> readAll(HANDLE file) {
   // Room for what the file holds now, so that a large file is not copied
   // over and over as the string grows; a file that grows meanwhile still
   // comes in whole.
+  std::string content;
   LARGE_INTEGER size{};
   if (GetFileSizeEx(file, &size) && size.QuadPart > 0)
-    content.reserve(content.size() + static_cast<std::size_t>(size.QuadPart));
+    content.reserve(static_cast<std::size_t>(size.QuadPart));
   std::vector<char> block(kBlockSize);
   for (;;) {
     DWORD got = 0;
@@ -36,12 +37,12 @@ SystemResult readAll(HANDLE file, std::string& content) {
       const DWORD error = GetLastError();
       return unexpected(error);
     }
-    if (got == 0) return {};
+    if (got == 0) return content;
     content.append(block.data(), got);
   }
 }
 
-SystemResult readShared(const wchar_t* path, std::string& content) {
+Expected<std::string, std::uint32_t> readShared(const wchar_t* path) {
   UniqueFile file(CreateFileW(path, GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -49,7 +50,7 @@ SystemResult readShared(const wchar_t* path, std::string& content) {
     const DWORD error = GetLastError();
     return unexpected(error);
   }
-  return readAll(file.get(), content);
+  return readAll(file.get());
 }
 
 SystemResult copyAll(HANDLE from, HANDLE to) {
@@ -65,15 +66,17 @@ SystemResult copyAll(HANDLE from, HANDLE to) {
   }
 }
 
-SystemResult listFiles(const std::wstring& folder, const wchar_t* pattern,
-                       std::vector<FoundFile>& found) {
+Expected<std::vector<FoundFile>, std::uint32_t> listFiles(const std::wstring& folder,
+                                                          const wchar_t* pattern) {
   std::wstring prefix = folder;
   if (!prefix.empty() && prefix.back() != L'\\') prefix += L'\\';
+  std::vector<FoundFile> found;
   WIN32_FIND_DATAW data;
   UniqueSearch search(FindFirstFileW((prefix + pattern).c_str(), &data));
   if (!search) {
     const DWORD error = GetLastError();
-    return systemResult(error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error);
+    if (error == ERROR_FILE_NOT_FOUND) return found;
+    return unexpected(error);
   }
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
@@ -81,7 +84,8 @@ SystemResult listFiles(const std::wstring& folder, const wchar_t* pattern,
                      data.ftLastWriteTime});
   } while (FindNextFileW(search.get(), &data));
   const DWORD error = GetLastError();
-  return systemResult(error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error);
+  if (error == ERROR_NO_MORE_FILES) return found;
+  return unexpected(error);
 }
 
 std::wstring thisProgramPath() {

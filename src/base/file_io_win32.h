@@ -23,19 +23,17 @@ inline std::uint64_t sizeFromHalves(DWORD high, DWORD low) {
 // write sets no error code of its own.
 SystemResult writeAll(HANDLE file, const void* data, DWORD size);
 
-// Reads from `file` to its end, appending to `content`.
-SystemResult readAll(HANDLE file, std::string& content);
+// What is left of `file`, read to its end.
+[[nodiscard]] Expected<std::string, std::uint32_t> readAll(HANDLE file);
 
-// Reads the whole of the file at `path`, opened so that others may go on
-// reading, writing and removing it, into `content`.
-SystemResult readShared(const wchar_t* path, std::string& content);
+// The whole of the file at `path`, opened so that others may go on reading,
+// writing and removing it.
+[[nodiscard]] Expected<std::string, std::uint32_t> readShared(const wchar_t* path);
 
 // Copies what is left of `from` to `to`, a block at a time; the failure is
 // the code of the read or the write that failed.
 SystemResult copyAll(HANDLE from, HANDLE to);
 
-// Whether an open or a rename failed because another process holds the file
-// in a way that conflicts, so that trying again shortly may succeed.
 // The full path of this program's own file.
 std::wstring thisProgramPath();
 
@@ -46,12 +44,14 @@ struct FoundFile {
   FILETIME written{};
 };
 
-// Adds the plain files in `folder` whose names match `pattern` (* and ? as
-// the system reads them) to `found`; folders are passed over. None found is
-// no failure; the failure is the error code of the listing.
-SystemResult listFiles(const std::wstring& folder, const wchar_t* pattern,
-                       std::vector<FoundFile>& found);
+// The plain files in `folder` whose names match `pattern` (* and ? as the
+// system reads them); folders are passed over. None found is no failure;
+// the failure is the error code of the listing, and lists nothing.
+[[nodiscard]] Expected<std::vector<FoundFile>, std::uint32_t> listFiles(const std::wstring& folder,
+                                                                        const wchar_t* pattern);
 
+// Whether an open or a rename failed because another process holds the file
+// in a way that conflicts, so that trying again shortly may succeed.
 inline bool isSharingConflict(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }

@@ -59,10 +59,9 @@ class Win32File : public StoreFile {
   const std::string& name() const override { return name_; }
 
   StoreResult<std::string> readAll() override {
-    std::string content;
-    if (SystemResult read = varnick::readAll(handle(), content); !read)
-      return failure(read.error());
-    return content;
+    Expected<std::string, std::uint32_t> content = varnick::readAll(handle());
+    if (!content) return failure(content.error());
+    return std::move(*content);
   }
 
   StoreResult<std::optional<char>> lastByte() override {
@@ -259,11 +258,10 @@ class Win32HostsStore final : public HostsStore {
   }
 
   StoreResult<std::vector<std::string>> listNames() override {
-    std::vector<FoundFile> found;
-    if (SystemResult listed = listFiles(hostsDirectory(), L"*", found); !listed)
-      return failure(listed.error());
+    Expected<std::vector<FoundFile>, std::uint32_t> found = listFiles(hostsDirectory(), L"*");
+    if (!found) return failure(found.error());
     std::vector<std::string> names;
-    for (const FoundFile& file : found) {
+    for (const FoundFile& file : *found) {
       const std::size_t slash = file.path.find_last_of(L"\\/");
       names.push_back(
           wideToUtf8(file.path.substr(slash == std::wstring::npos ? 0 : slash + 1).c_str()));
@@ -316,10 +314,9 @@ class Win32HostsStore final : public HostsStore {
 
   StoreResult<OpenFile> openToRead(const std::string& name) override {
     if (refused(name)) return failure(ERROR_INVALID_NAME);
-    UniqueFile file;
-    if (SystemResult opened = openPlainFileForReading(pathOf(name).c_str(), file); !opened)
-      return failure(opened.error());
-    return OpenFile(std::make_unique<Win32File>(file.release(), name));
+    Expected<UniqueFile, std::uint32_t> file = openPlainFileForReading(pathOf(name).c_str());
+    if (!file) return failure(file.error());
+    return OpenFile(std::make_unique<Win32File>(file->release(), name));
   }
 
   StoreResult<void> removeFile(const std::string& name) override {

@@ -34,12 +34,12 @@ bool cleanVarnickFolder(const std::wstring& given) {
   const std::string shown = wideToUtf8(folder.c_str());
   bool allGone = true;
   int removed = 0;
-  std::vector<FoundFile> files;
-  if (SystemResult listed = listFiles(folder, L"*", files); !listed) {
-    notice(withCode("left " + shown + ": its files could not be listed", listed.error()));
+  Expected<std::vector<FoundFile>, std::uint32_t> files = listFiles(folder, L"*");
+  if (!files) {
+    notice(withCode("left " + shown + ": its files could not be listed", files.error()));
     return false;
   }
-  for (const FoundFile& found : files) {
+  for (const FoundFile& found : *files) {
     const std::wstring& path = found.path;
     const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
     const std::string shownPath = wideToUtf8(path.c_str());

@@ -41,11 +41,11 @@ Expected<std::string, std::string> entryWireBytes(const std::wstring& entry,
 }
 
 Expected<std::string, std::string> readEntryFile(const std::wstring& path) {
-  std::string content;
-  if (SystemResult read = readShared(path.c_str(), content); !read)
+  Expected<std::string, std::uint32_t> content = readShared(path.c_str());
+  if (!content)
     return unexpected("could not read " + wideToUtf8(path.c_str()) + ": " +
-                      systemMessage(read.error()));
-  return content;
+                      systemMessage(content.error()));
+  return std::move(*content);
 }
 
 }  // namespace varnick::control

@@ -43,9 +43,9 @@ bool onConsole() {
 // The hosts file as it stands, read while others may go on using it;
 // nothing when it cannot be read.
 std::optional<std::string> readHostsFile() {
-  std::string content;
-  if (!readShared(hostsFilePath(), content)) return std::nullopt;
-  return content;
+  Expected<std::string, std::uint32_t> content = readShared(hostsFilePath());
+  if (!content) return std::nullopt;
+  return std::move(*content);
 }
 
 // A part of the session done, and the session goes on; or the exit code
@@ -116,7 +116,7 @@ Expected<ServiceStart, int> Session::addThroughService() {
   warnAboutLinesAlreadyThere();
   for (const SessionEntry& entry : entries_) {
     if (interruption_.happened()) {
-      (void)client.end();  // the service takes them out when the pipe closes, if not here
+      client.end().ignore();  // the service takes them out when the pipe closes, if not here
       report("interrupted before all the entries were added; the command was not run");
       return unexpected(kSessionInterrupted);
     }
@@ -129,7 +129,7 @@ Expected<ServiceStart, int> Session::addThroughService() {
                                          entry.shown + "': " + reply->text;
     if (refused) serviceAnswer_.refusedBy = reply->rule;
     // What it took already goes: the session starts over through consent.
-    (void)client.end();  // the service takes them out when the pipe closes, if not here
+    client.end().ignore();  // the service takes them out when the pipe closes, if not here
     if (options_.noConsent) {
       report(refused ? "service-refused" : "service-failed", why);
       if (std::optional<std::string> widened = policyRemedy(serviceAnswer_.refusedBy))

@@ -53,9 +53,10 @@ std::string varnickLogShown(const std::wstring& folder) {
 }
 
 int journalsBesideHostsFile() {
-  std::vector<FoundFile> journals;
-  (void)listFiles(hostsDirectory(), kSessionJournals, journals);  // Varnick says why
-  return static_cast<int>(journals.size());
+  // Varnick says why a listing failed.
+  Expected<std::vector<FoundFile>, std::uint32_t> journals =
+      listFiles(hostsDirectory(), kSessionJournals);
+  return journals ? static_cast<int>(journals->size()) : 0;
 }
 
 bool startTrustedVarnick(Controller& controller, const SessionOptions& options,

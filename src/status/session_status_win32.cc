@@ -111,9 +111,16 @@ bool endsWith(const std::wstring& text, std::wstring_view suffix) {
 void lookAtSessionFiles(StatusFacts& facts) {
   std::vector<FoundFile> journals;
   std::vector<FoundFile> backups;
-  facts.sessionFilesError = errorCodeOf(listFiles(hostsDirectory(), kSessionJournals, journals));
-  if (!facts.sessionFilesError)
-    facts.sessionFilesError = errorCodeOf(listFiles(hostsDirectory(), kSessionBackups, backups));
+  if (auto listed = listFiles(hostsDirectory(), kSessionJournals); !listed)
+    facts.sessionFilesError = listed.error();
+  else
+    journals = std::move(*listed);
+  if (!facts.sessionFilesError) {
+    if (auto listed = listFiles(hostsDirectory(), kSessionBackups); !listed)
+      facts.sessionFilesError = listed.error();
+    else
+      backups = std::move(*listed);
+  }
   std::vector<std::wstring> stems;
   for (const FoundFile& found : journals) {
     if (!endsWith(found.path, kJournalSuffix)) continue;
@@ -123,11 +130,10 @@ void lookAtSessionFiles(StatusFacts& facts) {
                      heldByVarnick(found.path),
                      std::nullopt,
                      0};
-    std::string bytes;
-    if (SystemResult read = readShared(found.path.c_str(), bytes); !read) {
-      fact.readError = read.error();
+    if (Expected<std::string, std::uint32_t> bytes = readShared(found.path.c_str()); !bytes) {
+      fact.readError = bytes.error();
     } else {
-      fact.bytes = std::move(bytes);
+      fact.bytes = std::move(*bytes);
     }
     facts.journals.push_back(std::move(fact));
     stems.push_back(stem);
@@ -151,9 +157,12 @@ void lookAtTemporaryCopies(StatusFacts& facts) {
   std::string shown = wideToUtf8(folder.c_str());
   if (shown.size() > 3 && shown.back() == '\\') shown.pop_back();  // but C:\ stays
   facts.tempFolder = shown;
-  std::vector<FoundFile> copies;
-  facts.tempListError = errorCodeOf(listFiles(folder, kTemporaryCopies, copies));
-  for (const FoundFile& copy : copies) {
+  Expected<std::vector<FoundFile>, std::uint32_t> copies = listFiles(folder, kTemporaryCopies);
+  if (!copies) {
+    facts.tempListError = copies.error();
+    return;
+  }
+  for (const FoundFile& copy : *copies) {
     ++facts.tempCopies;
     facts.tempBytes += copy.size;
   }
@@ -197,7 +206,8 @@ int reportStatus(bool json) {
     // half of the line, and LF alone, which the C runtime's text mode would
     // turn into CR LF.
     const std::string line = statusJson(facts);
-    (void)writeAll(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()));
+    writeAll(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()))
+        .ignore();
     return 0;
   }
   for (const std::string& line : statusLines(facts))
