@@ -120,7 +120,7 @@ DelResult makeTemporaryCopy(std::optional<TemporaryCopy>& made) {
     if (SystemResult meant = checkIsFileMeant(file.get(), fullLongPath(name)); !meant) {
       // The misplacement is the failure reported; a copy that could not go
       // is empty, made by this run a moment ago.
-      (void)deleteByHandle(file.get());
+      deleteByHandle(file.get()).ignore();
       return failedAt(DelStep::kTempCopyMisplaced, meant.error(), name);
     }
     made = TemporaryCopy{name, std::move(file)};
@@ -187,12 +187,11 @@ DelResult rebuild(UniqueFile& hosts, const TemporaryCopy& copy, std::string_view
 // in the meantime fails instead of being lost.
 DelResult rebuildOnce(const TemporaryCopy& copy, std::string_view entry) {
   SystemClock clock;
-  UniqueFile hosts;
-  if (SystemResult opened = openHostsFileForRebuild(clock, hosts); !opened)
-    return failedAt(DelStep::kHostsOpenFailed, opened.error());
+  Expected<UniqueFile, std::uint32_t> hosts = openHostsFileForRebuild(clock);
+  if (!hosts) return failedAt(DelStep::kHostsOpenFailed, hosts.error());
   if (SystemResult emptied = emptyCopy(copy.file.get()); !emptied)
     return failedAt(DelStep::kTempCopyFailed, emptied.error(), copy.name);
-  return rebuild(hosts, copy, entry);
+  return rebuild(*hosts, copy, entry);
 }
 
 }  // namespace

@@ -32,10 +32,11 @@ using AppendResult = Expected<void, StepFailure<AppendStep>>;
 [[nodiscard]] AppendResult appendLine(std::string_view entry);
 
 // Copies the hosts file to `backupPath`, overwriting a plain file there,
-// trying again for a bounded time while another process holds either file:
-// 0 or the error code. A backup path that is a link, or that leads through
-// one, is refused (kErrorIsLink) before anything is written.
-[[nodiscard]] std::uint32_t backUpHostsFile(const wchar_t* backupPath);
+// trying again for a bounded time while another process holds either file;
+// the failure is the error code of the last try. A backup path that is a
+// link, or that leads through one, is refused (kErrorIsLink) before anything
+// is written.
+[[nodiscard]] SystemResult backUpHostsFile(const wchar_t* backupPath);
 
 // A restore that is done: whether it found no hosts file to put the backup
 // in place of.

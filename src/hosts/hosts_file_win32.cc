@@ -16,10 +16,15 @@
 namespace varnick {
 namespace {
 
+// A step that failed with `error`: busy when another process holds the file.
+Unexpected<StepFailure<Attempt>> failedStep(DWORD error) {
+  return failedAt(isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error);
+}
+
 // A step's result from its error code: 0 is done.
 StepResult stepOf(DWORD error) {
   if (error == ERROR_SUCCESS) return {};
-  return failedAt(isSharingConflict(error) ? Attempt::kBusy : Attempt::kFailed, error);
+  return failedStep(error);
 }
 
 StepResult stepOf(const SystemResult& result) { return stepOf(errorCodeOf(result)); }
@@ -27,36 +32,35 @@ StepResult stepOf(const SystemResult& result) { return stepOf(errorCodeOf(result
 // Opens the backup to be written without following a link: a new file, or
 // a plain file with one link already there, reached by the path as given.
 // Nothing is written before the checks pass.
-StepResult openBackup(const wchar_t* backupPath, UniqueFile& backup) {
-  backup.reset(CreateFileW(backupPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+Expected<UniqueFile, StepFailure<Attempt>> openBackup(const wchar_t* backupPath) {
+  UniqueFile backup(CreateFileW(backupPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   bool created = static_cast<bool>(backup);
   if (!created) {
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return stepOf(error);
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return failedStep(error);
     backup.reset(CreateFileW(backupPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!backup) {
       // Something stands at the name and yet leads to no file: a link to
       // a file that is not there (yet).
       error = GetLastError();
-      return stepOf(error == ERROR_FILE_NOT_FOUND ? kErrorIsLink : error);
+      return failedStep(error == ERROR_FILE_NOT_FOUND ? kErrorIsLink : error);
     }
   }
   if (SystemResult meant = checkIsFileMeant(backup.get(), fullLongPath(backupPath)); !meant) {
     // A file just made through a linked folder is not left where it landed;
     // the misplacement is the failure reported, and one that could not go
     // is empty.
-    if (created) (void)deleteByHandle(backup.get());
-    backup.reset();
+    if (created) deleteByHandle(backup.get()).ignore();
     return failedAt(Attempt::kFailed, meant.error());
   }
-  return {};
+  return backup;
 }
 
 StepResult copyHostsFileTo(const wchar_t* backupPath) {
-  UniqueFile backup;
-  if (StepResult opened = openBackup(backupPath, backup); !opened) return opened;
+  Expected<UniqueFile, StepFailure<Attempt>> backup = openBackup(backupPath);
+  if (!backup) return unexpected(backup.error());
   UniqueFile hosts(CreateFileW(hostsFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!hosts) {
@@ -64,11 +68,11 @@ StepResult copyHostsFileTo(const wchar_t* backupPath) {
     return stepOf(error);
   }
   // Whatever a file at the backup path held goes now, through the handle.
-  if (!SetEndOfFile(backup.get())) {
+  if (!SetEndOfFile(backup->get())) {
     const DWORD error = GetLastError();
     return stepOf(error);
   }
-  return stepOf(copyAll(hosts.get(), backup.get()));
+  return stepOf(copyAll(hosts.get(), backup->get()));
 }
 
 // A restore's steps: the write lock, the backup copied beside the hosts
@@ -80,7 +84,7 @@ class BackupRestore final : public RestoreSteps {
 
   StepResult takeWriteLock() override { return lock_.tryTake(); }
   StepResult copyBackup() override { return stepOf(replacement_.copyFrom(backupPath_)); }
-  std::uint32_t flushAndClose() override { return replacement_.flushAndClose(); }
+  SystemResult flushAndClose() override { return replacement_.flushAndClose(); }
   StepResult swapIn() override { return replacement_.swapIn(); }
   void discard() override { replacement_.discard(); }
 
@@ -117,12 +121,13 @@ AppendResult appendLine(std::string_view entry) {
   return {};
 }
 
-std::uint32_t backUpHostsFile(const wchar_t* backupPath) {
+SystemResult backUpHostsFile(const wchar_t* backupPath) {
   // Tried again for a while when another process holds either file: a
   // Varnick ended a moment ago may not have let go of its backup yet.
   SystemClock clock;
   StepResult copied = retryWhileBusy([backupPath] { return copyHostsFileTo(backupPath); }, clock);
-  return copied ? ERROR_SUCCESS : copied.error().code;
+  if (!copied) return unexpected(copied.error().code);
+  return {};
 }
 
 RestoreOutcome restoreHostsFile(const wchar_t* backupPath,

@@ -25,7 +25,8 @@ constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
 
 }  // namespace
 
-SystemResult openHostsFileForRebuild(RetryClock& clock, UniqueFile& file) {
+Expected<UniqueFile, std::uint32_t> openHostsFileForRebuild(RetryClock& clock) {
+  UniqueFile file;
   StepResult last = retryWhileBusy(
       [&file] {
         // Share mode read: appenders are kept out while the new content is
@@ -39,19 +40,19 @@ SystemResult openHostsFileForRebuild(RetryClock& clock, UniqueFile& file) {
       },
       clock);
   if (!last) return unexpected(last.error().code);
-  return {};
+  return file;
 }
 
-SystemResult openPlainFileForReading(const wchar_t* path, UniqueFile& file) {
-  file.reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+Expected<UniqueFile, std::uint32_t> openPlainFileForReading(const wchar_t* path) {
+  UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
     return unexpected(error);
   }
-  SystemResult meant = checkIsFileMeant(file.get(), fullLongPath(path));
-  if (!meant) file.reset();
-  return meant;
+  if (SystemResult meant = checkIsFileMeant(file.get(), fullLongPath(path)); !meant)
+    return unexpected(meant.error());
+  return file;
 }
 
 NewHostsFile::NewHostsFile() : path_(besideHostsFile(kNewSuffix)) {}
@@ -81,10 +82,10 @@ std::optional<std::string> NewHostsFile::identity() const {
 }
 
 SystemResult NewHostsFile::copyFrom(const wchar_t* source) {
-  UniqueFile from;
-  if (SystemResult opened = openPlainFileForReading(source, from); !opened) return opened;
+  Expected<UniqueFile, std::uint32_t> from = openPlainFileForReading(source);
+  if (!from) return unexpected(from.error());
   if (SystemResult created = create(); !created) return created;
-  return copyAll(from.get(), file_.get());
+  return copyAll(from->get(), file_.get());
 }
 
 SystemResult NewHostsFile::write(const void* data, DWORD size) {
@@ -97,9 +98,12 @@ CommitResult NewHostsFile::commit(RetryClock& clock, std::function<bool()> uncha
 }
 
 // The handle stays open: the rename and the security are done through it.
-std::uint32_t NewHostsFile::flushAndClose() {
-  if (!FlushFileBuffers(file_.get())) return GetLastError();
-  return ERROR_SUCCESS;
+SystemResult NewHostsFile::flushAndClose() {
+  if (!FlushFileBuffers(file_.get())) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  return {};
 }
 
 // Gives the new file the hosts file's access rules and attributes, as the
@@ -173,7 +177,7 @@ void NewHostsFile::discard() {
   if (committed_ || !file_) return;
   // The hosts file is as it was either way; a new file that could not go
   // is removed by the next create, which makes its file new.
-  (void)deleteByHandle(file_.get());
+  deleteByHandle(file_.get()).ignore();
   file_.reset();
 }
 

@@ -21,11 +21,11 @@ constexpr DWORD kErrorHostsIsFolder = 336;
 // while the handle is open, though it may read it. Retries while another
 // process holds the file in a way that conflicts. The failure is the error
 // code of the last try.
-SystemResult openHostsFileForRebuild(RetryClock& clock, UniqueFile& file);
+[[nodiscard]] Expected<UniqueFile, std::uint32_t> openHostsFileForRebuild(RetryClock& clock);
 
 // Opens `path` to be read, only if it is a plain file with one link
 // (kErrorIsLink for a link).
-SystemResult openPlainFileForReading(const wchar_t* path, UniqueFile& file);
+[[nodiscard]] Expected<UniqueFile, std::uint32_t> openPlainFileForReading(const wchar_t* path);
 
 // "hosts.varnick-new" in the hosts file's folder, made fresh and used only
 // through the handle that made it: written, flushed, given the hosts file's
@@ -53,7 +53,7 @@ class NewHostsFile final : public ReplacementSteps {
   [[nodiscard]] CommitResult commit(RetryClock& clock, std::function<bool()> unchanged = nullptr);
 
   // The steps of a replacement, for commitReplacement.
-  std::uint32_t flushAndClose() override;
+  SystemResult flushAndClose() override;
   StepResult swapIn() override;
   void discard() override;
 

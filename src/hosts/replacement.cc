@@ -18,9 +18,9 @@ StepResult retryWhileBusy(const std::function<StepResult()>& step, RetryClock& c
 
 CommitResult commitReplacement(ReplacementSteps& steps, RetryClock& clock, RetryBound bound,
                                const BusyNotice& onFirstBusy) {
-  if (std::uint32_t error = steps.flushAndClose()) {
+  if (SystemResult flushed = steps.flushAndClose(); !flushed) {
     steps.discard();
-    return failedAt(CommitStage::kFlushFailed, error);
+    return failedAt(CommitStage::kFlushFailed, flushed.error());
   }
   StepResult swap = retryWhileBusy([&steps] { return steps.swapIn(); }, clock, bound, onFirstBusy);
   if (swap) return {};

@@ -72,8 +72,8 @@ StepResult retryWhileBusy(const std::function<StepResult()>& step, RetryClock& c
 class ReplacementSteps {
  public:
   virtual ~ReplacementSteps() = default;
-  // Flushes the new file to the disk and closes it: 0 or the error code.
-  virtual std::uint32_t flushAndClose() = 0;
+  // Flushes the new file to the disk and closes it.
+  virtual SystemResult flushAndClose() = 0;
   // One attempt at swapping the new file in for the hosts file, in one
   // rename: either it happened whole or the hosts file is as it was.
   virtual StepResult swapIn() = 0;

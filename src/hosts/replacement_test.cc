@@ -35,7 +35,7 @@ class ScriptedClock final : public RetryClock {
 // result, and the last one repeats.
 class ScriptedSteps final : public ReplacementSteps {
  public:
-  std::uint32_t flushAndClose() override { return log("flush", flushError); }
+  SystemResult flushAndClose() override { return systemResult(log("flush", flushError)); }
   StepResult swapIn() override {
     calls.push_back("swap");
     StepResult result = swaps[std::min(nextSwap_, swaps.size() - 1)];
@@ -139,7 +139,7 @@ class ScriptedRestore final : public RestoreSteps {
     return {};
   }
   StepResult copyBackup() override { return {}; }
-  std::uint32_t flushAndClose() override { return 0; }
+  SystemResult flushAndClose() override { return {}; }
   StepResult swapIn() override {
     if (clock_.now_ < hostsFreeAt_) return failedAt(Attempt::kBusy, 5u);
     return swapFailure_;
