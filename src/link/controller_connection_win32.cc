@@ -67,21 +67,24 @@ void awaitControllerClose(SOCKET sock, std::uint32_t timeoutMs) {
   }
 }
 
-std::uint32_t sendReport(SOCKET sock, const Report& report) {
+SystemResult sendReport(SOCKET sock, const Report& report) {
   std::optional<std::string> frame = reportFrame(report);
-  if (!frame) return ERROR_BUFFER_OVERFLOW;
+  if (!frame) return unexpected(ERROR_BUFFER_OVERFLOW);
   std::string_view rest(*frame);
   while (!rest.empty()) {
     // The frame's length fits 32 bits; send takes an int.
     const int piece = nextReceiveSize(static_cast<std::uint32_t>(rest.size()));
     int sent = send(sock, rest.data(), piece, 0);
-    if (sent == SOCKET_ERROR) return GetLastError();
+    if (sent == SOCKET_ERROR) {
+      const DWORD error = GetLastError();
+      return unexpected(error);
+    }
     rest.remove_prefix(static_cast<std::size_t>(sent));
   }
-  return ERROR_SUCCESS;
+  return {};
 }
 
-ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
+ConnectResult connectToController(std::int32_t port) {
   UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!sock) {
     const DWORD error = GetLastError();
@@ -101,8 +104,7 @@ ConnectResult connectToController(std::int32_t port, UniqueSocket& sockOut) {
     const DWORD error = GetLastError();
     return failedAt(ConnectStep::kNoConnection, error);
   }
-  sockOut = std::move(sock);
-  return {};
+  return sock;
 }
 
 void serveRequests(SOCKET sock, ServingEvents& events, std::optional<std::uint32_t> maxBody) {

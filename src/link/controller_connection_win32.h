@@ -18,14 +18,15 @@ namespace varnick {
 
 enum class ConnectStep { kNoSocket, kNoAddress, kNoConnection };
 
-using ConnectResult = Expected<void, StepFailure<ConnectStep>>;
+using ConnectResult = Expected<UniqueSocket, StepFailure<ConnectStep>>;
 
-// Connects a new socket to the controller on the first address "localhost"
+// A new socket connected to the controller on the first address "localhost"
 // resolves to, at `port`: one attempt, no time-out.
-[[nodiscard]] ConnectResult connectToController(std::int32_t port, UniqueSocket& sock);
+[[nodiscard]] ConnectResult connectToController(std::int32_t port);
 
-// Sends `report` as one report frame: 0 or the platform's error code.
-[[nodiscard]] std::uint32_t sendReport(SOCKET sock, const Report& report);
+// Sends `report` as one report frame; the failure is the platform's error
+// code (ERROR_BUFFER_OVERFLOW for a report too long for a frame).
+[[nodiscard]] SystemResult sendReport(SOCKET sock, const Report& report);
 
 // Waits up to `timeoutMs` for the controller to close the connection,
 // reading and dropping whatever it sends meanwhile: the controller names

@@ -13,16 +13,16 @@ int runServer(std::int32_t port, const wchar_t* backupPath) {
   // put back a backup that holds the other's entries, or lose them.
   HostsLock serving(HostsLock::Kind::kServing);
   if (!takeServingLock(log, serving)) return kExitFailure;
-  if (std::uint32_t error = backUpHostsFile(backupPath)) {
-    logCopyFailure(log, hostsDirectory(), backupPath, error);
+  if (SystemResult backedUp = backUpHostsFile(backupPath); !backedUp) {
+    logCopyFailure(log, hostsDirectory(), backupPath, backedUp.error());
     return kExitFailure;
   }
-  UniqueSocket sock;
-  if (int stop = connectOrLog(log, port, sock)) return stop;
+  Expected<UniqueSocket, int> sock = connectOrLog(log, port);
+  if (!sock) return sock.error();
   // A failed restore leaves the controller's entries in the hosts file, so
   // the session did not end cleanly.
   BackupEnd end(log, backupPath);
-  return serveUntilEnd(log, sock.get(), nullptr, end) ? kExitSuccess : kExitFailure;
+  return serveUntilEnd(log, sock->get(), nullptr, end) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace varnick

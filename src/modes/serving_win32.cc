@@ -185,22 +185,22 @@ void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::ui
              wideToUtf8(from).c_str(), wideToUtf8(to).c_str(), static_cast<int>(error));
 }
 
-int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock) {
-  ConnectResult connected = connectToController(port, sock);
-  if (connected) return 0;
+Expected<UniqueSocket, int> connectOrLog(Logger* log, std::int32_t port) {
+  ConnectResult connected = connectToController(port);
+  if (connected) return std::move(*connected);
   const int error = static_cast<int>(connected.error().code);
   switch (connected.error().step) {
     case ConnectStep::kNoSocket:
       logMessage(kError, log, "Call to socket() returned INVALID_SOCKET");
-      return kExitNoSocket;
+      return unexpected(kExitNoSocket);
     case ConnectStep::kNoAddress:
       logMessage(kError, log, "Failed to resolve localhost error=%d", error);
-      return kExitNoConnection;
+      return unexpected(kExitNoConnection);
     case ConnectStep::kNoConnection:
       break;
   }
   logMessage(kError, log, "Failed to connect socket error=%d", error);
-  return kExitNoConnection;
+  return unexpected(kExitNoConnection);
 }
 
 bool BackupEnd::finish() { return restoreFromBackup(log_, backupPath_); }

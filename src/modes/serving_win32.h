@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/expected.h"
 #include "base/unique_resource.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/hosts_store.h"
@@ -27,9 +28,9 @@ std::string localTimeText();
 // for the hosts file in it.
 void logCopyFailure(Logger* log, const wchar_t* from, const wchar_t* to, std::uint32_t error);
 
-// Connects to the controller on localhost:`port`; 0, or the exit code that
-// ends the run, logged.
-[[nodiscard]] int connectOrLog(Logger* log, std::int32_t port, UniqueSocket& sock);
+// A socket connected to the controller on localhost:`port`; the failure is
+// the exit code that ends the run, logged.
+[[nodiscard]] Expected<UniqueSocket, int> connectOrLog(Logger* log, std::int32_t port);
 
 // What puts the hosts file right when serving ends: a server's restore of
 // its backup, or a session's take-out of its own lines.

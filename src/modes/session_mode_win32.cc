@@ -59,9 +59,9 @@ class SessionEnd final : public ServingEnd {
 // Sends `report` to varnick-session; a failure to is recorded, and the
 // records in the log stay.
 void sendOrLog(Logger* log, SOCKET sock, const Report& report) {
-  if (std::uint32_t error = sendReport(sock, report))
+  if (SystemResult sent = sendReport(sock, report); !sent)
     logMessage(kError, log, "Failed to send the report to varnick-session %d",
-               static_cast<int>(error));
+               static_cast<int>(sent.error()));
 }
 
 // How long varnick-session may take to read a report and close.
@@ -72,10 +72,10 @@ constexpr std::uint32_t kReportReadMs = 30000;
 bool sendToSession(std::optional<std::int32_t> port, const Report& report) {
   if (!port) return true;
   Logger* log = getLogger("Server");
-  UniqueSocket sock;
-  if (connectOrLog(log, *port, sock) != 0) return false;
-  sendOrLog(log, sock.get(), report);
-  awaitControllerClose(sock.get(), kReportReadMs);
+  Expected<UniqueSocket, int> sock = connectOrLog(log, *port);
+  if (!sock) return false;
+  sendOrLog(log, sock->get(), report);
+  awaitControllerClose(sock->get(), kReportReadMs);
   return true;
 }
 
@@ -96,49 +96,55 @@ int runSessionServer(std::int32_t port) {
   JournalFile journal;
   if (!createSessionJournal(store, journal, localTimeText(), log)) return kExitFailure;
   SessionEnd end(log, port, store, journal);
-  UniqueSocket sock;
-  if (int stop = connectOrLog(log, port, sock)) {
+  Expected<UniqueSocket, int> sock = connectOrLog(log, port);
+  if (!sock) {
     // Nothing was added: the journal has nothing to put right, and one that
     // could not go names no line: the next recovery removes it.
-    (void)journal.removeAndClose();
-    return stop;
+    journal.removeAndClose().ignore();
+    return sock.error();
   }
   // The recovery came before the connection: varnick-session hears of it first.
-  sendOrLog(log, sock.get(), recovery.items());
+  sendOrLog(log, sock->get(), recovery.items());
   const JournaledAdds journaled{store, journal};
-  const bool hostsFilePutRight = serveUntilEnd(log, sock.get(), &journaled, end);
-  sendOrLog(log, sock.get(), end.report());
+  const bool hostsFilePutRight = serveUntilEnd(log, sock->get(), &journaled, end);
+  sendOrLog(log, sock->get(), end.report());
   return hostsFilePutRight ? kExitSuccess : kExitFailure;
 }
 
 namespace {
 
+// How a recovery beside running sessions ended.
+enum class Recovered {
+  kNotServing,  // the serving lock could not be had (logged): nothing was looked at
+  kSomeLeft,    // a session could not be put right (its records say why)
+  kAll,         // every session was put right
+};
+
 // The recovery of `session recover` and `session clean`, beside running
-// sessions and never beside a server; nothing when the serving lock could
-// not be had (logged), else whether every session was put right.
-std::optional<bool> recoverBesideSessions(WorkReport& report) {
+// sessions and never beside a server.
+Recovered recoverBesideSessions(WorkReport& report) {
   HostsLock serving(HostsLock::Kind::kServing, HostsLock::Sharing::kShared);
-  if (!takeServingLock(getLogger("Server"), serving)) return std::nullopt;
+  if (!takeServingLock(getLogger("Server"), serving)) return Recovered::kNotServing;
   const std::unique_ptr<HostsStore> hosts = makeWin32HostsStore();
   HostsStore& store = *hosts;
-  return recoverInterruptedSessions(store, report, true);
+  return recoverInterruptedSessions(store, report, true) ? Recovered::kAll : Recovered::kSomeLeft;
 }
 
 }  // namespace
 
 int runRecovery(std::optional<std::int32_t> port) {
   WorkReport report(getLogger("Recovery"));
-  std::optional<bool> recovered = recoverBesideSessions(report);
-  if (!recovered) return kExitFailure;
+  const Recovered recovered = recoverBesideSessions(report);
+  if (recovered == Recovered::kNotServing) return kExitFailure;
   const bool told = sendToSession(port, report.items());
-  return *recovered && told ? kExitSuccess : kExitFailure;
+  return recovered == Recovered::kAll && told ? kExitSuccess : kExitFailure;
 }
 
 int runClean(std::optional<std::int32_t> port) {
   WorkReport report(getLogger("Recovery"));
   // The lock files go only once the serving lock is let go again.
-  std::optional<bool> recovered = recoverBesideSessions(report);
-  if (!recovered) return kExitFailure;
+  const Recovered recovered = recoverBesideSessions(report);
+  if (recovered == Recovered::kNotServing) return kExitFailure;
   bool removed = true;
   for (const LockFileRemoval& lock : removeUnheldLockFiles()) {
     if (!lock.wasThere) continue;
@@ -153,7 +159,7 @@ int runClean(std::optional<std::int32_t> port) {
     }
   }
   const bool told = sendToSession(port, report.items());
-  return *recovered && removed && told ? kExitSuccess : kExitFailure;
+  return recovered == Recovered::kAll && removed && told ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace varnick
