@@ -56,19 +56,22 @@ ReceivedRequest receiveRequest(int fd) {
   return received;
 }
 
-int sendAllBytes(int fd, std::string_view bytes) {
+SystemResult sendAllBytes(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0) return errno;
+    if (sent < 0) {
+      const int error = errno;
+      if (error == EINTR) continue;
+      return unexpected(static_cast<std::uint32_t>(error));
+    }
     bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
-  return 0;
+  return {};
 }
 
-int sendReportFrame(int fd, const Report& report) {
+SystemResult sendReportFrame(int fd, const Report& report) {
   std::optional<std::string> frame = reportFrame(report);
-  if (!frame) return EMSGSIZE;
+  if (!frame) return unexpected(static_cast<std::uint32_t>(EMSGSIZE));
   return sendAllBytes(fd, *frame);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/expected.h"
 #include "link/request.h"
 #include "link/session_report.h"
 
@@ -29,11 +30,12 @@ struct ReceivedRequest {
 // checked against kMaxSessionRequestBody before anything is set aside for it.
 [[nodiscard]] ReceivedRequest receiveRequest(int fd);
 
-// Sends all of `bytes` on the socket `fd` without raising SIGPIPE: 0 or the
-// errno (EPIPE when the peer is gone).
-[[nodiscard]] int sendAllBytes(int fd, std::string_view bytes);
+// Sends all of `bytes` on the socket `fd` without raising SIGPIPE; the
+// failure is the errno (EPIPE when the peer is gone).
+[[nodiscard]] SystemResult sendAllBytes(int fd, std::string_view bytes);
 
-// A report frame (session_report.h): 0 or the errno.
-[[nodiscard]] int sendReportFrame(int fd, const Report& report);
+// Sends a report frame (session_report.h); the failure is the errno
+// (EMSGSIZE for a report too long for a frame).
+[[nodiscard]] SystemResult sendReportFrame(int fd, const Report& report);
 
 }  // namespace varnick

@@ -94,10 +94,12 @@ void ignoreEndingSignals() {
 }
 
 void sendOrLog(Logger* log, int fd, const Report& report) {
-  const int error = sendReportFrame(fd, report);
+  const SystemResult sent = sendReportFrame(fd, report);
+  if (sent) return;
+  const int error = static_cast<int>(sent.error());
   if (error == EPIPE || error == ECONNRESET) {
     logMessage(kInfo, log, "varnick-session is gone: the report was not sent");
-  } else if (error != 0) {
+  } else {
     logMessage(kError, log, "Failed to send the report to varnick-session %d", error);
   }
 }
@@ -173,8 +175,8 @@ void serve(Logger* log, int fd, HostsStore& store, JournalFile& journal, HalfEnd
     }
     std::optional<char> reply = answer(log, store, journal, received.request);
     const char byte = reply.value_or(kReplySuccess);
-    if (int error = sendAllBytes(fd, std::string_view(&byte, 1)))
-      logMessage(kError, log, "Failed to send the reply %d", error);
+    if (SystemResult sent = sendAllBytes(fd, std::string_view(&byte, 1)); !sent)
+      logMessage(kError, log, "Failed to send the reply %d", static_cast<int>(sent.error()));
     if (!reply) return;
   }
 }
