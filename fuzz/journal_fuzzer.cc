@@ -84,13 +84,13 @@ std::vector<std::string> entriesOf(std::string_view text) {
 class StringTarget final : public varnick::AppendTarget {
  public:
   explicit StringTarget(std::string& hosts) : hosts_(hosts) {}
-  std::uint32_t lastByte(std::optional<char>& last) override {
-    if (!hosts_.empty()) last = hosts_.back();
-    return 0;
+  varnick::Expected<std::optional<char>, std::uint32_t> lastByte() override {
+    if (hosts_.empty()) return std::optional<char>();
+    return std::optional<char>(hosts_.back());
   }
-  std::uint32_t append(std::string_view bytes) override {
+  varnick::SystemResult append(std::string_view bytes) override {
     hosts_.append(bytes);
-    return 0;
+    return {};
   }
 
  private:
@@ -115,7 +115,7 @@ void checkRemoval(std::string_view before, const std::vector<std::string>& entri
         target, entry,
         [&start](LineStart how) {
           start = how;
-          return 0u;
+          return varnick::SystemResult();
         },
         lineEnd);
     if (!appended) __builtin_trap();

@@ -23,21 +23,24 @@ const char* appendStepText(AppendStep step) {
 }
 
 AppendResult appendJournaledLine(AppendTarget& target, std::string_view entry,
-                                 const std::function<std::uint32_t(LineStart)>& journal,
+                                 const std::function<SystemResult(LineStart)>& journal,
                                  std::string_view lineEnd) {
-  std::optional<char> last;
-  if (std::uint32_t error = target.lastByte(last)) return failedAt(AppendStep::kReadFailed, error);
+  Expected<std::optional<char>, std::uint32_t> read = target.lastByte();
+  if (!read) return failedAt(AppendStep::kReadFailed, read.error());
+  const std::optional<char> last = *read;
   // What another program appends later then starts a line of its own too,
   // and a line that was glued to the last one could not be found again.
   const LineStart start = !last || *last == '\n' ? LineStart::kOwnLine : LineStart::kAfterSeparator;
   // Recorded and flushed before the line goes in: a power cut at any instant
   // leaves no line of the session that its journal does not name.
-  if (std::uint32_t error = journal(start)) return failedAt(AppendStep::kJournalFailed, error);
+  if (SystemResult recorded = journal(start); !recorded)
+    return failedAt(AppendStep::kJournalFailed, recorded.error());
   std::string line;
   line.reserve(entry.size() + 2 * kCrLf.size());
   if (start == LineStart::kAfterSeparator) line.append(*last == '\r' ? kCrLf : lineEnd);
   line.append(entry).append(lineEnd);
-  if (std::uint32_t error = target.append(line)) return failedAt(AppendStep::kWriteFailed, error);
+  if (SystemResult written = target.append(line); !written)
+    return failedAt(AppendStep::kWriteFailed, written.error());
   return {};
 }
 
@@ -51,16 +54,16 @@ class StoreAppend final : public AppendTarget {
  public:
   explicit StoreAppend(StoreFile& file) : file_(file) {}
 
-  std::uint32_t lastByte(std::optional<char>& last) override {
+  Expected<std::optional<char>, std::uint32_t> lastByte() override {
     StoreResult<std::optional<char>> byte = file_.lastByte();
-    if (!byte) return byte.error().code;
-    last = *byte;
-    return 0;
+    if (!byte) return unexpected(byte.error().code);
+    return *byte;
   }
 
-  std::uint32_t append(std::string_view bytes) override {
+  SystemResult append(std::string_view bytes) override {
     StoreResult<void> written = file_.append(bytes);
-    return written ? 0 : written.error().code;
+    if (!written) return unexpected(written.error().code);
+    return {};
   }
 
  private:
@@ -84,7 +87,8 @@ JournaledAppend appendJournaled(HostsStore& store, JournalFile& journal,
       target, entry,
       [&journal, entry](LineStart start) {
         StoreResult<void> recorded = journal.appended(entry, start);
-        return recorded ? 0 : recorded.error().code;
+        if (!recorded) return SystemResult(unexpected(recorded.error().code));
+        return SystemResult();
       },
       store.lineEnd())};
   if (!result.appended && result.appended.error().step == AppendStep::kWriteFailed) {

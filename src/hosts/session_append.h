@@ -19,10 +19,10 @@ namespace varnick {
 class AppendTarget {
  public:
   virtual ~AppendTarget() = default;
-  // The file's last byte, or nothing when it is empty: 0 or the error code.
-  virtual std::uint32_t lastByte(std::optional<char>& last) = 0;
-  // Writes `bytes` at the end of the file in one write: 0 or the error code.
-  virtual std::uint32_t append(std::string_view bytes) = 0;
+  // The file's last byte, or nothing when it is empty.
+  virtual Expected<std::optional<char>, std::uint32_t> lastByte() = 0;
+  // Writes `bytes` at the end of the file in one write.
+  virtual SystemResult append(std::string_view bytes) = 0;
 };
 
 // The line end of the system's text files: Windows' CR LF, or LF.
@@ -31,13 +31,13 @@ constexpr std::string_view kLf = "\n";
 
 // Appends `entry` and `lineEnd` to `target`, after a line end of its own
 // when the file does not end in LF, once `journal` has recorded how the
-// line starts (0, or the error code that stops the append before anything
-// is written). That separator is `lineEnd`, but CR LF after a CR: an LF
+// line starts (a failure, with its error code, stops the append before
+// anything is written). That separator is `lineEnd`, but CR LF after a CR: an LF
 // alone would make the file's own CR part of a line end, and taking the
 // separator out again would take the CR with it.
 [[nodiscard]] AppendResult appendJournaledLine(
     AppendTarget& target, std::string_view entry,
-    const std::function<std::uint32_t(LineStart)>& journal, std::string_view lineEnd = kCrLf);
+    const std::function<SystemResult(LineStart)>& journal, std::string_view lineEnd = kCrLf);
 
 // What a journaled append did: the append; the error code of the record
 // that its line did not go in after all; and that of the flush of the hosts

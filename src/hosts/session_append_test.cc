@@ -15,14 +15,15 @@ class FakeTarget final : public AppendTarget {
  public:
   FakeTarget(std::string content, std::vector<std::string>& steps)
       : content_(std::move(content)), steps_(steps) {}
-  std::uint32_t lastByte(std::optional<char>& last) override {
-    if (!content_.empty()) last = content_.back();
-    return readError;
+  Expected<std::optional<char>, std::uint32_t> lastByte() override {
+    if (readError) return unexpected(readError);
+    if (content_.empty()) return std::optional<char>();
+    return std::optional<char>(content_.back());
   }
-  std::uint32_t append(std::string_view bytes) override {
+  SystemResult append(std::string_view bytes) override {
     steps_.push_back("write");
     if (writeError == 0) content_.append(bytes);
-    return writeError;
+    return systemResult(writeError);
   }
   std::uint32_t readError = 0;
   std::uint32_t writeError = 0;
@@ -70,7 +71,7 @@ TEST(AppendJournaledLine, RecordsFirstThenWritesALineOfItsOwn) {
         target, "a",
         [&](LineStart start) {
           steps.emplace_back(start == LineStart::kOwnLine ? "L" : "S");
-          return c.journalError;
+          return systemResult(c.journalError);
         },
         c.lineEnd);
     EXPECT_EQ(result ? std::nullopt : std::optional(result.error().step), c.step) << c.name;

@@ -246,13 +246,13 @@ TEST(RemoveSessionLines, TakesOutOnlyTheSessionsLinesFromTheEnd) {
 class StringTarget final : public AppendTarget {
  public:
   explicit StringTarget(std::string& hosts) : hosts_(hosts) {}
-  std::uint32_t lastByte(std::optional<char>& last) override {
-    if (!hosts_.empty()) last = hosts_.back();
-    return 0;
+  Expected<std::optional<char>, std::uint32_t> lastByte() override {
+    if (hosts_.empty()) return std::optional<char>();
+    return std::optional<char>(hosts_.back());
   }
-  std::uint32_t append(std::string_view bytes) override {
+  SystemResult append(std::string_view bytes) override {
     hosts_.append(bytes);
-    return 0;
+    return {};
   }
 
  private:
@@ -268,7 +268,7 @@ JournalLine append(std::string& hosts, const std::string& entry, std::string_vie
       target, entry,
       [&line](LineStart start) {
         line.start = start;
-        return 0u;
+        return SystemResult();
       },
       lineEnd);
   EXPECT_TRUE(result.ok());
