@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -210,8 +211,10 @@ inline SystemResult systemResult(std::uint32_t code) {
 inline std::uint32_t errorCodeOf(const SystemResult& result) { return result ? 0 : result.error(); }
 
 // Which step of an operation failed, with the platform's error code and the
-// file the step concerns, where one does. Each step enum has one text table
-// beside the code that makes its records.
+// file the step concerns, where one does. The words for a step enum's
+// failures are written once: in a text table beside the enum where replies,
+// reports or records share them (kAppendStepWords, takeOutStepText,
+// serviceStepText), or else in the one function that makes its records.
 template <typename Step>
 struct StepFailure {
   Step step{};
@@ -222,6 +225,17 @@ struct StepFailure {
 template <typename Step>
 Unexpected<StepFailure<Step>> failedAt(Step step, std::uint32_t code, std::wstring path = {}) {
   return {StepFailure<Step>{step, code, std::move(path)}};
+}
+
+// Whether a step enum's text table has one row per step, in the enum's
+// order, so that a step finds its row by its value: for a static_assert
+// beside the table.
+template <typename Row, std::size_t N>
+constexpr bool rowsFollowSteps(const Row (&rows)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (static_cast<std::size_t>(rows[i].step) != i) return false;
+  }
+  return true;
 }
 
 }  // namespace varnick

@@ -1,8 +1,10 @@
 // The hosts file's own operations that `add` and server mode share.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <string_view>
 
 #include "base/expected.h"
@@ -11,17 +13,42 @@
 
 namespace varnick {
 
-enum class AppendStep {
-  kLockFailed,     // the write lock
-  kOpenFailed,     // the hosts file could not be opened
-  kReadFailed,     // a session's append: the file's last byte could not be read
-  kJournalFailed,  // a session's append: its journal could not record the line
-  kWriteFailed,    // the line could not be written
+// The step at which an append stopped; only a session's append reads the
+// file's end and keeps a journal.
+enum class AppendStep { kLockFailed, kOpenFailed, kReadFailed, kJournalFailed, kWriteFailed };
+
+// The words for an append that stopped at a step: why, as a reply or a
+// report says it; what the log's record says failed ("Failed to <failedTo>
+// <code>", where kWriteFailed's %s is the entry as shown); and whether that
+// record is an error rather than information.
+struct AppendStepWords {
+  AppendStep step;
+  const char* why;
+  const char* failedTo;
+  bool recordIsError;
 };
 
-// Why an append stopped, in the words of the replies and records that name
-// its step.
-[[nodiscard]] const char* appendStepText(AppendStep step);
+inline constexpr AppendStepWords kAppendStepWords[] = {
+    {AppendStep::kLockFailed, "the write lock of the hosts file could not be taken",
+     "take the write lock of the hosts file", true},
+    {AppendStep::kOpenFailed, "the hosts file could not be opened", "open hosts file", false},
+    {AppendStep::kReadFailed, "the hosts file could not be read", "read hosts file", true},
+    {AppendStep::kJournalFailed, "the hosts file was left alone: the journal could not be written",
+     "write the session journal", true},
+    {AppendStep::kWriteFailed, "the hosts file could not be written", "write %s to hosts file",
+     false},
+};
+static_assert(rowsFollowSteps(kAppendStepWords) &&
+              std::size(kAppendStepWords) ==
+                  static_cast<std::size_t>(AppendStep::kWriteFailed) + 1);
+
+// The row of kAppendStepWords for `step`: the rows are in the enum's order.
+constexpr const AppendStepWords& appendStepWords(AppendStep step) {
+  return kAppendStepWords[static_cast<std::size_t>(step)];
+}
+
+// Why an append stopped, in the words of the replies and reports.
+constexpr const char* appendStepText(AppendStep step) { return appendStepWords(step).why; }
 
 using AppendResult = Expected<void, StepFailure<AppendStep>>;
 

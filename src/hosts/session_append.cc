@@ -6,22 +6,6 @@
 
 namespace varnick {
 
-const char* appendStepText(AppendStep step) {
-  switch (step) {
-    case AppendStep::kLockFailed:
-      return "the write lock of the hosts file could not be taken";
-    case AppendStep::kOpenFailed:
-      return "the hosts file could not be opened";
-    case AppendStep::kReadFailed:
-      return "the hosts file could not be read";
-    case AppendStep::kJournalFailed:
-      return "the hosts file was left alone: the journal could not be written";
-    case AppendStep::kWriteFailed:
-      break;
-  }
-  return "the hosts file could not be written";
-}
-
 AppendResult appendJournaledLine(AppendTarget& target, std::string_view entry,
                                  const std::function<SystemResult(LineStart)>& journal,
                                  std::string_view lineEnd) {

@@ -10,24 +10,12 @@ bool logAppend(Logger* log, const AppendResult& appended, std::string_view shown
     logMessage(kInfo, log, "Written to hosts file '%s'", text.c_str());
     return true;
   }
-  const int error = static_cast<int>(appended.error().code);
-  switch (appended.error().step) {
-    case AppendStep::kLockFailed:
-      logMessage(kError, log, "Failed to take the write lock of the hosts file %d", error);
-      return false;
-    case AppendStep::kOpenFailed:
-      logMessage(kInfo, log, "Failed to open hosts file %d", error);
-      return false;
-    case AppendStep::kReadFailed:  // only a session's append reads the file's end
-      logMessage(kError, log, "Failed to read hosts file %d", error);
-      return false;
-    case AppendStep::kJournalFailed:  // only a session's append keeps a journal
-      logMessage(kError, log, "Failed to write the session journal %d", error);
-      return false;
-    case AppendStep::kWriteFailed:
-      break;
-  }
-  logMessage(kInfo, log, "Failed to write %s to hosts file %d", text.c_str(), error);
+  const AppendStepWords& words = appendStepWords(appended.error().step);
+  std::string failedTo = words.failedTo;
+  if (const std::size_t entry = failedTo.find("%s"); entry != std::string::npos)
+    failedTo.replace(entry, 2, text);
+  logMessage(words.recordIsError ? kError : kInfo, log, "Failed to %s %d", failedTo.c_str(),
+             static_cast<int>(appended.error().code));
   return false;
 }
 

@@ -359,37 +359,6 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
   reportState(SERVICE_STOPPED, error);
 }
 
-// Why an install or an uninstall stopped, completing "the service: ".
-const char* serviceStepText(ServiceStep step) {
-  switch (step) {
-    case ServiceStep::kNoFolder:
-      return "could not make its folder";
-    case ServiceStep::kCopyFailed:
-      return "could not copy varnick.exe there";
-    case ServiceStep::kNoManager:
-      return "could not open the service control manager";
-    case ServiceStep::kNoService:
-      return "could not open the installed service";
-    case ServiceStep::kCreateFailed:
-      return "could not create the service";
-    case ServiceStep::kConfigFailed:
-      return "could not set its restart and privileges";
-    case ServiceStep::kStartFailed:
-      return "could not start it";
-    case ServiceStep::kQueryFailed:
-      return "could not read its state";
-    case ServiceStep::kNotInstalled:
-      return "it is not installed";
-    case ServiceStep::kStopFailed:
-      return "could not stop it";
-    case ServiceStep::kDeleteFailed:
-      return "could not remove it";
-    case ServiceStep::kRemoveFailed:
-      return "could not remove its files";
-  }
-  return "";
-}
-
 // The record of an install's or uninstall's failure.
 void logServiceFailure(Logger* log, const char* what, const StepFailure<ServiceStep>& failure) {
   logMessage(kError, log, "Failed to %s the service: %s %d%s%s", what,

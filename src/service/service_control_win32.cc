@@ -159,6 +159,36 @@ DWORD configure(SC_HANDLE service) {
 
 }  // namespace
 
+const char* serviceStepText(ServiceStep step) {
+  switch (step) {
+    case ServiceStep::kNoFolder:
+      return "could not make its folder";
+    case ServiceStep::kCopyFailed:
+      return "could not copy varnick.exe there";
+    case ServiceStep::kNoManager:
+      return "could not open the service control manager";
+    case ServiceStep::kNoService:
+      return "could not open the installed service";
+    case ServiceStep::kCreateFailed:
+      return "could not create the service";
+    case ServiceStep::kConfigFailed:
+      return "could not set its restart and privileges";
+    case ServiceStep::kStartFailed:
+      return "could not start it";
+    case ServiceStep::kQueryFailed:
+      return "could not read its state";
+    case ServiceStep::kNotInstalled:
+      return "it is not installed";
+    case ServiceStep::kStopFailed:
+      return "could not stop it";
+    case ServiceStep::kDeleteFailed:
+      return "could not remove it";
+    case ServiceStep::kRemoveFailed:
+      return "could not remove its files";
+  }
+  return "";
+}
+
 std::wstring serviceFolder() {
   const std::wstring base = programFilesFolder();
   return base.empty() ? std::wstring() : base + L"\\Varnick";

@@ -31,6 +31,9 @@ enum class ServiceStep {
   kRemoveFailed,  // its files could not be removed
 };
 
+// Why an install or an uninstall stopped, completing "the service: ".
+[[nodiscard]] const char* serviceStepText(ServiceStep step);
+
 using ServiceResult = Expected<void, StepFailure<ServiceStep>>;
 
 // An install that is done: whether the system took the settings that
