@@ -113,7 +113,8 @@ int run(int argc, wchar_t** argv) {
     printUsage();
     return kExitUsage;
   }
-  if (auto stop = startWinsock()) return *stop;
+  // The requested mode never runs without Winsock: a failure, not success.
+  if (!startWinsock()) return kExitFailure;
   if (LocateFailure failure = locateHostsFile(); failure != LocateFailure::kNone) {
     printLocateFailure(failure);
     return kExitFailure;

@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "base/console.h"
-#include "base/exit_codes.h"
 #include "base/wide_text.h"
 #include "base/winsock_win32.h"
 
@@ -24,12 +23,11 @@ void printUsage() {
   printText("                             Varnick [add|del] <entry>\r\n\r\n");
 }
 
-std::optional<int> startWinsock() {
+bool startWinsock() {
   const Winsock& winsock = gWinsock.emplace();
   if (!winsock.started()) {
     printText("The Winsock dll not found!\n");
-    // The requested mode never ran: report a failure, not success.
-    return kExitFailure;
+    return false;
   }
   const WSADATA& data = winsock.data();
   printText("The Winsock dll found!\n");
@@ -39,13 +37,13 @@ std::optional<int> startWinsock() {
               static_cast<unsigned>(LOBYTE(data.wVersion)),
               static_cast<unsigned>(HIBYTE(data.wVersion)));
     gWinsock.reset();
-    return kExitFailure;
+    return false;
   }
   printText("The dll supports the Winsock version %u.%u!\n", 2u, 2u);
   printText("The highest version this dll can support: %u.%u\n",
             static_cast<unsigned>(LOBYTE(data.wHighVersion)),
             static_cast<unsigned>(HIBYTE(data.wHighVersion)));
-  return std::nullopt;
+  return true;
 }
 
 void printLocateFailure(LocateFailure failure) {
