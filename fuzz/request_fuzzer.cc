@@ -72,15 +72,16 @@ void checkAllowed(std::string_view entry) {
 
 // A report is taken whole, exactly as it encodes, or more is asked for.
 void feedReport(std::string_view bytes) {
-  varnick::Report report;
-  std::size_t used = 0;
-  switch (varnick::takeReport(bytes, varnick::kMaxServiceFrame * 64, report, used)) {
+  const varnick::FrameTaken<varnick::Report> taken =
+      varnick::takeReport(bytes, varnick::kMaxServiceFrame * 64);
+  switch (taken.read) {
     case varnick::FrameRead::kWhole:
-      if (used > bytes.size() || varnick::reportFrame(report) != bytes.substr(0, used))
+      if (taken.used > bytes.size() ||
+          varnick::reportFrame(taken.content) != bytes.substr(0, taken.used))
         __builtin_trap();
       break;
     case varnick::FrameRead::kNeedMore:
-      if (used <= bytes.size()) __builtin_trap();
+      if (taken.used <= bytes.size()) __builtin_trap();
       break;
     case varnick::FrameRead::kMalformed:
       break;
@@ -90,17 +91,17 @@ void feedReport(std::string_view bytes) {
 // A frame the service takes is exactly the bytes that its request encodes
 // to: nothing before or after it is read, and nothing is read twice.
 void feedService(std::string_view bytes) {
-  varnick::ServiceRequest request;
-  std::size_t used = 0;
-  if (varnick::takeServiceRequest(bytes, request, used) == varnick::FrameRead::kWhole) {
-    if (used > bytes.size() || varnick::encodeServiceRequest(request) != bytes.substr(0, used))
+  const varnick::FrameTaken<varnick::ServiceRequest> request = varnick::takeServiceRequest(bytes);
+  if (request.read == varnick::FrameRead::kWhole) {
+    if (request.used > bytes.size() ||
+        varnick::encodeServiceRequest(request.content) != bytes.substr(0, request.used))
       __builtin_trap();
-    checkAllowed(request.entry);
+    checkAllowed(request.content.entry);
   }
-  varnick::ServiceReply reply;
-  used = 0;
-  if (varnick::takeServiceReply(bytes, reply, used) == varnick::FrameRead::kWhole) {
-    if (used > bytes.size() || varnick::encodeServiceReply(reply) != bytes.substr(0, used))
+  const varnick::FrameTaken<varnick::ServiceReply> reply = varnick::takeServiceReply(bytes);
+  if (reply.read == varnick::FrameRead::kWhole) {
+    if (reply.used > bytes.size() ||
+        varnick::encodeServiceReply(reply.content) != bytes.substr(0, reply.used))
       __builtin_trap();
   }
 }

@@ -82,24 +82,16 @@ std::optional<Report> parseReport(std::string_view body) {
   return report;
 }
 
-FrameRead takeReport(std::string_view received, std::uint32_t maxBody, Report& report,
-                     std::size_t& used) {
-  if (received.size() < kLengthFieldSize) {
-    used = kLengthFieldSize;
-    return FrameRead::kNeedMore;
-  }
+FrameTaken<Report> takeReport(std::string_view received, std::uint32_t maxBody) {
+  if (received.size() < kLengthFieldSize) return {FrameRead::kNeedMore, {}, kLengthFieldSize};
   const std::uint32_t length =
       readBigEndian32(reinterpret_cast<const std::uint8_t*>(received.data()));
-  if (length > maxBody) return FrameRead::kMalformed;
-  if (received.size() - kLengthFieldSize < length) {
-    used = kLengthFieldSize + std::size_t{length};
-    return FrameRead::kNeedMore;
-  }
-  std::optional<Report> taken = parseReport(received.substr(kLengthFieldSize, length));
-  if (!taken) return FrameRead::kMalformed;
-  report = std::move(*taken);
-  used = kLengthFieldSize + std::size_t{length};
-  return FrameRead::kWhole;
+  if (length > maxBody) return {FrameRead::kMalformed};
+  const std::size_t frameSize = kLengthFieldSize + std::size_t{length};
+  if (received.size() < frameSize) return {FrameRead::kNeedMore, {}, frameSize};
+  std::optional<Report> report = parseReport(received.substr(kLengthFieldSize, length));
+  if (!report) return {FrameRead::kMalformed};
+  return {FrameRead::kWhole, std::move(*report), frameSize};
 }
 
 }  // namespace varnick

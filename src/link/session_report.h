@@ -78,12 +78,11 @@ bool isFailure(ReportKind kind);
 [[nodiscard]] std::optional<Report> parseReport(std::string_view body);
 
 // Reads the report frame at the front of `received`, the bytes read so far,
-// whose body may be at most `maxBody` bytes long. kWhole sets `report` and
-// `used` (length field and body); kNeedMore sets `used` to the bytes the
-// frame needs as far as its length field tells (more than `received` holds),
-// so a reader takes no byte past the frame; kMalformed for a longer body or
-// one that is not a whole report.
-[[nodiscard]] FrameRead takeReport(std::string_view received, std::uint32_t maxBody, Report& report,
-                                   std::size_t& used);
+// whose body may be at most `maxBody` bytes long. kWhole gives the report
+// and the bytes used (length field and body); kNeedMore the bytes the frame
+// needs as far as its length field tells (more than `received` holds), so a
+// reader takes no byte past the frame; kMalformed is a longer body or one
+// that is not a whole report.
+[[nodiscard]] FrameTaken<Report> takeReport(std::string_view received, std::uint32_t maxBody);
 
 }  // namespace varnick

@@ -41,22 +41,22 @@ TEST(SessionReport, AReaderTakesExactlyTheFrameWithinItsBound) {
   const Report report = everyKind();
   const std::string frame = *reportFrame(report);
   const auto bodySize = static_cast<std::uint32_t>(frame.size() - 4);
-  Report taken;
-  std::size_t used = 0;
   // Cut anywhere: more is needed, and no byte past the frame.
   for (std::size_t size = 0; size < frame.size(); ++size) {
-    ASSERT_EQ(takeReport(frame.substr(0, size), bodySize, taken, used), FrameRead::kNeedMore);
-    EXPECT_EQ(used, size < 4 ? 4 : frame.size()) << size;
+    const FrameTaken<Report> cut = takeReport(frame.substr(0, size), bodySize);
+    ASSERT_EQ(cut.read, FrameRead::kNeedMore);
+    EXPECT_EQ(cut.used, size < 4 ? 4 : frame.size()) << size;
   }
-  ASSERT_EQ(takeReport(frame + "next", bodySize, taken, used), FrameRead::kWhole);
-  EXPECT_EQ(taken, report);
-  EXPECT_EQ(used, frame.size());
+  const FrameTaken<Report> taken = takeReport(frame + "next", bodySize);
+  ASSERT_EQ(taken.read, FrameRead::kWhole);
+  EXPECT_EQ(taken.content, report);
+  EXPECT_EQ(taken.used, frame.size());
   // A length beyond the bound is refused before the body comes; a body that
   // is no report when it has.
-  EXPECT_EQ(takeReport(frame.substr(0, 4), bodySize - 1, taken, used), FrameRead::kMalformed);
+  EXPECT_EQ(takeReport(frame.substr(0, 4), bodySize - 1).read, FrameRead::kMalformed);
   for (const std::string& bad : {std::string(4, '\0'), std::string("\0\0\0\1\3", 5),
                                  frame.substr(0, 4) + frame.substr(5) + "x"}) {
-    EXPECT_EQ(takeReport(bad, bodySize, taken, used), FrameRead::kMalformed);
+    EXPECT_EQ(takeReport(bad, bodySize).read, FrameRead::kMalformed);
   }
 }
 

@@ -3,9 +3,11 @@
 // big-endian numbers they are made of. Plain bytes only: no sockets here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace varnick {
 
@@ -17,6 +19,21 @@ constexpr std::uint32_t kLengthFieldSize = 4;
 // not all of it yet, all of it, or bytes that are no such frame. Its own
 // type rather than an Expected: waiting for more is neither a value nor a failure.
 enum class FrameRead { kNeedMore, kWhole, kMalformed };
+
+// A frame read from the front of the bytes received: what was found; for
+// kWhole, what the frame holds and the bytes it took (length field and
+// body); for kNeedMore, the bytes the frame needs as far as its length
+// field tells, where the reader says.
+template <typename Content>
+struct FrameTaken {
+  FrameTaken() = default;
+  FrameTaken(FrameRead found, Content taken = {}, std::size_t bytes = 0)  // NOLINT: implicit
+      : read(found), content(std::move(taken)), used(bytes) {}
+
+  FrameRead read = FrameRead::kNeedMore;
+  Content content{};
+  std::size_t used = 0;
+};
 
 constexpr std::uint8_t kOpAdd = 1;       // operands: big-endian entry length N, N entry bytes
 constexpr std::uint8_t kOpRemove = 2;    // no operands; always refused

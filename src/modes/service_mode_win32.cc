@@ -143,10 +143,14 @@ class ServiceConnection final : public PipeConnection {
     return {};
   }
 
-  ServiceReply end(Report& report) override {
-    if (takeOut(report)) return {};
-    return {ServiceStatus::kFailed, PolicyRule::kAllowed, 0,
-            "the lines could not all be taken out; the service tries again at its next start"};
+  ConnectionEnd end() override {
+    ConnectionEnd ended;
+    if (!takeOut(ended.report)) {
+      ended.reply = {
+          ServiceStatus::kFailed, PolicyRule::kAllowed, 0,
+          "the lines could not all be taken out; the service tries again at its next start"};
+    }
+    return ended;
   }
 
   void closed(bool malformed) override {

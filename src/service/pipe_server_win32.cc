@@ -348,17 +348,15 @@ void Server::requestCame(Channel* channel, DWORD bytes, DWORD error) {
   }
   channel->heardAt = GetTickCount64();
   channel->received.append(channel->piece, bytes);
-  ServiceRequest request;
-  std::size_t used = 0;
-  FrameRead frame = FrameRead::kNeedMore;
-  while ((frame = takeServiceRequest(channel->received, request, used)) == FrameRead::kWhole) {
-    channel->received.erase(0, used);
-    if (!replyToRequest(*channel, request)) {
+  FrameTaken<ServiceRequest> frame;
+  while ((frame = takeServiceRequest(channel->received)).read == FrameRead::kWhole) {
+    channel->received.erase(0, frame.used);
+    if (!replyToRequest(*channel, frame.content)) {
       close(channel, false);
       return;
     }
   }
-  if (frame == FrameRead::kMalformed) {
+  if (frame.read == FrameRead::kMalformed) {
     close(channel, true);
     return;
   }
@@ -380,9 +378,9 @@ bool Server::replyToRequest(Channel& channel, const ServiceRequest& request) {
       reply = encodeServiceReply(connection.list());
       break;
     case ServiceOp::kEnd: {
-      Report report;
-      reply = encodeServiceReply(connection.end(report));
-      reply += reportFrame(report).value_or(std::string());
+      const ConnectionEnd ended = connection.end();
+      reply = encodeServiceReply(ended.reply);
+      reply += reportFrame(ended.report).value_or(std::string());
       break;
     }
   }

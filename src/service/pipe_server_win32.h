@@ -25,6 +25,13 @@
 
 namespace varnick {
 
+// What ending a connection gives back: the reply, and the report of the
+// lines taken out.
+struct ConnectionEnd {
+  ServiceReply reply;
+  Report report;
+};
+
 // One connection's requests, answered in order; then its end. Its calls
 // come from the pool's threads, one at a time.
 class PipeConnection {
@@ -39,8 +46,8 @@ class PipeConnection {
   // see.
   virtual ServiceReply list() = 0;
   virtual ServiceReply add(const std::string& entry) = 0;
-  // Takes the connection's lines out now; `report` says which.
-  virtual ServiceReply end(Report& report) = 0;
+  // Takes the connection's lines out now.
+  virtual ConnectionEnd end() = 0;
   // The connection is over (the client closed it or died, sent a frame it
   // may not, fell silent, gave way to another, or the service stops):
   // whatever it still holds goes.

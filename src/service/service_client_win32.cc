@@ -73,12 +73,11 @@ Expected<ServiceReply, std::string> ServiceClient::request(const ServiceRequest&
     return unexpected(withCode("could not write to the Varnick service", error));
   }
   for (;;) {
-    ServiceReply reply;
-    std::size_t used = 0;
-    switch (takeServiceReply(received_, reply, used)) {
+    FrameTaken<ServiceReply> reply = takeServiceReply(received_);
+    switch (reply.read) {
       case FrameRead::kWhole:
-        received_.erase(0, used);
-        return reply;
+        received_.erase(0, reply.used);
+        return std::move(reply.content);
       case FrameRead::kMalformed:
         return unexpected(std::string("the Varnick service sent a reply out of its protocol"));
       case FrameRead::kNeedMore:
@@ -111,17 +110,17 @@ Expected<std::pair<ServiceReply, Report>, std::string> ServiceClient::end() {
   if (!reply) return unexpected(reply.error());
   // Then the report frame of what it took out.
   for (;;) {
-    Report report;
-    std::size_t used = 0;
-    switch (takeReport(received_, kMaxServiceFrame * 64, report, used)) {
+    FrameTaken<Report> report = takeReport(received_, kMaxServiceFrame * 64);
+    switch (report.read) {
       case FrameRead::kWhole:
-        received_.erase(0, used);
+        received_.erase(0, report.used);
         pipe_.reset();
-        return std::make_pair(*reply, std::move(report));
+        return std::make_pair(*reply, std::move(report.content));
       case FrameRead::kMalformed:
         return unexpected(std::string("the Varnick service sent a report out of its protocol"));
       case FrameRead::kNeedMore:
-        if (Expected<void, std::string> got = receive(used); !got) return unexpected(got.error());
+        if (Expected<void, std::string> got = receive(report.used); !got)
+          return unexpected(got.error());
     }
   }
 }

@@ -19,14 +19,13 @@ std::string framed(const std::string& body) {
 }
 
 // The body of the frame at the front of `received`, once it is whole.
-FrameRead takeBody(std::string_view received, std::string_view& body, std::size_t& used) {
-  if (received.size() < kLengthFieldSize) return FrameRead::kNeedMore;
+FrameTaken<std::string_view> takeBody(std::string_view received) {
+  if (received.size() < kLengthFieldSize) return {FrameRead::kNeedMore};
   const std::uint32_t length = numberAt(received, 0);
-  if (length == 0 || length > kMaxServiceFrame) return FrameRead::kMalformed;
-  if (received.size() - kLengthFieldSize < length) return FrameRead::kNeedMore;
-  body = received.substr(kLengthFieldSize, length);
-  used = kLengthFieldSize + length;
-  return FrameRead::kWhole;
+  if (length == 0 || length > kMaxServiceFrame) return {FrameRead::kMalformed};
+  if (received.size() - kLengthFieldSize < length) return {FrameRead::kNeedMore};
+  return {FrameRead::kWhole, received.substr(kLengthFieldSize, length),
+          kLengthFieldSize + std::size_t{length}};
 }
 
 // A number, then exactly that many bytes, making up the rest of `body` from `at`.
@@ -39,52 +38,51 @@ std::optional<std::string> sizedText(std::string_view body, std::size_t at) {
 
 }  // namespace
 
-FrameRead takeServiceRequest(std::string_view received, ServiceRequest& request,
-                             std::size_t& used) {
-  std::string_view body;
-  const FrameRead read = takeBody(received, body, used);
-  if (read != FrameRead::kWhole) return read;
+FrameTaken<ServiceRequest> takeServiceRequest(std::string_view received) {
+  const FrameTaken<std::string_view> frame = takeBody(received);
+  if (frame.read != FrameRead::kWhole) return {frame.read};
+  const std::string_view body = frame.content;
   ServiceRequest taken;
   switch (static_cast<std::uint8_t>(body[0])) {
     case static_cast<std::uint8_t>(ServiceOp::kHello):
-      if (body.size() != 5) return FrameRead::kMalformed;
+      if (body.size() != 5) return {FrameRead::kMalformed};
       taken.version = numberAt(body, 1);
       break;
     case static_cast<std::uint8_t>(ServiceOp::kAdd): {
       std::optional<std::string> entry = sizedText(body, 1);
-      if (!entry) return FrameRead::kMalformed;
+      if (!entry) return {FrameRead::kMalformed};
       taken.entry = std::move(*entry);
       break;
     }
     case static_cast<std::uint8_t>(ServiceOp::kEnd):
     case static_cast<std::uint8_t>(ServiceOp::kList):
-      if (body.size() != 1) return FrameRead::kMalformed;
+      if (body.size() != 1) return {FrameRead::kMalformed};
       break;
     default:
-      return FrameRead::kMalformed;
+      return {FrameRead::kMalformed};
   }
   taken.op = static_cast<ServiceOp>(body[0]);
-  request = std::move(taken);
-  return FrameRead::kWhole;
+  return {FrameRead::kWhole, std::move(taken), frame.used};
 }
 
-FrameRead takeServiceReply(std::string_view received, ServiceReply& reply, std::size_t& used) {
-  std::string_view body;
-  const FrameRead read = takeBody(received, body, used);
-  if (read != FrameRead::kWhole) return read;
-  if (body.size() < 6) return FrameRead::kMalformed;
+FrameTaken<ServiceReply> takeServiceReply(std::string_view received) {
+  const FrameTaken<std::string_view> frame = takeBody(received);
+  if (frame.read != FrameRead::kWhole) return {frame.read};
+  const std::string_view body = frame.content;
+  if (body.size() < 6) return {FrameRead::kMalformed};
   const auto status = static_cast<std::uint8_t>(body[0]);
   const auto rule = static_cast<std::uint8_t>(body[1]);
   std::optional<std::string> text = sizedText(body, 6);
   if (status > static_cast<std::uint8_t>(kLastStatus) ||
       rule > static_cast<std::uint8_t>(kLastRule) || !text) {
-    return FrameRead::kMalformed;
+    return {FrameRead::kMalformed};
   }
+  ServiceReply reply;
   reply.status = static_cast<ServiceStatus>(status);
   reply.rule = static_cast<PolicyRule>(rule);
   reply.value = numberAt(body, 2);
   reply.text = std::move(*text);
-  return FrameRead::kWhole;
+  return {FrameRead::kWhole, std::move(reply), frame.used};
 }
 
 std::string encodeServiceRequest(const ServiceRequest& request) {

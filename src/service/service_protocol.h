@@ -44,13 +44,12 @@ struct ServiceReply {
   std::string text;         // why, in words; for a hello, the policy in words
 };
 
-// Reads the request at the front of `received`: kWhole sets `request` and
-// `used` (the bytes it took); kMalformed for a length beyond
-// kMaxServiceFrame, an unknown op code, or a body of the wrong size.
-[[nodiscard]] FrameRead takeServiceRequest(std::string_view received, ServiceRequest& request,
-                                           std::size_t& used);
-[[nodiscard]] FrameRead takeServiceReply(std::string_view received, ServiceReply& reply,
-                                         std::size_t& used);
+// Reads the request at the front of `received`: kWhole gives the request
+// and the bytes it took; kNeedMore names no size; kMalformed is a length
+// beyond kMaxServiceFrame, an unknown op code, or a body of the wrong size.
+[[nodiscard]] FrameTaken<ServiceRequest> takeServiceRequest(std::string_view received);
+// The same for a reply.
+[[nodiscard]] FrameTaken<ServiceReply> takeServiceReply(std::string_view received);
 
 // Whole frames, length field included.
 std::string encodeServiceRequest(const ServiceRequest& request);

@@ -339,16 +339,16 @@ Expected<Report, std::string> Controller::readReport(const char* waitingFor) {
   constexpr std::uint32_t kMaxReportBytes = 1u << 28;
   std::string received;
   std::size_t needed = kLengthFieldSize;
-  Report report;
-  FrameRead read = FrameRead::kNeedMore;
+  FrameTaken<Report> taken;
   // Exactly the frame's bytes: what follows it is the replies to requests.
-  while (connection_ && read == FrameRead::kNeedMore) {
+  while (connection_ && taken.read == FrameRead::kNeedMore) {
     const std::size_t had = received.size();
     received.resize(needed);
     if (!receive(received.data() + had, needed - had, waitingFor)) break;
-    read = takeReport(received, kMaxReportBytes, report, needed);
+    taken = takeReport(received, kMaxReportBytes);
+    needed = taken.used;
   }
-  if (read == FrameRead::kWhole) return report;
+  if (taken.read == FrameRead::kWhole) return std::move(taken.content);
   return unexpected(std::string("varnick.exe did not send its report whole; see its log"));
 }
 

@@ -237,10 +237,13 @@ HalfLink::Started HalfLink::awaitStartReport(int timeoutSeconds, Report& report)
     }
     received.resize(had + static_cast<std::size_t>(got));
     if (received.size() < needed) continue;
-    switch (takeReport(received, kMaxReportBytes, report, needed)) {
+    FrameTaken<Report> taken = takeReport(received, kMaxReportBytes);
+    switch (taken.read) {
       case FrameRead::kWhole:
+        report = std::move(taken.content);
         return Started::kReported;
       case FrameRead::kNeedMore:
+        needed = taken.used;
         continue;
       case FrameRead::kMalformed:
         error_ = "the privileged half sent what is no report";
@@ -311,16 +314,16 @@ std::optional<Reply> HalfLink::shutdown() {
 std::optional<Report> HalfLink::readReport(const char* waitingFor, int timeoutSeconds) {
   std::string received;
   std::size_t needed = kLengthFieldSize;
-  Report report;
-  FrameRead read = FrameRead::kNeedMore;
+  FrameTaken<Report> taken;
   // Exactly the frame's bytes.
-  while (connected() && read == FrameRead::kNeedMore) {
+  while (connected() && taken.read == FrameRead::kNeedMore) {
     const std::size_t had = received.size();
     received.resize(needed);
     if (!receiveExactly(received.data() + had, needed - had, waitingFor, timeoutSeconds)) break;
-    read = takeReport(received, kMaxReportBytes, report, needed);
+    taken = takeReport(received, kMaxReportBytes);
+    needed = taken.used;
   }
-  if (read == FrameRead::kWhole) return report;
+  if (taken.read == FrameRead::kWhole) return std::move(taken.content);
   error_ = "the privileged half did not send its report whole; see its log";
   return std::nullopt;
 }
