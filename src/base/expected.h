@@ -95,7 +95,7 @@ class [[nodiscard]] Expected : private detail::LookedAt {
 
 #ifndef NDEBUG
   Expected(const Expected&) = default;
-  Expected(Expected&&) = default;
+  Expected(Expected&&) noexcept(std::is_nothrow_move_constructible_v<std::variant<T, E>>) = default;
   Expected& operator=(const Expected& other) {
     requireLooked(!holdsValue());
     state_ = other.state_;
@@ -157,7 +157,7 @@ class [[nodiscard]] Expected<void, E> : private detail::LookedAt {
 
 #ifndef NDEBUG
   Expected(const Expected&) = default;
-  Expected(Expected&&) = default;
+  Expected(Expected&&) noexcept(std::is_nothrow_move_constructible_v<std::optional<E>>) = default;
   Expected& operator=(const Expected& other) {
     requireLooked(error_.has_value());
     error_ = other.error_;
