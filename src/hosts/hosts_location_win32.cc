@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "base/file_identity_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 namespace {

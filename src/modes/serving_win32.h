@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/hosts_store.h"
 #include "hosts/journal_file.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "base/wide_text.h"
 
 namespace varnick {

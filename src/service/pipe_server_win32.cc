@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "base/object_rules.h"
+#include "base/object_rules_win32.h"
 #include "base/security_descriptor_win32.h"
 #include "base/srw_lock_guard_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 namespace {

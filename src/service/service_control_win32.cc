@@ -1,9 +1,9 @@
 #include "service/service_control_win32.h"
 
 #include "base/file_io_win32.h"
-#include "base/object_rules.h"
+#include "base/object_rules_win32.h"
 #include "base/security_descriptor_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 namespace {

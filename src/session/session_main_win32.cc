@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "base/console_events_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "launch/command_start_win32.h"
 #include "session/recover_and_clean_win32.h"
 #include "session/session_entries.h"

@@ -10,7 +10,7 @@
 
 #include "base/error_text.h"
 #include "base/file_io_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "base/wide_text.h"
 #include "hosts/entry_syntax.h"
 #include "hosts/hosts_location.h"

@@ -16,7 +16,7 @@
 #include "base/expected.h"
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "base/wide_text.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_store_win32.h"
