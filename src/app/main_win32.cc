@@ -114,8 +114,8 @@ int run(int argc, wchar_t** argv) {
     return kExitUsage;
   }
   if (auto stop = startWinsock()) return *stop;
-  if (LocateFailure failure = locateHostsFile(); failure != LocateFailure::kNone) {
-    printLocateFailure(failure);
+  if (Expected<void, LocateFailure> located = locateHostsFile(); !located) {
+    printLocateFailure(located.error());
     return kExitFailure;
   }
   logMessage(kInfo, mainLog, "Using hosts file %s", wideToUtf8(hostsFilePath()).c_str());

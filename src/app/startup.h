@@ -15,6 +15,6 @@ void printUsage();
 [[nodiscard]] std::optional<int> startWinsock();
 
 // Prints why the hosts file could not be located.
-void printLocateFailure(LocateFailure failure);
+void printLocateFailure(const LocateFailure& failure);
 
 }  // namespace varnick

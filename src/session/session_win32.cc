@@ -494,9 +494,11 @@ SessionOutcome Session::run() {
 SessionOutcome runSession(const SessionOptions& options, const std::vector<SessionEntry>& entries,
                           const std::optional<CommandToRun>& command,
                           const Interruption& interruption, const EventStream& events) {
-  if (!findHostsFile()) {
-    report("hosts-file-not-found",
-           "could not find the hosts file through the registry value DataBasePath");
+  if (Expected<void, LocateFailure> located = locateHostsFile(); !located) {
+    const std::string text =
+        "could not find the hosts file through the registry value DataBasePath";
+    const std::uint32_t code = located.error().code;
+    report("hosts-file-not-found", code != 0 ? withCode(text, code) : text);
     return unexpected(kSessionNoVarnick);
   }
   Session session(options, entries, command, interruption, events);
