@@ -20,7 +20,7 @@ constexpr DWORD kSweepMs = 500;
 constexpr ULONGLONG kTallyMs = 60000;
 
 // The pipe's rules (kPipeRules) are Windows' to enforce; Wine 8 enforces
-// none (measured), so there the first-instance flag and the client's check
+// none, so there the first-instance flag and the client's check
 // of the server's process are what stand.
 HANDLE makeInstance(bool first, DWORD& error) {
   SecurityDescriptor rules;

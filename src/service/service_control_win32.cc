@@ -114,7 +114,7 @@ SystemResult setServiceRules(SC_HANDLE service) {
 }
 
 // Sets information that Windows has taken since Vista and Wine 8 does not
-// (ERROR_INVALID_LEVEL, measured for both levels below): 0,
+// (ERROR_INVALID_LEVEL there, for both levels below): 0,
 // kNewerConfigNotTaken, or the error code. A bare code: its callers keep
 // going on kNewerConfigNotTaken and tell the installer, which a result would
 // hide among the failures.

@@ -8,7 +8,8 @@
 
 namespace varnick::control {
 
-// 119 is no longer returned: sessions no longer wait for each other.
+// 119 is left out: scripts written for an older Varnick take it to mean that
+// another session was in the way, and no session ever waits for another.
 constexpr int kSessionUsage = 120;
 constexpr int kSessionNoVarnick = 121;
 constexpr int kSessionNoConnection = 122;

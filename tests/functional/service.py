@@ -159,7 +159,7 @@ def test_the_service_puts_right_what_a_power_cut_left_before_it_serves(varnick, 
 def test_a_pipe_that_another_process_made_is_refused(varnick, registry):
     # Made before the service's: Windows would keep the service from making
     # its own (first instance); Wine does not, and hands the next client the
-    # oldest instance, this one (measured): the client's check of the pipe's
+    # oldest instance, this one: the client's check of the pipe's
     # process is what stands.
     with varnick.holding(HOLD_FILE, r"\\.\pipe\Varnick", "p", 0), \
             installed_service(varnick, registry):
