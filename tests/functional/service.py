@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from session_command import SESSION, VARNICK_FOLDER, held_session, session, wait_until
+from session_harness import SESSION, VARNICK_FOLDER, held_session, session, wait_until
 from wine_harness import (BUILD_DIR, HOLD_FILE, PREFIX, parse_records, plant_link,
                           processes_naming, run_captured, run_wine, wine_env)
 
