@@ -220,6 +220,11 @@ def session_running(varnick, temp_copies):
         # Its journal holds the entry before Varnick replies to the add.
         wait_until(lambda: any(b"10.0.0.1 held.test".hex().encode() in path.read_bytes()
                                for path in varnick.hosts_dir.glob("*.journal")))
+        # And its Varnick has said so and gone back to reading: the log must
+        # stand still while --status looks.
+        wait_until(lambda: varnick.records()[-2:] == [
+            ("INFO", "Server", "Written to hosts file '10.0.0.1 held.test'"),
+            ("INFO", "Server", "Reading from console")])
         yield ["sessions: 1 is running",
                "server: a Varnick is serving (a varnick server, or a session's Varnick)",
                re.compile(r"running session: started [-0-9: ]+, 1 entry in the hosts file"),
