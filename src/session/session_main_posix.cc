@@ -31,6 +31,7 @@
 #include "session/session_help.h"
 #include "session/session_options.h"
 #include "session/session_output.h"
+#include "session/recover_and_clean.h"
 #include "session/session_posix.h"
 #include "session/session_signals_posix.h"
 #include "status/session_status_posix.h"
@@ -99,7 +100,7 @@ SessionOutcome runChecked(const SessionOptions& options, int argc, char** argv,
     return unexpected(kSessionCannotListen);
   }
   if (options.recover || options.clean) {
-    const int code = recoverOnLinux(options, events);
+    const int code = recoverOrClean(options, events);
     return code != 0 ? SessionOutcome(unexpected(code)) : SessionOutcome(0);
   }
   std::optional<std::vector<SessionEntry>> entries = entriesToSend(options);

@@ -21,7 +21,7 @@
 #include "base/console_events_win32.h"
 #include "base/unique_resource.h"
 #include "launch/command_start_win32.h"
-#include "session/recover_and_clean_win32.h"
+#include "session/recover_and_clean.h"
 #include "session/session_entries.h"
 #include "session/session_events.h"
 #include "session/session_exit_codes.h"
