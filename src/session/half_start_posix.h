@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "modes/privileged_half_posix.h"
+#include "hosts/hosts_places_posix.h"
 #include "session/half_link_posix.h"
 #include "session/session_driver.h"
 #include "session/session_options.h"
