@@ -26,6 +26,7 @@
 #include "session/session_entries.h"
 #include "session/session_events.h"
 #include "session/session_exit_codes.h"
+#include "session/session_command_line.h"
 #include "session/session_help.h"
 #include "session/session_options.h"
 #include "session/session_output.h"
@@ -34,10 +35,6 @@
 #include "session/session_posix.h"
 #include "session/session_signals_posix.h"
 #include "status/session_status_posix.h"
-
-#ifndef VARNICK_VERSION
-#define VARNICK_VERSION "unknown"
-#endif
 
 namespace varnick::control {
 
@@ -72,11 +69,6 @@ std::optional<std::string> argumentNotText(int argc, char** argv, std::size_t co
     if (!utf8ToWide(argv[i])) return "argument " + std::to_string(i) + " is not UTF-8 text";
   }
   return std::nullopt;
-}
-
-void printUsage() {
-  std::fputs(sessionUsageText(Platform::kLinux), stderr);
-  std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
 }
 
 // A session or a recovery, from the checked command line to its end.
@@ -116,30 +108,13 @@ SessionOutcome runChecked(const SessionOptions& options, int argc, char** argv,
 }  // namespace
 
 int sessionMain(int argc, char** argv) {
-  ParsedOptions parsed = parseSessionOptions(argumentsAsText(argc, argv));
-  if (parsed.request == ParsedOptions::Request::kVersion) {
-    std::printf("varnick-session %s\n", VARNICK_VERSION);
-    return 0;
-  }
-  if (parsed.request == ParsedOptions::Request::kHelp) {
-    std::fputs(sessionHelpText(Platform::kLinux).c_str(), stdout);
-    return 0;
-  }
-  if (parsed.request == ParsedOptions::Request::kStatus)
-    return reportLinuxStatus(parsed.json, halfPlaces().hosts, halfPlaces().logFile);
-  if (argc < 2) {
-    printUsage();
-    return kSessionUsage;
-  }
-  EventStream events(parsed.json);
-  SessionOutcome outcome = unexpected(kSessionUsage);
-  if (parsed.options) {
-    outcome = runChecked(*parsed.options, argc, argv, events);
-  } else {
-    report(parsed.error);
-    printUsage();
-  }
-  return writeEndEvents(outcome, events, Platform::kLinux);
+  return runCommandLine(
+      argumentsAsText(argc, argv),
+      {Platform::kLinux,
+       [](bool json) { return reportLinuxStatus(json, halfPlaces().hosts, halfPlaces().logFile); },
+       [argc, argv](const SessionOptions& options, const EventStream& events) {
+         return runChecked(options, argc, argv, events);
+       }});
 }
 
 }  // namespace varnick::control
