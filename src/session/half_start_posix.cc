@@ -1,5 +1,7 @@
 #include "session/half_start_posix.h"
 
+#include "session/varnick_report.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -153,6 +155,23 @@ int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& sta
 void adviseRecovery() {
   report("the entries may still be in the hosts file " + halfPlaces().hosts.hostsFile +
          "; to take them out, run: varnick-session --recover (the next session does it too)");
+}
+
+// Starts the half and reads its report of the interrupted sessions it put
+// right; the exit code when the session cannot go on.
+SessionStep startServingHalf(HalfLink& link, HalfStarted& started, const SessionOptions& options,
+                             const EventStream& events) {
+  if (!startTrustedHalf(link, options, started)) return unexpected(kSessionNoVarnick);
+  Report recovery;
+  const HalfLink::Started how = link.awaitStartReport(startWaitSeconds(options), recovery);
+  if (how == HalfLink::Started::kReported) {
+    sayWhatVarnickReported(recovery, events);
+    return {};
+  }
+  // Nothing is in the hosts file yet: the command never starts.
+  if (how == HalfLink::Started::kInterrupted)
+    report("interrupted before the entries were added; the command was not run");
+  return unexpected(explainNoStart(link, how, started));
 }
 
 }  // namespace varnick::control
