@@ -36,10 +36,9 @@ struct HalfStarted {
 // bound of each interrupted session it may put right first.
 int startWaitSeconds(const SessionOptions& options);
 
-// Says why the half did not start serving (`how` as awaitStartReport
-// answered), ends it, and gives the session's exit code. An interruption's
-// message is the caller's.
-int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& started);
+// Says why the half did not start serving (as awaitStartReport answered), ends it, and gives the
+// session's exit code. An interruption's message is the caller's.
+int explainNoStart(HalfLink& link, const NotServing& notServing, const HalfStarted& started);
 
 // Starts the half as startTrustedHalf does and reads its report of the
 // interrupted sessions it put right, said as the session says Varnick's

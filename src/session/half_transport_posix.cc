@@ -10,9 +10,9 @@ std::string HalfTransport::route() const {
 }
 
 SessionStep HalfTransport::add(const SessionEntry& entry) {
-  std::optional<Reply> reply = link_.add(entry.bytes);
+  Expected<Reply, std::string> reply = link_.add(entry.bytes);
   if (!reply) {
-    report(link_.error());
+    report(reply.error());
     return unexpected(kSessionConnectionLost);
   }
   if (*reply == Reply::kFailure) {
@@ -25,23 +25,26 @@ SessionStep HalfTransport::add(const SessionEntry& entry) {
 
 SessionStep HalfTransport::end() {
   const char* ending = "take the entries out of the hosts file";
-  std::optional<Reply> reply;
+  bool shutDown = false;
   if (link_.connected()) {
-    reply = link_.shutdown();
-    if (!reply || *reply != Reply::kSuccess)
-      report("the privileged half did not answer the shutdown: " + link_.error());
+    Expected<Reply, std::string> reply = link_.shutdown();
+    shutDown = reply && *reply == Reply::kSuccess;
+    if (!reply)
+      report("the privileged half did not answer the shutdown: " + reply.error());
+    else if (!shutDown)
+      report("the privileged half did not answer the shutdown: it refused it");
   }
-  if (!reply || *reply != Reply::kSuccess) {
+  if (!shutDown) {
     link_.disconnect();
     (void)link_.waitForExit(kExitWaitSeconds, ending);  // its code adds nothing to the advice
     adviseRecovery();
     return unexpected(kSessionConnectionLost);
   }
   // The half reports what it took out, and what stopped it, before it exits.
-  if (std::optional<Report> taken = link_.readReport(ending, kExitWaitSeconds))
+  if (Expected<Report, std::string> taken = link_.readReport(ending, kExitWaitSeconds))
     sayWhatVarnickReported(*taken, events_);
   else
-    notice(link_.error());
+    notice(taken.error());
   link_.disconnect();
   const std::optional<int> code = link_.waitForExit(kExitWaitSeconds, ending);
   if (!code || *code != 0) {

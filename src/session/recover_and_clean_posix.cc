@@ -12,23 +12,23 @@ int recoverOrClean(const SessionOptions& options, const EventStream& events) {
   HalfStarted started;
   if (!startTrustedHalf(link, options, started)) return kSessionNoVarnick;
   const std::string work = options.clean ? "clean" : "recovery";
-  Report done;
-  const HalfLink::Started how = link.awaitStartReport(startWaitSeconds(options), done);
-  if (how != HalfLink::Started::kReported) {
-    if (how == HalfLink::Started::kInterrupted)
+  Expected<Report, NotServing> done = link.awaitStartReport(startWaitSeconds(options));
+  if (!done) {
+    if (done.error().why == NotServing::Why::kInterrupted)
       report("interrupted before the " + work + " was done");
-    return explainNoStart(link, how, started);
+    return explainNoStart(link, done.error(), started);
   }
-  sayWhatVarnickReported(done, events);
+  sayWhatVarnickReported(*done, events);
   // A recovering half has put right what it could, and a session without
   // entries ends at once; a cleaning one ends of itself after its report.
   if (!options.clean) {
-    const std::optional<Reply> reply = link.shutdown();
-    if (reply && *reply == Reply::kSuccess) (void)link.readReport("end", kExitWaitSeconds);
+    // Its end report repeats nothing that the first did not say.
+    const Expected<Reply, std::string> reply = link.shutdown();
+    if (reply && *reply == Reply::kSuccess) (void)link.readReport("end", kExitWaitSeconds).ok();
   }
   link.disconnect();
   const std::optional<int> code = link.waitForExit(kExitWaitSeconds, "end");
-  for (const ReportItem& item : done) {
+  for (const ReportItem& item : *done) {
     if (isFailure(item.kind)) {
       report("the " + work + " failed; see " + halfPlaces().logFile);
       return kSessionVarnickFailed;
