@@ -59,8 +59,6 @@ namespace {
 // How long a half whose connection was closed before it served gets to end
 // by itself: it puts right what it was putting right, then finds the end.
 constexpr int kEndGraceSeconds = 5;
-// Far more than the lines of any session; a length beyond it is no report.
-constexpr std::uint32_t kMaxReportBytes = 1u << 28;
 
 void relay(int fd, const std::shared_ptr<HalfErrors>& errors) {
   char bytes[1024];
@@ -303,18 +301,11 @@ Expected<Reply, std::string> HalfLink::shutdown() {
 }
 
 Expected<Report, std::string> HalfLink::readReport(const char* waitingFor, int timeoutSeconds) {
-  std::string received;
-  std::size_t needed = kLengthFieldSize;
-  Report report;
-  FrameRead read = FrameRead::kNeedMore;
-  // Exactly the frame's bytes.
-  while (connected() && read == FrameRead::kNeedMore) {
-    const std::size_t had = received.size();
-    received.resize(needed);
-    if (!receiveExactly(received.data() + had, needed - had, waitingFor, timeoutSeconds)) break;
-    read = takeReport(received, kMaxReportBytes, report, needed);
-  }
-  if (read == FrameRead::kWhole) return report;
+  std::optional<Report> report =
+      readReportFrame([this, waitingFor, timeoutSeconds](char* bytes, std::size_t size) {
+        return receiveExactly(bytes, size, waitingFor, timeoutSeconds);
+      });
+  if (report) return *report;
   return unexpected(std::string("the privileged half did not send its report whole; see its log"));
 }
 
