@@ -30,7 +30,7 @@ constexpr int kSessionTerminated = 143;
 class SessionOutcome {
  public:
   SessionOutcome(int code) : code_(code) {}  // NOLINT: implicit, as Expected's value
-  SessionOutcome(Unexpected<int> failure)     // NOLINT: implicit, as Expected's error
+  SessionOutcome(Unexpected<int> failure)    // NOLINT: implicit, as Expected's error
       : code_(failure.error), failed_(true) {}
 
   int exitCode() const { return code_; }
