@@ -102,4 +102,19 @@ FrameRead takeReport(std::string_view received, std::uint32_t maxBody, Report& r
   return FrameRead::kWhole;
 }
 
+std::optional<Report> readReportFrame(
+    const std::function<bool(char* bytes, std::size_t size)>& receive) {
+  std::string received;
+  std::size_t needed = kLengthFieldSize;
+  Report report;
+  for (FrameRead read = FrameRead::kNeedMore; read == FrameRead::kNeedMore;) {
+    const std::size_t had = received.size();
+    received.resize(needed);
+    if (!receive(received.data() + had, needed - had)) return std::nullopt;
+    read = takeReport(received, kMaxReportBytes, report, needed);
+    if (read == FrameRead::kMalformed) return std::nullopt;
+  }
+  return report;
+}
+
 }  // namespace varnick

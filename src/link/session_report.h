@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,6 +84,16 @@ bool isFailure(ReportKind kind);
 // frame needs as far as its length field tells (more than `received` holds),
 // so a reader takes no byte past the frame; kMalformed for a longer body or
 // one that is not a whole report.
+// Far more than the lines of any session: a report frame's body beyond it
+// is no report.
+constexpr std::uint32_t kMaxReportBytes = 1u << 28;
+
+// Reads one report frame, and no byte past it, through `receive`, which
+// fills exactly the bytes asked for or says it could not: the report, or
+// nothing when the frame did not come whole.
+[[nodiscard]] std::optional<Report> readReportFrame(
+    const std::function<bool(char* bytes, std::size_t size)>& receive);
+
 [[nodiscard]] FrameRead takeReport(std::string_view received, std::uint32_t maxBody, Report& report,
                                    std::size_t& used);
 
