@@ -1,7 +1,9 @@
-"""Finding the hosts file: DataBasePath from the registry, expanded."""
+"""Finding the hosts file: DataBasePath from the registry, expanded; and what
+varnick.exe and varnick-session say, with the system's code, when it fails."""
 
 import pytest
 
+from session_harness import NO_VARNICK, session
 from wine_harness import HOSTS_VARIABLE, win_path
 
 # Each with the system's code: 2 is ERROR_FILE_NOT_FOUND, 234 ERROR_MORE_DATA.
@@ -89,3 +91,18 @@ def test_hosts_path_must_fit_with_its_suffix(varnick, length, fits):
         assert result.stdout.endswith(
             f"The hosts file path {directory}\\hosts does not fit in 260 characters\r\r\n".encode())
         assert varnick.log_bytes() == b""
+
+
+@pytest.mark.parametrize("args, code, says", [
+    (["--add", "10.0.0.1 a.test", "--", "cmd", "/c", "echo RAN"], NO_VARNICK,
+     b"could not find the hosts file through the registry value DataBasePath (error 2)\r\n"),
+    # Under Wine the session runs elevated, so --status looks for the serving lock.
+    (["--status"], 0, b"server: cannot tell whether a Varnick is serving (error 2)\r\n"),
+], ids=["session", "status"])
+def test_the_session_tool_names_the_systems_code_when_the_hosts_file_is_not_found(
+        varnick, registry, args, code, says):
+    registry.delete_value("DataBasePath")
+    result = session(varnick, *args)
+    assert result.returncode == code, result
+    assert says in result.stdout + result.stderr
+    assert b"RAN" not in result.stdout
