@@ -47,6 +47,7 @@ int hold(SessionHost& host, std::optional<int> holdSeconds) {
 
 void warnAboutLinesAlreadyThere(const SessionHost& host, const std::vector<SessionEntry>& entries) {
   std::vector<std::string> lines;
+  lines.reserve(entries.size());
   for (const SessionEntry& entry : entries)
     lines.push_back(entry.bytes);
   WholeLineFinder finder(std::move(lines));
@@ -65,6 +66,7 @@ SessionOutcome driveSession(SessionTransport& transport, SessionHost& host, cons
   CommandEnd result{adds ? 0 : adds.error(), false};
   if (adds) {
     std::vector<std::string> shown;
+    shown.reserve(plan.entries.size());
     for (const SessionEntry& entry : plan.entries)
       shown.push_back(entry.shown);
     events.write(readyEvent(shown, plan.hostsFileShown, transport.route()));
