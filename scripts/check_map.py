@@ -8,8 +8,9 @@ heading. A token is a code span (`...`) of a unit. The rules:
    and contains "/", ends in one of EXTENSIONS, or ends in ".*" (a file of
    that stem, any extension). "*" matches within one name. Not paths:
    tokens that start with "*" (name patterns such as `*_win32.*`), tokens
-   in angle brackets (system headers such as `<io.h>`) and paths under
-   `build/` (what a build makes). Where to look: a path with "/" from the
+   in angle brackets (system headers such as `<io.h>`), absolute paths
+   (the system's, such as `/etc/hosts`) and paths under `build/` (what a
+   build makes). Where to look: a path with "/" from the
    repository's root, then from the folders its unit names; a bare name
    from the folders its unit names (those that paths with "/" name, and
    the folders of the files they name), or, when none holds it, from the
@@ -44,6 +45,32 @@ heading. A token is a code span (`...`) of a unit. The rules:
    capitalised words in backticks right before " (" in the list item that
    begins "**Logging.**"; they must be exactly the names given to
    getLogger("...") in src/, unit tests (*_test.cc) aside.
+
+5. Numbers. Every number outside code spans (digits, with a decimal part or
+   not, that are not part of a word, a version or an address) is a
+   quantity of the code, and names its constant the one way: the number,
+   at most three words, then a parenthesis that opens with the constant in
+   backticks, as in "30 s (`kWriteLockWaitMs`)" or "4 threads
+   (`PipeLimits::threads`)". The constant (its last part; with `Type::`
+   only in a file that declares Type) must be given a value in src/, unit
+   tests aside, by "name = value;" or "name{value};", the value an integer
+   expression of literals and other such constants; and the number must be
+   that value: a constant whose name ends in "Ms" holds milliseconds and
+   the page says "ms", "s"/"seconds" or "min"/"minutes" after the number;
+   one ending in "Seconds" holds seconds; any other is a count, compared as
+   it is. The few numbers that are no quantity of the code (a version of a
+   system) are listed, with their words, in EXEMPT_NUMBERS below.
+6. Platforms. A sentence (in a table, a cell's sentence) names Windows when
+   one of its code spans is a file or pattern with "_win32" in its name or
+   a Win32 name listed in WINDOWS_NAMES, and names Linux when one has
+   "_posix" in its name, is a path under /etc, /proc, /run or /var, or is
+   a POSIX name listed in LINUX_NAMES. Such a sentence must say its
+   platform in words: "Windows" (or "Linux") outside code spans, in the
+   sentence itself or in the heading it stands under.
+7. Rooms. Every file under src/ lies in a folder src/<room>/ whose room has
+   a row in the table under "## Rooms" (the rows that scripts/check_rooms.py
+   reads); a file at src/'s top level, or in a folder with no row, is a
+   break, reported at that heading.
 
 Prints each break as docs/architecture.md:<line>: what is wrong, then the
 counts, and exits 1 when there is any break.
@@ -159,7 +186,7 @@ class Repository:
 
 
 def is_path(token):
-    if " " in token or token.startswith(("*", "<", ".")):
+    if " " in token or token.startswith(("*", "<", ".", "/")):
         return False
     return ("/" in token or token.endswith(".*")
             or re.search(r"\.(%s)\*?$" % "|".join(EXTENSIONS), token) is not None)
@@ -446,6 +473,201 @@ def check_modes_and_loggers(repo, all_units, findings):
     compare(findings, logging[0].line, "logger", doc, code_loggers(repo), "getLogger in src/")
 
 
+# --- numbers -----------------------------------------------------------------
+
+# Numbers that are no quantity of the code, each with the words it stands in.
+EXEMPT_NUMBERS = {
+    "Wine 8": "the version of Wine the tests run under",
+}
+NUMBER = re.compile(r"(?<![\w.\-/])\d+(?:\.\d+)?(?![\w.\-]*\w)")
+# the number, at most three words, then (`constant`
+NAMED = re.compile(r"\s*((?:[A-Za-z][\w-]*\s+){0,3})\(`([A-Za-z_]\w*(?:::\w+)*)`")
+TIME_UNITS_MS = {"ms": 1, "s": 1000, "second": 1000, "seconds": 1000,
+                 "min": 60000, "minute": 60000, "minutes": 60000}
+TIME_UNITS_S = {"s": 1, "second": 1, "seconds": 1, "min": 60, "minute": 60, "minutes": 60}
+
+
+def without_code(text):
+    """The text with its code spans blanked out, offsets kept."""
+    return TOKEN.sub(lambda m: " " * len(m.group(0)), text)
+
+
+class Constants:
+    """The values that src/ gives its named constants."""
+
+    def __init__(self, repo):
+        self.repo = repo
+        self.texts = {p: masked(repo.read(p)) for p in repo.sources()
+                      if not p.name.endswith("_test.cc")}
+
+    def definitions(self, name, owner=None):
+        pattern = re.compile(rf"\b{re.escape(name)}\s*(?:=\s*([^;{{}}]+?)|\{{([^;{{}}]+)\}})\s*;")
+        found = []
+        for path, text in self.texts.items():
+            start = 0
+            if owner:
+                declared = re.search(rf"\b(?:struct|class)\s+{re.escape(owner)}\b", text)
+                if not declared:
+                    continue
+                start = declared.start()
+            found += [(m.group(1) or m.group(2)).strip() for m in pattern.finditer(text, start)]
+        return found
+
+    def value(self, symbol, depth=0):
+        """The value of `symbol`, or a string that says why there is none."""
+        parts = symbol.split("::")
+        found = self.definitions(parts[-1], parts[-2] if len(parts) > 1 else None)
+        if not found:
+            return f"no value is given to `{symbol}` in src/"
+        values = {self.evaluate(expression, depth) for expression in found}
+        if len(values) > 1:
+            return f"`{symbol}` is given more than one value in src/ ({', '.join(found)})"
+        return values.pop()
+
+    def evaluate(self, expression, depth):
+        if depth > 5:
+            return f"`{expression}` is too deep to read"
+        text = re.sub(r"(?<=\d)'(?=\d)", "", expression)
+        text = re.sub(r"\bstd::\w+\s*\{([^{}]*)\}", r"(\1)", text)
+        text = re.sub(r"\b(0[xX][0-9a-fA-F]+|\d+)(?:[uU]?[lL]{0,2}|[lL]{1,2}[uU]?)\b", r"\1", text)
+        for name in set(re.findall(r"\b[A-Za-z_]\w*\b", text)) - {"x", "X"}:
+            inner = self.value(name, depth + 1)
+            if isinstance(inner, str):
+                return f"`{expression}` is not an integer expression"
+            text = re.sub(rf"\b{name}\b", str(inner), text)
+        if not re.fullmatch(r"[0-9a-fA-FxX+\-*/()<>\s]+", text):
+            return f"`{expression}` is not an integer expression"
+        try:
+            return int(eval(text.replace("/", "//"), {"__builtins__": {}}))  # digits and operators only
+        except (SyntaxError, ZeroDivisionError, ValueError, TypeError):
+            return f"`{expression}` is not an integer expression"
+
+
+def in_page_units(number, words, symbol, value):
+    """What `value` of `symbol` is in the page's units, or why it cannot be."""
+    unit = words.split()[0].lower() if words.split() else ""
+    last = symbol.split("::")[-1]
+    for suffix, units in (("Ms", TIME_UNITS_MS), ("Seconds", TIME_UNITS_S)):
+        if last.endswith(suffix) or last.endswith(suffix.lower()):
+            if unit not in units:
+                return None, f"{number} names `{symbol}`, a time, without its unit"
+            return value / units[unit], None
+    return value, None
+
+
+def check_numbers(repo, all_units, findings):
+    constants = Constants(repo)
+    for unit in all_units:
+        text = without_code(unit.text)
+        for phrase in EXEMPT_NUMBERS:
+            text = text.replace(phrase, " " * len(phrase))
+        if re.match(r"\s*\d+\. ", text):
+            text = re.sub(r"\d+\.", lambda m: " " * len(m.group(0)), text, count=1)
+        for match in NUMBER.finditer(text):
+            number = match.group(0)
+            line = unit.line_of(match.start())
+            findings.count("numbers")
+            named = NAMED.match(unit.text, match.end())
+            if not named:
+                findings.add(line, f"{number} names no constant: write it as "
+                                   f"\"{number} <unit> (`kConstant`)\", or list it in EXEMPT_NUMBERS")
+                continue
+            words, symbol = named.group(1), named.group(2)
+            value = constants.value(symbol)
+            if isinstance(value, str):
+                findings.add(line, value)
+                continue
+            expected, why = in_page_units(number, words, symbol, value)
+            if why:
+                findings.add(line, why)
+            elif abs(float(number) - expected) > 1e-9:
+                shown = f"{expected:g}" if isinstance(expected, float) else str(expected)
+                findings.add(line, f"{number} {words.strip()} is not `{symbol}`, which is "
+                                   f"{value} in src/ ({shown} in the page's units)")
+
+
+# --- platforms ------------------------------------------------------------------
+
+# Names that only Windows has, as the page may write them in code spans.
+WINDOWS_NAMES = {
+    "LockFileEx", "CreateProcessW", "CopyFileW", "CREATE_NEW", "WaitNamedPipeW",
+    "GetFileInformationByHandle", "GetFinalPathNameByHandleW", "SetKernelObjectSecurity",
+    "SetFileInformationByHandle", "GetNamedPipeServerProcessId", "GetNamedPipeClientProcessId",
+    "FILE_FLAG_OPEN_REPARSE_POINT", "FILE_FLAG_FIRST_PIPE_INSTANCE", "PIPE_REJECT_REMOTE_CLIENTS",
+    "AccessCheck", "CreateRestrictedToken", "LocalFree", "CloseServiceHandle", "DataBasePath",
+    "PATHEXT", "wmain",
+}
+# Names that only Linux (or POSIX) has.
+LINUX_NAMES = {
+    "flock", "socketpair", "posix_spawnp", "O_NOFOLLOW", "O_EXCL", "SO_PEERCRED", "SO_PASSCRED",
+    "EBUSY", "SUDO_UID", "sudo",
+}
+SENTENCE_END = re.compile(r"(?<=[.!?])\s+(?=[A-Z(`*])")
+
+
+def platforms_named(sentence):
+    """{platform: offset of the first code span that names it}."""
+    named = {}
+    for match in TOKEN.finditer(sentence):
+        token = match.group(1)
+        if "_win32" in token or token in WINDOWS_NAMES:
+            named.setdefault("Windows", match.start())
+        if ("_posix" in token or token in LINUX_NAMES
+                or re.match(r"/(?:etc|proc|run|var)\b", token)):
+            named.setdefault("Linux", match.start())
+    return named
+
+
+def sentences(unit):
+    """(offset, sentence) of each sentence of a unit; a table row's cells
+    are split first."""
+    text = unit.text
+    plain = without_code(text)
+    pieces, start = [], 0
+    cells = [m.start() for m in re.finditer(r"\|", plain)] if text.lstrip().startswith("|") else []
+    bounds = sorted(set(cells + [m.start() for m in SENTENCE_END.finditer(plain)] + [len(text)]))
+    for end in bounds:
+        if text[start:end].strip(" |\n"):
+            pieces.append((start, text[start:end]))
+        start = end
+    return pieces
+
+
+def check_platforms(all_units, findings):
+    heading = ""
+    for unit in all_units:
+        if unit.text.startswith("#"):
+            heading = unit.text
+            continue
+        for offset, sentence in sentences(unit):
+            said = set(re.findall(r"\b(Windows|Linux)\b", without_code(sentence) + " " + heading))
+            for platform, at in sorted(platforms_named(sentence).items()):
+                findings.count("platform sentences")
+                if platform not in said:
+                    findings.add(unit.line_of(offset + at),
+                                 f"a sentence names a {platform} file or call but does not say "
+                                 f"{platform}: {' '.join(sentence.split())[:70]}")
+
+
+# --- rooms ----------------------------------------------------------------------
+
+def check_room_coverage(repo, all_units, findings):
+    from check_rooms import ROW  # the one reading of the rooms table
+    rooms_heading = next((u for u in all_units if u.text.startswith("## Rooms")), None)
+    if rooms_heading is None:
+        findings.add(1, "no '## Rooms' heading")
+        return
+    rooms = {m.group(1) for u in section(all_units, "Rooms") if (m := ROW.match(u.text.strip()))}
+    source = repo.root / "src"
+    for path in sorted(p for p in source.rglob("*") if p.is_file()):
+        parts = path.relative_to(source).parts
+        findings.count("files in rooms")
+        if len(parts) == 1 or parts[0] not in rooms:
+            where = "src/'s top level" if len(parts) == 1 else f"src/{parts[0]}, which has no row"
+            findings.add(rooms_heading.line,
+                         f"{path.relative_to(repo.root).as_posix()} lies in no room ({where})")
+
+
 # --- all of it -------------------------------------------------------------------
 
 def check(text, root=ROOT):
@@ -456,6 +678,9 @@ def check(text, root=ROOT):
     check_symbols(repo, all_units, resolved, findings)
     check_locks(repo, all_units, findings)
     check_modes_and_loggers(repo, all_units, findings)
+    check_numbers(repo, all_units, findings)
+    check_platforms(all_units, findings)
+    check_room_coverage(repo, all_units, findings)
     return findings
 
 

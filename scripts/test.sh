@@ -41,7 +41,9 @@ trap 'kill "$checks" 2>/dev/null || true' EXIT
 
 echo "== functional tests under Wine"
 functional=0
-/usr/bin/python3 -m pytest -q tests/functional || functional=$?
+# The slowest tests are listed at the end, so that a suite that grows slow
+# is seen.
+/usr/bin/python3 -m pytest -q --durations=15 tests/functional || functional=$?
 # The Node API and launcher drive the same varnick-session.exe, in the same
 # prefix, after the Python tests have let it go.
 echo "== Node tests under Wine"

@@ -115,8 +115,8 @@ int run(int argc, wchar_t** argv) {
   }
   // The requested mode never runs without Winsock: a failure, not success.
   if (!startWinsock()) return kExitFailure;
-  if (LocateFailure failure = locateHostsFile(); failure != LocateFailure::kNone) {
-    printLocateFailure(failure);
+  if (Expected<void, LocateFailure> located = locateHostsFile(); !located) {
+    printLocateFailure(located.error());
     return kExitFailure;
   }
   logMessage(kInfo, mainLog, "Using hosts file %s", wideToUtf8(hostsFilePath()).c_str());

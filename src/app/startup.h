@@ -13,6 +13,6 @@ void printUsage();
 [[nodiscard]] bool startWinsock();
 
 // Prints why the hosts file could not be located.
-void printLocateFailure(LocateFailure failure);
+void printLocateFailure(const LocateFailure& failure);
 
 }  // namespace varnick

@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "base/console.h"
-#include "base/wide_text.h"
 #include "base/winsock_win32.h"
 
 namespace varnick {
@@ -46,28 +45,8 @@ bool startWinsock() {
   return true;
 }
 
-void printLocateFailure(LocateFailure failure) {
-  switch (failure) {
-    case LocateFailure::kNone:
-      return;
-    case LocateFailure::kNoKey:
-      printText("Could not open System\\CurrentControlSet\\Services\\Tcpip\\Parameters\r\n");
-      return;
-    case LocateFailure::kNoValue:
-      printText("Could not open DataBasePath\r\n");
-      return;
-    case LocateFailure::kNotExpanded:
-      printText("Could not expand %s", wideToUtf8(hostsFilePath()).c_str());
-      return;
-    case LocateFailure::kExpansionTooLong:
-      printText("Could not expand %s: the result does not fit in %u characters\r\n",
-                wideToUtf8(hostsFilePath()).c_str(), static_cast<unsigned>(kPathCapacity));
-      return;
-    case LocateFailure::kPathTooLong:
-      printText("The hosts file path %s\\hosts does not fit in %u characters\r\n",
-                wideToUtf8(hostsDirectory()).c_str(), static_cast<unsigned>(kPathCapacity));
-      return;
-  }
+void printLocateFailure(const LocateFailure& failure) {
+  printText("%s\r\n", locateFailureText(failure).c_str());
 }
 
 }  // namespace varnick

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 namespace {

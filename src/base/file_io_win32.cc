@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 namespace {

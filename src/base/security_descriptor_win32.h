@@ -1,4 +1,4 @@
-// A security descriptor made from rules written in SDDL (object_rules.h),
+// A security descriptor made from rules written in SDDL (object_rules_win32.h),
 // owned for as long as a create call or a set call needs it.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "base/expected.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 

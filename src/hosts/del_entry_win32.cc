@@ -9,7 +9,7 @@
 
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "hosts/entry_matcher.h"
 #include "hosts/hosts_file_state_win32.h"
 #include "hosts/hosts_location.h"

@@ -7,7 +7,7 @@
 
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/new_hosts_file_win32.h"

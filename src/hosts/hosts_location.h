@@ -5,13 +5,14 @@
 #include <cstddef>
 #include <string>
 
+#include "base/expected.h"
+
 namespace varnick {
 
 constexpr std::size_t kPathCapacity = 260;  // wide characters, terminating NUL included
 
-// Why the hosts file could not be located.
-enum class LocateFailure {
-  kNone,
+// Which step of locating the hosts file failed.
+enum class LocateStep {
   kNoKey,             // the Parameters key could not be opened
   kNoValue,           // DataBasePath could not be read, or does not fit
   kNotExpanded,       // the expansion failed; hostsFilePath() holds the raw value
@@ -19,12 +20,18 @@ enum class LocateFailure {
   kPathTooLong,       // the directory and "\hosts" do not fit
 };
 
+// The step that failed, with the system's code (0 for the two steps that
+// only found a result too long) and the path its message names: the raw
+// DataBasePath for an expansion, the expanded directory for kPathTooLong.
+using LocateFailure = StepFailure<LocateStep>;
+
+// The message that says why the hosts file could not be located, without a
+// line end; the system's code follows it, " <code>", where there is one.
+std::string locateFailureText(const LocateFailure& failure);
+
 // Reads DataBasePath from the registry, expands it into the hosts directory
 // and builds the hosts file path.
-[[nodiscard]] LocateFailure locateHostsFile();
-
-// Whether locateHostsFile filled the two paths below.
-[[nodiscard]] inline bool findHostsFile() { return locateHostsFile() == LocateFailure::kNone; }
+[[nodiscard]] Expected<void, LocateFailure> locateHostsFile();
 
 // Full path of the hosts file: the hosts directory followed by "\hosts".
 const wchar_t* hostsFilePath();

@@ -1,10 +1,10 @@
 #include "hosts/hosts_lock_win32.h"
 
 #include "base/file_identity_win32.h"
-#include "base/object_rules.h"
+#include "base/object_rules_win32.h"
 #include "base/security_descriptor_win32.h"
 #include "base/srw_lock_guard_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "hosts/hosts_location.h"
 #include "hosts/system_clock_win32.h"
 

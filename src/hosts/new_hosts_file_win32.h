@@ -8,7 +8,7 @@
 #include <string>
 
 #include "base/expected.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "hosts/replacement.h"
 
 namespace varnick {

@@ -128,8 +128,9 @@ bool readRecord(std::string_view record, RecordsRead& read) {
   }
 }
 
-// One whole record of the format before: the entry alone, which had been
-// appended as CR LF and the entry, with no line end after it.
+// One whole record of format 1, as an older Varnick's journal holds it: the
+// entry alone, whose line went in as CR LF and the entry, with no line end
+// after it.
 bool readFormat1Record(std::string_view record, RecordsRead& read) {
   std::optional<std::string> entry = fromHex(record);
   if (!entry) return false;

@@ -86,4 +86,20 @@ PreparedCommand prepareCommand(const std::vector<std::wstring>& command) {
   return CommandToRun{shell, *batch};
 }
 
+Expected<UniqueHandle, std::uint32_t> startCommand(const CommandToRun& command) {
+  std::wstring line = command.commandLine;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  // The program is named: CreateProcessW's own search would run a batch
+  // file through cmd.exe with the arguments as they stand.
+  if (!CreateProcessW(command.application.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    const DWORD error = GetLastError();
+    return unexpected(error);
+  }
+  CloseHandle(process.hThread);
+  return UniqueHandle(process.hProcess);
+}
+
 }  // namespace varnick::control

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/expected.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick::control {
 
@@ -33,5 +34,9 @@ using PreparedCommand = Expected<CommandToRun, CommandRefusal>;
 // builds its command line; a .cmd or .bat file runs through %ComSpec% with
 // each argument quoted for cmd.exe.
 PreparedCommand prepareCommand(const std::vector<std::wstring>& command);
+
+// Starts the prepared command with this process's console and standard
+// handles: its process, or the system's error code.
+[[nodiscard]] Expected<UniqueHandle, std::uint32_t> startCommand(const CommandToRun& command);
 
 }  // namespace varnick::control

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "base/expected.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "link/session_report.h"
 
 namespace varnick {

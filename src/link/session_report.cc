@@ -94,4 +94,19 @@ FrameTaken<Report> takeReport(std::string_view received, std::uint32_t maxBody) 
   return {FrameRead::kWhole, std::move(*report), frameSize};
 }
 
+std::optional<Report> readReportFrame(
+    const std::function<bool(char* bytes, std::size_t size)>& receive) {
+  std::string received;
+  std::size_t needed = kLengthFieldSize;
+  for (;;) {
+    const std::size_t had = received.size();
+    received.resize(needed);
+    if (!receive(received.data() + had, needed - had)) return std::nullopt;
+    FrameTaken<Report> taken = takeReport(received, kMaxReportBytes);
+    if (taken.read == FrameRead::kWhole) return std::move(taken.content);
+    if (taken.read == FrameRead::kMalformed) return std::nullopt;
+    needed = taken.used;
+  }
+}
+
 }  // namespace varnick

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +77,16 @@ bool isFailure(ReportKind kind);
 // The items of a frame's body (op code first); nothing for a body that is
 // not a whole report.
 [[nodiscard]] std::optional<Report> parseReport(std::string_view body);
+
+// Far more than the lines of any session: a report frame's body beyond it
+// is no report.
+constexpr std::uint32_t kMaxReportBytes = 1u << 28;
+
+// Reads one report frame, and no byte past it, through `receive`, which
+// fills exactly the bytes asked for or says it could not: the report, or
+// nothing when the frame did not come whole.
+[[nodiscard]] std::optional<Report> readReportFrame(
+    const std::function<bool(char* bytes, std::size_t size)>& receive);
 
 // Reads the report frame at the front of `received`, the bytes read so far,
 // whose body may be at most `maxBody` bytes long. kWhole gives the report

@@ -60,5 +60,28 @@ TEST(SessionReport, AReaderTakesExactlyTheFrameWithinItsBound) {
   }
 }
 
+// Through a stream that gives what is asked of it, a frame read takes no
+// byte past the frame, and a stream that ends or holds no report gives none.
+TEST(SessionReport, AFrameIsReadWholeFromAStreamOrNotAtAll) {
+  const Report report = everyKind();
+  const std::string frame = *reportFrame(report);
+  for (const std::string& stream :
+       {frame + "reply", frame.substr(0, frame.size() - 1), std::string("\0\0\0\1\3", 5)}) {
+    std::size_t at = 0;
+    std::optional<Report> read = readReportFrame([&](char* bytes, std::size_t size) {
+      if (stream.size() - at < size) return false;
+      stream.copy(bytes, size, at);
+      at += size;
+      return true;
+    });
+    const bool whole = stream.size() > frame.size();
+    EXPECT_EQ(read.has_value(), whole) << stream.size();
+    if (whole) {
+      EXPECT_EQ(*read, report);
+      EXPECT_EQ(stream.substr(at), "reply");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace varnick

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "base/file_identity_win32.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 namespace {

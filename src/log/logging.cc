@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "log/log_clock.h"
 #include "log/log_file.h"
 #include "log/logging_state.h"
 #include "log/rotation.h"
@@ -44,17 +45,6 @@ void writeRecord(std::FILE* stream, const std::tm& now, LogLevel level, const Lo
                  levelName(level), logger.categoryName.c_str(), message);
   }
   std::fflush(stream);
-}
-
-std::tm localTimeNow() {
-  std::time_t seconds = std::time(nullptr);
-  std::tm result{};
-#ifdef _WIN32
-  localtime_s(&result, &seconds);
-#else
-  localtime_r(&seconds, &result);
-#endif
-  return result;
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ int runAdd(const wchar_t* entry) {
   Logger* log = getLogger("AddEntry");
   std::optional<EntryBytes> bytes = toEntryBytes(entry);
   if (!bytes) {
-    // Printed, not logged: as the add mode always has.
+    // Printed, not logged: the add mode's callers read this failure on
+    // standard output, where its usage text goes too.
     printText("Unable to convert %s to multibyte\r\n", wideToUtf8(entry).c_str());
     return kExitFailure;
   }

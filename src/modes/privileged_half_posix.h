@@ -13,13 +13,6 @@
 
 namespace varnick {
 
-struct HalfPlaces {
-  HostsPlaces hosts;
-  // Records go to this file only: standard output is the socket, and the
-  // standard error the user's terminal, which the session speaks to.
-  std::string logFile = "/var/log/varnick.log";
-};
-
 // Serves the session on the socket `fd` (the session passes it as fd 0 and
 // 1) until a shutdown request or the end of the connection, then takes the
 // session's lines out of the hosts file and sends the final report while

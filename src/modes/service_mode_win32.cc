@@ -69,8 +69,12 @@ std::string shown(std::string_view text) { return visibleText(text); }
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 HANDLE stopEvent = nullptr;
 
+// Tells the service control manager the service's state. Takes the record
+// lock for a failure's record, so its callers must not hold it. A failure is
+// recorded once: the next report would most likely fail alike.
 void reportState(DWORD state, DWORD exitCode = NO_ERROR) {
   static DWORD checkPoint = 0;
+  static std::atomic<bool> failureRecorded{false};
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
@@ -80,7 +84,13 @@ void reportState(DWORD state, DWORD exitCode = NO_ERROR) {
   const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
   status.dwWaitHint = pending ? kStopWaitHintMs : 0;
   status.dwCheckPoint = pending ? ++checkPoint : 0;
-  SetServiceStatus(statusHandle, &status);
+  if (SetServiceStatus(statusHandle, &status)) return;
+  const DWORD error = GetLastError();
+  if (failureRecorded.exchange(true)) return;
+  RecordLockGuard guard;
+  logMessage(kError, getLogger("Service"),
+             "Failed to tell the service control manager the service's state %u %d",
+             static_cast<unsigned>(state), static_cast<int>(error));
 }
 
 // One connection: its entries, each checked by the policy and the bounds,
@@ -268,9 +278,11 @@ class ServiceOwner final : public PipeOwner {
       : log_(log), policy_(policy), holdings_(policy) {}
 
   void ready() override {
-    RecordLockGuard guard;
-    logMessage(kInfo, log_, "Serving %s in process %u", wideToUtf8(kServicePipeName).c_str(),
-               static_cast<unsigned>(GetCurrentProcessId()));
+    {
+      RecordLockGuard guard;
+      logMessage(kInfo, log_, "Serving %s in process %u", wideToUtf8(kServicePipeName).c_str(),
+                 static_cast<unsigned>(GetCurrentProcessId()));
+    }
     reportState(SERVICE_RUNNING);
   }
 
@@ -340,11 +352,20 @@ EntryPolicy readPolicy(Logger* log) {
 }
 
 void WINAPI serviceMain(DWORD, wchar_t**) {
-  statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, control, nullptr);
-  if (!statusHandle) return;
-  reportState(SERVICE_START_PENDING);
   Logger* log = getLogger("Service");
+  statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, control, nullptr);
+  if (!statusHandle) {
+    // Without the handle no state can be reported: the record is all that
+    // tells why the service did not start.
+    const DWORD error = GetLastError();
+    RecordLockGuard guard;
+    logMessage(kError, log, "Failed to register the service's control handler %d",
+               static_cast<int>(error));
+    return;
+  }
+  reportState(SERVICE_START_PENDING);
   UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const DWORD stopError = stop ? ERROR_SUCCESS : GetLastError();
   stopEvent = stop.get();
   openLockFiles();
   recoverEarlierConnections(log);
@@ -352,14 +373,16 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
   ServiceOwner owner(log, policy);
   // A failure exit code makes the service control manager restart it.
   const SystemResult served =
-      stop ? servePipe(stop.get(), owner) : SystemResult(unexpected(ERROR_NOT_ENOUGH_MEMORY));
+      stop ? servePipe(stop.get(), owner) : SystemResult(unexpected(stopError));
   const DWORD error = errorCodeOf(served);
-  RecordLockGuard guard;
-  if (error != ERROR_SUCCESS) {
-    logMessage(kError, log, "Failed to serve %s %d", wideToUtf8(kServicePipeName).c_str(),
-               static_cast<int>(error));
+  {
+    RecordLockGuard guard;
+    if (error != ERROR_SUCCESS) {
+      logMessage(kError, log, "Failed to serve %s %d", wideToUtf8(kServicePipeName).c_str(),
+                 static_cast<int>(error));
+    }
+    logMessage(kInfo, log, "Stopped serving");
   }
-  logMessage(kInfo, log, "Stopped serving");
   reportState(SERVICE_STOPPED, error);
 }
 

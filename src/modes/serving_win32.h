@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/expected.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "hosts/hosts_lock_win32.h"
 #include "hosts/hosts_store.h"
 #include "hosts/journal_file.h"

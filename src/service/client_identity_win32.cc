@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "base/unique_resource.h"
+#include "base/account_name_win32.h"
+#include "base/unique_resource_win32.h"
 #include "base/wide_text.h"
 
 namespace varnick {
@@ -15,17 +16,6 @@ std::optional<std::string> sidText(PSID sid) {
   if (!ConvertSidToStringSidW(sid, &raw)) return std::nullopt;
   UniqueLocal<wchar_t*> text(raw);
   return wideToUtf8(text.get());
-}
-
-// "DOMAIN\user", or the SID's text when the account has no name here.
-std::string accountName(PSID sid, const std::string& fallback) {
-  wchar_t name[256];
-  wchar_t domain[256];
-  DWORD nameSize = 256;
-  DWORD domainSize = 256;
-  SID_NAME_USE use;
-  if (!LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) return fallback;
-  return wideToUtf8(domain) + "\\" + wideToUtf8(name);
 }
 
 bool administratorsEnabled(HANDLE token) {
@@ -56,7 +46,7 @@ std::optional<Caller> identifyClient(DWORD pid) {
   if (!user) return std::nullopt;
   Caller caller;
   caller.user = *user;
-  caller.account = accountName(sid, *user) + " (process " + std::to_string(pid) + ")";
+  caller.account = accountNameOf(sid).value_or(*user) + " (process " + std::to_string(pid) + ")";
   caller.administrator = administratorsEnabled(token.get());
   return caller;
 }

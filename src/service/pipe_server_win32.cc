@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "base/object_rules.h"
+#include "base/object_rules_win32.h"
 #include "base/security_descriptor_win32.h"
 #include "base/srw_lock_guard_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 namespace {
@@ -20,7 +20,7 @@ constexpr DWORD kSweepMs = 500;
 constexpr ULONGLONG kTallyMs = 60000;
 
 // The pipe's rules (kPipeRules) are Windows' to enforce; Wine 8 enforces
-// none (measured), so there the first-instance flag and the client's check
+// none, so there the first-instance flag and the client's check
 // of the server's process are what stand.
 HANDLE makeInstance(bool first, DWORD& error) {
   SecurityDescriptor rules;

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "base/error_text.h"
-#include "base/object_rules.h"
+#include "base/object_rules_win32.h"
 #include "link/wire_format.h"
 #include "service/service_control_win32.h"
 

@@ -1,9 +1,9 @@
 #include "service/service_control_win32.h"
 
 #include "base/file_io_win32.h"
-#include "base/object_rules.h"
+#include "base/object_rules_win32.h"
 #include "base/security_descriptor_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick {
 namespace {
@@ -114,7 +114,7 @@ SystemResult setServiceRules(SC_HANDLE service) {
 }
 
 // Sets information that Windows has taken since Vista and Wine 8 does not
-// (ERROR_INVALID_LEVEL, measured for both levels below): 0,
+// (ERROR_INVALID_LEVEL there, for both levels below): 0,
 // kNewerConfigNotTaken, or the error code. A bare code: its callers keep
 // going on kNewerConfigNotTaken and tell the installer, which a result would
 // hide among the failures.

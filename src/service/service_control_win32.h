@@ -55,7 +55,7 @@ constexpr DWORD kNewerConfigNotTaken = 0x20000001;  // a customer code: no syste
 
 // Copies this varnick.exe into serviceFolder() (stopping an older service
 // first) and registers and starts the service from there, with
-// kServiceRules and its folder with kServiceFolderRules (object_rules.h).
+// kServiceRules and its folder with kServiceFolderRules (object_rules_win32.h).
 // Done without newerConfigTaken when the system took no failure-actions
 // flag or no required-privileges information (ERROR_INVALID_LEVEL), so that
 // the service is restarted only after a crash or runs with all of its

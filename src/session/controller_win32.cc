@@ -335,20 +335,11 @@ bool Controller::receive(char* bytes, std::size_t size, const char* waitingFor) 
 }
 
 Expected<Report, std::string> Controller::readReport(const char* waitingFor) {
-  // Far more than the lines of any session; a length beyond it is no report.
-  constexpr std::uint32_t kMaxReportBytes = 1u << 28;
-  std::string received;
-  std::size_t needed = kLengthFieldSize;
-  FrameTaken<Report> taken;
   // Exactly the frame's bytes: what follows it is the replies to requests.
-  while (connection_ && taken.read == FrameRead::kNeedMore) {
-    const std::size_t had = received.size();
-    received.resize(needed);
-    if (!receive(received.data() + had, needed - had, waitingFor)) break;
-    taken = takeReport(received, kMaxReportBytes);
-    needed = taken.used;
-  }
-  if (taken.read == FrameRead::kWhole) return std::move(taken.content);
+  std::optional<Report> report = readReportFrame([this, waitingFor](char* bytes, std::size_t size) {
+    return connection_ && receive(bytes, size, waitingFor);
+  });
+  if (report) return *report;
   return unexpected(std::string("varnick.exe did not send its report whole; see its log"));
 }
 

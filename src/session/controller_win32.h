@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/expected.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "base/winsock_win32.h"
 #include "link/session_report.h"
 #include "link/wire_format.h"

@@ -59,8 +59,6 @@ namespace {
 // How long a half whose connection was closed before it served gets to end
 // by itself: it puts right what it was putting right, then finds the end.
 constexpr int kEndGraceSeconds = 5;
-// Far more than the lines of any session; a length beyond it is no report.
-constexpr std::uint32_t kMaxReportBytes = 1u << 28;
 
 void relay(int fd, const std::shared_ptr<HalfErrors>& errors) {
   char bytes[1024];
@@ -103,27 +101,28 @@ void HalfLink::note(const std::string& text) {
   if (reporter_) reporter_(text);
 }
 
-bool HalfLink::start(const std::string& program, HalfStart how, bool clean) {
+Expected<void, HalfStartFailure> HalfLink::start(const std::string& program, HalfStart how,
+                                                 bool clean) {
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-    startError_ = errno;
-    error_ = withCode("could not make the socket pair for the privileged half", startError_);
-    return false;
+    const int error = errno;
+    return unexpected(HalfStartFailure{
+        withCode("could not make the socket pair for the privileged half", error), error});
   }
   socket_.reset(pair[0]);
   UniqueFd theirs(pair[1]);
   // Every read then names the sender's user: the half must be root's.
   const int on = 1;
   if (::setsockopt(socket_.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
-    startError_ = errno;
-    error_ = withCode("could not ask for the privileged half's credentials", startError_);
-    return false;
+    const int error = errno;
+    return unexpected(HalfStartFailure{
+        withCode("could not ask for the privileged half's credentials", error), error});
   }
   int errorPipe[2];
   if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
-    startError_ = errno;
-    error_ = withCode("could not make a pipe for the privileged half's messages", startError_);
-    return false;
+    const int error = errno;
+    return unexpected(HalfStartFailure{
+        withCode("could not make a pipe for the privileged half's messages", error), error});
   }
   UniqueFd errorRead(errorPipe[0]);
   UniqueFd errorWrite(errorPipe[1]);
@@ -169,12 +168,11 @@ bool HalfLink::start(const std::string& program, HalfStart how, bool clean) {
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
     child_ = -1;
-    startError_ = error;
-    error_ = withCode("could not start " + words.front(), static_cast<unsigned long>(error));
-    return false;
+    return unexpected(HalfStartFailure{
+        withCode("could not start " + words.front(), static_cast<unsigned long>(error)), error});
   }
   std::thread(relay, errorRead.release(), errors_).detach();
-  return true;
+  return {};
 }
 
 // NOLINTNEXTLINE(readability-non-const-parameter): recvmsg writes through the iovec
@@ -207,19 +205,20 @@ long HalfLink::receiveFromRoot(char* bytes, std::size_t size) {
   return got;
 }
 
-HalfLink::Started HalfLink::awaitStartReport(int timeoutSeconds, Report& report) {
+Expected<Report, NotServing> HalfLink::awaitStartReport(int timeoutSeconds) {
+  using Why = NotServing::Why;
   PatientWait wait(nowMs(), static_cast<std::uint64_t>(timeoutSeconds) * 1000);
   std::string received;
   std::size_t needed = kLengthFieldSize;
   for (;;) {
     if (endingSignal() != 0) {
-      error_ = "interrupted while waiting for the privileged half to start";
-      return Started::kInterrupted;
+      return unexpected(NotServing{Why::kInterrupted,
+                                   "interrupted while waiting for the privileged half to start"});
     }
     if (wait.expired(nowMs())) {
-      error_ =
-          "the privileged half did not start within " + std::to_string(timeoutSeconds) + " seconds";
-      return Started::kTimedOut;
+      return unexpected(NotServing{Why::kTimedOut, "the privileged half did not start within " +
+                                                       std::to_string(timeoutSeconds) +
+                                                       " seconds"});
     }
     if (!waitReadable(socket_.get(), remainingMs(wait, kWaitNoticeMs))) continue;
     const std::size_t had = received.size();
@@ -228,26 +227,24 @@ HalfLink::Started HalfLink::awaitStartReport(int timeoutSeconds, Report& report)
     if (got <= 0) {
       received.resize(had);
       if (senderNotRoot_) {
-        error_ = "the privileged half does not run as root (it runs as uid " +
-                 std::to_string(senderUid_) + ")";
-        return Started::kNotRoot;
+        return unexpected(
+            NotServing{Why::kNotRoot, "the privileged half does not run as root (it runs as uid " +
+                                          std::to_string(senderUid_) + ")"});
       }
-      error_ = "the privileged half ended before it started serving";
-      return Started::kEnded;
+      return unexpected(
+          NotServing{Why::kEnded, "the privileged half ended before it started serving"});
     }
     received.resize(had + static_cast<std::size_t>(got));
     if (received.size() < needed) continue;
     FrameTaken<Report> taken = takeReport(received, kMaxReportBytes);
     switch (taken.read) {
       case FrameRead::kWhole:
-        report = std::move(taken.content);
-        return Started::kReported;
+        return std::move(taken.content);
       case FrameRead::kNeedMore:
         needed = taken.used;
         continue;
       case FrameRead::kMalformed:
-        error_ = "the privileged half sent what is no report";
-        return Started::kEnded;
+        return unexpected(NotServing{Why::kEnded, "the privileged half sent what is no report"});
     }
   }
 }
@@ -273,59 +270,44 @@ bool HalfLink::receiveExactly(char* bytes, std::size_t size, const char* waiting
   return true;
 }
 
-std::optional<Reply> HalfLink::request(const std::string& frame, const char* waitingFor) {
-  if (!connected() || !sendAll(socket_.get(), frame)) {
-    error_ = "lost the connection to the privileged half";
-    return std::nullopt;
-  }
+Expected<Reply, std::string> HalfLink::request(const std::string& frame, const char* waitingFor) {
+  if (!connected() || !sendAll(socket_.get(), frame))
+    return unexpected(std::string("lost the connection to the privileged half"));
   if (!awaitReadable(waitingFor, kReplyWaitSeconds)) {
     // A reply that came later would be read as the answer to the next
     // request: this connection is done with.
     socket_.reset();
-    error_ = "the privileged half did not reply within " + std::to_string(kReplyWaitSeconds) +
-             " seconds; the connection to it is closed";
-    return std::nullopt;
+    return unexpected("the privileged half did not reply within " +
+                      std::to_string(kReplyWaitSeconds) +
+                      " seconds; the connection to it is closed");
   }
   char byte = 0;
-  if (receiveFromRoot(&byte, 1) != 1) {
-    error_ = "the privileged half did not reply: the connection ended";
-    return std::nullopt;
-  }
+  if (receiveFromRoot(&byte, 1) != 1)
+    return unexpected(std::string("the privileged half did not reply: the connection ended"));
   std::optional<Reply> reply = decodeReply(static_cast<std::uint8_t>(byte));
   if (!reply)
-    error_ = "the privileged half sent an unknown reply byte " +
-             std::to_string(static_cast<unsigned char>(byte));
-  return reply;
+    return unexpected("the privileged half sent an unknown reply byte " +
+                      std::to_string(static_cast<unsigned char>(byte)));
+  return *reply;
 }
 
-std::optional<Reply> HalfLink::add(const std::string& entryBytes) {
+Expected<Reply, std::string> HalfLink::add(const std::string& entryBytes) {
   std::optional<std::string> frame = addRequest(entryBytes);
-  if (!frame) {
-    error_ = "the entry is too long for one request";
-    return std::nullopt;
-  }
+  if (!frame) return unexpected(std::string("the entry is too long for one request"));
   return request(*frame, "write the entry; another session may be changing the hosts file");
 }
 
-std::optional<Reply> HalfLink::shutdown() {
+Expected<Reply, std::string> HalfLink::shutdown() {
   return request(shutdownRequest(), "answer the shutdown");
 }
 
-std::optional<Report> HalfLink::readReport(const char* waitingFor, int timeoutSeconds) {
-  std::string received;
-  std::size_t needed = kLengthFieldSize;
-  FrameTaken<Report> taken;
-  // Exactly the frame's bytes.
-  while (connected() && taken.read == FrameRead::kNeedMore) {
-    const std::size_t had = received.size();
-    received.resize(needed);
-    if (!receiveExactly(received.data() + had, needed - had, waitingFor, timeoutSeconds)) break;
-    taken = takeReport(received, kMaxReportBytes);
-    needed = taken.used;
-  }
-  if (taken.read == FrameRead::kWhole) return std::move(taken.content);
-  error_ = "the privileged half did not send its report whole; see its log";
-  return std::nullopt;
+Expected<Report, std::string> HalfLink::readReport(const char* waitingFor, int timeoutSeconds) {
+  std::optional<Report> report =
+      readReportFrame([this, waitingFor, timeoutSeconds](char* bytes, std::size_t size) {
+        return receiveExactly(bytes, size, waitingFor, timeoutSeconds);
+      });
+  if (report) return *report;
+  return unexpected(std::string("the privileged half did not send its report whole; see its log"));
 }
 
 void HalfLink::disconnect() { socket_.reset(); }

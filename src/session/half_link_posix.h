@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "base/expected.h"
 #include "base/unique_fd_posix.h"
 #include "link/session_report.h"
 #include "link/wire_format.h"
@@ -27,6 +28,19 @@ enum class HalfStart { kDirect, kSudo, kSudoNoPrompt };
 // this process's standard error as it comes, and kept for the messages.
 class HalfErrors;
 
+// Why the half could not be started at all, and the errno.
+struct HalfStartFailure {
+  std::string message;
+  int code = 0;
+};
+
+// Why the half did not start serving, and what is said of it.
+struct NotServing {
+  enum class Why { kTimedOut, kEnded, kInterrupted, kNotRoot };
+  Why why = Why::kEnded;
+  std::string message;
+};
+
 class HalfLink {
  public:
   HalfLink();
@@ -40,27 +54,25 @@ class HalfLink {
   }
 
   // Starts `program --privileged-half` (with `--clean` when `clean`) as
-  // `how` says. False (error() says why, startError() the errno) when it
-  // could not start at all.
-  [[nodiscard]] bool start(const std::string& program, HalfStart how, bool clean = false);
-  int startError() const { return startError_; }
-
-  enum class Started { kReported, kTimedOut, kEnded, kInterrupted, kNotRoot };
+  // `how` says; why not, with the errno, when it could not start at all.
+  [[nodiscard]] Expected<void, HalfStartFailure> start(const std::string& program, HalfStart how,
+                                                       bool clean = false);
 
   // Waits up to `timeoutSeconds` for the report of the interrupted sessions
   // the half put right before it serves, or until an ending signal. The
   // report's bytes must come from a root process: kNotRoot otherwise.
-  [[nodiscard]] Started awaitStartReport(int timeoutSeconds, Report& report);
+  [[nodiscard]] Expected<Report, NotServing> awaitStartReport(int timeoutSeconds);
 
-  // One request each; the reply, or nothing when the connection failed or
-  // the reply did not come within kReplyWaitSeconds (which closes the
+  // One request each; the reply, or why none came: the connection failed,
+  // or the reply did not come within kReplyWaitSeconds (which closes the
   // connection, so that no later request can get it).
-  std::optional<Reply> add(const std::string& entryBytes);
-  std::optional<Reply> shutdown();
+  [[nodiscard]] Expected<Reply, std::string> add(const std::string& entryBytes);
+  [[nodiscard]] Expected<Reply, std::string> shutdown();
 
   // Reads the report frame the half sends after its take-out, each piece
-  // within `timeoutSeconds`.
-  std::optional<Report> readReport(const char* waitingFor, int timeoutSeconds);
+  // within `timeoutSeconds`; why not.
+  [[nodiscard]] Expected<Report, std::string> readReport(const char* waitingFor,
+                                                         int timeoutSeconds);
 
   bool connected() const { return static_cast<bool>(socket_); }
   // Closes the connection: the half takes the lines out and ends.
@@ -81,7 +93,6 @@ class HalfLink {
   // Readable when the half closes its end or sends what was not asked for.
   int socketFd() const { return socket_.get(); }
 
-  const std::string& error() const { return error_; }
   // What sudo and the half wrote on standard error: all of it once they
   // have closed it, waiting up to a second for that.
   std::string errorsWritten() const;
@@ -92,7 +103,7 @@ class HalfLink {
   // 0 at the end of the connection, -1 on a failure.
   long receiveFromRoot(char* bytes, std::size_t size);
   bool receiveExactly(char* bytes, std::size_t size, const char* waitingFor, int timeoutSeconds);
-  std::optional<Reply> request(const std::string& frame, const char* waitingFor);
+  Expected<Reply, std::string> request(const std::string& frame, const char* waitingFor);
   void note(const std::string& text);
 
   UniqueFd socket_;
@@ -100,8 +111,6 @@ class HalfLink {
   std::optional<int> exitStatus_;
   bool senderNotRoot_ = false;
   std::uint32_t senderUid_ = 0;
-  int startError_ = 0;
-  std::string error_;
   std::shared_ptr<HalfErrors> errors_;
   std::function<void(const std::string&)> reporter_;
 };

@@ -1,5 +1,7 @@
 #include "session/half_start_posix.h"
 
+#include "session/varnick_report.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -93,13 +95,14 @@ bool startTrustedHalf(HalfLink& link, const SessionOptions& options, HalfStarted
     started.how = options.noConsent || !terminal ? HalfStart::kSudoNoPrompt : HalfStart::kSudo;
   }
   started.clean = options.clean;
-  if (link.start(started.program, started.how, started.clean)) return true;
-  if (started.how != HalfStart::kDirect && link.startError() == ENOENT) {
+  Expected<void, HalfStartFailure> begun = link.start(started.program, started.how, started.clean);
+  if (begun) return true;
+  if (started.how != HalfStart::kDirect && begun.error().code == ENOENT) {
     report("sudo-missing", "sudo is not installed, and this program does not run as root");
     remedy("install sudo (as root: apt-get install sudo), or run varnick-session as root");
     return false;
   }
-  report(link.error());
+  report(begun.error().message);
   return false;
 }
 
@@ -107,20 +110,19 @@ int startWaitSeconds(const SessionOptions& options) {
   return options.connectTimeoutSeconds + journalsBesideHostsFile() * kVarnickJournalBoundSeconds;
 }
 
-int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& started) {
-  switch (how) {
-    case HalfLink::Started::kReported:
-    case HalfLink::Started::kInterrupted:
+int explainNoStart(HalfLink& link, const NotServing& notServing, const HalfStarted& started) {
+  switch (notServing.why) {
+    case NotServing::Why::kInterrupted:
       break;
-    case HalfLink::Started::kTimedOut:
-      report(link.error());
+    case NotServing::Why::kTimedOut:
+      report(notServing.message);
       link.endHalf();
       return kSessionNoConnection;
-    case HalfLink::Started::kNotRoot:
-      report(link.error() + "; is the sudo found along PATH the system's?");
+    case NotServing::Why::kNotRoot:
+      report(notServing.message + "; is the sudo found along PATH the system's?");
       link.endHalf();
       return kSessionNoVarnick;
-    case HalfLink::Started::kEnded: {
+    case NotServing::Why::kEnded: {
       link.disconnect();
       const std::optional<int> code = link.waitForExit(kExitWaitSeconds, "end");
       const std::string command =
@@ -141,8 +143,8 @@ int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& sta
         report("sudo-refused", "sudo did not run " + command + " (" + refusal + ")");
         return kSessionNoVarnick;
       }
-      report(link.error() + (code ? " (exit code " + std::to_string(*code) + ")" : "") + "; see " +
-             halfPlaces().logFile);
+      report(notServing.message + (code ? " (exit code " + std::to_string(*code) + ")" : "") +
+             "; see " + halfPlaces().logFile);
       return kSessionNoConnection;
     }
   }
@@ -153,6 +155,22 @@ int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& sta
 void adviseRecovery() {
   report("the entries may still be in the hosts file " + halfPlaces().hosts.hostsFile +
          "; to take them out, run: varnick-session --recover (the next session does it too)");
+}
+
+// Starts the half and reads its report of the interrupted sessions it put
+// right; the exit code when the session cannot go on.
+SessionStep startServingHalf(HalfLink& link, HalfStarted& started, const SessionOptions& options,
+                             const EventStream& events) {
+  if (!startTrustedHalf(link, options, started)) return unexpected(kSessionNoVarnick);
+  Expected<Report, NotServing> recovery = link.awaitStartReport(startWaitSeconds(options));
+  if (recovery) {
+    sayWhatVarnickReported(*recovery, events);
+    return {};
+  }
+  // Nothing is in the hosts file yet: the command never starts.
+  if (recovery.error().why == NotServing::Why::kInterrupted)
+    report("interrupted before the entries were added; the command was not run");
+  return unexpected(explainNoStart(link, recovery.error(), started));
 }
 
 }  // namespace varnick::control

@@ -6,8 +6,9 @@
 
 #include <string>
 
-#include "modes/privileged_half_posix.h"
+#include "hosts/hosts_places_posix.h"
 #include "session/half_link_posix.h"
+#include "session/session_driver.h"
 #include "session/session_options.h"
 
 namespace varnick::control {
@@ -35,10 +36,16 @@ struct HalfStarted {
 // bound of each interrupted session it may put right first.
 int startWaitSeconds(const SessionOptions& options);
 
-// Says why the half did not start serving (`how` as awaitStartReport
-// answered), ends it, and gives the session's exit code. An interruption's
-// message is the caller's.
-int explainNoStart(HalfLink& link, HalfLink::Started how, const HalfStarted& started);
+// Says why the half did not start serving (as awaitStartReport answered), ends it, and gives the
+// session's exit code. An interruption's message is the caller's.
+int explainNoStart(HalfLink& link, const NotServing& notServing, const HalfStarted& started);
+
+// Starts the half as startTrustedHalf does and reads its report of the
+// interrupted sessions it put right, said as the session says Varnick's
+// reports; the exit code, said, when the session cannot go on.
+[[nodiscard]] SessionStep startServingHalf(HalfLink& link, HalfStarted& started,
+                                           const SessionOptions& options,
+                                           const EventStream& events);
 
 // Says that the entries may still be in the hosts file, and how to take
 // them out.

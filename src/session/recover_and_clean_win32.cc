@@ -1,4 +1,4 @@
-#include "session/recover_and_clean_win32.h"
+#include "session/recover_and_clean.h"
 
 #include <winsock2.h>
 #include <windows.h>

@@ -5,7 +5,7 @@
 #include "base/error_text.h"
 #include "base/file_io_win32.h"
 #include "base/oem_text_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "base/wide_text.h"
 #include "session/session_entries.h"
 

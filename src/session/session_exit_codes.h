@@ -8,7 +8,8 @@
 
 namespace varnick::control {
 
-// 119 is no longer returned: sessions no longer wait for each other.
+// 119 is left out: scripts written for an older Varnick take it to mean that
+// another session was in the way, and no session ever waits for another.
 constexpr int kSessionUsage = 120;
 constexpr int kSessionNoVarnick = 121;
 constexpr int kSessionNoConnection = 122;
@@ -23,14 +24,23 @@ constexpr int kSessionInterrupted = 130;
 constexpr int kSessionHungUp = 129;
 constexpr int kSessionTerminated = 143;
 
-// How a session ended: the command's exit code or 0 after a hold, or the
-// exit code of a failure of the session's own.
-using SessionOutcome = Expected<int, int>;
+// How a session ended: its exit code, and whether that is a failure of
+// the session's own, which --json's error event names, rather than the
+// command's own code or 0 after a hold. A failure is made as every failure
+// is, unexpected(code); a session that failed with code 0 cannot be made.
+class SessionOutcome {
+ public:
+  SessionOutcome(int code) : code_(code) {}  // NOLINT: implicit, as Expected's value
+  SessionOutcome(Unexpected<int> failure)    // NOLINT: implicit, as Expected's error
+      : code_(failure.error), failed_(true) {}
 
-// The exit code that a session's end gives, a failure's or not.
-inline int exitCodeOf(const SessionOutcome& outcome) {
-  return outcome ? *outcome : outcome.error();
-}
+  int exitCode() const { return code_; }
+  bool failed() const { return failed_; }
+
+ private:
+  int code_ = 0;
+  bool failed_ = false;
+};
 
 struct SessionExitCode {
   int code;

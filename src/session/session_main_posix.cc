@@ -8,9 +8,8 @@
 // Starts its own privileged half as root (directly when it runs as root,
 // else through sudo), adds the entries, runs the command and waits for it,
 // then shuts the half down, which takes the session's lines out of
-// /etc/hosts. The same program, run as `varnick-session --privileged-half`
-// by sudo, is that half; `--privileged-half --clean` is the half of
-// --clean.
+// /etc/hosts. The program's main (src/app/session_main_posix.cc) runs the
+// half itself when started as `varnick-session --privileged-half`.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,31 +21,23 @@
 
 #include "base/wide_text.h"
 #include "launch/command_start_posix.h"
-#include "modes/privileged_half_posix.h"
 #include "session/half_start_posix.h"
 #include "session/linux_refusals.h"
 #include "session/session_entries.h"
 #include "session/session_events.h"
 #include "session/session_exit_codes.h"
+#include "session/session_command_line.h"
 #include "session/session_help.h"
 #include "session/session_options.h"
 #include "session/session_output.h"
+#include "session/recover_and_clean.h"
+#include "session/session_main.h"
 #include "session/session_posix.h"
 #include "session/session_signals_posix.h"
 #include "status/session_status_posix.h"
 
-#ifndef VARNICK_VERSION
-#define VARNICK_VERSION "unknown"
-#endif
-
 namespace varnick::control {
-namespace {
 
-constexpr char kPrivilegedHalf[] = "--privileged-half";
-
-// Standard input, output and error are open, on /dev/null when they were
-// not: a descriptor that the session opens must never take their numbers,
-// or the command and the half would read and write it as one of them.
 void keepStandardDescriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1) continue;
@@ -57,6 +48,8 @@ void keepStandardDescriptors() {
     }
   }
 }
+
+namespace {
 
 // The arguments as text for the parser. One that is not UTF-8 stands as a
 // replacement character: the command's words are taken from argv as they
@@ -78,11 +71,6 @@ std::optional<std::string> argumentNotText(int argc, char** argv, std::size_t co
   return std::nullopt;
 }
 
-void printUsage() {
-  std::fputs(sessionUsageText(Platform::kLinux), stderr);
-  std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
-}
-
 // A session or a recovery, from the checked command line to its end.
 SessionOutcome runChecked(const SessionOptions& options, int argc, char** argv,
                           const EventStream& events) {
@@ -99,7 +87,7 @@ SessionOutcome runChecked(const SessionOptions& options, int argc, char** argv,
     return unexpected(kSessionCannotListen);
   }
   if (options.recover || options.clean) {
-    const int code = recoverOnLinux(options, events);
+    const int code = recoverOrClean(options, events);
     return code != 0 ? SessionOutcome(unexpected(code)) : SessionOutcome(0);
   }
   std::optional<std::vector<SessionEntry>> entries = entriesToSend(options);
@@ -117,49 +105,16 @@ SessionOutcome runChecked(const SessionOptions& options, int argc, char** argv,
   return runLinuxSession(options, *entries, command, events);
 }
 
-int run(int argc, char** argv) {
-  keepStandardDescriptors();
-  // What sudo (or the session, as root) starts: the socket is its standard
-  // input and output.
-  if (argc == 2 && std::string(argv[1]) == kPrivilegedHalf) return runPrivilegedHalf(STDIN_FILENO);
-  if (argc == 3 && std::string(argv[1]) == kPrivilegedHalf && std::string(argv[2]) == "--clean")
-    return runCleaningHalf(STDIN_FILENO);
-  ParsedOptions parsed = parseSessionOptions(argumentsAsText(argc, argv));
-  if (parsed.request == ParsedOptions::Request::kVersion) {
-    std::printf("varnick-session %s\n", VARNICK_VERSION);
-    return 0;
-  }
-  if (parsed.request == ParsedOptions::Request::kHelp) {
-    std::fputs(sessionHelpText(Platform::kLinux).c_str(), stdout);
-    return 0;
-  }
-  if (parsed.request == ParsedOptions::Request::kStatus)
-    return reportLinuxStatus(parsed.json, halfPlaces().hosts, halfPlaces().logFile);
-  if (argc < 2) {
-    printUsage();
-    return kSessionUsage;
-  }
-  EventStream events(parsed.json);
-  SessionOutcome outcome = unexpected(kSessionUsage);
-  if (parsed.options) {
-    outcome = runChecked(*parsed.options, argc, argv, events);
-  } else {
-    report(parsed.error);
-    printUsage();
-  }
-  return writeEndEvents(outcome, events, Platform::kLinux);
-}
-
 }  // namespace
-}  // namespace varnick::control
 
-int main(int argc, char** argv) {
-  // Only memory running out throws here; the process then ends, and with it
-  // the connection, at whose end the half takes the entries out.
-  try {
-    return varnick::control::run(argc, argv);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "varnick-session: stopped: %s\n", error.what());
-    return varnick::control::kSessionConnectionLost;
-  }
+int sessionMain(int argc, char** argv) {
+  return runCommandLine(
+      argumentsAsText(argc, argv),
+      {Platform::kLinux,
+       [](bool json) { return reportLinuxStatus(json, halfPlaces().hosts, halfPlaces().logFile); },
+       [argc, argv](const SessionOptions& options, const EventStream& events) {
+         return runChecked(options, argc, argv, events);
+       }});
 }
+
+}  // namespace varnick::control

@@ -19,21 +19,18 @@
 #include <vector>
 
 #include "base/console_events_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "launch/command_start_win32.h"
-#include "session/recover_and_clean_win32.h"
+#include "session/recover_and_clean.h"
 #include "session/session_entries.h"
 #include "session/session_events.h"
 #include "session/session_exit_codes.h"
+#include "session/session_command_line.h"
 #include "session/session_help.h"
 #include "session/session_options.h"
 #include "session/session_output.h"
 #include "session/session_win32.h"
 #include "status/session_status_win32.h"
-
-#ifndef VARNICK_VERSION
-#define VARNICK_VERSION "unknown"
-#endif
 
 namespace varnick::control {
 namespace {
@@ -88,40 +85,11 @@ SessionOutcome runChecked(const SessionOptions& options, const EventStream& even
   return outcome;
 }
 
-void printUsage() {
-  std::fputs(sessionUsageText(Platform::kWindows), stderr);
-  std::fputs("Run varnick-session --help for every option and the exit codes.\n", stderr);
-}
-
-int run(int argc, wchar_t** argv) {
-  ParsedOptions parsed = parseSessionOptions(std::vector<std::wstring>(argv + 1, argv + argc));
-  if (parsed.request == ParsedOptions::Request::kVersion) {
-    std::printf("varnick-session %s\n", VARNICK_VERSION);
-    return 0;
-  }
-  if (parsed.request == ParsedOptions::Request::kHelp) {
-    std::fputs(sessionHelpText(Platform::kWindows).c_str(), stdout);
-    return 0;
-  }
-  if (parsed.request == ParsedOptions::Request::kStatus) return reportStatus(parsed.json);
-  if (argc < 2) {
-    // Nothing asked for at all: the usage, and where the rest is, answer
-    // better than a refusal or a whole screen of help.
-    printUsage();
-    return kSessionUsage;
-  }
-  EventStream events(parsed.json);
-  SessionOutcome outcome = unexpected(kSessionUsage);
-  if (parsed.options) {
-    outcome = runChecked(*parsed.options, events);
-  } else {
-    report(parsed.error);
-    printUsage();
-  }
-  return writeEndEvents(outcome, events, Platform::kWindows);
-}
-
 }  // namespace
 }  // namespace varnick::control
 
-int wmain(int argc, wchar_t** argv) { return varnick::control::run(argc, argv); }
+int wmain(int argc, wchar_t** argv) {
+  using namespace varnick::control;
+  return runCommandLine(std::vector<std::wstring>(argv + 1, argv + argc),
+                        {Platform::kWindows, reportStatus, runChecked});
+}

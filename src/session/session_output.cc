@@ -42,8 +42,8 @@ void EventStream::write(const std::string& event) const {
 }
 
 int writeEndEvents(const SessionOutcome& outcome, const EventStream& events, Platform platform) {
-  const int exitCode = exitCodeOf(outcome);
-  if (!outcome) {
+  const int exitCode = outcome.exitCode();
+  if (outcome.failed()) {
     const Reported& reported = reportedSoFar();
     events.write(errorEvent(
         exitCode,

@@ -1,6 +1,5 @@
-// One Linux session: the privileged half started, the entries added, the
-// command run (or the entries held), and its lines taken out again; and
-// --recover and --clean, which start the half for that work alone.
+// One Linux session: the privileged half started as its way in, and the
+// one session flow (session_driver.h) run through it.
 #pragma once
 
 #include <optional>
@@ -22,11 +21,5 @@ SessionOutcome runLinuxSession(const SessionOptions& options,
                                const std::vector<SessionEntry>& entries,
                                const std::optional<PosixCommand>& command,
                                const EventStream& events);
-
-// --recover: the half puts right what interrupted sessions left, reports
-// it, and is shut down at once; --clean: the half started to clean
-// (runCleaningHalf) recovers, removes the unheld lock files and the log,
-// reports it all and ends. The exit code.
-int recoverOnLinux(const SessionOptions& options, const EventStream& events);
 
 }  // namespace varnick::control

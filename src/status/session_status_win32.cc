@@ -16,7 +16,7 @@
 #include "base/expected.h"
 #include "base/file_identity_win32.h"
 #include "base/file_io_win32.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 #include "base/wide_text.h"
 #include "hosts/hosts_location.h"
 #include "hosts/hosts_store_win32.h"
@@ -62,31 +62,35 @@ bool heldByVarnick(const std::wstring& path) {
 // and SYSTEM may open, so only an elevated process can look. The lock is
 // taken without waiting and let go at once; a Varnick that comes in that
 // instant tries again a moment later.
-void lookAtServingLock(StatusFacts& facts, bool hostsFound) {
+void lookAtServingLock(StatusFacts& facts, const Expected<void, LocateFailure>& located) {
   if (!runsElevated()) {
     facts.server = Running::kHidden;
     return;
   }
-  if (!hostsFound) {
-    facts.serverError = ERROR_PATH_NOT_FOUND;
+  if (!located) {
+    // The code of the call that failed; a path too long, which has none,
+    // reads as ERROR_PATH_NOT_FOUND.
+    const std::uint32_t code = located.error().code;
+    facts.serverError = code != 0 ? code : ERROR_PATH_NOT_FOUND;
     return;
   }
   const std::wstring path = besideHostsFile(L".varnick-serving-lock");
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  // An elevated look locks nothing that a link at the name leads to.
-  if (file && !checkIsFileMeant(file.get(), path)) {
-    facts.server = Running::kUnknown;
-    facts.serverError = kErrorIsLink;
-    return;
-  }
   if (!file) {
     const DWORD error = GetLastError();
     // The first Varnick that serves makes the file: none has served yet.
     const bool none = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     facts.server = none ? Running::kNo : Running::kUnknown;
     facts.serverError = error;
+    return;
+  }
+  // An elevated look locks nothing that a link at the name leads to: a link
+  // reads as kErrorIsLink, a check that could not be made as its own code.
+  if (SystemResult meant = checkIsFileMeant(file.get(), path); !meant) {
+    facts.server = Running::kUnknown;
+    facts.serverError = meant.error();
     return;
   }
   OVERLAPPED whole{};
@@ -192,12 +196,12 @@ int reportStatus(bool json) {
   facts.service = lookAtService();
   // The journals, then the serving lock: a journal held open is a running
   // session's, whatever the lock says.
-  const bool hostsFound = findHostsFile();
-  if (hostsFound) {
+  const Expected<void, LocateFailure> located = locateHostsFile();
+  if (located) {
     facts.hostsFile = fileFact(hostsFilePath());
     lookAtSessionFiles(facts);
   }
-  lookAtServingLock(facts, hostsFound);
+  lookAtServingLock(facts, located);
   lookAtTemporaryCopies(facts);
   if (std::optional<std::wstring> folder = varnickFolderPath())
     facts.log = fileFact(*folder + L"\\" + kVarnickLogName);

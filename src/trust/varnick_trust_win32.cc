@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/file_identity_win32.h"
+#include "base/account_name_win32.h"
 #include "base/wide_text.h"
 #include "trust/folder_rights.h"
 
@@ -59,15 +60,8 @@ std::string accountName(const std::string& sid) {
   PSID raw = nullptr;
   if (!ConvertStringSidToSidA(sid.c_str(), &raw)) return sid;
   UniqueLocal<PSID> binary(raw);
-  wchar_t name[256];
-  wchar_t domain[256];
-  DWORD nameSize = 256;
-  DWORD domainSize = 256;
-  SID_NAME_USE use;
-  if (!LookupAccountSidW(nullptr, binary.get(), name, &nameSize, domain, &domainSize, &use))
-    return sid;
-  std::wstring shown = domainSize > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name);
-  return wideToUtf8(shown.c_str()) + " (" + sid + ")";
+  std::optional<std::string> name = accountNameOf(binary.get());
+  return name ? *name + " (" + sid + ")" : sid;
 }
 
 // Who besides the trusted could change the object open at `handle`; the

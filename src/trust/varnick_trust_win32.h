@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/expected.h"
-#include "base/unique_resource.h"
+#include "base/unique_resource_win32.h"
 
 namespace varnick::control {
 

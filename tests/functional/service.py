@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from session_command import SESSION, VARNICK_FOLDER, held_session, session, wait_until
+from session_harness import SESSION, VARNICK_FOLDER, held_session, session, wait_until
 from wine_harness import (BUILD_DIR, HOLD_FILE, PREFIX, parse_records, plant_link,
                           processes_naming, run_captured, run_wine, wine_env)
 
@@ -138,7 +138,9 @@ def test_a_killed_client_leaves_nothing_within_a_second(varnick, service, tmp_pa
         assert held
         for pid in held:
             os.kill(pid, signal.SIGKILL)
-        wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS, seconds=1)
+        # The lines go first, then the journal that names them.
+        wait_until(lambda: varnick.hosts == varnick.DEFAULT_HOSTS and
+                   varnick.beside_hosts() == ["hosts"], seconds=1)
     assert varnick.beside_hosts() == ["hosts"]
 
 
@@ -159,7 +161,7 @@ def test_the_service_puts_right_what_a_power_cut_left_before_it_serves(varnick, 
 def test_a_pipe_that_another_process_made_is_refused(varnick, registry):
     # Made before the service's: Windows would keep the service from making
     # its own (first instance); Wine does not, and hands the next client the
-    # oldest instance, this one (measured): the client's check of the pipe's
+    # oldest instance, this one: the client's check of the pipe's
     # process is what stands.
     with varnick.holding(HOLD_FILE, r"\\.\pipe\Varnick", "p", 0), \
             installed_service(varnick, registry):

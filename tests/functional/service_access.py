@@ -8,11 +8,11 @@ for an administrator (the tests' own, elevated token) and a standard user
 The pipe's descriptor is read back from the pipe that the installed service
 serves, and its rows check the access that a handle opened as the client
 opens it really holds. The other objects' rows check their constants in
-src/base/object_rules.h, which the code hands to the system when it makes
+src/base/object_rules_win32.h, which the code hands to the system when it makes
 them: Wine 8 keeps no descriptor for a file or folder (it makes one up from
 the Unix mode: the lock file reads back as SYSTEM and the Unix user with
 full access) and none for a service (SetServiceObjectSecurity does nothing;
-QueryServiceObjectSecurity gives an empty list), measured."""
+QueryServiceObjectSecurity gives an empty list)."""
 
 import pytest
 

@@ -11,7 +11,7 @@ from pathlib import Path
 
 import pytest
 
-from session_command import (ENTRY_REFUSED, INTERRUPTED, LOG_SHOWN, SESSION, USAGE_ERROR,  # noqa: F401
+from session_harness import (ENTRY_REFUSED, INTERRUPTED, LOG_SHOWN, SESSION, USAGE_ERROR,  # noqa: F401
                              session, varnick, wait_until)
 from wine_harness import BUILD_DIR, ROOT, SEND_CTRL_C, run_on_console, win_path
 

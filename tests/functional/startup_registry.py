@@ -1,11 +1,15 @@
-"""Finding the hosts file: DataBasePath from the registry, expanded."""
+"""Finding the hosts file: DataBasePath from the registry, expanded; and what
+varnick.exe and varnick-session say, with the system's code, when it fails."""
 
 import pytest
 
+from session_harness import NO_VARNICK, session
 from wine_harness import HOSTS_VARIABLE, win_path
 
-OPEN_KEY_FAILED = b"Could not open System\\CurrentControlSet\\Services\\Tcpip\\Parameters\r\r\n"
-OPEN_VALUE_FAILED = b"Could not open DataBasePath\r\r\n"
+# Each with the system's code: 2 is ERROR_FILE_NOT_FOUND, 234 ERROR_MORE_DATA.
+OPEN_KEY_FAILED = b"Could not open System\\CurrentControlSet\\Services\\Tcpip\\Parameters 2\r\r\n"
+OPEN_VALUE_FAILED = b"Could not open DataBasePath 2\r\r\n"
+VALUE_TOO_LARGE = b"Could not open DataBasePath 234\r\r\n"
 
 
 def hex_utf16(text):
@@ -40,7 +44,7 @@ def test_value_too_large_for_the_buffer(varnick, registry, kind, data):
     registry.add("DataBasePath", kind, data)
     result = varnick.run("add", "x")
     assert result.returncode == 1
-    assert result.stdout.endswith(OPEN_VALUE_FAILED)
+    assert result.stdout.endswith(VALUE_TOO_LARGE)
 
 
 def test_value_without_terminator_is_terminated_in_the_buffer(varnick, registry):
@@ -87,3 +91,18 @@ def test_hosts_path_must_fit_with_its_suffix(varnick, length, fits):
         assert result.stdout.endswith(
             f"The hosts file path {directory}\\hosts does not fit in 260 characters\r\r\n".encode())
         assert varnick.log_bytes() == b""
+
+
+@pytest.mark.parametrize("args, code, says", [
+    (["--add", "10.0.0.1 a.test", "--", "cmd", "/c", "echo RAN"], NO_VARNICK,
+     b"could not find the hosts file through the registry value DataBasePath (error 2)\r\n"),
+    # Under Wine the session runs elevated, so --status looks for the serving lock.
+    (["--status"], 0, b"server: cannot tell whether a Varnick is serving (error 2)\r\n"),
+], ids=["session", "status"])
+def test_the_session_tool_names_the_systems_code_when_the_hosts_file_is_not_found(
+        varnick, registry, args, code, says):
+    registry.delete_value("DataBasePath")
+    result = session(varnick, *args)
+    assert result.returncode == code, result
+    assert says in result.stdout + result.stderr
+    assert b"RAN" not in result.stdout

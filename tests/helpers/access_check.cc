@@ -10,7 +10,7 @@
 // A pipe's descriptor is read back from the pipe itself, and each <access>
 // is what an open asks for: the pipe is opened with it and the access that
 // the handle then holds (with what CreateFileW adds) is checked. "rules"
-// checks one of the constants of src/base/object_rules.h by name, for the
+// checks one of the constants of src/base/object_rules_win32.h by name, for the
 // objects whose descriptor Wine keeps nowhere: files and folders (it makes
 // one up from the Unix mode) and services (QueryServiceObjectSecurity
 // gives an empty list).
@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "base/object_rules.h"
+#include "base/object_rules_win32.h"
 
 namespace {
 

@@ -7,10 +7,8 @@
 // NU network logons. "P" protects a list from the folder's inheritance.
 #pragma once
 
-#ifdef _WIN32
 #include <winsock2.h>
 #include <windows.h>
-#endif
 
 namespace varnick {
 
@@ -43,11 +41,9 @@ constexpr wchar_t kLockFileRules[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
 // hosts file, which they may read too, does not show.
 constexpr wchar_t kJournalRules[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
 
-#ifdef _WIN32
 // What varnick-session's open of the pipe asks for: the data both ways, and
 // waiting on the handle. CreateFileW adds FILE_READ_ATTRIBUTES itself, which
 // kPipeRules grants too; GetNamedPipeServerProcessId needs no right.
 constexpr DWORD kPipeClientAccess = FILE_READ_DATA | FILE_WRITE_DATA | SYNCHRONIZE;
-#endif
 
 }  // namespace varnick
