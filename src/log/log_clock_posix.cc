@@ -4,8 +4,7 @@
 
 namespace varnick {
 
-std::tm localTimeNow() {
-  std::time_t seconds = std::time(nullptr);
+std::tm localTimeAt(std::time_t seconds) {
   std::tm result{};
   localtime_r(&seconds, &result);
   return result;

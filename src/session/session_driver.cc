@@ -1,8 +1,10 @@
 #include "session/session_driver.h"
 
+#include <ctime>
 #include <utility>
 
 #include "hosts/entry_syntax.h"
+#include "log/log_clock.h"
 #include "session/session_events.h"
 
 namespace varnick::control {
@@ -33,9 +35,17 @@ SessionStep addEntries(SessionTransport& transport, SessionHost& host,
   return {};
 }
 
+// The local time `seconds` from now, "HH:MM:SS".
+std::string localTimeIn(int seconds) {
+  const std::tm local = localTimeAt(std::time(nullptr) + seconds);
+  char text[16] = "?";
+  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
 int hold(SessionHost& host, std::optional<int> holdSeconds) {
   if (holdSeconds) {
-    notice("the entries are in the hosts file until " + host.localTimeIn(*holdSeconds) + " (" +
+    notice("the entries are in the hosts file until " + localTimeIn(*holdSeconds) + " (" +
            std::to_string(*holdSeconds) + " s); press Enter or Ctrl+C to remove them sooner");
   } else {
     notice("the entries are in the hosts file; press Enter or Ctrl+C to remove them");

@@ -66,8 +66,6 @@ class SessionHost {
   // Holds the entries until Enter, the end of the input (without a time),
   // `holdSeconds` or an interruption: 0 or the interruption's code.
   virtual int holdUntilEnter(std::optional<int> holdSeconds) = 0;
-  // The local time `seconds` from now, "HH:MM:SS".
-  virtual std::string localTimeIn(int seconds) const = 0;
   // After the end, whether an interruption that ended the command comes
   // late (a console event reaches every process on the console at about
   // the same moment, the command's own end sometimes first).

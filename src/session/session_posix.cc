@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 #include "base/unique_fd_posix.h"
 #include "session/half_link_posix.h"
@@ -47,20 +46,11 @@ class PosixHost final : public SessionHost {
 
   CommandEnd runCommand() override;
   int holdUntilEnter(std::optional<int> holdSeconds) override;
-  std::string localTimeIn(int seconds) const override;
 
  private:
   const std::optional<PosixCommand>& command_;
   HalfLink& link_;
 };
-
-std::string PosixHost::localTimeIn(int seconds) const {
-  const std::time_t then = std::time(nullptr) + seconds;
-  std::tm local{};
-  char text[16] = "?";
-  if (::localtime_r(&then, &local) != nullptr) std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
 
 // Runs the command and waits for it. An ending signal goes on to the
 // command's whole group, which gets kCommandGraceMs to end before it is

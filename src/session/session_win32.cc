@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -77,14 +76,6 @@ class WindowsHost final : public SessionHost {
 
   CommandEnd runCommand() override;
   int holdUntilEnter(std::optional<int> holdSeconds) override;
-
-  std::string localTimeIn(int seconds) const override {
-    std::time_t then = std::time(nullptr) + seconds;
-    char text[16] = "?";
-    if (const std::tm* local = std::localtime(&then))
-      std::strftime(text, sizeof text, "%H:%M:%S", local);
-    return text;
-  }
 
   // Whether a console event that ended the command reaches this process
   // within kEventLagMs of the command's end; waits only for what is left
